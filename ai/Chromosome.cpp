@@ -1,0 +1,119 @@
+#include "ai/Chromosome.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "base/Errors.h"
+#include "base/Rounding.h"
+
+namespace zemlix {
+namespace {
+
+// Fitness arithmetic wraps like the 32-bit integers it is defined on, rather than
+// overflowing into undefined behaviour after extreme punishing.
+int32_t WrappingAdd(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+constexpr double CrossoverRate = 0.7;
+constexpr double MutationRate = 0.05;
+
+// The roulette walk over raised fitnesses. Ends for every positive total (the value left
+// falls by the total on each pass, and some fitness beats it eventually).
+int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total,
+                     TRandomGenerator& random) {
+  double value = static_cast<double>(random.Random() * static_cast<long double>(total));
+  int32_t j = 0;
+  for (;;) {
+    if (j > n - 1) j = 0;
+    value = static_cast<double>(value - static_cast<long double>(chromosomes[j].Fitness));
+    if (chromosomes[j].Fitness > value) return j;
+    ++j;
+  }
+}
+
+int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int32_t total,
+                   TRandomGenerator& random) {
+  if (total > 0) return RouletteWalk(chromosomes, n, total, random);
+  // A total of zero or less (only after punishing) could keep the walk going for ever:
+  // pick uniformly instead, with one draw like the walk.
+  return std::min(static_cast<int32_t>(random.Random() * n), n - 1);
+}
+
+}  // namespace
+
+TChromosome::TChromosome(int32_t NumGenes) : NumGenes(NumGenes), Genes(std::max(NumGenes, 0), 0.0) {}
+
+void TChromosome::PutChromo(const TWeightList& genes) {
+  if (static_cast<int64_t>(genes.size()) != NumGenes)
+    throw EFatalError("ERROR <TChromosome.PutChromo>: Non-Equal Array Sizes! tried<" +
+                      std::to_string(genes.size()) + "> actual<" + std::to_string(NumGenes) + ">");
+  std::copy(genes.begin(), genes.end(), Genes.begin());
+}
+
+void GetChromosomes(std::span<const TNeuralNet> nets, std::span<TChromosome> chromosomes,
+                    int32_t genomeLength) {
+  if (nets.empty()) return;
+  if (nets.size() != chromosomes.size())
+    throw EFatalError("ERROR <GetChromosomes()>: Non-Equal Array Sizes!");
+  TWeightList weights(std::max(genomeLength, 0));
+  for (size_t i = 0; i < nets.size(); ++i) {
+    chromosomes[i].Fitness = nets[i].Fitness;
+    nets[i].GetWeights(weights);
+    chromosomes[i].PutChromo(weights);
+  }
+}
+
+void PutChromosomes(std::span<TNeuralNet> nets, std::span<const TChromosome> chromosomes) {
+  if (nets.empty()) return;
+  if (nets.size() != chromosomes.size())
+    throw EFatalError("ERROR <PutChromosomes()>: Non-Equal Array Sizes!");
+  for (size_t i = 0; i < nets.size(); ++i) {
+    nets[i].Fitness = chromosomes[i].Fitness;
+    nets[i].PutWeights(chromosomes[i].Genes);
+  }
+}
+
+void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeLength,
+           TRandomGenerator& random) {
+  const int32_t n = std::min<int64_t>(bugCount, chromosomes.size());
+  if (n <= 0) return;
+  for (int32_t i = 0; i < n; ++i)
+    if (chromosomes[i].NumGenes != genomeLength || static_cast<int64_t>(chromosomes[i].Genes.size()) != genomeLength)
+      throw std::invalid_argument("Breed: every chromosome must have genomeLength genes");
+
+  std::vector<TChromosome> children;
+  children.reserve(n);
+  int32_t total = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    children.emplace_back(genomeLength);
+    chromosomes[i].Fitness = WrappingAdd(chromosomes[i].Fitness, 1);
+    total = WrappingAdd(total, chromosomes[i].Fitness);
+  }
+
+  for (int32_t i = 0; i < n; ++i) {
+    const TChromosome& first = chromosomes[PickParent(chromosomes, n, total, random)];
+    const TChromosome& second = chromosomes[PickParent(chromosomes, n, total, random)];
+    TWeightList& child = children[i].Genes;
+    const int32_t genes = chromosomes[i].NumGenes;
+
+    if (random.Random() <= CrossoverRate) {
+      const int32_t point = Round(random.Random() * static_cast<long double>(genes));
+      std::copy_n(first.Genes.begin(), point, child.begin());
+      std::copy(second.Genes.begin() + point, second.Genes.end(), child.begin() + point);
+    } else {
+      child = second.Fitness < first.Fitness ? first.Genes : second.Genes;
+    }
+
+    for (double& gene : child)
+      if (random.Random() <= MutationRate) gene = random.Random() * 2 - 1;
+  }
+
+  for (int32_t i = 0; i < n; ++i) {
+    chromosomes[i].Genes = std::move(children[i].Genes);
+    chromosomes[i].Fitness = 0;
+  }
+}
+
+}  // namespace zemlix

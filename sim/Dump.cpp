@@ -1,0 +1,58 @@
+#include "sim/Dump.h"
+
+#include <cinttypes>
+
+namespace zemlix {
+namespace {
+
+void AppendReal(std::string& out, double value) {
+  char buffer[32];
+  const int length = std::snprintf(buffer, sizeof buffer, " %.17g", value);
+  out.append(buffer, length);
+}
+
+void AppendInteger(std::string& out, long long value) {
+  out += ' ';
+  out += std::to_string(value);
+}
+
+}  // namespace
+
+std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime) {
+  std::string out;
+  out.reserve(200 * 1000);
+  char head[512];
+  std::snprintf(head, sizeof head,
+                "state tick=%" PRIu64 " generation=%d ttl=%d total=%d average=%.17g selfood=%d seed=%u bugs=%d "
+                "food=%d lifetime=%d\n",
+                tick, world.Generation, world.TimeToLive, world.TotalFitness, world.AverageFitness,
+                world.SelectedBugFood, world.Random.Seed, world.BugCount, world.FoodCount, lifetime);
+  out += head;
+  for (size_t i = 0; i < world.Creatures.size(); ++i) {
+    const TCreature& c = world.Creatures[i];
+    out += "bug";
+    AppendInteger(out, static_cast<long long>(i));
+    for (double value : {c.X, c.Y, c.Heading, c.Speed, c.LookX, c.LookY}) AppendReal(out, value);
+    AppendInteger(out, world.Nets[i].Fitness);
+    out += '\n';
+  }
+  for (size_t j = 0; j < world.Food.size(); ++j) {
+    out += "food";
+    AppendInteger(out, static_cast<long long>(j));
+    AppendReal(out, world.Food[j].X);
+    AppendReal(out, world.Food[j].Y);
+    out += '\n';
+  }
+  TWeightList weights(world.GenomeLength);
+  for (size_t i = 0; i < world.Nets.size(); ++i) {
+    world.Nets[i].GetWeights(weights);
+    out += "net";
+    AppendInteger(out, static_cast<long long>(i));
+    for (double weight : weights) AppendReal(out, weight);
+    out += '\n';
+  }
+  out += "end\n";
+  return out;
+}
+
+}  // namespace zemlix

@@ -1,0 +1,35 @@
+#include "world/Creature.h"
+
+#include <cmath>
+
+#include "world/AdvancedMathUnit.h"
+
+namespace zemlix {
+
+void LookVectorReference(double heading, double& lookX, double& lookY) {
+  lookX = static_cast<double>(-std::sin(static_cast<long double>(heading)));
+  lookY = static_cast<double>(std::cos(static_cast<long double>(heading)));
+}
+
+void LookVector(double heading, double& lookX, double& lookY) { LookVectorReference(heading, lookX, lookY); }
+
+TCreature::TCreature(int32_t x, int32_t y, double degrees, double speed)
+    : X(x), Y(y), LookX(0), LookY(0), Heading(static_cast<double>(DegToRad(degrees))), Speed(speed) {
+  LookVector(Heading, LookX, LookY);
+}
+
+void TCreature::SetHeading(double heading) {
+  Heading = heading;
+  LookVector(Heading, LookX, LookY);
+}
+
+void TCreature::MoveStep() {
+  // One step each way suffices: a tick never turns a bug by more than 0.3.
+  if (Heading > Pi2) Heading = static_cast<double>(Heading - Pi2);
+  if (Heading < -Pi2) Heading = static_cast<double>(Heading + Pi2);
+  if (Speed > 2.0) Speed = 2.0;
+  X = static_cast<double>(X + static_cast<long double>(LookX) * Speed);
+  Y = static_cast<double>(Y + static_cast<long double>(LookY) * Speed);
+}
+
+}  // namespace zemlix

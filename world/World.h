@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "ai/AIUnit.h"
+#include "base/Random.h"
+#include "world/Creature.h"
+#include "world/NetworkLog.h"
+
+namespace zemlix {
+
+struct TFood {
+  double X = 0;
+  double Y = 0;
+};
+
+// What the world asks of its window, and the one thing it tells it. The window implements
+// it; the headless runner answers with fixed values. Every call is made at the moment the
+// value is needed, never cached.
+class TWorldHost {
+ public:
+  virtual ~TWorldHost() = default;
+  // The field is the world view's surface, W x H pixels.
+  virtual int32_t FieldWidth() const = 0;
+  virtual int32_t FieldHeight() const = 0;
+  // The starting conditions as the window's boxes show them now.
+  virtual int32_t NumberOfBugs() const = 0;
+  virtual int32_t NumberOfFood() const = 0;
+  virtual int32_t CreatureLifetime() const = 0;
+  // "Record NN Input/Output" and "Show Selected Bug Stats".
+  virtual bool RecordNNIO() const { return false; }
+  virtual bool ShowStats() const { return false; }
+  // The selected bug's raw impulses of this tick, when ShowStats() is true.
+  virtual void DrawImpulseMeters(double /*left*/, double /*right*/) {}
+};
+
+// What a generation end reports: counted just before breeding resets the fitness.
+struct TGenerationReport {
+  int32_t Generation;      // the generation just ended, from 1
+  double AverageFitness;   // TotalFitness / BugCount of that generation
+  int32_t BestFitness;     // highest Fitness among the active bugs' networks
+  int32_t WorstFitness;    // lowest
+  int32_t TotalFitness;    // pellets eaten by all bugs in that generation
+};
+
+// The whole simulated world: population, food, counters and the one random generator.
+// Before the first BuildPopulation the slots are empty and Tick does nothing.
+class TWorld {
+ public:
+  static constexpr int32_t MaxBugs = 200;
+  static constexpr int32_t MaxFood = 100;
+  static constexpr int32_t InitialTimeToLive = 3000;
+
+  // The host must outlive the world.
+  explicit TWorld(TWorldHost& host, TNetworkLog log = TNetworkLog());
+
+  bool HasPopulation() const { return !Nets.empty(); }
+
+  // Replaces any previous population with a fresh one and resets the counters, reading the
+  // starting conditions from the host. Draws all weights, then the bugs, then the food.
+  void BuildPopulation();
+  void CreateCreatures();
+  void CreateFood();
+  void PlaceFood(int32_t index);
+
+  // One tick: count down, end the generation when the time is up, update, eat.
+  void Tick();
+  void EndGeneration();
+  // Raises EInOutError when a log line cannot be written; the bugs not yet updated keep
+  // their state and the caller abandons the rest of the tick.
+  void UpdateCreatures();
+  void EatFood();
+
+  // Index of the active pellet nearest to (x, y); ties keep the lower index.
+  int32_t NearestFood(double x, double y) const;
+
+  TWorldHost& Host;
+  TNetworkLog Log;
+  TRandomGenerator Random;
+
+  std::vector<TNeuralNet> Nets;          // MaxBugs slots once a population exists
+  std::vector<TCreature> Creatures;      // MaxBugs slots
+  std::vector<TChromosome> Chromosomes;  // MaxBugs slots
+  std::array<TFood, MaxFood> Food{};
+
+  int32_t BugCount = MaxBugs;
+  int32_t FoodCount = MaxFood;
+  std::vector<int32_t> LayerSizes;
+  int32_t GenomeLength = 0;
+  int32_t Generation = 0;
+  int32_t TotalFitness = 0;
+  double AverageFitness = 0.0;
+  int32_t SelectedBug = 0;
+  int32_t SelectedBugFood = 0;
+  int32_t MouseX = 0;
+  int32_t MouseY = 0;
+  int32_t TimeToLive = InitialTimeToLive;
+
+  // Called at every generation end, after the counters are updated; may be empty.
+  std::function<void(const TGenerationReport&)> OnGenerationEnd;
+};
+
+}  // namespace zemlix
