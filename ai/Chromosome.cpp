@@ -19,11 +19,11 @@ int32_t WrappingAdd(int32_t a, int32_t b) {
 constexpr double CrossoverRate = 0.7;
 constexpr double MutationRate = 0.05;
 
-// The roulette walk over raised fitnesses. Ends for every positive total (the value left
-// falls by the total on each pass, and some fitness beats it eventually).
-int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total,
-                     TRandomGenerator& random) {
-  double value = static_cast<double>(random.Random() * static_cast<long double>(total));
+}  // namespace
+
+int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw) {
+  // Ends for every positive total: the value left falls by the total on each pass.
+  double value = static_cast<double>(draw * static_cast<long double>(total));
   int32_t j = 0;
   for (;;) {
     if (j > n - 1) j = 0;
@@ -33,9 +33,11 @@ int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_
   }
 }
 
+namespace {
+
 int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int32_t total,
                    TRandomGenerator& random) {
-  if (total > 0) return RouletteWalk(chromosomes, n, total, random);
+  if (total > 0) return RouletteWalk(chromosomes, n, total, random.Random());
   // A total of zero or less (only after punishing) could keep the walk going for ever:
   // pick uniformly instead, with one draw like the walk.
   return std::min(static_cast<int32_t>(random.Random() * n), n - 1);

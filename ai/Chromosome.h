@@ -31,6 +31,11 @@ void GetChromosomes(std::span<const TNeuralNet> nets, std::span<TChromosome> chr
 // Copies fitness and genes of every chromosome back into the network of the same slot.
 void PutChromosomes(std::span<TNeuralNet> nets, std::span<const TChromosome> chromosomes);
 
+// The roulette walk for one draw in [0, 1) over the first n chromosomes, whose fitness is
+// already raised by one and sums to `total` > 0: subtract each fitness from draw * total in
+// turn, wrapping to chromosome 0, until a fitness is greater than the value left.
+int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw);
+
 // Breeds the next generation of the first `bugCount` chromosomes in place: roulette
 // selection of two parents, one-point crossover with probability 0.7 (else a copy of the
 // fitter parent), per-gene mutation with probability 0.05. Children have fitness 0; slots

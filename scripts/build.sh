@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures (once) and builds one build tree: scripts/build.sh <dir> [cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=$1
+shift
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+fi
+cmake --build "$dir" -j "$(nproc)"

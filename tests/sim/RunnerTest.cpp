@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <vector>
+
+#include "sim/Dump.h"
+#include "sim/Runner.h"
+#include "sim/RunnerOptions.h"
+
+namespace zemlix {
+namespace {
+
+struct Parsed {
+  TParseResult result;
+  std::string out, error;
+};
+
+Parsed Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "zemlix-sim");
+  std::ostringstream out, error;
+  Parsed parsed{ParseRunnerOptions(static_cast<int>(args.size()), args.data(), out, error), {}, {}};
+  parsed.out = out.str();
+  parsed.error = error.str();
+  return parsed;
+}
+
+TEST(RunnerOptions, DefaultsAreTheWindows) {
+  const auto parsed = Parse({"--seed", "5"});
+  ASSERT_TRUE(parsed.result.Options);
+  const TRunnerOptions& options = *parsed.result.Options;
+  EXPECT_EQ(options.Seed, 5u);
+  EXPECT_EQ(options.Bugs, 30);
+  EXPECT_EQ(options.Food, 40);
+  EXPECT_EQ(options.Lifetime, 2000);
+  EXPECT_EQ(options.Ticks, 2000u);
+  EXPECT_TRUE(options.DumpPath.empty());
+  EXPECT_FALSE(options.RecordIO);
+  EXPECT_EQ(Parse({"--lifetime", "700"}).result.Options->Ticks, 700u);
+  EXPECT_EQ(Parse({"--seed", "4294967295"}).result.Options->Seed, 4294967295u);
+}
+
+TEST(RunnerOptions, BadValuesNameTheOptionAndRange) {
+  for (const auto& [args, expected] : std::vector<std::pair<std::vector<const char*>, std::string>>{
+           {{"--bugs", "201"}, "--bugs: must be an integer from 5 to 200, not '201'"},
+           {{"--bugs", "4"}, "from 5 to 200"},
+           {{"--food", "abc"}, "--food: must be an integer from 5 to 100, not 'abc'"},
+           {{"--lifetime", "10001"}, "--lifetime: must be an integer from 500 to 10000"},
+           {{"--seed", "4294967296"}, "--seed: must be an integer from 0 to 4294967295"},
+           {{"--seed", "-1"}, "--seed"},
+           {{"--ticks", "-5"}, "--ticks: must be an integer of at least 0"},
+           {{"--ticks", "1.5"}, "--ticks"},
+           {{"--dump-every", "0", "--dump", "-"}, "--dump-every: must be an integer of at least 1"},
+           {{"--dump-every", "3"}, "--dump-every: needs --dump"},
+           {{"--frobnicate"}, "frobnicate"},
+       }) {
+    const auto parsed = Parse(args);
+    EXPECT_FALSE(parsed.result.Options) << expected;
+    EXPECT_EQ(parsed.result.ExitStatus, 2) << expected;
+    EXPECT_NE(parsed.error.find(expected), std::string::npos) << parsed.error;
+    EXPECT_EQ(std::count(parsed.error.begin(), parsed.error.end(), '\n'), 1) << parsed.error;
+  }
+}
+
+TEST(RunnerOptions, HelpListsEveryOptionWithItsRange) {
+  const auto parsed = Parse({"--help"});
+  EXPECT_FALSE(parsed.result.Options);
+  EXPECT_EQ(parsed.result.ExitStatus, 0);
+  for (const char* text : {"--seed", "--bugs", "5 to 200 (default 30)", "--food", "5 to 100 (default 40)", "--lifetime",
+                           "500 to 10000 (default 2000)", "--ticks", "--dump", "--dump-every", "--record-io"})
+    EXPECT_NE(parsed.out.find(text), std::string::npos) << text;
+}
+
+std::string RunToString(const std::vector<const char*>& args, int* status = nullptr) {
+  const auto parsed = Parse(args);
+  std::ostringstream out, error;
+  const int exit = RunHeadless(*parsed.result.Options, out, error);
+  if (status) *status = exit;
+  return out.str();
+}
+
+TEST(Runner, DumpIsTheSameOnEveryRun) {
+  const std::vector<const char*> args = {"--seed", "1", "--bugs", "200", "--food", "100", "--ticks", "600",
+                                         "--lifetime", "500", "--dump", "-"};
+  const std::string first = RunToString(args);
+  EXPECT_EQ(first, RunToString(args));
+  EXPECT_EQ(first.rfind("state tick=600 generation=1 ttl=400 ", 0), 0u) << first.substr(0, 120);
+  EXPECT_NE(first.find(" bugs=200 food=100 lifetime=500\n"), std::string::npos);
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1 + 200 + 100 + 200 + 1);
+  EXPECT_EQ(first.substr(first.size() - 4), "end\n");
+  // Another seed gives another run.
+  auto other = args;
+  other[1] = "2";
+  EXPECT_NE(first, RunToString(other));
+}
+
+TEST(Runner, DumpLinesCarryEverySlot) {
+  const std::string dump = RunToString({"--seed", "9", "--ticks", "0", "--dump", "-"});
+  std::istringstream lines(dump);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_NE(line.find("tick=0 generation=0 ttl=2000 total=0 average=0 selfood=0 "), std::string::npos) << line;
+  std::getline(lines, line);
+  std::istringstream bug(line);
+  std::string word;
+  int fields = 0;
+  while (bug >> word) ++fields;
+  EXPECT_EQ(fields, 2 + 6 + 1);
+  for (int i = 0; i < 199 + 100; ++i) std::getline(lines, line);
+  EXPECT_EQ(line.rfind("food 99 ", 0), 0u);
+  std::getline(lines, line);
+  std::istringstream net(line);
+  fields = 0;
+  while (net >> word) ++fields;
+  EXPECT_EQ(fields, 2 + 44);
+}
+
+TEST(Runner, DumpEveryWritesIntermediateStates) {
+  const std::string dumps = RunToString({"--seed", "3", "--ticks", "10", "--dump-every", "4", "--dump", "-"});
+  EXPECT_NE(dumps.find("state tick=4 "), std::string::npos);
+  EXPECT_NE(dumps.find("state tick=8 "), std::string::npos);
+  EXPECT_NE(dumps.find("state tick=10 "), std::string::npos);
+  size_t states = 0;
+  for (size_t at = dumps.find("state "); at != std::string::npos; at = dumps.find("state ", at + 1)) ++states;
+  EXPECT_EQ(states, 3u);
+}
+
+TEST(Runner, WithoutADumpItReportsEachGeneration) {
+  const std::string report = RunToString({"--seed", "3", "--lifetime", "500", "--ticks", "1000"});
+  EXPECT_EQ(report.rfind("generation 1 average ", 0), 0u) << report;
+  EXPECT_NE(report.find("\ngeneration 2 average "), std::string::npos);
+  EXPECT_NE(report.find(" best "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zemlix
