@@ -1,0 +1,380 @@
+#include "display/SpriteList.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "display/HandlerErrors.h"
+#include "display/Resources.h"
+
+namespace zemlix {
+
+namespace {
+
+constexpr std::int64_t kOne = 65536;  // 1.0 in 16.16 fixed point
+constexpr long double kPi = 3.141592653589793238462643383279502884L;
+
+// Argument ranges beyond which DrawRotate draws nothing. They keep every 16.16
+// intermediate far inside 64 bits; no real sprite comes near them.
+constexpr std::int64_t kMaxPosition = 1 << 24;
+constexpr std::int64_t kMaxScaledSize = 1 << 16;
+constexpr std::int64_t kMaxPatternCoordinate = 1 << 15;  // what 16.16 can address
+constexpr int kMaxDestinationSize = 1 << 20;
+constexpr long double kMaxCenter = 1 << 16;
+
+// cos(k * 2 pi / 256), evaluated in extended precision and stored as doubles.
+const std::array<double, 256>& CosineTable() {
+  static const std::array<double, 256> table = [] {
+    std::array<double, 256> values{};
+    for (int k = 0; k < 256; ++k) {
+      values[static_cast<std::size_t>(k)] =
+          static_cast<double>(std::cos(static_cast<long double>(k) * 2.0L * kPi / 256.0L));
+    }
+    return values;
+  }();
+  return table;
+}
+
+// Angles count 256 steps per turn; only the angle mod 256 matters.
+double Cos256(int angle) { return CosineTable()[static_cast<std::size_t>(angle & 255)]; }
+double Sin256(int angle) { return Cos256((angle & 255) + 192); }
+// -angle mod 256, without overflowing at INT_MIN.
+int NegatedAngle(int angle) { return static_cast<int>((0u - static_cast<unsigned>(angle)) & 255u); }
+
+// Truncation towards zero that refuses values a 64-bit integer cannot hold.
+std::optional<std::int64_t> Trunc(long double value) {
+  if (!std::isfinite(value) || std::fabs(value) >= 0x1p62L) return std::nullopt;
+  return static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// TSprite
+
+TSprite::TSprite(TSpriteCollection& collection) : collection_(collection) {}
+
+void TSprite::SetPatternHeight(int value) {
+  patternHeight_ = value;
+  RemakeIfInitialized();
+}
+
+void TSprite::SetPatternWidth(int value) {
+  patternWidth_ = value;
+  RemakeIfInitialized();
+}
+
+void TSprite::SetPicture(QImage picture) {
+  picture_ = std::move(picture);
+  RemakeIfInitialized();
+}
+
+void TSprite::SetSkipHeight(int value) {
+  skipHeight_ = value;
+  RemakeIfInitialized();
+}
+
+void TSprite::SetSkipWidth(int value) {
+  skipWidth_ = value;
+  RemakeIfInitialized();
+}
+
+void TSprite::SetTransparentColor(TColor color) {
+  transparentColor_ = color;
+  for (const auto& surface : surfaces_) surface->SetColorKey(TSurface::ColorMatch(color));
+}
+
+void TSprite::RemakeIfInitialized() {
+  if (collection_.Initialized()) Restore();
+}
+
+const TSpritePattern& TSprite::Pattern(int index) const {
+  if (index < 0 || index >= PatternCount()) {
+    char message[64];
+    std::snprintf(message, sizeof message, "List index out of bounds (%d)", index);
+    throw EListError(message);
+  }
+  return patterns_[static_cast<std::size_t>(index)];
+}
+
+void TSprite::Initialize() {
+  patterns_.clear();
+  surfaces_.clear();
+  initialized_ = true;
+}
+
+void TSprite::Finalize() {
+  patterns_.clear();
+  surfaces_.clear();
+  initialized_ = false;
+}
+
+void TSprite::Restore() {
+  if (picture_.isNull()) return;
+  if (!initialized_ && collection_.Initialized()) Initialize();
+  if (!initialized_) return;
+  patterns_.clear();
+  surfaces_.clear();
+
+  const int pictureWidth = picture_.width();
+  const int pictureHeight = picture_.height();
+  const int patternWidth = patternWidth_ > 0 ? patternWidth_ : pictureWidth;
+  const int patternHeight = patternHeight_ > 0 ? patternHeight_ : pictureHeight;
+
+  // One surface holds the whole picture, converted once to the surface's format.
+  // (Large pictures are not split over several surfaces: nothing here needs it.)
+  auto surface = std::make_unique<TSurface>();
+  if (!surface->Allocate(pictureWidth, pictureHeight)) return;
+  const QImage converted = picture_.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < pictureHeight; ++y) {
+    const auto* from = reinterpret_cast<const std::uint32_t*>(converted.constScanLine(y));
+    std::uint32_t* to = surface->ScanLine(y);
+    for (int x = 0; x < pictureWidth; ++x) to[x] = 0xFF000000u | from[x];
+  }
+  surface->SetColorKey(TSurface::ColorMatch(transparentColor_));
+
+  if (patternWidth == pictureWidth && patternHeight == pictureHeight) {
+    patterns_.push_back({0, 0, pictureWidth, pictureHeight, surface.get()});
+  } else {
+    const int cellWidth = patternWidth + skipWidth_;
+    const int cellHeight = patternHeight + skipHeight_;
+    if (cellWidth > 0 && cellHeight > 0) {
+      const int columns = (pictureWidth + skipWidth_) / cellWidth;
+      const int rows = (pictureHeight + skipHeight_) / cellHeight;
+      for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+          const int left = column * cellWidth;
+          const int top = row * cellHeight;
+          patterns_.push_back({left, top, left + patternWidth, top + patternHeight, surface.get()});
+        }
+      }
+    }
+  }
+  surfaces_.push_back(std::move(surface));
+}
+
+void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex) const {
+  if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
+  const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
+  if (pattern.Surface == nullptr) return;
+  dest.CopyRect(x, y, *pattern.Surface, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom, transparent_);
+}
+
+void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
+                         double centerY, int angle) const {
+  if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
+  const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
+  const TSurface* source = pattern.Surface;
+  if (source == nullptr || !source->HasPixels() || !dest.HasPixels()) return;
+  if (width == 0 || height == 0) return;
+  const int destWidth = dest.Width();
+  const int destHeight = dest.Height();
+  if (pattern.Left < 0 || pattern.Top < 0 || pattern.Right > source->Width() || pattern.Bottom > source->Height() ||
+      pattern.Right <= pattern.Left || pattern.Bottom <= pattern.Top) {
+    return;
+  }
+  if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition || std::llabs(width) > kMaxScaledSize ||
+      std::llabs(height) > kMaxScaledSize || pattern.Right > kMaxPatternCoordinate ||
+      pattern.Bottom > kMaxPatternCoordinate || destWidth > kMaxDestinationSize ||
+      destHeight > kMaxDestinationSize || !(std::fabs(static_cast<long double>(centerX)) <= kMaxCenter) ||
+      !(std::fabs(static_cast<long double>(centerY)) <= kMaxCenter)) {
+    return;
+  }
+
+  const std::int64_t left = pattern.Left;
+  const std::int64_t top = pattern.Top;
+  const std::int64_t right = pattern.Right;
+  const std::int64_t bottom = pattern.Bottom;
+  const std::int64_t sourceWidth = right - left;
+  const std::int64_t sourceHeight = bottom - top;
+
+  // Bounding box of the turned Width x Height box, in extended precision.
+  const long double cosine = Cos256(angle);
+  const long double sine = Sin256(angle);
+  std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+  const int cornersA[4] = {0, width, 0, width};
+  const int cornersB[4] = {0, 0, height, height};
+  for (int corner = 0; corner < 4; ++corner) {
+    const auto c = Trunc(static_cast<long double>(cornersA[corner]) - static_cast<long double>(width) * centerX);
+    const auto d = Trunc(static_cast<long double>(cornersB[corner]) - static_cast<long double>(height) * centerY);
+    if (!c || !d) return;
+    const long double cl = static_cast<long double>(*c);
+    const long double dl = static_cast<long double>(*d);
+    const auto px = Trunc(cl * cosine - dl * sine);
+    const auto py = Trunc(cl * sine + dl * cosine);
+    if (!px || !py) return;
+    minX = std::min(minX, *px + x);
+    maxX = std::max(maxX, *px + x);
+    minY = std::min(minY, *py + y);
+    maxY = std::max(maxY, *py + y);
+  }
+  const std::int64_t x0 = std::max<std::int64_t>(minX, 0);
+  const std::int64_t y0 = std::max<std::int64_t>(minY, 0);
+  const std::int64_t x1 = std::min<std::int64_t>(maxX, destWidth);
+  const std::int64_t y1 = std::min<std::int64_t>(maxY, destHeight);
+  if (x0 > destWidth || y0 > destHeight || x1 < 1 || y1 < 1 || x1 - x0 < 1 || y1 - y0 < 1) return;
+
+  // Per-pixel steps through the source: the inverse turn, scaled by source / box size.
+  const std::int64_t cn = static_cast<std::int64_t>(Cos256(NegatedAngle(angle)) * static_cast<double>(kOne));
+  const std::int64_t sn = static_cast<std::int64_t>(Sin256(NegatedAngle(angle)) * static_cast<double>(kOne));
+  const std::int64_t dux = sourceWidth * cn / width;
+  const std::int64_t dvx = sourceHeight * sn / height;
+  const std::int64_t duy = sourceWidth * sn / width;
+  const std::int64_t dvy = sourceHeight * cn / height;
+
+  const auto u0 = Trunc(static_cast<long double>(centerX) * sourceWidth * kOne);
+  const auto v0 = Trunc(static_cast<long double>(centerY) * sourceHeight * kOne);
+  if (!u0 || !v0) return;
+  std::int64_t u = *u0 + (x0 - x) * dux + (y - y0) * duy + left * kOne;
+  std::int64_t v = *v0 + (x0 - x) * dvx + top * kOne - (y - y0) * dvy;
+
+  const std::int64_t leftEdge = left * kOne, rightEdge = right * kOne;
+  const std::int64_t topEdge = top * kOne, bottomEdge = bottom * kOne;
+  const bool useKey = transparent_ && source->ColorKey().has_value();
+  const std::uint32_t key = 0xFF000000u | source->ColorKey().value_or(0);
+
+  for (std::int64_t row = y0; row < y1; ++row, u -= duy, v += dvy) {
+    // A zero step whose start lies outside the pattern would stay outside: no pixels.
+    if ((dux == 0 && (u < leftEdge || u >= rightEdge)) || (dvx == 0 && (v < topEdge || v >= bottomEdge))) continue;
+
+    // Skip the columns before the source is entered.
+    std::int64_t skip = 0;
+    if (dux > 0 && u < leftEdge) skip = (leftEdge - u + dux - 1) / dux;
+    if (dux < 0 && u >= rightEdge) skip = (rightEdge - u + dux) / dux;
+    if (dvx > 0 && v < topEdge) skip = std::max(skip, (topEdge - v + dvx - 1) / dvx);
+    if (dvx < 0 && v >= bottomEdge) skip = std::max(skip, (bottomEdge - v + dvx) / dvx);
+    if (skip >= destWidth - x0) continue;
+
+    const std::int64_t us = u + skip * dux;
+    const std::int64_t vs = v + skip * dvx;
+    std::int64_t count = dux >= 0 ? (rightEdge - us) / std::max<std::int64_t>(dux, 1) : (us - leftEdge) / -dux;
+    count = std::min(count, dvx >= 0 ? (bottomEdge - vs) / std::max<std::int64_t>(dvx, 1) : (vs - topEdge) / -dvx);
+    count = std::min(count, destWidth - (x0 + skip));
+
+    std::uint32_t* to = dest.ScanLine(static_cast<int>(row)) + x0 + skip;
+    std::int64_t su = us;
+    std::int64_t sv = vs;
+    for (std::int64_t i = 0; i < count; ++i, su += dux, sv += dvx) {
+      const std::uint32_t pixel = source->ScanLine(static_cast<int>(sv / kOne))[su / kOne];
+      if (!useKey || pixel != key) to[i] = pixel;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------
+// TSpriteCollection
+
+TSprite& TSpriteCollection::Items(int index) {
+  return const_cast<TSprite&>(static_cast<const TSpriteCollection&>(*this).Items(index));
+}
+
+const TSprite& TSpriteCollection::Items(int index) const {
+  if (index < 0 || index >= Count()) {
+    char message[64];
+    std::snprintf(message, sizeof message, "List index out of bounds (%d)", index);
+    throw EListError(message);
+  }
+  return *items_[static_cast<std::size_t>(index)];
+}
+
+TSprite& TSpriteCollection::Add() {
+  items_.push_back(std::make_unique<TSprite>(*this));
+  return *items_.back();
+}
+
+void TSpriteCollection::Clear() { items_.clear(); }
+
+int TSpriteCollection::IndexOf(std::string_view name) const {
+  for (int i = 0; i < Count(); ++i) {
+    if (items_[static_cast<std::size_t>(i)]->Name() == name) return i;
+  }
+  return -1;
+}
+
+void TSpriteCollection::Initialize(TCustomSurfaceView& view) {
+  Finalize();
+  view_ = &view;
+  if (!view.Initialized()) throw ESpriteCollectionError("TSpriteCollection cannot be initialized");
+  for (const auto& sprite : items_) sprite->Initialize();
+}
+
+void TSpriteCollection::Restore() {
+  for (const auto& sprite : items_) sprite->Restore();
+}
+
+void TSpriteCollection::Finalize() {
+  for (const auto& sprite : items_) sprite->Finalize();
+  view_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------------
+// TCustomSpriteList
+
+TCustomSpriteList::TCustomSpriteList() : items_(*this) {}
+
+TCustomSpriteList::~TCustomSpriteList() {
+  try {
+    SetView(nullptr);
+  } catch (const std::exception& error) {
+    ReportHandlerError(error);
+  }
+}
+
+void TCustomSpriteList::SetView(TCustomSurfaceView* view) {
+  if (view == view_) return;
+  if (view_ != nullptr) {
+    TCustomSurfaceView* old = view_;
+    view_ = nullptr;
+    old->UnregisterNotifyEvent(this);
+  }
+  items_.Finalize();
+  view_ = view;
+  if (view_ != nullptr) {
+    view_->RegisterNotifyEvent(this, [this](TCustomSurfaceView& sender, SurfaceViewNotice notice) {
+      ViewNotice(sender, notice);
+    });
+  }
+}
+
+void TCustomSpriteList::ViewNotice(TCustomSurfaceView& view, SurfaceViewNotice notice) {
+  switch (notice) {
+    case SurfaceViewNotice::Destroying:
+      items_.Finalize();
+      view_ = nullptr;
+      break;
+    case SurfaceViewNotice::Initialize:
+      items_.Initialize(view);
+      break;
+    case SurfaceViewNotice::Restore:
+      items_.Restore();
+      break;
+    case SurfaceViewNotice::Finalize:
+      items_.Finalize();
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------
+
+void LoadStandardSprites(TSpriteCollection& items) {
+  for (const char* name : {"Creature", "Food", "Poision"}) {
+    TSprite& sprite = items.Add();
+    sprite.SetName(name);
+    sprite.SetPatternHeight(0);
+    sprite.SetPatternWidth(0);
+    sprite.SetSkipHeight(0);
+    sprite.SetSkipWidth(0);
+    sprite.SetSystemMemory(true);
+    sprite.SetTransparent(true);
+    sprite.SetTransparentColor(clWhite);
+    sprite.SetPicture(StandardSpritePicture(name));
+  }
+}
+
+}  // namespace zemlix

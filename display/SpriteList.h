@@ -1,0 +1,155 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QImage>
+
+#include "display/Colors.h"
+#include "display/Surfaces.h"
+
+namespace zemlix {
+
+class TCustomSpriteList;
+class TSpriteCollection;
+
+// One pattern: a rectangle [Left, Right) x [Top, Bottom) on one of the sprite's surfaces.
+struct TSpritePattern {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;
+  int Bottom = 0;
+  const TSurface* Surface = nullptr;
+};
+
+// A picture cut into patterns, with its own surfaces while its list's view is
+// initialised. Draw and DrawRotate silently draw nothing before that, for a pattern
+// index out of range, and wherever clipping leaves nothing. Both write the destination
+// directly: no canvas pass may be open on it.
+class TSprite {
+ public:
+  explicit TSprite(TSpriteCollection& collection);
+  TSprite(const TSprite&) = delete;
+  TSprite& operator=(const TSprite&) = delete;
+
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) { name_ = std::move(name); }
+  int PatternHeight() const { return patternHeight_; }
+  void SetPatternHeight(int value);
+  int PatternWidth() const { return patternWidth_; }
+  void SetPatternWidth(int value);
+  const QImage& Picture() const { return picture_; }
+  void SetPicture(QImage picture);
+  int SkipHeight() const { return skipHeight_; }
+  void SetSkipHeight(int value);
+  int SkipWidth() const { return skipWidth_; }
+  void SetSkipWidth(int value);
+  bool SystemMemory() const { return systemMemory_; }
+  void SetSystemMemory(bool value) { systemMemory_ = value; }
+  bool Transparent() const { return transparent_; }
+  void SetTransparent(bool value) { transparent_ = value; }
+  TColor TransparentColor() const { return transparentColor_; }
+  void SetTransparentColor(TColor color);
+
+  bool Initialized() const { return initialized_; }
+  int PatternCount() const { return static_cast<int>(patterns_.size()); }
+  // Throws EListError for an index outside 0..PatternCount-1.
+  const TSpritePattern& Pattern(int index) const;
+
+  // Pattern's top-left corner at (x, y) of dest, 1:1.
+  void Draw(TSurface& dest, int x, int y, int patternIndex) const;
+  // Pattern scaled to width x height, its point (centerX * width, centerY * height) on
+  // (x, y), turned by angle / 256 of a full turn clockwise (y grows downwards). Never
+  // reads outside the pattern nor writes outside dest, whatever the arguments.
+  void DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
+                  double centerY, int angle) const;
+
+  // Life cycle, driven by the collection.
+  void Initialize();
+  void Restore();  // makes the surfaces and patterns
+  void Finalize();
+
+ private:
+  void RemakeIfInitialized();
+
+  TSpriteCollection& collection_;
+  std::string name_;
+  int patternHeight_ = 0;
+  int patternWidth_ = 0;
+  QImage picture_;
+  int skipHeight_ = 0;
+  int skipWidth_ = 0;
+  bool systemMemory_ = false;
+  bool transparent_ = true;
+  TColor transparentColor_ = clWhite;
+  bool initialized_ = false;
+  std::vector<TSpritePattern> patterns_;
+  std::vector<std::unique_ptr<TSurface>> surfaces_;
+};
+
+// The sprites of a list, zero-based. Counts as initialised while bound to an
+// initialised view.
+class TSpriteCollection {
+ public:
+  explicit TSpriteCollection(TCustomSpriteList& owner) : owner_(owner) {}
+  TSpriteCollection(const TSpriteCollection&) = delete;
+  TSpriteCollection& operator=(const TSpriteCollection&) = delete;
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  // Throws EListError "List index out of bounds (%d)".
+  TSprite& Items(int index);
+  const TSprite& Items(int index) const;
+  TSprite& operator[](int index) { return Items(index); }
+  TSprite& Add();
+  void Clear();
+  // -1 when no sprite has that name.
+  int IndexOf(std::string_view name) const;
+
+  TCustomSpriteList& Owner() const { return owner_; }
+  TCustomSurfaceView* View() const { return view_; }
+  bool Initialized() const { return view_ != nullptr && view_->Initialized(); }
+
+  // Binds to the view; throws ESpriteCollectionError if the view is not initialised.
+  void Initialize(TCustomSurfaceView& view);
+  void Restore();
+  void Finalize();
+
+ private:
+  TCustomSpriteList& owner_;
+  TCustomSurfaceView* view_ = nullptr;
+  std::vector<std::unique_ptr<TSprite>> items_;
+};
+
+// A list of sprites whose surfaces follow a view's life: made when it initialises,
+// dropped when it finalizes. View becomes null when the view is destroyed.
+class TCustomSpriteList {
+ public:
+  TCustomSpriteList();
+  virtual ~TCustomSpriteList();
+  TCustomSpriteList(const TCustomSpriteList&) = delete;
+  TCustomSpriteList& operator=(const TCustomSpriteList&) = delete;
+
+  TCustomSurfaceView* View() const { return view_; }
+  void SetView(TCustomSurfaceView* view);
+  TSpriteCollection& Items() { return items_; }
+  const TSpriteCollection& Items() const { return items_; }
+
+ private:
+  void ViewNotice(TCustomSurfaceView& view, SurfaceViewNotice notice);
+
+  TCustomSurfaceView* view_ = nullptr;
+  TSpriteCollection items_;
+};
+
+class TSpriteList : public TCustomSpriteList {
+ public:
+  using TCustomSpriteList::TCustomSpriteList;
+};
+
+// Fills the list with the window's three pictures, in order: "Creature", "Food",
+// "Poision"; whole-picture patterns, white transparent, ordinary memory.
+void LoadStandardSprites(TSpriteCollection& items);
+
+}  // namespace zemlix

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "display/FrameTimer.h"
+#include "display/SpriteList.h"
+#include "display/Surfaces.h"
+#include "world/World.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+namespace zemlix {
+
+class TSpinEdit;
+
+// The main window: every control, the handlers, and the frame handler that ticks the world
+// and draws it. It owns the world and answers the world's questions (field size, starting
+// conditions, check boxes) from its controls.
+class TMain : public QWidget, public TWorldHost {
+  Q_OBJECT
+
+ public:
+  // `log` is where NN.log lives (the working directory by default).
+  explicit TMain(TNetworkLog log = TNetworkLog(), QWidget* parent = nullptr);
+  ~TMain() override;
+
+  // Handlers, named after their control and event.
+  void StartBtnClick();
+  void PauseBtnClick();
+  void WorldSpeedBoxChange();
+  void CreatureSelectorChange();
+  void WorldViewClick();
+  void WorldViewMouseMove(int X, int Y);
+  void GetStrongestBtnClick();
+  void GetWeakestBtnClick();
+  void FeedCreatureBtnClick();
+  void PunishCreatureBtnClick();
+  void ShowStatsBoxClick();
+  void WorldViewEnabledClick();
+
+  // The frame: FPS caption, one world tick, then the world view and the panel.
+  void TimerTimer(int LagCount);
+  void BlankWorldView();
+  void DrawWorldBorder();
+  void DrawFood();
+  void DrawCreatures();
+  void DrawWorldStats();
+  static void DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
+                               const QString& text);
+
+  // The observation panel of the selected bug.
+  void DrawObservation();
+  void DrawImpulseMeters(double left, double right) override;
+  void ClearObservation();
+
+  // What the world asks of the window.
+  int32_t FieldWidth() const override;
+  int32_t FieldHeight() const override;
+  int32_t NumberOfBugs() const override;
+  int32_t NumberOfFood() const override;
+  int32_t CreatureLifetime() const override;
+  bool RecordNNIO() const override;
+  bool ShowStats() const override;
+
+  TWorld World;
+  TFrameTimer Timer;
+  TSpriteList ObjectImages;
+
+  // Controls, owned by the window through Qt's parent chain.
+  QToolButton* PauseBtn;
+  QLabel* Label1;
+  QLabel* FPSLabel;
+  QLabel* Label9;
+  QPushButton* StartBtn;
+  TSurfaceView* WorldView;
+  TSpinEdit* WorldSpeedBox;
+  QGroupBox* GroupBox1;
+  QLabel* Label7;
+  TSpinEdit* CreatureLifetimeBox;
+  QLabel* Label2;
+  TSpinEdit* NumberOfBugsBox;
+  QLabel* Label3;
+  TSpinEdit* NumberOfFoodBox;
+  QLabel* Label8;
+  TSpinEdit* EvolveOnlyBox;
+  QGroupBox* ObservationGroup;
+  QLabel* FitnessLabel;
+  QLabel* Label4;
+  QLabel* Label5;
+  QLabel* Label6;
+  TSpinEdit* CreatureSelector;
+  TSurfaceView* GenomeMap;
+  QPushButton* GetStrongestBtn;
+  QPushButton* GetWeakestBtn;
+  TSurfaceView* LeftImpulseMeter;
+  TSurfaceView* RightImpulseMeter;
+  QGroupBox* ManipulationGroup;
+  QPushButton* FeedCreatureBtn;
+  QPushButton* PunishCreatureBtn;
+  QGroupBox* VisualToggleGroup;
+  QCheckBox* WorldViewEnabled;
+  QCheckBox* ShowStatsBox;
+  QCheckBox* RecordNNIOBox;
+  QCheckBox* LimitWeightsBox;
+
+  // 1 while CreatureSelectorChange corrects a value it found too large.
+  int CreatureSelectorTag = 0;
+  // Hints that exist but are not shown as tooltips.
+  QString FPSLabelHint;
+  QString PauseBtnHint;
+
+ private:
+  void BuildControls();
+  void FitCaptions();
+  void FormCreate();
+  void FormDestroy();
+  void SelectBug(int32_t index);
+  void DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter);
+  void ClearMeter(TSurfaceView& meter, const char* letter);
+  void DrawGenomeBaseline(TSurfaceCanvas& canvas, int W, int m, int n);
+};
+
+// Runs a handler the way the event loop would: an error abandons the handler and is shown
+// in the standard error box; a fatal error ends the program after its own box.
+void RunHandler(const std::function<void()>& handler);
+
+// The fatal box: the message in a modal box captioned "Zemlix", no icon, one OK button,
+// centred on the screen; the program ends when it is closed. Tests replace it.
+using FatalErrorHandler = std::function<void(const std::string& message)>;
+void SetFatalErrorHandler(FatalErrorHandler handler);
+[[noreturn]] void ShowFatalError(const std::string& message);
+
+}  // namespace zemlix
