@@ -1,0 +1,197 @@
+#include "tests/ui/WindowFixture.h"
+
+namespace zemlix::testing {
+namespace {
+
+// Puts every bug and pellet in the far corner so a test can place the ones it looks at.
+void ClearTheField(TWorld& world) {
+  for (TCreature& bug : world.Creatures) {
+    bug.X = bug.Y = 395;
+    bug.SetHeading(0);
+  }
+  for (TFood& food : world.Food) food = {396, 396};
+}
+
+bool AnyPixelIn(TSurfaceView* view, int x1, int y1, int x2, int y2, uint32_t raw) {
+  for (int y = y1; y < y2; ++y)
+    for (int x = x1; x < x2; ++x)
+      if ((view->Surface().Pixel(x, y) & 0xFFFFFF) == raw) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST_F(WindowTest, WorldViewBorderFoodAndStatistics) {
+  Start();
+  window->TimerTimer(1);
+  TSurfaceView* view = window->WorldView;
+  for (const QPoint& p : {QPoint(0, 0), QPoint(399, 0), QPoint(0, 399), QPoint(399, 399), QPoint(200, 0), QPoint(0, 250)})
+    EXPECT_EQ(Pixel(view, p.x(), p.y()), Raw(clRed)) << p.x() << "," << p.y();
+
+  // Statistics: yellow glyphs in the lines at y = 1, 14, 372 and 386, nothing yellow between.
+  const uint32_t yellow = Raw(clYellow);
+  EXPECT_TRUE(AnyPixelIn(view, 1, 1, 120, 14, yellow));
+  EXPECT_TRUE(AnyPixelIn(view, 1, 14, 120, 27, yellow));
+  EXPECT_TRUE(AnyPixelIn(view, 1, 372, 120, 385, yellow));
+  EXPECT_TRUE(AnyPixelIn(view, 1, 386, 250, 399, yellow));
+  EXPECT_TRUE(AnyPixelIn(view, 1, 0, 120, 30, Raw(0x002222)));  // the outline
+}
+
+TEST_F(WindowTest, FoodAndRingsOfTheNearestPellet) {
+  Start();
+  TWorld& world = window->World;
+  ClearTheField(world);
+  world.Creatures[0].X = world.Creatures[0].Y = 100;
+  world.Food[0] = {4.5, 4.5};      // drawn with its corner at (0, 0)
+  world.Food[1] = {200.5, 150.5};  // nearest to bug 0
+  world.SelectedBug = 0;
+  world.SelectedBugFood = 1;
+  TSurfaceView* view = window->WorldView;
+
+  for (int ttl : {6, 7}) {
+    world.TimeToLive = ttl;
+    view->Surface().Fill(0);
+    window->DrawFood();
+    // Food picture 0 row 0 col 2 is maroon (#800000), col 0 transparent.
+    EXPECT_EQ(Pixel(view, 2, 0), 0x800000u);
+    EXPECT_EQ(Pixel(view, 0, 0), 0u);
+    const int px = 196, py = 146;  // Round(200.5 - 4.5), Round(150.5 - 4.5)
+    const uint32_t purple = Raw(0x551155);
+    const bool inner = AnyPixelIn(view, px - 1, py + 3, px, py + 7, purple);
+    const bool outer13 = AnyPixelIn(view, px - 2, py + 3, px - 1, py + 7, purple);
+    const bool outer15 = AnyPixelIn(view, px - 3, py + 3, px - 2, py + 7, purple);
+    if (ttl == 6) {
+      EXPECT_TRUE(inner);
+      EXPECT_TRUE(outer13);
+      EXPECT_FALSE(outer15);
+    } else {
+      EXPECT_FALSE(inner);
+      EXPECT_FALSE(outer13);
+      EXPECT_TRUE(outer15);
+    }
+  }
+}
+
+TEST_F(WindowTest, SelectionRingsBlinkByTimeToLive) {
+  Start();
+  TWorld& world = window->World;
+  ClearTheField(world);
+  world.Creatures[3].X = world.Creatures[3].Y = 200;
+  world.SelectedBug = 3;
+  const uint32_t blue = Raw(0xFF0000), lightBlue = Raw(0xFF5555);
+  const char* expected[6] = {"blue", "light", "blue", "blue", "blue", "light"};
+  for (int ttl = 6; ttl < 12; ++ttl) {
+    world.TimeToLive = ttl;
+    window->WorldView->Surface().Fill(0);
+    window->DrawCreatures();
+    const bool isLight = std::string(expected[ttl % 6]) == "light";
+    // The outer ring's leftmost column is x = 192; the inner one's x = 193.
+    EXPECT_TRUE(AnyPixelIn(window->WorldView, 192, 196, 193, 204, isLight ? lightBlue : blue)) << ttl;
+    EXPECT_TRUE(AnyPixelIn(window->WorldView, 193, 196, 194, 204, isLight ? lightBlue : blue)) << ttl;
+    EXPECT_FALSE(AnyPixelIn(window->WorldView, 180, 180, 220, 220, isLight ? blue : lightBlue)) << ttl;
+  }
+  world.SelectedBug = 150;  // not an active bug: no rings
+  window->WorldView->Surface().Fill(0);
+  window->DrawCreatures();
+  EXPECT_FALSE(AnyPixelIn(window->WorldView, 185, 185, 215, 215, blue));
+  EXPECT_FALSE(AnyPixelIn(window->WorldView, 185, 185, 215, 215, lightBlue));
+}
+
+TEST_F(WindowTest, BugsAreDrawnTurnedToTheirHeading) {
+  Start();
+  TWorld& world = window->World;
+  ClearTheField(world);
+  world.SelectedBug = 199;
+  world.Creatures[0].X = world.Creatures[0].Y = 100;
+  world.Creatures[0].SetHeading(0);  // moving down: the arrow's tip points down
+  window->WorldView->Surface().Fill(0);
+  window->DrawCreatures();
+  const uint32_t green = 0x00FF00;
+  // Heading 0 is angle -128: the picture is upside down, tip (row 0, col 4) at the bottom.
+  EXPECT_TRUE(AnyPixelIn(window->WorldView, 99, 103, 102, 105, green));
+  EXPECT_FALSE(AnyPixelIn(window->WorldView, 95, 94, 106, 96, green));
+}
+
+TEST_F(WindowTest, GenomeBarsAndBaseline) {
+  Start();
+  TWorld& world = window->World;
+  world.SelectedBug = 0;
+  TWeightList weights(44, 0.0);
+  weights[0] = 0.5;
+  weights[1] = -0.5;
+  weights[2] = 3;
+  world.Nets[0].PutWeights(weights);
+  window->DrawObservation();
+  TSurfaceView* map = window->GenomeMap;
+  const uint32_t yellow = Raw(clYellow), baseline = Raw(0x102020);
+  // Bar 1 at x = 4: a weight of 0.5 rises from y = 16 to y = 9.
+  for (int y = 9; y <= 16; ++y) EXPECT_EQ(Pixel(map, 4, y), yellow) << y;
+  EXPECT_EQ(Pixel(map, 4, 8), 0u);
+  EXPECT_EQ(Pixel(map, 4, 17), 0u);
+  // Bar 2 at x = 9: -0.5 falls from 16 to 24.
+  for (int y = 16; y <= 24; ++y) EXPECT_EQ(Pixel(map, 9, y), yellow) << y;
+  EXPECT_EQ(Pixel(map, 9, 25), 0u);
+  EXPECT_EQ(Pixel(map, 9, 15), 0u);
+  // Bar 3 at x = 13: a weight of 3 is cut off at the top edge.
+  for (int y = 0; y <= 16; ++y) EXPECT_EQ(Pixel(map, 13, y), yellow) << y;
+  // The baseline runs from x = 5 to 211 on y = 16; zero weights draw no bar.
+  EXPECT_EQ(Pixel(map, 5, 16), baseline);
+  EXPECT_EQ(Pixel(map, 211, 16), baseline);
+  EXPECT_EQ(Pixel(map, 212, 16), 0u);
+  EXPECT_EQ(Pixel(map, 18, 15), 0u);
+}
+
+TEST_F(WindowTest, ImpulseMeters) {
+  Start();
+  window->DrawImpulseMeters(0.97, 0.015);
+  TSurfaceView* left = window->LeftImpulseMeter;
+  TSurfaceView* right = window->RightImpulseMeter;
+  EXPECT_EQ(left->toolTip(), "0.9700");
+  EXPECT_EQ(right->toolTip(), "0.0150");
+  // Left: a bar from y = 1 to the bottom, lime outline, green inside.
+  EXPECT_EQ(Pixel(left, 4, 0), 0u);
+  EXPECT_EQ(Pixel(left, 0, 20), Raw(clLime));
+  EXPECT_EQ(Pixel(left, 8, 20), Raw(clLime));
+  EXPECT_EQ(Pixel(left, 4, 32), Raw(clLime));
+  EXPECT_EQ(Pixel(left, 4, 25), Raw(clGreen));
+  // Right: Round(0.495) = 0, no bar; only the letter.
+  EXPECT_FALSE(AnyPixelIn(right, 0, 15, 9, 33, Raw(clRed)));
+  EXPECT_FALSE(AnyPixelIn(right, 0, 15, 9, 33, Raw(clMaroon)));
+  EXPECT_TRUE(AnyPixelIn(right, 1, 1, 9, 14, Raw(clYellow)));
+}
+
+TEST_F(WindowTest, UncheckingTheTogglesBlanksTheViews) {
+  Start();
+  window->TimerTimer(1);
+  QTest::mouseClick(window->WorldViewEnabled, Qt::LeftButton);
+  ASSERT_FALSE(window->WorldViewEnabled->isChecked());
+  TSurfaceView* view = window->WorldView;
+  EXPECT_EQ(Pixel(view, 0, 0), Raw(clMaroon));
+  EXPECT_EQ(Pixel(view, 200, 399), Raw(clMaroon));
+  EXPECT_FALSE(AnyPixelIn(view, 1, 1, 399, 399, Raw(clYellow)));
+  window->TimerTimer(1);  // frames leave the switched-off view alone
+  EXPECT_EQ(Pixel(view, 0, 0), Raw(clMaroon));
+
+  const QString fitness = window->FitnessLabel->text();
+  QTest::mouseClick(window->ShowStatsBox, Qt::LeftButton);
+  ASSERT_FALSE(window->ShowStatsBox->isChecked());
+  EXPECT_EQ(window->LeftImpulseMeter->toolTip(), "");
+  EXPECT_EQ(window->RightImpulseMeter->toolTip(), "");
+  EXPECT_TRUE(AnyPixelIn(window->LeftImpulseMeter, 1, 1, 9, 14, Raw(clOlive)));
+  EXPECT_FALSE(AnyPixelIn(window->LeftImpulseMeter, 0, 0, 9, 33, Raw(clLime)));
+  EXPECT_FALSE(AnyPixelIn(window->GenomeMap, 0, 0, 217, 33, Raw(clYellow)));
+  EXPECT_EQ(Pixel(window->GenomeMap, 100, 16), Raw(0x102020));
+  EXPECT_EQ(window->FitnessLabel->text(), fitness);
+  window->TimerTimer(1);
+  EXPECT_FALSE(AnyPixelIn(window->GenomeMap, 0, 0, 217, 33, Raw(clYellow)));
+}
+
+TEST_F(WindowTest, ClearingBeforeTheFirstStartIsHarmless) {
+  QTest::mouseClick(window->ShowStatsBox, Qt::LeftButton);
+  QTest::mouseClick(window->WorldViewEnabled, Qt::LeftButton);
+  QTest::mouseClick(window->GetStrongestBtn, Qt::LeftButton);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_FALSE(AnyPixelIn(window->GenomeMap, 0, 0, 217, 33, Raw(0x102020)));
+}
+
+}  // namespace zemlix::testing
