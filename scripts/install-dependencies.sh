@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev libcli11-dev
   qt6-base-dev fonts-dejavu-core
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
 )
 
 missing=()
