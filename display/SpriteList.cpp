@@ -234,6 +234,8 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
 
   const std::int64_t leftEdge = left * kOne, rightEdge = right * kOne;
   const std::int64_t topEdge = top * kOne, bottomEdge = bottom * kOne;
+  const std::uint32_t* sourceBits = source->ScanLine(0);
+  const auto sourceStride = static_cast<std::uint64_t>(source->Stride());
   const bool useKey = transparent_ && source->ColorKey().has_value();
   const std::uint32_t key = 0xFF000000u | source->ColorKey().value_or(0);
 
@@ -258,8 +260,11 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
     std::uint32_t* to = dest.ScanLine(static_cast<int>(row)) + x0 + skip;
     std::int64_t su = us;
     std::int64_t sv = vs;
+    // su and sv stay inside the pattern, so they are never negative and the shift
+    // is the truncating division.
     for (std::int64_t i = 0; i < count; ++i, su += dux, sv += dvx) {
-      const std::uint32_t pixel = source->ScanLine(static_cast<int>(sv / kOne))[su / kOne];
+      const std::uint32_t pixel = sourceBits[(static_cast<std::uint64_t>(sv) >> 16) * sourceStride +
+                                             (static_cast<std::uint64_t>(su) >> 16)];
       if (!useKey || pixel != key) to[i] = pixel;
     }
   }

@@ -150,6 +150,7 @@ class TSurface {
   // pixels. No canvas pass may be open on the surface meanwhile.
   std::uint32_t* ScanLine(int y) { return bits_ + static_cast<std::ptrdiff_t>(y) * stride_; }
   const std::uint32_t* ScanLine(int y) const { return bits_ + static_cast<std::ptrdiff_t>(y) * stride_; }
+  std::ptrdiff_t Stride() const { return stride_; }  // words from one line to the next
 
   // Raw value of pixels that copies with a key leave out.
   std::optional<std::uint32_t> ColorKey() const { return colorKey_; }

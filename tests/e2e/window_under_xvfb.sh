@@ -16,11 +16,18 @@ cd "$1"
 "$2" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do xwininfo -name Zemlix >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 300); do xwininfo -name Zemlix >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 0.5  # the first paint
 read -r left top < <(xwininfo -name Zemlix | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} END{print x, y}')
 import -window root before.png
 xdotool mousemove $((left + 533)) $((top + 171)) click 1   # the Start button
-sleep 1.5
+# Wait for frames to have drawn the field's red border (a busy machine can be slow).
+for _ in $(seq 100); do
+  sleep 0.2
+  import -window root after.png
+  [ "$(convert after.png -format "%[hex:u.p{$((left + 8)),$((top + 8))}]" info: | cut -c1-6)" = "FF0000" ] && break
+done
+sleep 0.5
 import -window root after.png
 kill $pid
 wait $pid 2>/dev/null || true

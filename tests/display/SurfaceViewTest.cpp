@@ -1,0 +1,194 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QImage>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include "display/HandlerErrors.h"
+#include "display/SpriteList.h"
+#include "display/Surfaces.h"
+
+namespace zemlix {
+namespace {
+
+class SurfaceViewTest : public testing::Test {
+ protected:
+  SurfaceViewTest() {
+    SetErrorReporter([this](const std::string& message) { reports.push_back(message); });
+    window = std::make_unique<QWidget>();
+    window->resize(100, 80);
+    view = new TSurfaceView(window.get());
+    view->setGeometry(10, 10, 40, 30);
+  }
+  ~SurfaceViewTest() override {
+    window.reset();
+    SetErrorReporter(nullptr);
+  }
+
+  // What the widget shows, rendered through its paint event.
+  QImage OnScreen() { return view->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+  std::vector<std::string> reports;
+  std::unique_ptr<QWidget> window;
+  TSurfaceView* view = nullptr;  // owned by window
+};
+
+TEST_F(SurfaceViewTest, NotDrawableBeforeItsWindowIsShownAndBlackAfter) {
+  EXPECT_FALSE(view->CanDraw());
+  EXPECT_FALSE(view->Initialized());
+  EXPECT_EQ(view->SurfaceWidth(), 40);
+  EXPECT_EQ(view->SurfaceHeight(), 30);
+  // Drawing on it now is dropped, not a crash.
+  view->Surface().Fill(0);
+  view->Surface().Canvas().Rectangle(0, 0, 10, 10);
+  view->Surface().Canvas().Release();
+  view->Flip();
+
+  window->show();
+  EXPECT_TRUE(view->CanDraw());
+  EXPECT_EQ(view->SurfaceWidth(), 40);
+  EXPECT_EQ(view->Surface().Width(), 40);
+  EXPECT_EQ(view->Surface().Height(), 30);
+  const QImage shown = OnScreen();
+  ASSERT_EQ(shown.size(), QSize(40, 30));
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 40; ++x) ASSERT_EQ(shown.pixel(x, y), 0xFF000000u) << x << "," << y;
+  }
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(SurfaceViewTest, RepaintShowsTheLastFlipNotWorkInProgress) {
+  window->show();
+  TSurface& surface = view->Surface();
+  surface.Fill(0x0000FF);
+  view->Flip();
+  surface.Fill(0xFF0000);  // drawn but not presented
+  const QImage shown = OnScreen();
+  EXPECT_EQ(shown.pixel(0, 0), 0xFF0000FFu);
+  EXPECT_EQ(shown.pixel(39, 29), 0xFF0000FFu);
+  view->Flip();
+  EXPECT_EQ(OnScreen().pixel(5, 5), 0xFFFF0000u);
+}
+
+TEST_F(SurfaceViewTest, CenteredSurfaceSmallerThanTheControl) {
+  view->SetAutoSize(false);
+  view->SetOptions(doCenter);
+  view->SetSurfaceWidth(20);
+  view->SetSurfaceHeight(11);
+  view->SetColor(0x00FF00);
+  window->show();
+  ASSERT_EQ(view->Surface().Width(), 20);
+  view->Surface().Fill(0xFFFFFF);
+  view->Flip();
+  const QImage shown = OnScreen();
+  // (40 - 20) / 2 = 10 and (30 - 11) / 2 = 9, truncated.
+  EXPECT_EQ(shown.pixel(10, 9), 0xFFFFFFFFu);
+  EXPECT_EQ(shown.pixel(29, 19), 0xFFFFFFFFu);
+  EXPECT_EQ(shown.pixel(9, 9), 0xFF00FF00u);
+  EXPECT_EQ(shown.pixel(10, 8), 0xFF00FF00u);
+  EXPECT_EQ(shown.pixel(30, 19), 0xFF00FF00u);
+}
+
+TEST_F(SurfaceViewTest, LifeCycleEventsAndNoticesComeInOrder) {
+  std::vector<std::string> log;
+  view->OnInitializing = [&](TCustomSurfaceView&) { log.push_back("OnInitializing"); };
+  view->OnInitialize = [&](TCustomSurfaceView&) { log.push_back("OnInitialize"); };
+  view->OnInitializeSurface = [&](TCustomSurfaceView&) { log.push_back("OnInitializeSurface"); };
+  view->OnRestoreSurface = [&](TCustomSurfaceView& sender) {
+    log.push_back("OnRestoreSurface");
+    EXPECT_FALSE(sender.CanDraw());  // busy while restoring
+  };
+  view->OnFinalizeSurface = [&](TCustomSurfaceView&) { log.push_back("OnFinalizeSurface"); };
+  view->OnFinalize = [&](TCustomSurfaceView&) { log.push_back("OnFinalize"); };
+  int receiver = 0;
+  view->RegisterNotifyEvent(&receiver, [&](TCustomSurfaceView&, SurfaceViewNotice notice) {
+    log.push_back("notice " + std::to_string(static_cast<int>(notice)));
+  });
+  window->show();
+  window->hide();
+  window->show();  // tries once only
+  view->Finalize();
+  using N = SurfaceViewNotice;
+  const auto notice = [](N n) { return "notice " + std::to_string(static_cast<int>(n)); };
+  EXPECT_EQ(log, (std::vector<std::string>{"OnInitializing", notice(N::Initializing), notice(N::SetSurfaceSize),
+                                           notice(N::Initialize), "OnInitialize", notice(N::InitializeSurface),
+                                           "OnInitializeSurface", notice(N::Restore), "OnRestoreSurface",
+                                           "OnFinalizeSurface", notice(N::FinalizeSurface), "OnFinalize",
+                                           notice(N::Finalize)}));
+  EXPECT_FALSE(view->CanDraw());
+  EXPECT_EQ(view->SurfaceWidth(), 40);
+  view->UnregisterNotifyEvent(&receiver);
+}
+
+TEST_F(SurfaceViewTest, FinalizeRunsEveryStepWhenAHandlerFails) {
+  window->show();
+  std::vector<SurfaceViewNotice> notices;
+  int receiver = 0;
+  view->RegisterNotifyEvent(&receiver, [&](TCustomSurfaceView&, SurfaceViewNotice notice) { notices.push_back(notice); });
+  view->OnFinalizeSurface = [](TCustomSurfaceView&) { throw std::runtime_error("handler failed"); };
+  EXPECT_THROW(view->Finalize(), std::runtime_error);
+  EXPECT_FALSE(view->Initialized());
+  EXPECT_FALSE(view->Surface().HasPixels());
+  EXPECT_EQ(notices.back(), SurfaceViewNotice::Finalize);
+  view->OnFinalizeSurface = nullptr;
+  view->UnregisterNotifyEvent(&receiver);
+}
+
+TEST_F(SurfaceViewTest, SurfaceThatCannotBeMadeLeavesTheViewUndrawable) {
+  view->SetAutoSize(false);
+  view->SetSurfaceWidth(1 << 30);  // more than an image can address
+  view->SetSurfaceHeight(1);
+  window->show();
+  EXPECT_EQ(reports, (std::vector<std::string>{"Surface cannot be made"}));
+  EXPECT_FALSE(view->CanDraw());
+  view->Surface().Fill(0);
+  view->Surface().Canvas().TextOut(0, 0, "x");
+  view->Flip();
+}
+
+TEST(SurfaceViewWithoutWindow, FailsWithFormNotFound) {
+  TSurfaceView view;
+  try {
+    view.Initialize();
+    FAIL() << "no error";
+  } catch (const ESurfaceViewError& error) {
+    EXPECT_STREQ(error.what(), "Form not found");
+  }
+  EXPECT_FALSE(view.CanDraw());
+}
+
+TEST_F(SurfaceViewTest, SpriteListFollowsItsView) {
+  TSpriteList sprites;
+  LoadStandardSprites(sprites.Items());
+  sprites.SetView(view);
+  EXPECT_FALSE(sprites.Items()[0].Initialized());
+  window->show();
+  EXPECT_EQ(sprites.Items().View(), view);
+  EXPECT_TRUE(sprites.Items()[0].Initialized());
+  EXPECT_EQ(sprites.Items()[1].PatternCount(), 1);
+
+  view->Finalize();
+  EXPECT_FALSE(sprites.Items()[1].Initialized());
+  EXPECT_EQ(sprites.Items()[1].PatternCount(), 0);
+  view->Initialize();
+  EXPECT_EQ(sprites.Items()[1].PatternCount(), 1);
+
+  // Binding to a view that is already initialised makes the surfaces at once.
+  TSpriteList late;
+  LoadStandardSprites(late.Items());
+  late.SetView(view);
+  EXPECT_EQ(late.Items()[0].PatternCount(), 1);
+  late.SetView(nullptr);
+  EXPECT_EQ(late.Items()[0].PatternCount(), 0);
+
+  window.reset();  // destroys the view
+  EXPECT_EQ(sprites.View(), nullptr);
+  EXPECT_FALSE(sprites.Items()[0].Initialized());
+}
+
+}  // namespace
+}  // namespace zemlix
