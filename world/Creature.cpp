@@ -2,7 +2,9 @@
 
 #include <cmath>
 
+#include "ai/PlainEvaluation.h"
 #include "world/AdvancedMathUnit.h"
+#include "world/LookVectorFast.h"
 
 namespace zemlix {
 
@@ -11,7 +13,10 @@ void LookVectorReference(double heading, double& lookX, double& lookY) {
   lookY = static_cast<double>(std::cos(static_cast<long double>(heading)));
 }
 
-void LookVector(double heading, double& lookX, double& lookY) { LookVectorReference(heading, lookX, lookY); }
+void LookVector(double heading, double& lookX, double& lookY) {
+  if (!PlainEvaluation() && LookVectorFast(heading, lookX, lookY)) return;
+  LookVectorReference(heading, lookX, lookY);
+}
 
 TCreature::TCreature(int32_t x, int32_t y, double degrees, double speed)
     : X(x), Y(y), LookX(0), LookY(0), Heading(static_cast<double>(DegToRad(degrees))), Speed(speed) {

@@ -1,0 +1,128 @@
+#include <benchmark/benchmark.h>
+
+#include <ostream>
+#include <streambuf>
+#include <vector>
+
+#include "ai/Sigmoid.h"
+#include "base/Random.h"
+#include "sim/Runner.h"
+#include "world/World.h"
+
+namespace zemlix {
+namespace {
+
+// A 400 x 400 field with the largest population the window allows.
+class TBenchHost : public TWorldHost {
+ public:
+  int32_t FieldWidth() const override { return 400; }
+  int32_t FieldHeight() const override { return 400; }
+  int32_t NumberOfBugs() const override { return 200; }
+  int32_t NumberOfFood() const override { return 100; }
+  int32_t CreatureLifetime() const override { return 2000; }
+};
+
+constexpr uint32_t BenchSeed = 12345;
+
+// A world past its first generation, so the networks have been bred once.
+void BuildWorld(TWorld& world) {
+  world.Random.Seed = BenchSeed;
+  world.BuildPopulation();
+  for (int i = 0; i < 2100; ++i) world.Tick();
+}
+
+// UpdateCreatures and EatFood: one tick that does not end a generation.
+void BM_Tick200Bugs100Food(benchmark::State& state) {
+  TBenchHost host;
+  TWorld world(host);
+  BuildWorld(world);
+  for (auto _ : state) {
+    world.UpdateCreatures();
+    world.EatFood();
+    benchmark::DoNotOptimize(world.TotalFitness);
+  }
+}
+BENCHMARK(BM_Tick200Bugs100Food);
+
+// The world's own Tick, counting down and ending a generation every 2000 ticks.
+void BM_WorldTick(benchmark::State& state) {
+  TBenchHost host;
+  TWorld world(host);
+  BuildWorld(world);
+  for (auto _ : state) {
+    world.Tick();
+    benchmark::DoNotOptimize(world.TotalFitness);
+  }
+}
+BENCHMARK(BM_WorldTick);
+
+// Breeding depends on the fitness spread: every round starts from the same scores (a
+// copy of 200 integers, negligible beside the breeding itself).
+void BM_EndGeneration(benchmark::State& state) {
+  TBenchHost host;
+  TWorld world(host);
+  BuildWorld(world);
+  for (int i = 0; i < 1000; ++i) world.Tick();
+  std::vector<int32_t> fitness;
+  for (const TNeuralNet& net : world.Nets) fitness.push_back(net.Fitness);
+  const int32_t totalFitness = world.TotalFitness;
+  for (auto _ : state) {
+    for (size_t i = 0; i < fitness.size(); ++i) world.Nets[i].Fitness = fitness[i];
+    world.TotalFitness = totalFitness;
+    world.EndGeneration();
+    benchmark::DoNotOptimize(world.Generation);
+  }
+}
+BENCHMARK(BM_EndGeneration);
+
+// Activations spread like the networks' own: |a| below about 10.
+std::vector<double> BenchActivations() {
+  TRandomGenerator random(BenchSeed);
+  std::vector<double> activations(4096);
+  for (double& a : activations) a = (random.Random() * 2 - 1) * 10;
+  return activations;
+}
+
+void BM_SigmoidFast(benchmark::State& state) {
+  const std::vector<double> activations = BenchActivations();
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Sigmoid(activations[i], 1.0));
+    i = (i + 1) % activations.size();
+  }
+}
+BENCHMARK(BM_SigmoidFast);
+
+void BM_SigmoidReference(benchmark::State& state) {
+  const std::vector<double> activations = BenchActivations();
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(SigmoidReference(activations[i], 1.0));
+    i = (i + 1) % activations.size();
+  }
+}
+BENCHMARK(BM_SigmoidReference);
+
+class TNullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// The headless runner as a user starts it: build, 2000 ticks, one generation end, a dump.
+void BM_Runner2000Ticks(benchmark::State& state) {
+  TNullBuffer buffer;
+  std::ostream sink(&buffer);
+  TRunnerOptions options;
+  options.Seed = BenchSeed;
+  options.Bugs = 200;
+  options.Food = 100;
+  options.Lifetime = 2000;
+  options.Ticks = 2000;
+  options.DumpPath = "-";
+  for (auto _ : state) benchmark::DoNotOptimize(RunHeadless(options, sink, sink));
+}
+BENCHMARK(BM_Runner2000Ticks)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace zemlix

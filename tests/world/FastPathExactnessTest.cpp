@@ -1,0 +1,283 @@
+// The world's fast paths (look vector, nearest pellet, eating) against the plain
+// extended-precision evaluation, bit for bit, and whole worlds run both ways in lockstep.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "ai/PlainEvaluation.h"
+#include "world/AdvancedMathUnit.h"
+#include "world/Creature.h"
+#include "world/LookVectorFast.h"
+#include "world/World.h"
+
+namespace zemlix {
+namespace {
+
+uint64_t Bits(double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+class TTestHost : public TWorldHost {
+ public:
+  TTestHost(int32_t width, int32_t height, int32_t bugs, int32_t food, int32_t lifetime)
+      : Width(width), Height(height), Bugs(bugs), FoodPellets(food), Lifetime(lifetime) {}
+  int32_t FieldWidth() const override { return Width; }
+  int32_t FieldHeight() const override { return Height; }
+  int32_t NumberOfBugs() const override { return Bugs; }
+  int32_t NumberOfFood() const override { return FoodPellets; }
+  int32_t CreatureLifetime() const override { return Lifetime; }
+  int32_t Width, Height, Bugs, FoodPellets, Lifetime;
+};
+
+// Runs `step` with the plain evaluation switched on, and switches it off again.
+template <class Step>
+void Plainly(Step&& step) {
+  SetPlainEvaluation(true);
+  step();
+  SetPlainEvaluation(false);
+}
+
+// ---- Look vector ----------------------------------------------------------------------
+
+int64_t LookMismatches = 0;
+
+void ExpectSameLook(double heading) {
+  double fastX = 7, fastY = 7, plainX = 7, plainY = 7;
+  LookVector(heading, fastX, fastY);
+  LookVectorReference(heading, plainX, plainY);
+  const bool same = (std::isnan(plainX) ? std::isnan(fastX) : Bits(fastX) == Bits(plainX)) &&
+                    (std::isnan(plainY) ? std::isnan(fastY) : Bits(fastY) == Bits(plainY));
+  if (!same && ++LookMismatches < 10)
+    ADD_FAILURE() << std::hexfloat << "heading " << heading << ": " << fastX << ", " << fastY << " instead of "
+                  << plainX << ", " << plainY;
+}
+
+TEST(LookVectorExactness, EdgeHeadingsMatchTheDefinition) {
+  LookMismatches = 0;
+  const double inf = std::numeric_limits<double>::infinity();
+  const double twoPi = static_cast<double>(Pi2);
+  for (double h : {0.0, -0.0, 1e-300, -1e-300, std::numeric_limits<double>::denorm_min(), 1e-10, 0.03125, 0.0625,
+                   twoPi, -twoPi, std::nextafter(twoPi, inf), std::nextafter(-twoPi, -inf), 6.6, -6.6, 7.0, -7.0,
+                   std::nextafter(7.0, inf), 7.03125, 100.0, -1e10, 1e300, inf, -inf,
+                   std::numeric_limits<double>::quiet_NaN()})
+    ExpectSameLook(h);
+  // Around every zero of sine and cosine in the fast range, where the results are tiny and
+  // the bounds are widest relative to them; and around every table point m/16.
+  for (int k = -4; k <= 4; ++k) {
+    const double zero = static_cast<double>(k * (Pi2 / 4));
+    double below = zero, above = zero;
+    for (int n = 0; n < 3000; ++n) {
+      ExpectSameLook(below);
+      ExpectSameLook(above);
+      below = std::nextafter(below, -inf);
+      above = std::nextafter(above, inf);
+    }
+    for (double d = 1e-12; d < 1e-2; d *= 1.5) {
+      ExpectSameLook(zero + d);
+      ExpectSameLook(zero - d);
+    }
+  }
+  for (int m = -113; m <= 113; ++m) {
+    const double point = m / 16.0;
+    ExpectSameLook(point);
+    ExpectSameLook(std::nextafter(point, inf));
+    ExpectSameLook(std::nextafter(point, -inf));
+    ExpectSameLook(point + 1 / 32.0);
+  }
+  EXPECT_EQ(LookMismatches, 0);
+}
+
+TEST(LookVectorExactness, MillionsOfHeadingsMatchTheDefinition) {
+  LookMismatches = 0;
+  std::mt19937_64 random(99);
+  std::uniform_real_distribution<double> range(-6.6, 6.6), wide(-7.5, 7.5);
+  int64_t cases = 0, undecided = 0;
+  for (int i = 0; i < 1000000; ++i) {
+    const double h = i % 8 == 0 ? wide(random) : range(random);
+    double x, y;
+    ++cases;
+    if (!LookVectorFast(h, x, y)) ++undecided;
+    ExpectSameLook(h);
+  }
+  EXPECT_EQ(LookMismatches, 0);
+  // Each of the two values is left to sinl or cosl about 1 % of the time, plus the headings
+  // beyond 7; far more would mean a broken bound.
+  EXPECT_LT(undecided, cases / 15) << undecided << " of " << cases;
+  std::printf("[   INFO   ] %lld headings, %lld (%.3f %%) left to sinl and cosl\n", static_cast<long long>(cases),
+              static_cast<long long>(undecided), 100.0 * undecided / cases);
+}
+
+// ---- Nearest pellet ---------------------------------------------------------------------
+
+// The plain scan as the tick defines it.
+int32_t PlainNearest(const TWorld& world, double x, double y) {
+  long double best = Distance(x, y, world.Food[0].X, world.Food[0].Y);
+  int32_t nearest = 0;
+  for (int32_t j = 1; j < world.FoodCount; ++j) {
+    const long double d = Distance(x, y, world.Food[j].X, world.Food[j].Y);
+    if (d < best) {
+      best = d;
+      nearest = j;
+    }
+  }
+  return nearest;
+}
+
+class TNearestFoodExactness : public ::testing::Test {
+ protected:
+  TTestHost Host{400, 400, 200, 100, 2000};
+  TWorld World{Host};
+  int64_t Mismatches = 0;
+
+  void ExpectSameNearest(double x, double y) {
+    const int32_t fast = World.NearestFood(x, y);
+    const int32_t plain = PlainNearest(World, x, y);
+    if (fast != plain && ++Mismatches < 10)
+      ADD_FAILURE() << std::hexfloat << "bug at " << x << ", " << y << ": pellet " << fast << " instead of " << plain;
+  }
+};
+
+TEST_F(TNearestFoodExactness, RandomLayoutsMatchThePlainScan) {
+  std::mt19937_64 random(5);
+  std::uniform_real_distribution<double> field(0, 400), around(-20, 420);
+  for (int layout = 0; layout < 200; ++layout) {
+    World.FoodCount = layout % 4 == 0 ? 1 + static_cast<int32_t>(random() % 100) : 100;
+    for (TFood& f : World.Food) f = {field(random), field(random)};
+    for (int i = 0; i < 400; ++i) ExpectSameNearest(around(random), around(random));
+  }
+  EXPECT_EQ(Mismatches, 0);
+}
+
+// Ties at equal distance, equal squared sums that differ by rounding only, duplicate
+// pellets, pellets on cell boundaries and beyond the field's edges.
+TEST_F(TNearestFoodExactness, AdversarialLayoutsMatchThePlainScan) {
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> field(0, 400), offset(0.5, 60);
+  for (int layout = 0; layout < 3000; ++layout) {
+    World.FoodCount = 100;
+    const double x = field(random), y = field(random), d = offset(random);
+    for (TFood& f : World.Food) f = {field(random), field(random)};
+    // Symmetric pellets at one distance, at random indices, some duplicated.
+    const double ring[][2] = {{x + d, y}, {x - d, y}, {x, y + d}, {x, y - d}, {x + d, y}, {x - d, y - d}};
+    for (const auto& p : ring) World.Food[random() % 100] = {p[0], p[1]};
+    // Neighbours one unit in the last place further or nearer.
+    World.Food[random() % 100] = {std::nextafter(x + d, 1e9), y};
+    World.Food[random() % 100] = {x, std::nextafter(y - d, -1e9)};
+    ExpectSameNearest(x, y);
+    ExpectSameNearest(std::nextafter(x, 1e9), y);
+  }
+  // Cell boundaries (multiples of 40 for 100 pellets on 400) and the field's edges.
+  for (int layout = 0; layout < 200; ++layout) {
+    for (TFood& f : World.Food) f = {40.0 * (random() % 11), 40.0 * (random() % 11)};
+    World.Food[random() % 100] = {-35.0, 410.0};
+    World.Food[random() % 100] = {450.0, -5.0};
+    for (int i = 0; i < 50; ++i) {
+      const double x = 40.0 * (random() % 12) - 20, y = 40.0 * (random() % 12) - 20;
+      ExpectSameNearest(x, y);
+      ExpectSameNearest(std::nextafter(x, -1e9), std::nextafter(y, 1e9));
+      ExpectSameNearest(x + 20, y + 20);
+    }
+  }
+  // A bug on a pellet, far outside the field, and coordinates beyond the fast range.
+  World.Food[17] = {123.5, 77.25};
+  ExpectSameNearest(123.5, 77.25);
+  ExpectSameNearest(-5000, 9000);
+  ExpectSameNearest(1e30, -1e30);
+  World.Food[3] = {1e25, 5};
+  ExpectSameNearest(200, 200);
+  ExpectSameNearest(1e25, 4);
+  EXPECT_EQ(Mismatches, 0);
+}
+
+// ---- Eating and whole worlds ------------------------------------------------------------
+
+void ExpectSameWorld(const TWorld& fast, const TWorld& plain, int tick) {
+  ASSERT_EQ(fast.Random.Seed, plain.Random.Seed) << "tick " << tick;
+  ASSERT_EQ(fast.TotalFitness, plain.TotalFitness) << "tick " << tick;
+  ASSERT_EQ(fast.Generation, plain.Generation) << "tick " << tick;
+  ASSERT_EQ(Bits(fast.AverageFitness), Bits(plain.AverageFitness)) << "tick " << tick;
+  ASSERT_EQ(fast.SelectedBugFood, plain.SelectedBugFood) << "tick " << tick;
+  for (size_t b = 0; b < fast.Creatures.size(); ++b) {
+    const TCreature& f = fast.Creatures[b];
+    const TCreature& p = plain.Creatures[b];
+    ASSERT_TRUE(Bits(f.X) == Bits(p.X) && Bits(f.Y) == Bits(p.Y) && Bits(f.Heading) == Bits(p.Heading) &&
+                Bits(f.Speed) == Bits(p.Speed) && Bits(f.LookX) == Bits(p.LookX) && Bits(f.LookY) == Bits(p.LookY))
+        << "bug " << b << " at tick " << tick;
+    ASSERT_EQ(fast.Nets[b].Fitness, plain.Nets[b].Fitness) << "bug " << b << " at tick " << tick;
+  }
+  for (size_t j = 0; j < fast.Food.size(); ++j)
+    ASSERT_TRUE(Bits(fast.Food[j].X) == Bits(plain.Food[j].X) && Bits(fast.Food[j].Y) == Bits(plain.Food[j].Y))
+        << "pellet " << j << " at tick " << tick;
+  TWeightList fastWeights(fast.GenomeLength), plainWeights(plain.GenomeLength);
+  for (size_t b = 0; b < fast.Nets.size(); ++b) {
+    fast.Nets[b].GetWeights(fastWeights);
+    plain.Nets[b].GetWeights(plainWeights);
+    ASSERT_EQ(fastWeights, plainWeights) << "network " << b << " at tick " << tick;
+  }
+}
+
+// Two worlds from one seed, one ticked through the plain evaluation, compared after every
+// tick: the full tick, generation ends included.
+void RunInLockstep(TTestHost& host, uint32_t seed, int ticks) {
+  TWorld fast(host), plain(host);
+  fast.Random.Seed = plain.Random.Seed = seed;
+  fast.BuildPopulation();
+  Plainly([&] { plain.BuildPopulation(); });
+  ExpectSameWorld(fast, plain, 0);
+  for (int tick = 1; tick <= ticks; ++tick) {
+    fast.Tick();
+    Plainly([&] { plain.Tick(); });
+    ExpectSameWorld(fast, plain, tick);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_GT(fast.Generation, 0);
+}
+
+TEST(WorldLockstep, FullFieldMatchesThePlainEvaluation) {
+  TTestHost host(400, 400, 200, 100, 500);
+  RunInLockstep(host, 1, 520);
+}
+
+// A small crowded field: many pellets eaten per tick, pellets re-placed next to later bugs,
+// bugs wrapping at the edges all the time.
+TEST(WorldLockstep, CrowdedSmallFieldMatchesThePlainEvaluation) {
+  TTestHost host(48, 40, 60, 30, 500);
+  RunInLockstep(host, 77, 520);
+}
+
+// Eating at exactly 6 and just inside, with pellets in every cell around the bug.
+TEST(EatFoodExactness, BoundaryDistancesMatchThePlainEvaluation) {
+  TTestHost host(400, 400, 5, 10, 2000);
+  TWorld fast(host), plain(host);
+  fast.Random.Seed = plain.Random.Seed = 3;
+  fast.BuildPopulation();
+  plain.BuildPopulation();
+  const double x = 200, y = 120;
+  const double sixth = std::nextafter(6.0, 0.0);
+  const TFood layout[] = {{x + 6, y},  {x, y - 6},     {x + sixth, y}, {x - 3.6, y + 4.8}, {x + 4.8, y - 3.6},
+                          {x, y},      {x - 5.999, y}, {x + 4.2426406871192848, y + 4.2426406871192848},
+                          {x + 7, y},  {x, y + 6.0000000000000009}};
+  for (TWorld* world : {&fast, &plain}) {
+    for (int j = 0; j < 10; ++j) world->Food[j] = layout[j];
+    for (TCreature& c : world->Creatures) c.X = c.Y = 10;
+    world->Creatures[0].X = world->Creatures[2].X = x;
+    world->Creatures[0].Y = world->Creatures[2].Y = y;
+  }
+  fast.EatFood();
+  Plainly([&] { plain.EatFood(); });
+  ExpectSameWorld(fast, plain, 0);
+  // Exactly 6 away is not eaten; the three pellets clearly inside are; the diagonal ones are
+  // 6 only up to rounding, and the plain evaluation decides them.
+  EXPECT_GE(plain.Nets[0].Fitness, 3);
+  EXPECT_LE(plain.Nets[0].Fitness, 6);
+}
+
+}  // namespace
+}  // namespace zemlix

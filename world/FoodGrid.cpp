@@ -1,0 +1,166 @@
+#include "world/FoodGrid.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "world/AdvancedMathUnit.h"
+
+namespace zemlix {
+namespace {
+
+// Within InRange a cell boundary, as CellX places it and as the searches below compute it,
+// is off by less than 2^20 * 2^-50 = 2^-30; every bound drawn from a boundary gives away
+// this much more.
+constexpr double Slack = 0x1p-28;
+
+// Squared distances in double, Sd, against the extended ones, Sl, that Distance takes the
+// root of, both from the exact S of the double coordinates: Sd = S (1 + e), |e| <= 2^-51,
+// Sl = S (1 + e'), |e'| <= 2^-61.9, unless a square underflows, which moves S by less than
+// 2^-1021.
+//
+// Nearest: the plain scan's winner w has the least Distance. If another pellet k has
+// Distance(k) = Distance(w) but Sl(k) < Sl(w), both roots round to one extended value, so
+// Sl(w) <= Sl(k) (1 + 2^-61). Hence, for the pellet k of least Sd,
+// Sd(w) <= Sd(k) (1 + 2^-49.9) + 2^-1020: w is among the pellets within NearestLimit. The
+// plain scan over those alone meets the same least Distance first at the same index.
+double NearestLimit(double leastSquare) { return leastSquare + leastSquare * 0x1p-47 + 0x1p-1000; }
+
+// Eating: Distance < 6 needs Sl < 36, hence Sd < 36 (1 + 2^-50).
+constexpr double EatingLimit = 36 + 36 * 0x1p-40;
+
+}  // namespace
+
+bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
+  Count = std::clamp(count, 0, TWorld::MaxFood);
+  // About one pellet per cell.
+  Side = std::clamp(static_cast<int32_t>(std::sqrt(static_cast<double>(Count))), 1, MaxSide);
+  CellWidth = static_cast<double>(width) / Side;
+  CellHeight = static_cast<double>(height) / Side;
+  ScaleX = Side / static_cast<double>(width);
+  ScaleY = Side / static_cast<double>(height);
+  std::fill_n(Head, Side * Side, None);
+  bool inRange = true;
+  for (int32_t j = Count - 1; j >= 0; --j) {
+    X[j] = food[j].X;
+    Y[j] = food[j].Y;
+    inRange = inRange && InRange(X[j]) && InRange(Y[j]);
+    if (inRange) Insert(j);
+  }
+  return inRange;
+}
+
+bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
+  Remove(index);
+  X[index] = pellet.X;
+  Y[index] = pellet.Y;
+  if (!InRange(pellet.X) || !InRange(pellet.Y)) return false;
+  Insert(index);
+  return true;
+}
+
+// Monotone in x: a product by a positive constant, a clamp and a truncation of a
+// non-negative value. So a pellet between two abscissas lies in a column between theirs.
+int32_t TFoodGrid::CellX(double x) const {
+  return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Side - 1.0));
+}
+int32_t TFoodGrid::CellY(double y) const {
+  return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Side - 1.0));
+}
+
+void TFoodGrid::Insert(int32_t index) {
+  const int32_t cell = CellY(Y[index]) * Side + CellX(X[index]);
+  CellOf[index] = cell;
+  Next[index] = Head[cell];
+  Head[cell] = index;
+}
+
+void TFoodGrid::Remove(int32_t index) {
+  int32_t* link = &Head[CellOf[index]];
+  while (*link != index) link = &Next[*link];
+  *link = Next[index];
+}
+
+double TFoodGrid::SquaredDistance(int32_t index, double x, double y) const {
+  const double dx = X[index] - x;
+  const double dy = Y[index] - y;
+  return dx * dx + dy * dy;
+}
+
+// Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
+// searched block can be within NearestLimit; then decides among the candidates exactly.
+int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
+  if (Count <= 1) return 0;
+  struct TSeen {
+    int32_t Index;
+    double Square;
+  };
+  TSeen seen[TWorld::MaxFood];
+  int32_t seenCount = 0;
+  double least = std::numeric_limits<double>::infinity();
+  const int32_t cx = CellX(x);
+  const int32_t cy = CellY(y);
+  for (int32_t ring = 0; ring < Side; ++ring) {
+    const int32_t left = cx - ring, right = cx + ring, top = cy - ring, bottom = cy + ring;
+    for (int32_t row = std::max(top, 0); row <= std::min(bottom, Side - 1); ++row) {
+      const bool edgeRow = row == top || row == bottom;
+      const int32_t step = edgeRow ? 1 : right - left;
+      for (int32_t column = left; column <= right; column += std::max(step, 1)) {
+        if (column < 0 || column >= Side) continue;
+        for (int32_t j = Head[row * Side + column]; j != None; j = Next[j]) {
+          const double square = SquaredDistance(j, x, y);
+          seen[seenCount++] = {j, square};
+          least = std::min(least, square);
+        }
+      }
+    }
+    // A pellet outside the searched block lies beyond one of its sides that is not the
+    // field's edge (the edge cells also hold everything beyond the edge).
+    double reach = std::numeric_limits<double>::infinity();
+    if (left > 0) reach = std::min(reach, x - left * CellWidth);
+    if (right < Side - 1) reach = std::min(reach, (right + 1) * CellWidth - x);
+    if (top > 0) reach = std::min(reach, y - top * CellHeight);
+    if (bottom < Side - 1) reach = std::min(reach, (bottom + 1) * CellHeight - y);
+    if (reach == std::numeric_limits<double>::infinity()) break;
+    reach -= Slack;
+    if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestLimit(least)) break;
+  }
+
+  // The candidates in increasing order of index, then the plain scan over them.
+  const double limit = NearestLimit(least);
+  // The search never stops before it has seen a pellet, so there is at least one.
+  int32_t candidates[TWorld::MaxFood];
+  candidates[0] = 0;
+  int32_t candidateCount = 0;
+  for (int32_t k = 0; k < seenCount; ++k)
+    if (seen[k].Square <= limit) candidates[candidateCount++] = seen[k].Index;
+  if (candidateCount == 1) return candidates[0];
+  std::sort(candidates, candidates + candidateCount);
+  int32_t nearest = candidates[0];
+  long double best = Distance(x, y, food[nearest].X, food[nearest].Y);
+  for (int32_t k = 1; k < candidateCount; ++k) {
+    const long double d = Distance(x, y, food[candidates[k]].X, food[candidates[k]].Y);
+    if (d < best) {
+      best = d;
+      nearest = candidates[k];
+    }
+  }
+  return nearest;
+}
+
+// A pellet less than 6 from (x, y) has both coordinates within 6 (plus far less than 1) of
+// the bug's, so by the monotony of CellX and CellY it lies in the block of cells between
+// those of (x - 7, y - 7) and (x + 7, y + 7).
+int32_t TFoodGrid::WithinEatingReach(double x, double y, int32_t* indices) const {
+  int32_t found = 0;
+  const int32_t left = CellX(x - 7), right = CellX(x + 7);
+  const int32_t top = CellY(y - 7), bottom = CellY(y + 7);
+  for (int32_t row = top; row <= bottom; ++row)
+    for (int32_t column = left; column <= right; ++column)
+      for (int32_t j = Head[row * Side + column]; j != None; j = Next[j])
+        if (SquaredDistance(j, x, y) < EatingLimit) indices[found++] = j;
+  std::sort(indices, indices + found);
+  return found;
+}
+
+}  // namespace zemlix

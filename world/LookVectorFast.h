@@ -1,0 +1,18 @@
+#pragma once
+
+namespace zemlix {
+
+// The fast path of LookVector. Returns true and sets lookX, lookY to exactly what
+// LookVectorReference gives when its error bound proves both doubles; returns false
+// (outputs untouched) when it cannot decide either of them or |heading| > 7.
+bool LookVectorFast(double heading, double& lookX, double& lookY);
+
+// sin and cos of a heading with |heading| <= 7 in extended precision, each with a bound on
+// its own distance from the exact value (the C library's error not included).
+struct TSineCosine {
+  long double Sin, Cos;
+  long double SinError, CosError;
+};
+TSineCosine FastSineCosine(double heading);
+
+}  // namespace zemlix
