@@ -1,62 +1,267 @@
 #include "sim/Runner.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
-#include <fstream>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 #include "base/Errors.h"
 #include "sim/Dump.h"
+#include "sim/FitnessCsv.h"
+#include "sim/FitnessPlot.h"
 #include "sim/HeadlessHost.h"
+#include "sim/OutputFile.h"
+#include "sim/Progress.h"
+#include "sim/SavedState.h"
 
 namespace zemlix {
+namespace {
 
-int RunHeadless(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
-  THeadlessHost host(options.Bugs, options.Food, options.Lifetime, options.RecordIO);
-  TWorld world(host);
-  world.Random.Seed = options.Seed;
+using TClock = std::chrono::steady_clock;
 
-  std::ofstream dumpFile;
-  std::ostream* dump = nullptr;
-  if (options.DumpPath == "-") {
-    dump = &out;
-  } else if (!options.DumpPath.empty()) {
-    dumpFile.open(options.DumpPath, std::ios::binary | std::ios::trunc);
-    if (!dumpFile) {
-      error << "zemlix-sim: cannot write " << options.DumpPath << "\n";
-      return 1;
+double SecondsSince(TClock::time_point start) {
+  return std::chrono::duration<double>(TClock::now() - start).count();
+}
+
+// The ticks a freshly built or loaded world runs. A generation ends in the tick that
+// brings the countdown to 0, and every later one `lifetime` ticks after that, so N
+// generation ends take the countdown plus N - 1 lifetimes.
+uint64_t TicksToRun(const TRunnerOptions& options, int32_t timeToLive, int32_t lifetime) {
+  if (options.Generations > 0)
+    return static_cast<uint64_t>(timeToLive) + (options.Generations - 1) * static_cast<uint64_t>(lifetime);
+  return options.Ticks.value_or(static_cast<uint64_t>(lifetime));
+}
+
+// The generation counter is a 32-bit integer: a run that would carry it past its maximum
+// is refused before it starts rather than overflowing on the way.
+bool GenerationCountFits(int32_t generation, uint64_t ticks, int32_t timeToLive, int32_t lifetime) {
+  const uint64_t ends = ticks < static_cast<uint64_t>(timeToLive)
+                            ? 0
+                            : 1 + (ticks - static_cast<uint64_t>(timeToLive)) / static_cast<uint64_t>(lifetime);
+  return ends <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max() - generation);
+}
+
+constexpr const char* GenerationCountTooLarge =
+    "zemlix-sim: the run would take the generation count past 2147483647\n";
+
+std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64_t startTick, int32_t lifetime) {
+  std::string title = "Zemlix: ";
+  if (options.LoadPath.empty())
+    title += "seed " + std::to_string(options.Seed);
+  else
+    title += "resumed from " + options.LoadPath + " at tick " + std::to_string(startTick);
+  title += ", " + std::to_string(world.BugCount) + " bugs, " + std::to_string(world.FoodCount) +
+           " food, lifetime " + std::to_string(lifetime) + ", ";
+  title += options.Generations > 0 ? std::to_string(options.Generations) + " generations"
+                                   : std::to_string(options.Ticks.value_or(lifetime)) + " ticks";
+  return title;
+}
+
+int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
+  // A state to continue from is read completely before anything runs or is written.
+  std::optional<TSavedState> saved;
+  if (!options.LoadPath.empty()) {
+    try {
+      saved = ReadDumpFile(options.LoadPath);
+    } catch (const EDumpError& e) {
+      error << "zemlix-sim: --load: " << e.what() << "\n";
+      return 2;
     }
-    dump = &dumpFile;
   }
-  if (!dump) {
-    world.OnGenerationEnd = [&out](const TGenerationReport& report) {
-      char line[160];
-      std::snprintf(line, sizeof line, "generation %d average %.4f best %d\n", report.Generation,
-                    report.AverageFitness, report.BestFitness);
-      out << line << std::flush;
-    };
+  const int32_t bugs = saved ? saved->Bugs : options.Bugs;
+  const int32_t food = saved ? saved->Food : options.Food;
+  const int32_t lifetime = saved ? saved->Lifetime : options.Lifetime;
+  THeadlessHost host(bugs, food, lifetime, options.RecordIO);
+  TWorld world(host);
+  const uint64_t startTick = saved ? saved->Tick : 0;
+  const int32_t timeToLive = saved ? saved->TimeToLive : lifetime;
+  const uint64_t ticks = TicksToRun(options, timeToLive, lifetime);
+  if (!GenerationCountFits(saved ? saved->Generation : 0, ticks, timeToLive, lifetime)) {
+    error << GenerationCountTooLarge;
+    return 2;
   }
 
   try {
-    if (options.RecordIO) world.Log.WriteStarted();
-    world.BuildPopulation();
-    for (uint64_t tick = 1; tick <= options.Ticks; ++tick) {
-      world.Tick();
-      if (dump && options.DumpEvery > 0 && tick % options.DumpEvery == 0 && tick != options.Ticks)
-        *dump << FormatDump(world, tick, options.Lifetime);
+    std::unique_ptr<TOutputFile> dump, csv, plot;
+    if (!options.DumpPath.empty()) dump = std::make_unique<TOutputFile>(options.DumpPath, out);
+    if (!options.CsvPath.empty()) csv = std::make_unique<TOutputFile>(options.CsvPath, out);
+    if (!options.PlotPath.empty()) plot = std::make_unique<TOutputFile>(options.PlotPath, out);
+
+    if (saved) {
+      try {
+        RestoreWorld(world, *saved, options.LoadPath);
+      } catch (const EDumpError& e) {
+        error << "zemlix-sim: --load: " << e.what() << "\n";
+        return 2;
+      }
+    } else {
+      world.Random.Seed = options.Seed;
+      world.BuildPopulation();
     }
-    if (dump) *dump << FormatDump(world, options.Ticks, options.Lifetime) << std::flush;
+    if (options.RecordIO) world.Log.WriteStarted();
+
+    std::vector<TGenerationReport> reports;
+    const bool reportLines = !dump && !csv && !plot;
+    if (csv) csv->Stream() << CsvHeader(false);
+    world.OnGenerationEnd = [&](const TGenerationReport& report) {
+      if (plot) reports.push_back(report);
+      if (csv) csv->Stream() << FormatCsvRow(report);
+      if (reportLines) {
+        char line[160];
+        std::snprintf(line, sizeof line, "generation %d average %.4f best %d\n", report.Generation,
+                      report.AverageFitness, report.BestFitness);
+        out << line << std::flush;
+      }
+    };
+
+    const uint64_t lastTick = startTick + ticks;
+    const auto start = TClock::now();
+    {
+      TProgressBar progress(error, options.Progress && !options.Quiet, ticks, options.Generations);
+      for (uint64_t tick = startTick + 1; tick <= lastTick; ++tick) {
+        world.Tick();
+        progress.AddTick();
+        if (options.Generations > 0 && world.TimeToLive == lifetime) progress.AddGeneration();
+        // Counted from the population's start, so a resumed run dumps where the whole run would.
+        if (dump && options.DumpEvery > 0 && tick % options.DumpEvery == 0 && tick != lastTick)
+          dump->Stream() << FormatDump(world, tick, lifetime);
+      }
+    }
+    const double seconds = SecondsSince(start);
+
+    if (dump) dump->Stream() << FormatDump(world, lastTick, lifetime);
+    if (plot) plot->Stream() << FormatFitnessPlot(reports, PlotTitle(options, world, startTick, lifetime));
     if (options.RecordIO) world.Log.WriteClosed();
+    for (TOutputFile* file : {dump.get(), csv.get(), plot.get()})
+      if (file) file->Commit();
+    if (!options.Quiet) error << FormatSummary(ticks, seconds, 1, 1) << "\n";
   } catch (const EFatalError& e) {
     error << e.what() << "\n";
     return 1;
   } catch (const EInOutError& e) {
     error << "zemlix-sim: NN.log: " << e.what() << "\n";
     return 1;
-  }
-  if (dump && !*dump) {
-    error << "zemlix-sim: cannot write " << options.DumpPath << "\n";
+  } catch (const std::runtime_error& e) {
+    error << "zemlix-sim: " << e.what() << "\n";
     return 1;
   }
   return 0;
+}
+
+// Rows of finished seeds wait here until every lower seed has been written, so the file
+// is in seed order whatever order the threads finish in.
+class TOrderedRows {
+ public:
+  TOrderedRows(std::ostream& out, uint64_t count) : Out_(out), Count_(count) {}
+
+  void Put(uint64_t index, std::string rows) {
+    std::lock_guard lock(Mutex_);
+    Waiting_.emplace(index, std::move(rows));
+    for (auto next = Waiting_.find(Written_); next != Waiting_.end(); next = Waiting_.find(Written_)) {
+      Out_ << next->second;
+      Waiting_.erase(next);
+      ++Written_;
+    }
+  }
+
+  bool Complete() const { return Written_ == Count_; }
+
+ private:
+  std::ostream& Out_;
+  const uint64_t Count_;
+  std::mutex Mutex_;
+  std::map<uint64_t, std::string> Waiting_;
+  uint64_t Written_ = 0;
+};
+
+int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
+  const TSeedRange seeds = *options.Seeds;
+  const uint64_t count = seeds.Count();
+  const unsigned threads = static_cast<unsigned>(std::min<uint64_t>(std::max(options.Jobs, 1u), count));
+  const uint64_t ticksPerWorld = TicksToRun(options, options.Lifetime, options.Lifetime);
+  if (!GenerationCountFits(0, ticksPerWorld, options.Lifetime, options.Lifetime)) {
+    error << GenerationCountTooLarge;
+    return 2;
+  }
+
+  std::unique_ptr<TOutputFile> csv;
+  try {
+    csv = std::make_unique<TOutputFile>(options.CsvPath, out);
+  } catch (const std::runtime_error& e) {
+    error << "zemlix-sim: " << e.what() << "\n";
+    return 1;
+  }
+  csv->Stream() << CsvHeader(true);
+
+  TOrderedRows rows(csv->Stream(), count);
+  std::atomic<uint64_t> nextSeed{0};
+  std::atomic<bool> failed{false};
+  std::mutex failureMutex;
+  std::string failure;
+  const auto start = TClock::now();
+  uint64_t ticksRun = 0;
+  {
+    TProgressBar progress(error, options.Progress && !options.Quiet, ticksPerWorld * count,
+                          options.Generations * count);
+    // Each thread owns the worlds it runs; nothing of a world is shared.
+    const auto work = [&] {
+      for (uint64_t index = nextSeed++; index < count && !failed; index = nextSeed++) {
+        const uint32_t seed = static_cast<uint32_t>(seeds.First + index);
+        std::string seedRows;
+        try {
+          THeadlessHost host(options.Bugs, options.Food, options.Lifetime, false);
+          TWorld world(host);
+          world.Random.Seed = seed;
+          world.OnGenerationEnd = [&](const TGenerationReport& report) {
+            seedRows += FormatCsvRow(report, seed);
+            progress.AddGeneration();
+          };
+          world.BuildPopulation();
+          for (uint64_t tick = 0; tick < ticksPerWorld && !failed; ++tick) {
+            world.Tick();
+            progress.AddTick();
+          }
+        } catch (const std::exception& e) {
+          std::lock_guard lock(failureMutex);
+          if (!failed.exchange(true)) failure = "seed " + std::to_string(seed) + ": " + e.what();
+          return;
+        }
+        if (!failed) rows.Put(index, std::move(seedRows));
+      }
+    };
+    std::vector<std::jthread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (std::jthread& thread : pool) thread.join();
+    ticksRun = progress.Ticks();
+  }
+  const double seconds = SecondsSince(start);
+
+  if (failed) {
+    error << "zemlix-sim: " << failure << "\n";
+    return 1;
+  }
+  try {
+    csv->Commit();
+  } catch (const std::runtime_error& e) {
+    error << "zemlix-sim: " << e.what() << "\n";
+    return 1;
+  }
+  if (!options.Quiet) error << FormatSummary(ticksRun, seconds, count, threads) << "\n";
+  return rows.Complete() ? 0 : 1;
+}
+
+}  // namespace
+
+int RunHeadless(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
+  return options.Seeds ? RunBatch(options, out, error) : RunOne(options, out, error);
 }
 
 }  // namespace zemlix

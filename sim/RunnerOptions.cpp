@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <limits>
+#include <thread>
 
 #include "base/Random.h"
 #include "world/Settings.h"
@@ -28,6 +29,27 @@ CLI::Validator IntegerIn(uint64_t minimum, uint64_t maximum) {
       range);
 }
 
+bool ParseSeed(std::string_view text, uint32_t& seed) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, seed);
+  return !text.empty() && error == std::errc() && stop == end;
+}
+
+// "A-B" with A <= B, or a single seed "A".
+std::optional<TSeedRange> ParseSeedRange(std::string_view text) {
+  TSeedRange range;
+  const size_t dash = text.find('-');
+  if (dash == std::string_view::npos) {
+    if (!ParseSeed(text, range.First)) return std::nullopt;
+    range.Last = range.First;
+    return range;
+  }
+  if (!ParseSeed(text.substr(0, dash), range.First) || !ParseSeed(text.substr(dash + 1), range.Last) ||
+      range.First > range.Last)
+    return std::nullopt;
+  return range;
+}
+
 std::string Describe(const char* what, const TSettingRange& range) {
   return std::string(what) + ", " + std::to_string(range.Minimum) + " to " + std::to_string(range.Maximum) +
          " (default " + std::to_string(range.Default) + ")";
@@ -40,21 +62,27 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   options.Bugs = BugCountRange.Default;
   options.Food = FoodCountRange.Default;
   options.Lifetime = LifetimeRange.Default;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  options.Jobs = cores;
 
   CLI::App app("Runs the Zemlix world without a window, tick by tick, as fast as the machine allows.",
                "zemlix-sim");
   std::optional<uint32_t> seed;
-  std::optional<uint64_t> ticks;
+  std::string seeds;
   app.add_option("--seed", seed, "generator seed, 0 to 4294967295 (default: from the clock, as the window does)")
       ->check(IntegerIn(0, std::numeric_limits<uint32_t>::max()));
-  app.add_option("--bugs", options.Bugs, Describe("number of bugs", BugCountRange))
-      ->check(IntegerIn(BugCountRange.Minimum, BugCountRange.Maximum));
-  app.add_option("--food", options.Food, Describe("number of food pellets", FoodCountRange))
-      ->check(IntegerIn(FoodCountRange.Minimum, FoodCountRange.Maximum));
-  app.add_option("--lifetime", options.Lifetime, Describe("ticks per generation", LifetimeRange))
-      ->check(IntegerIn(LifetimeRange.Minimum, LifetimeRange.Maximum));
-  app.add_option("--ticks", ticks, "ticks to run, 0 or more (default: one generation, the lifetime)")
+  CLI::Option* bugs = app.add_option("--bugs", options.Bugs, Describe("number of bugs", BugCountRange))
+                          ->check(IntegerIn(BugCountRange.Minimum, BugCountRange.Maximum));
+  CLI::Option* food = app.add_option("--food", options.Food, Describe("number of food pellets", FoodCountRange))
+                          ->check(IntegerIn(FoodCountRange.Minimum, FoodCountRange.Maximum));
+  CLI::Option* lifetime = app.add_option("--lifetime", options.Lifetime, Describe("ticks per generation", LifetimeRange))
+                              ->check(IntegerIn(LifetimeRange.Minimum, LifetimeRange.Maximum));
+  CLI::Option* ticks = app.add_option("--ticks", options.Ticks, "ticks to run, 0 or more (default: one generation, the lifetime)")
       ->check(IntegerIn(0, std::numeric_limits<uint64_t>::max()));
+  CLI::Option* generations =
+      app.add_option("--generations", options.Generations, "run until N generations have ended, 1 or more (instead of --ticks)")
+          ->type_name("N")
+          ->check(IntegerIn(1, std::numeric_limits<uint32_t>::max()));
   app.add_option("--dump", options.DumpPath, "write the state after the last tick to FILE, or - for standard output")
       ->type_name("FILE|-");
   app.add_option("--dump-every", options.DumpEvery, "also write the state after every K-th tick, 1 or more")
@@ -62,6 +90,29 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       ->check(IntegerIn(1, std::numeric_limits<uint64_t>::max()));
   app.add_flag("--record-io", options.RecordIO,
                "record every network's inputs and outputs in NN.log, as the window's check box does");
+  app.add_option("--csv", options.CsvPath,
+                 "write one row per generation end (generation,average,best,worst,total) to FILE, or - for "
+                 "standard output")
+      ->type_name("FILE|-");
+  app.add_option("--plot", options.PlotPath, "draw average and best fitness per generation as an SVG picture in FILE")
+      ->type_name("FILE|-");
+  app.add_option("--load", options.LoadPath,
+                 "continue from a state written by --dump (the last one in the file); --ticks and --generations "
+                 "count from there")
+      ->type_name("FILE");
+  app.add_option("--seeds", seeds, "run a batch: one independent world per seed from A to B, rows in --csv led by the seed")
+      ->type_name("A-B")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            if (ParseSeedRange(text)) return {};
+            return "must be a range A-B of seeds from 0 to 4294967295 with A <= B, not '" + text + "'";
+          },
+          ""));
+  app.add_option("--jobs", options.Jobs,
+                 "threads for a batch, 1 to 1024 (default " + std::to_string(cores) + ", the number of cores)")
+      ->type_name("N")
+      ->check(IntegerIn(1, 1024));
+  app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
 
   try {
     app.parse(argc, argv);
@@ -72,12 +123,37 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     error << "zemlix-sim: " << e.what() << "\n";
     return {std::nullopt, 2};
   }
-  if (options.DumpEvery > 0 && options.DumpPath.empty()) {
-    error << "zemlix-sim: --dump-every: needs --dump\n";
-    return {std::nullopt, 2};
+
+  using TConflicts = std::initializer_list<std::pair<bool, const char*>>;
+  const auto fail = [&error](const std::string& message) {
+    error << "zemlix-sim: " << message << "\n";
+    return TParseResult{std::nullopt, 2};
+  };
+  if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
+  if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
+  const int toStandardOutput =
+      (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-");
+  if (toStandardOutput > 1) return fail("--dump, --csv and --plot: only one of them can write to standard output (-)");
+  if (!options.LoadPath.empty()) {
+    // The loaded state carries its own seed and starting conditions.
+    for (const auto& [given, name] : TConflicts{{seed.has_value(), "--seed"},
+                                                {!seeds.empty(), "--seeds"},
+                                                {bugs->count() > 0, "--bugs"},
+                                                {food->count() > 0, "--food"},
+                                                {lifetime->count() > 0, "--lifetime"}})
+      if (given) return fail(std::string("--load: cannot be combined with ") + name + ", the file sets it");
+  }
+  if (!seeds.empty()) {
+    if (seed) return fail("--seeds: cannot be combined with --seed");
+    if (options.CsvPath.empty()) return fail("--seeds: needs --csv, where the rows of every seed go");
+    // One file per run: a batch has no single dump, plot or NN.log to write.
+    for (const auto& [given, name] : TConflicts{{!options.DumpPath.empty(), "--dump"},
+                                                {!options.PlotPath.empty(), "--plot"},
+                                                {options.RecordIO, "--record-io"}})
+      if (given) return fail(std::string("--seeds: cannot be combined with ") + name);
+    options.Seeds = ParseSeedRange(seeds);
   }
   options.Seed = seed ? *seed : SeedFromClock();
-  options.Ticks = ticks ? *ticks : static_cast<uint64_t>(options.Lifetime);
   return {options, 0};
 }
 

@@ -7,20 +7,38 @@
 
 namespace zemlix {
 
+// An inclusive range of seeds for a batch, First <= Last.
+struct TSeedRange {
+  uint32_t First = 0;
+  uint32_t Last = 0;
+  uint64_t Count() const { return uint64_t{Last} - First + 1; }
+};
+
 struct TRunnerOptions {
   uint32_t Seed = 0;          // the clock's seed when not given
   int32_t Bugs = 30;
   int32_t Food = 40;
   int32_t Lifetime = 2000;
-  uint64_t Ticks = 0;         // one generation (the lifetime) when not given
+  // How long to run: Generations > 0 runs until that many more generations have ended;
+  // otherwise Ticks more ticks, one generation (the lifetime) when empty.
+  std::optional<uint64_t> Ticks;
+  uint64_t Generations = 0;
   std::string DumpPath;       // empty: no dump; "-": standard output
   uint64_t DumpEvery = 0;     // 0: only after the last tick
   bool RecordIO = false;
+  std::string CsvPath;        // one row per generation end; "-": standard output
+  std::string PlotPath;       // SVG of average and best fitness; "-": standard output
+  std::string LoadPath;       // continue from this dump instead of building a population
+  std::optional<TSeedRange> Seeds;  // a batch: one independent world per seed
+  unsigned Jobs = 1;          // threads for a batch
+  bool Quiet = false;         // no speed summary, no progress bar
+  bool Progress = false;      // draw a progress bar on the error stream (a terminal)
 };
 
 // Parses the command line. Returns the options, or the exit status when the program must
 // stop now: 0 after --help, 2 after an error (one line on `error` naming the option and
-// its allowed range).
+// its allowed range). Progress is left false: whether the error stream is a terminal is
+// the caller's business.
 struct TParseResult {
   std::optional<TRunnerOptions> Options;
   int ExitStatus = 0;

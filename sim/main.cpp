@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <clocale>
 #include <iostream>
 
@@ -7,7 +9,9 @@
 int main(int argc, char** argv) {
   std::setlocale(LC_TIME, "");  // the log's dates in the user's format; numbers stay C
   std::ios::sync_with_stdio(false);
-  const auto parsed = zemlix::ParseRunnerOptions(argc, argv, std::cout, std::cerr);
+  auto parsed = zemlix::ParseRunnerOptions(argc, argv, std::cout, std::cerr);
   if (!parsed.Options) return parsed.ExitStatus;
+  // A progress bar only where someone watches it; redirected output stays clean.
+  parsed.Options->Progress = ::isatty(STDERR_FILENO) == 1;
   return zemlix::RunHeadless(*parsed.Options, std::cout, std::cerr);
 }

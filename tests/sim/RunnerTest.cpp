@@ -33,10 +33,14 @@ TEST(RunnerOptions, DefaultsAreTheWindows) {
   EXPECT_EQ(options.Bugs, 30);
   EXPECT_EQ(options.Food, 40);
   EXPECT_EQ(options.Lifetime, 2000);
-  EXPECT_EQ(options.Ticks, 2000u);
+  EXPECT_FALSE(options.Ticks);  // one lifetime, whichever lifetime the run gets
+  EXPECT_EQ(options.Generations, 0u);
   EXPECT_TRUE(options.DumpPath.empty());
   EXPECT_FALSE(options.RecordIO);
-  EXPECT_EQ(Parse({"--lifetime", "700"}).result.Options->Ticks, 700u);
+  EXPECT_FALSE(options.Seeds);
+  EXPECT_FALSE(options.Quiet);
+  EXPECT_FALSE(options.Progress);
+  EXPECT_GE(options.Jobs, 1u);
   EXPECT_EQ(Parse({"--seed", "4294967295"}).result.Options->Seed, 4294967295u);
 }
 
@@ -53,6 +57,22 @@ TEST(RunnerOptions, BadValuesNameTheOptionAndRange) {
            {{"--dump-every", "0", "--dump", "-"}, "--dump-every: must be an integer of at least 1"},
            {{"--dump-every", "3"}, "--dump-every: needs --dump"},
            {{"--frobnicate"}, "frobnicate"},
+           {{"--generations", "0"}, "--generations: must be an integer from 1 to 4294967295, not '0'"},
+           {{"--generations", "3", "--ticks", "5"}, "--ticks and --generations: give one of them"},
+           {{"--seeds", "5-3", "--csv", "-"}, "--seeds: must be a range A-B of seeds from 0 to 4294967295 with A <= B, not '5-3'"},
+           {{"--seeds", "1-4294967296", "--csv", "-"}, "--seeds: must be a range"},
+           {{"--seeds", "1-", "--csv", "-"}, "--seeds: must be a range"},
+           {{"--seeds", "-3", "--csv", "-"}, "--seeds: must be a range"},
+           {{"--seeds", "1-3"}, "--seeds: needs --csv"},
+           {{"--seeds", "1-3", "--csv", "-", "--seed", "4"}, "--seeds: cannot be combined with --seed"},
+           {{"--seeds", "1-3", "--csv", "a.csv", "--plot", "a.svg"}, "--seeds: cannot be combined with --plot"},
+           {{"--seeds", "1-3", "--csv", "a.csv", "--dump", "a"}, "--seeds: cannot be combined with --dump"},
+           {{"--seeds", "1-3", "--csv", "a.csv", "--record-io"}, "--seeds: cannot be combined with --record-io"},
+           {{"--jobs", "0"}, "--jobs: must be an integer from 1 to 1024, not '0'"},
+           {{"--load", "s", "--bugs", "40"}, "--load: cannot be combined with --bugs, the file sets it"},
+           {{"--load", "s", "--seed", "1"}, "--load: cannot be combined with --seed"},
+           {{"--load", "s", "--lifetime", "900"}, "--load: cannot be combined with --lifetime"},
+           {{"--dump", "-", "--csv", "-"}, "only one of them can write to standard output"},
        }) {
     const auto parsed = Parse(args);
     EXPECT_FALSE(parsed.result.Options) << expected;
@@ -67,7 +87,9 @@ TEST(RunnerOptions, HelpListsEveryOptionWithItsRange) {
   EXPECT_FALSE(parsed.result.Options);
   EXPECT_EQ(parsed.result.ExitStatus, 0);
   for (const char* text : {"--seed", "--bugs", "5 to 200 (default 30)", "--food", "5 to 100 (default 40)", "--lifetime",
-                           "500 to 10000 (default 2000)", "--ticks", "--dump", "--dump-every", "--record-io"})
+                           "500 to 10000 (default 2000)", "--ticks", "--dump", "--dump-every", "--record-io",
+                           "--generations", "--csv", "--plot", "--load", "--seeds A-B", "--jobs", "the number of cores",
+                           "--quiet"})
     EXPECT_NE(parsed.out.find(text), std::string::npos) << text;
 }
 

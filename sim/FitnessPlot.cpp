@@ -1,0 +1,167 @@
+#include "sim/FitnessPlot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace zemlix {
+namespace {
+
+constexpr double Width = 800;
+constexpr double Height = 500;
+constexpr double Left = 80;
+constexpr double Right = 30;
+constexpr double Top = 60;
+constexpr double Bottom = 70;
+constexpr double PlotWidth = Width - Left - Right;
+constexpr double PlotHeight = Height - Top - Bottom;
+
+constexpr const char* AverageColour = "#1f77b4";
+constexpr const char* BestColour = "#d62728";
+
+// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about `parts`.
+double NiceStep(double span, int parts, double smallest) {
+  const double raw = std::max(span / parts, smallest);
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double factor : {1.0, 2.0, 5.0})
+    if (raw <= factor * power) return factor * power;
+  return 10 * power;
+}
+
+std::string Number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
+std::string Label(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", std::abs(value) < 1e-9 ? 0.0 : value);
+  return text;
+}
+
+struct TAxis {
+  double Low, High, Step;
+};
+
+void AppendText(std::string& svg, double x, double y, const std::string& anchor, const std::string& text,
+                const std::string& extra = {}) {
+  svg += "<text x=\"" + Number(x) + "\" y=\"" + Number(y) + "\" text-anchor=\"" + anchor + "\"" + extra + ">" +
+         EscapeXml(text) + "</text>\n";
+}
+
+}  // namespace
+
+std::string EscapeXml(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations, const std::string& title) {
+  // The generation axis spans the run (at least one step); the fitness axis starts at 0
+  // and ends on a tick above the highest value.
+  double firstGeneration = generations.empty() ? 0 : generations.front().Generation;
+  double lastGeneration = generations.empty() ? 1 : generations.back().Generation;
+  if (lastGeneration <= firstGeneration) lastGeneration = firstGeneration + 1;
+  double highest = 1;
+  double lowest = 0;
+  for (const TGenerationReport& report : generations)
+    for (double value : {report.AverageFitness, static_cast<double>(report.BestFitness)}) {
+      highest = std::max(highest, value);
+      lowest = std::min(lowest, value);
+    }
+  TAxis x{firstGeneration, lastGeneration, NiceStep(lastGeneration - firstGeneration, 8, 1)};
+  TAxis y{lowest, highest, 0};
+  y.Step = NiceStep(y.High - y.Low, 6, 1e-6);
+  y.Low = std::floor(y.Low / y.Step) * y.Step;
+  y.High = std::ceil(y.High / y.Step) * y.Step;
+
+  const auto toX = [&x](double g) { return Left + (g - x.Low) / (x.High - x.Low) * PlotWidth; };
+  const auto toY = [&y](double f) { return Top + PlotHeight - (f - y.Low) / (y.High - y.Low) * PlotHeight; };
+
+  std::string svg;
+  svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Number(Width) + "\" height=\"" + Number(Height) +
+         "\" viewBox=\"0 0 " + Number(Width) + " " + Number(Height) +
+         "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"13\">\n";
+  svg += "<title>" + EscapeXml(title) + "</title>\n";
+  svg += "<rect x=\"0\" y=\"0\" width=\"" + Number(Width) + "\" height=\"" + Number(Height) + "\" fill=\"white\"/>\n";
+  AppendText(svg, Width / 2, 30, "middle", title, " font-size=\"15\" font-weight=\"bold\"");
+
+  // Grid lines and tick labels.
+  svg += "<g stroke=\"#dddddd\" stroke-width=\"1\">\n";
+  std::string labels;
+  const double firstTick = std::ceil(x.Low / x.Step - 1e-9) * x.Step;
+  for (double g = firstTick; g <= x.High + 1e-9 * x.Step; g += x.Step) {
+    const std::string px = Number(toX(g));
+    svg += "<line x1=\"" + px + "\" y1=\"" + Number(Top) + "\" x2=\"" + px + "\" y2=\"" + Number(Top + PlotHeight) +
+           "\"/>\n";
+    labels += "<line x1=\"" + px + "\" y1=\"" + Number(Top + PlotHeight) + "\" x2=\"" + px + "\" y2=\"" +
+              Number(Top + PlotHeight + 6) + "\" stroke=\"black\"/>\n";
+    AppendText(labels, toX(g), Top + PlotHeight + 22, "middle", Label(g));
+  }
+  for (double f = y.Low; f <= y.High + 1e-9 * y.Step; f += y.Step) {
+    const std::string py = Number(toY(f));
+    svg += "<line x1=\"" + Number(Left) + "\" y1=\"" + py + "\" x2=\"" + Number(Left + PlotWidth) + "\" y2=\"" + py +
+           "\"/>\n";
+    labels += "<line x1=\"" + Number(Left - 6) + "\" y1=\"" + py + "\" x2=\"" + Number(Left) + "\" y2=\"" + py +
+              "\" stroke=\"black\"/>\n";
+    AppendText(labels, Left - 10, toY(f) + 4, "end", Label(f));
+  }
+  svg += "</g>\n" + labels;
+
+  // Axes and their names.
+  svg += "<polyline fill=\"none\" stroke=\"black\" stroke-width=\"1.5\" points=\"" + Number(Left) + "," +
+         Number(Top) + " " + Number(Left) + "," + Number(Top + PlotHeight) + " " + Number(Left + PlotWidth) + "," +
+         Number(Top + PlotHeight) + "\"/>\n";
+  AppendText(svg, Left + PlotWidth / 2, Height - 20, "middle", "generation");
+  AppendText(svg, 22, Top + PlotHeight / 2, "middle", "fitness (pellets eaten per bug)",
+             " transform=\"rotate(-90 22 " + Number(Top + PlotHeight / 2) + ")\"");
+
+  // The two series.
+  const auto series = [&](const char* name, const char* colour, auto value) {
+    std::string points;
+    for (const TGenerationReport& report : generations) {
+      if (!points.empty()) points += ' ';
+      points += Number(toX(report.Generation)) + "," + Number(toY(value(report)));
+    }
+    svg += std::string("<polyline class=\"") + name + "\" fill=\"none\" stroke=\"" + colour +
+           "\" stroke-width=\"2\" stroke-linejoin=\"round\" points=\"" + points + "\"/>\n";
+    if (generations.size() == 1)
+      svg += "<circle cx=\"" + Number(toX(generations[0].Generation)) + "\" cy=\"" +
+             Number(toY(value(generations[0]))) + "\" r=\"4\" fill=\"" + colour + "\"/>\n";
+  };
+  series("best", BestColour, [](const TGenerationReport& r) { return static_cast<double>(r.BestFitness); });
+  series("average", AverageColour, [](const TGenerationReport& r) { return r.AverageFitness; });
+  if (generations.empty())
+    AppendText(svg, Left + PlotWidth / 2, Top + PlotHeight / 2, "middle", "no generation has ended yet",
+               " fill=\"#777777\"");
+
+  // Legend, top left inside the plot where the curves start low.
+  const double legendX = Left + 14;
+  const double legendY = Top + 12;
+  svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(legendY) +
+         "\" width=\"150\" height=\"50\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999999\"/>\n";
+  int row = 0;
+  for (const auto& [name, colour] : {std::pair{"best", BestColour}, std::pair{"average", AverageColour}}) {
+    const double rowY = legendY + 17 + row++ * 20;
+    svg += "<line x1=\"" + Number(legendX + 10) + "\" y1=\"" + Number(rowY) + "\" x2=\"" + Number(legendX + 40) +
+           "\" y2=\"" + Number(rowY) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
+    AppendText(svg, legendX + 50, rowY + 4, "start", name);
+  }
+  svg += "</svg>\n";
+  return svg;
+}
+
+}  // namespace zemlix

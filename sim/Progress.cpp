@@ -1,0 +1,89 @@
+#include "sim/Progress.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+namespace zemlix {
+namespace {
+
+constexpr int BarWidth = 24;
+
+std::string FormatDuration(double seconds) {
+  const auto whole = static_cast<uint64_t>(std::max(0.0, std::round(seconds)));
+  char text[48];
+  if (whole >= 3600)
+    std::snprintf(text, sizeof text, "%" PRIu64 ":%02d:%02d", whole / 3600, static_cast<int>(whole / 60 % 60),
+                  static_cast<int>(whole % 60));
+  else
+    std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(whole / 60), static_cast<int>(whole % 60));
+  return text;
+}
+
+}  // namespace
+
+std::string FormatProgress(uint64_t ticksDone, uint64_t ticksTotal, uint64_t generationsDone,
+                           uint64_t generationsTotal, double seconds) {
+  const bool inGenerations = generationsTotal > 0;
+  const uint64_t done = inGenerations ? generationsDone : ticksDone;
+  const uint64_t total = inGenerations ? generationsTotal : ticksTotal;
+  const double fraction = total == 0 ? 1.0 : std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+  const int filled = static_cast<int>(fraction * BarWidth);
+
+  std::string line(BarWidth + 4, ' ');
+  line[0] = '[';
+  std::fill_n(line.begin() + 1, filled, '#');
+  std::fill_n(line.begin() + 1 + filled, BarWidth - filled, '.');
+  line[BarWidth + 1] = ']';
+  line += std::to_string(done) + "/" + std::to_string(total) + (inGenerations ? " generations" : " ticks");
+  if (seconds > 0 && ticksDone > 0) {
+    const double rate = static_cast<double>(ticksDone) / seconds;
+    char text[96];
+    std::snprintf(text, sizeof text, "  %.0f ticks/s", rate);
+    line += text;
+    const uint64_t left = ticksTotal > ticksDone ? ticksTotal - ticksDone : 0;
+    line += "  " + FormatDuration(static_cast<double>(left) / rate) + " left";
+  }
+  return line;
+}
+
+std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads) {
+  char text[160];
+  const double rate = seconds > 0 ? static_cast<double>(ticks) / seconds : 0.0;
+  std::snprintf(text, sizeof text, "zemlix-sim: %" PRIu64 " ticks in %.2f s, %.0f ticks/s", ticks, seconds, rate);
+  std::string line = text;
+  if (worlds > 1 || threads > 1)
+    line += " (" + std::to_string(worlds) + (worlds == 1 ? " world" : " worlds") + " on " + std::to_string(threads) +
+            (threads == 1 ? " thread)" : " threads)");
+  return line;
+}
+
+TProgressBar::TProgressBar(std::ostream& out, bool enabled, uint64_t ticksTotal, uint64_t generationsTotal)
+    : Out_(out), TicksTotal_(ticksTotal), GenerationsTotal_(generationsTotal) {
+  if (!enabled) return;
+  Thread_ = std::thread([this] {
+    std::unique_lock lock(Mutex_);
+    while (!Wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return Stopping_; })) Draw();
+  });
+}
+
+TProgressBar::~TProgressBar() {
+  if (!Thread_.joinable()) return;
+  {
+    std::lock_guard lock(Mutex_);
+    Stopping_ = true;
+  }
+  Wake_.notify_one();
+  Thread_.join();
+  Out_ << "\r\033[K" << std::flush;  // leave the terminal's line as it was
+}
+
+void TProgressBar::Draw() {
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start_).count();
+  Out_ << "\r\033[K" << FormatProgress(Ticks(), TicksTotal_, Generations_.load(std::memory_order_relaxed),
+                                       GenerationsTotal_, seconds)
+       << std::flush;
+}
+
+}  // namespace zemlix

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+
+namespace zemlix {
+
+// "[#########...........]  12/50 generations  48211 ticks/s  0:07 left": the bar and the
+// count follow generations when the run is measured in them, ticks otherwise; the time
+// left comes from the ticks still to run at the rate so far.
+std::string FormatProgress(uint64_t ticksDone, uint64_t ticksTotal, uint64_t generationsDone,
+                           uint64_t generationsTotal, double seconds);
+
+// "zemlix-sim: 100000 ticks in 2.04 s, 49020 ticks/s (4 worlds on 2 threads)".
+std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads);
+
+// Counts the work done by any number of running worlds and, when enabled, redraws a
+// progress line on `out` (a terminal) from its own thread a few times a second. Nothing
+// else may write to `out` until the bar is destroyed, which erases the line.
+class TProgressBar {
+ public:
+  // generationsTotal 0: the run is measured in ticks.
+  TProgressBar(std::ostream& out, bool enabled, uint64_t ticksTotal, uint64_t generationsTotal);
+  TProgressBar(const TProgressBar&) = delete;
+  TProgressBar& operator=(const TProgressBar&) = delete;
+  ~TProgressBar();
+
+  // Safe from any thread.
+  void AddTick() { Ticks_.fetch_add(1, std::memory_order_relaxed); }
+  void AddGeneration() { Generations_.fetch_add(1, std::memory_order_relaxed); }
+  uint64_t Ticks() const { return Ticks_.load(std::memory_order_relaxed); }
+
+ private:
+  void Draw();
+
+  std::ostream& Out_;
+  const uint64_t TicksTotal_;
+  const uint64_t GenerationsTotal_;
+  std::atomic<uint64_t> Ticks_{0};
+  std::atomic<uint64_t> Generations_{0};
+  const std::chrono::steady_clock::time_point Start_ = std::chrono::steady_clock::now();
+  std::mutex Mutex_;
+  std::condition_variable Wake_;
+  bool Stopping_ = false;
+  std::thread Thread_;  // last: starts after everything it reads is ready
+};
+
+}  // namespace zemlix

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "sim/FitnessPlot.h"
+#include "tests/sim/SimTestSupport.h"
+
+namespace zemlix {
+namespace {
+
+// A small well-formedness check: one root, every tag closed in order, attributes quoted,
+// no bare '<' or '&' in text, only the five predefined entities. Returns "" or the fault.
+std::string XmlFault(const std::string& xml) {
+  std::vector<std::string> open;
+  size_t at = 0;
+  if (xml.rfind("<?xml ", 0) == 0) at = xml.find("?>") + 2;
+  int roots = 0;
+  const auto entityAt = [](const std::string& text, size_t amp) {
+    for (const char* entity : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"})
+      if (text.compare(amp, std::char_traits<char>::length(entity), entity) == 0) return true;
+    return false;
+  };
+  while (at < xml.size()) {
+    if (xml[at] != '<') {
+      if (xml[at] == '&' && !entityAt(xml, at)) return "bad entity at " + std::to_string(at);
+      if (open.empty() && !std::isspace(static_cast<unsigned char>(xml[at]))) return "text outside the root";
+      ++at;
+      continue;
+    }
+    const size_t end = xml.find('>', at);
+    if (end == std::string::npos) return "unclosed tag";
+    std::string tag = xml.substr(at + 1, end - at - 1);
+    at = end + 1;
+    if (tag[0] == '/') {
+      if (open.empty() || open.back() != tag.substr(1)) return "mismatched </" + tag.substr(1) + ">";
+      open.pop_back();
+      continue;
+    }
+    const bool empty = tag.back() == '/';
+    if (empty) tag.pop_back();
+    size_t p = 0;
+    while (p < tag.size() && !std::isspace(static_cast<unsigned char>(tag[p]))) ++p;
+    const std::string name = tag.substr(0, p);
+    if (name.empty() || name.find_first_of("<&\"'=") != std::string::npos) return "bad tag name '" + name + "'";
+    // Attributes: name="value" separated by spaces.
+    while (p < tag.size()) {
+      while (p < tag.size() && std::isspace(static_cast<unsigned char>(tag[p]))) ++p;
+      if (p == tag.size()) break;
+      const size_t equals = tag.find('=', p);
+      if (equals == std::string::npos || equals + 1 >= tag.size() || tag[equals + 1] != '"')
+        return "unquoted attribute in <" + name + ">";
+      const size_t close = tag.find('"', equals + 2);
+      if (close == std::string::npos) return "unclosed attribute in <" + name + ">";
+      const std::string value = tag.substr(equals + 2, close - equals - 2);
+      if (value.find('<') != std::string::npos) return "'<' in an attribute of <" + name + ">";
+      for (size_t amp = value.find('&'); amp != std::string::npos; amp = value.find('&', amp + 1))
+        if (!entityAt(value, amp))
+          return "bad entity in an attribute of <" + name + ">";
+      p = close + 1;
+    }
+    if (open.empty() && ++roots > 1) return "more than one root";
+    if (!empty) open.push_back(name);
+  }
+  return open.empty() ? (roots == 1 ? "" : "no root") : "<" + open.back() + "> left open";
+}
+
+size_t CountPoints(const std::string& svg, const std::string& series) {
+  const std::string marker = "class=\"" + series + "\"";
+  const size_t line = svg.find(marker);
+  if (line == std::string::npos) return 0;
+  const size_t start = svg.find("points=\"", line) + 8;
+  const std::string points = svg.substr(start, svg.find('"', start) - start);
+  if (points.empty()) return 0;
+  size_t count = 1;
+  for (char c : points) count += c == ' ';
+  return count;
+}
+
+std::vector<TGenerationReport> Reports(int count) {
+  std::vector<TGenerationReport> reports;
+  for (int g = 1; g <= count; ++g) reports.push_back({g, 0.5 * g, 3 * g, 0, 15 * g});
+  return reports;
+}
+
+TEST(FitnessPlot, IsWellFormedWithOnePointPerGeneration) {
+  for (int generations : {0, 1, 2, 37}) {
+    SCOPED_TRACE(generations);
+    const std::string svg = FormatFitnessPlot(Reports(generations), "Zemlix: seed 7 <test> & \"more\"");
+    EXPECT_EQ(XmlFault(svg), "");
+    EXPECT_EQ(CountPoints(svg, "average"), static_cast<size_t>(generations));
+    EXPECT_EQ(CountPoints(svg, "best"), static_cast<size_t>(generations));
+    EXPECT_NE(svg.find("Zemlix: seed 7 &lt;test&gt; &amp; &quot;more&quot;"), std::string::npos);
+    EXPECT_NE(svg.find(">generation</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">average</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">best</text>"), std::string::npos);
+    EXPECT_EQ(svg.find("nan"), std::string::npos);
+    EXPECT_EQ(svg.find("inf"), std::string::npos);
+  }
+  EXPECT_NE(FormatFitnessPlot({}, "t").find("no generation has ended yet"), std::string::npos);
+  EXPECT_NE(FormatFitnessPlot(Reports(1), "t").find("<circle"), std::string::npos);
+}
+
+TEST(FitnessPlot, PointsStayInsideThePlotAndRiseWithFitness) {
+  const std::string svg = FormatFitnessPlot(Reports(10), "t");
+  const size_t start = svg.find("points=\"", svg.find("class=\"best\"")) + 8;
+  const std::string points = svg.substr(start, svg.find('"', start) - start);
+  double previousX = -1, previousY = 1e9;
+  for (size_t at = 0; at < points.size();) {
+    const size_t comma = points.find(',', at);
+    size_t end = points.find(' ', comma);
+    if (end == std::string::npos) end = points.size();
+    const double x = std::stod(points.substr(at, comma - at));
+    const double y = std::stod(points.substr(comma + 1, end - comma - 1));
+    EXPECT_GT(x, previousX);
+    EXPECT_LT(y, previousY);  // higher fitness is further up
+    EXPECT_GE(x, 0);
+    EXPECT_LE(x, 800);
+    EXPECT_GE(y, 0);
+    EXPECT_LE(y, 500);
+    previousX = x;
+    previousY = y;
+    at = end + 1;
+  }
+}
+
+TEST(FitnessPlot, TheRunnerDrawsItsGenerationsAndSettings) {
+  testing::TScratchDirectory dir;
+  const auto run = testing::RunSim({"--quiet", "--seed", "7", "--lifetime", "500", "--generations", "3", "--plot",
+                                    dir / "run.svg"});
+  ASSERT_EQ(run.Status, 0) << run.Error;
+  EXPECT_EQ(run.Out, "");
+  const std::string svg = testing::ReadFile(dir.Path / "run.svg");
+  EXPECT_EQ(XmlFault(svg), "");
+  EXPECT_EQ(CountPoints(svg, "average"), 3u);
+  EXPECT_NE(svg.find("Zemlix: seed 7, 30 bugs, 40 food, lifetime 500, 3 generations"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zemlix

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/Runner.h"
+#include "sim/RunnerOptions.h"
+
+namespace zemlix::testing {
+
+struct TRunResult {
+  int Status = -1;
+  std::string Out;
+  std::string Error;
+};
+
+// Parses the arguments as the program does and runs them; a parse failure's status and
+// message come back as they are.
+inline TRunResult RunSim(std::vector<std::string> args) {
+  std::vector<const char*> argv{"zemlix-sim"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, error;
+  TRunResult result;
+  const TParseResult parsed = ParseRunnerOptions(static_cast<int>(argv.size()), argv.data(), out, error);
+  result.Status = parsed.Options ? RunHeadless(*parsed.Options, out, error) : parsed.ExitStatus;
+  result.Out = out.str();
+  result.Error = error.str();
+  return result;
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A fresh directory per test, removed with everything in it afterwards.
+class TScratchDirectory {
+ public:
+  TScratchDirectory() {
+    static int counter = 0;
+    Path = std::filesystem::temp_directory_path() /
+           ("zemlix-sim-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    std::filesystem::create_directories(Path);
+  }
+  ~TScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+  std::string operator/(const std::string& name) const { return (Path / name).string(); }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(Path)) names.push_back(entry.path().filename());
+    return names;
+  }
+
+  std::filesystem::path Path;
+};
+
+}  // namespace zemlix::testing
