@@ -1,0 +1,50 @@
+// One whole frame of the window (tick, world view and observation panel) with 200 bugs and
+// 100 pellets, offscreen; and the same frame with both drawing toggles off.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <memory>
+
+#include "ui/MainUnit.h"
+#include "ui/SpinEdit.h"
+
+namespace {
+
+std::unique_ptr<zemlix::TMain> StartedWindow(bool drawing) {
+  auto window = std::make_unique<zemlix::TMain>(zemlix::TNetworkLog(std::filesystem::temp_directory_path()));
+  window->show();
+  QCoreApplication::processEvents();
+  window->NumberOfBugsBox->SetValue(200);
+  window->NumberOfFoodBox->SetValue(100);
+  window->StartBtnClick();
+  window->Timer.SetEnabled(false);  // the benchmark runs the frames itself
+  window->World.Random.Seed = 1;
+  window->World.BuildPopulation();
+  window->WorldViewEnabled->setChecked(drawing);
+  window->ShowStatsBox->setChecked(drawing);
+  return window;
+}
+
+void BM_FrameEverythingDrawn(benchmark::State& state) {
+  auto window = StartedWindow(true);
+  for (auto _ : state) window->TimerTimer(1);
+}
+BENCHMARK(BM_FrameEverythingDrawn)->Unit(benchmark::kMicrosecond);
+
+void BM_FrameTogglesOff(benchmark::State& state) {
+  auto window = StartedWindow(false);
+  for (auto _ : state) window->TimerTimer(1);
+}
+BENCHMARK(BM_FrameTogglesOff)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  QApplication application(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
