@@ -1,6 +1,7 @@
 #include "ai/Chromosome.h"
 
 #include <algorithm>
+#include <climits>
 #include <stdexcept>
 #include <string>
 
@@ -35,11 +36,13 @@ int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_
 
 namespace {
 
-int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int32_t total,
+int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int64_t total,
                    TRandomGenerator& random) {
-  if (total > 0) return RouletteWalk(chromosomes, n, total, random.Random());
-  // A total of zero or less (only after punishing) could keep the walk going for ever:
-  // pick uniformly instead, with one draw like the walk.
+  // The walk ends only when the true sum of the fitness values is positive. A sum of zero
+  // or less (only after punishing), or one past 32 bits that would wrap to a positive
+  // total, could keep it going for ever: pick uniformly instead, with one draw like the walk.
+  if (total > 0 && total <= INT32_MAX)
+    return RouletteWalk(chromosomes, n, static_cast<int32_t>(total), random.Random());
   return std::min(static_cast<int32_t>(random.Random() * n), n - 1);
 }
 
@@ -87,11 +90,11 @@ void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeL
 
   std::vector<TChromosome> children;
   children.reserve(n);
-  int32_t total = 0;
+  int64_t total = 0;
   for (int32_t i = 0; i < n; ++i) {
     children.emplace_back(genomeLength);
     chromosomes[i].Fitness = WrappingAdd(chromosomes[i].Fitness, 1);
-    total = WrappingAdd(total, chromosomes[i].Fitness);
+    total += chromosomes[i].Fitness;
   }
 
   for (int32_t i = 0; i < n; ++i) {

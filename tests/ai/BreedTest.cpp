@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -135,6 +136,11 @@ TEST(Breed, EndsWhenPunishingLeavesNoPositiveTotal) {
     Breed(chromosomes, 30, 44, random);
     for (const auto& c : chromosomes) EXPECT_EQ(c.Fitness, 0);
   }
+  // A sum far below zero that would wrap round 32 bits to a small positive total.
+  auto wrapping = Population({INT32_MIN, INT32_MIN + 1}, 3);
+  TRandomGenerator wrapRandom(4);
+  Breed(wrapping, 2, 3, wrapRandom);
+  EXPECT_EQ(wrapping[1].Fitness, 0);
   // A positive total with negative members still walks (and wraps) to an end.
   auto mixed = Population({-3, 0, 4, -2}, 5);
   TRandomGenerator random(99);
