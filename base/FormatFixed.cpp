@@ -33,20 +33,22 @@ Digits DecimalDigits(double magnitude, int count) {
 void RoundHalfUp(const Digits& digits, int keep, std::string& mantissa, int& scale) {
   scale = digits.exponent + 1 - keep;
   if (keep < 0) {
-    mantissa = "0";
+    mantissa.assign(1, '0');
     return;
   }
   mantissa = digits.text.substr(0, keep);
+  // All digits were asked for when `keep` goes past the first 40, so any beyond them are zeros.
+  if (static_cast<int>(mantissa.size()) < keep) mantissa.resize(keep, '0');
   if (keep < static_cast<int>(digits.text.size()) && digits.text[keep] >= '5') {
     int i = keep - 1;
     while (i >= 0 && mantissa[i] == '9') mantissa[i--] = '0';
     if (i >= 0)
       ++mantissa[i];
     else
-      mantissa.insert(mantissa.begin(), '1');
+      mantissa = '1' + mantissa;
   }
   mantissa.erase(0, std::min(mantissa.find_first_not_of('0'), mantissa.size()));
-  if (mantissa.empty()) mantissa = "0";
+  if (mantissa.empty()) mantissa.assign(1, '0');
 }
 
 }  // namespace
@@ -61,13 +63,12 @@ std::string FormatFixed(double value, int precision, int decimals) {
   int scale = -decimals;
   const double magnitude = std::fabs(value);
   if (magnitude != 0) {
-    // 40 digits decide the rounding unless printf's own rounding at the 40th digit could
-    // have carried into the digit that decides; then take all digits (a double has at
-    // most 767 significant ones), which printf gives exactly.
+    // 40 digits decide the rounding unless more are kept, or printf's own rounding at the
+    // 40th digit could have carried into the digit that decides; then take all digits (a
+    // double has at most 767 significant ones), which printf gives exactly.
     Digits digits = DecimalDigits(magnitude, 40);
     const int keep = std::min(precision, digits.exponent + 1 + decimals);
-    if (keep >= 0 && keep < 40 &&
-        digits.text.find_first_not_of('0', keep + 1) == std::string::npos)
+    if (keep >= 0 && (keep >= 39 || digits.text.find_first_not_of('0', keep + 1) == std::string::npos))
       digits = DecimalDigits(magnitude, 800);
     RoundHalfUp(digits, keep, mantissa, scale);
   }
@@ -78,15 +79,15 @@ std::string FormatFixed(double value, int precision, int decimals) {
     // value x 10^decimals is the integer mantissa x 10^(scale + decimals), scale >= -decimals.
     std::string scaled = mantissa == "0" ? "0" : mantissa + std::string(scale + decimals, '0');
     if (static_cast<int>(scaled.size()) < decimals + 1)
-      scaled.insert(0, decimals + 1 - scaled.size(), '0');
+      scaled = std::string(decimals + 1 - scaled.size(), '0') + scaled;
     text += scaled.substr(0, scaled.size() - decimals);
-    if (decimals > 0) text += "." + scaled.substr(scaled.size() - decimals);
+    if (decimals > 0) text.append(1, '.').append(scaled, scaled.size() - decimals);
     return text;
   }
   const std::string significant = mantissa.substr(0, mantissa.find_last_not_of('0') + 1);
   text += significant.substr(0, 1);
-  if (significant.size() > 1) text += "." + significant.substr(1);
-  return text + "E" + std::to_string(static_cast<int>(mantissa.size()) + scale - 1);
+  if (significant.size() > 1) text.append(1, '.').append(significant, 1);
+  return text.append(1, 'E').append(std::to_string(static_cast<int>(mantissa.size()) + scale - 1));
 }
 
 }  // namespace zemlix

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "base/Errors.h"
 #include "base/FormatFixed.h"
@@ -86,6 +87,17 @@ TEST(FormatFixed, RoundsTheExactBinaryValueOnce) {
   EXPECT_EQ(FormatFixed(0.4999999999999999444888487687421729788184165954589843750, 1, 0), "0");
   EXPECT_EQ(FormatFixed(9.5, 1, 0), "1E1");
   EXPECT_EQ(FormatFixed(9.4, 1, 0), "9");
+}
+
+TEST(FormatFixed, KeepsMoreThanFortyDigitsExactly) {
+  // 0.1 is 0.1000000000000000055511151231257827021181583404541015625 in binary.
+  EXPECT_EQ(FormatFixed(0.1, 50, 50), "0.10000000000000000555111512312578270211815834045410");
+  EXPECT_EQ(FormatFixed(0.1, 45, 60), "0.100000000000000005551115123125782702118158340000000000000000");
+  EXPECT_EQ(FormatFixed(-1.5, 60, 45), "-1.500000000000000000000000000000000000000000000");
+  // Every digit of the smallest subnormal, and zeros beyond them.
+  EXPECT_EQ(FormatFixed(5e-324, 800, 1100).substr(0, 330),
+            "0." + std::string(323, '0') + "49406");
+  EXPECT_EQ(FormatFixed(5e-324, 800, 1100).size(), 1102u);
 }
 
 TEST(InOutError, MessagesOfTheCodes) {
