@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "base/Errors.h"
@@ -300,7 +301,11 @@ void TMain::PauseBtnClick() {
   PauseBtn->setToolTip(PauseBtnHint);
 }
 
-void TMain::WorldSpeedBoxChange() { Timer.SetInterval(WorldSpeedBox->Value() * 10); }
+void TMain::WorldSpeedBoxChange() {
+  // A value still being typed can be any int: saturate rather than overflow the product.
+  const int64_t interval = int64_t{WorldSpeedBox->Value()} * 10;
+  Timer.SetInterval(static_cast<int>(std::clamp<int64_t>(interval, INT32_MIN, INT32_MAX)));
+}
 
 void TMain::CreatureSelectorChange() {
   const int value = CreatureSelector->Value();

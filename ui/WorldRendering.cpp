@@ -33,6 +33,9 @@ void TMain::TimerTimer(int LagCount) {
     throw;
   }
 
+  // Before the first Start the bug and network slots are empty: nothing to draw, and the
+  // views keep their black.
+  if (!World.HasPopulation()) return;
   if (!WorldView->CanDraw()) return;
   if (WorldViewEnabled->isChecked()) {
     WorldView->Surface().Fill(0);

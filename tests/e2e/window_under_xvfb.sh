@@ -13,7 +13,8 @@ cat >"$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
 set -euo pipefail
 cd "$1"
-"$2" &
+# The test runners export QT_QPA_PLATFORM=offscreen for the window tests; this one needs X.
+QT_QPA_PLATFORM=xcb "$2" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
 for _ in $(seq 300); do xwininfo -name Zemlix >/dev/null 2>&1 && break; sleep 0.1; done

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs each libFuzzer target for a while (60 s each by default), starting from the seed
+# corpus in fuzz/corpus/<target>. Not part of CI.
+#   scripts/fuzz.sh                 every target, 60 s each
+#   scripts/fuzz.sh breed 600       one target, ten minutes
+# New inputs go to build/fuzz/corpus/<target>; a crash, leak or hang leaves its input in
+# build/fuzz/findings/<target>/ and stops that target with a non-zero status. Replay one:
+#   build/fuzz/fuzz/fuzz_<target> build/fuzz/findings/<target>/<file>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+targets=(format_fixed breed runner_options dump_loader)
+[ $# -ge 1 ] && targets=("$1")
+seconds=${2:-60}
+
+command -v clang++ >/dev/null || { echo "fuzz.sh: needs clang++ (apt-get install clang)" >&2; exit 1; }
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+[ -f build/fuzz/build.ninja ] || cmake --preset fuzz "${launcher[@]}" >/dev/null
+cmake --build build/fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+
+status=0
+for target in "${targets[@]}"; do
+  corpus=build/fuzz/corpus/$target
+  findings=build/fuzz/findings/$target
+  mkdir -p "$corpus" "$findings"
+  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+           -artifact_prefix="$findings/")
+  # A whole dump is about 200 KB; let the loader's inputs grow that far.
+  [ "$target" = dump_loader ] && options+=(-max_len=262144)
+  echo "== $target: ${seconds} s"
+  if ! "build/fuzz/fuzz/fuzz_$target" "${options[@]}" "$corpus" "fuzz/corpus/$target" 2>"build/fuzz/$target.log"; then
+    echo "   FINDING: see build/fuzz/$target.log and $findings/" >&2
+    status=1
+  fi
+  grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "build/fuzz/$target.log" | sed 's/^/   /'
+done
+exit $status
