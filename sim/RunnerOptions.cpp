@@ -26,7 +26,7 @@ CLI::Validator IntegerIn(uint64_t minimum, uint64_t maximum) {
           return "must be " + range + ", not '" + text + "'";
         return {};
       },
-      range);
+      std::string());  // each option's own description already names its range
 }
 
 bool ParseSeed(std::string_view text, uint32_t& seed) {
