@@ -31,8 +31,12 @@ void TWorld::BuildPopulation() {
   Generation = 0;
   TotalFitness = 0;
   AverageFitness = 0.0;
+  TimeToLive = Lifetime();
+}
+
+int32_t TWorld::Lifetime() const {
   const int32_t lifetime = Host.CreatureLifetime();
-  TimeToLive = lifetime > 0 ? lifetime : LifetimeRange.Minimum;
+  return lifetime > 0 ? lifetime : LifetimeRange.Minimum;
 }
 
 void TWorld::CreateCreatures() {

@@ -6,7 +6,6 @@
 #include "ai/PlainEvaluation.h"
 #include "world/AdvancedMathUnit.h"
 #include "world/FoodGrid.h"
-#include "world/Settings.h"
 #include "world/World.h"
 
 namespace zemlix {
@@ -110,10 +109,7 @@ void TWorld::EndGeneration() {
   report.AverageFitness = AverageFitness;
   report.TotalFitness = TotalFitness;
   TotalFitness = 0;
-  // A lifetime of 0 or less (a box still being typed in) would let the countdown pass 0
-  // and never end a generation again.
-  const int32_t lifetime = Host.CreatureLifetime();
-  TimeToLive = lifetime > 0 ? lifetime : LifetimeRange.Minimum;
+  TimeToLive = Lifetime();
   if (OnGenerationEnd) OnGenerationEnd(report);
 }
 

@@ -74,6 +74,10 @@ class TWorld {
   void UpdateCreatures();
   void EatFood();
 
+  // The lifetime box's value now. A value of 0 or less (a box still being typed in) would
+  // let the countdown pass 0 and never end a generation: the box's minimum stands in.
+  int32_t Lifetime() const;
+
   // Index of the active pellet nearest to (x, y); ties keep the lower index.
   int32_t NearestFood(double x, double y) const;
 

@@ -11,14 +11,12 @@
 #include "ai/Sigmoid.h"
 #include "ai/SigmoidFast.h"
 
+#include "tests/support/Bits.h"
+
 namespace zemlix {
 namespace {
 
-uint64_t Bits(double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  return bits;
-}
+using testing::Bits;
 
 // Compares bit patterns, so that -0 differs from +0 and any NaN matches only a NaN.
 void ExpectSame(double activation, double response) {

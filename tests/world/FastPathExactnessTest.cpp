@@ -15,14 +15,12 @@
 #include "world/LookVectorFast.h"
 #include "world/World.h"
 
+#include "tests/support/Bits.h"
+
 namespace zemlix {
 namespace {
 
-uint64_t Bits(double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  return bits;
-}
+using testing::Bits;
 
 class TTestHost : public TWorldHost {
  public:
