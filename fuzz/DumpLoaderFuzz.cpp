@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "sim/Dump.h"
+#include "files/Dump.h"
 #include "sim/HeadlessHost.h"
-#include "sim/SavedState.h"
+#include "files/SavedState.h"
 #include "world/Settings.h"
 
 namespace {

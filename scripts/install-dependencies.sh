@@ -3,10 +3,13 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
-  libgtest-dev libbenchmark-dev libcli11-dev
-  qt6-base-dev fonts-dejavu-core
+  g++ cmake ninja-build pkg-config ccache
+  libgtest-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev
+  qt6-base-dev qt6-charts-dev fonts-dejavu-core
+  libopenmpi-dev openmpi-bin
+  clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick xdotool
+  desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "base/Errors.h"
-#include "sim/Dump.h"
-#include "sim/FitnessCsv.h"
-#include "sim/FitnessPlot.h"
+#include "files/Dump.h"
+#include "files/FitnessCsv.h"
+#include "files/FitnessPlot.h"
 #include "sim/HeadlessHost.h"
-#include "sim/OutputFile.h"
+#include "files/OutputFile.h"
 #include "sim/Progress.h"
-#include "sim/SavedState.h"
+#include "files/SavedState.h"
 
 namespace zemlix {
 namespace {

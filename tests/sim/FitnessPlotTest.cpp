@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/FitnessPlot.h"
+#include "files/FitnessPlot.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace zemlix {

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <sstream>
 
-#include "sim/Dump.h"
+#include "files/Dump.h"
 #include "sim/HeadlessHost.h"
-#include "sim/SavedState.h"
+#include "files/SavedState.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace zemlix {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "sim/OutputFile.h"
+#include "files/OutputFile.h"
 #include "sim/Progress.h"
 #include "tests/sim/SimTestSupport.h"
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <vector>
 
-#include "sim/Dump.h"
+#include "files/Dump.h"
 #include "sim/Runner.h"
 #include "sim/RunnerOptions.h"
 

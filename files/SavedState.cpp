@@ -1,4 +1,4 @@
-#include "sim/SavedState.h"
+#include "files/SavedState.h"
 
 #include <charconv>
 #include <cmath>

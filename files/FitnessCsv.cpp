@@ -1,4 +1,4 @@
-#include "sim/FitnessCsv.h"
+#include "files/FitnessCsv.h"
 
 #include <cstdio>
 

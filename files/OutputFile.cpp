@@ -1,4 +1,4 @@
-#include "sim/OutputFile.h"
+#include "files/OutputFile.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "sim/FitnessPlot.h"
+#include "files/FitnessPlot.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "sim/Dump.h"
+#include "files/Dump.h"
 
 #include <cinttypes>
 
