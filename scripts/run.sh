@@ -9,9 +9,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 No display found, so the window cannot open here.
   - On a desktop, run this from a terminal inside the desktop session.
   - Over SSH, connect with X forwarding (ssh -X) and run it again.
-  - To see it without a screen: xvfb-run -s "-screen 0 1024x768x24" build/release/app/Zemlix
+  - To see it without a screen: xvfb-run -s "-screen 0 1024x768x24" build/release/app/zemlix
   - For the simulation alone, without a window: build/release/sim/zemlix-sim --help
 MSG
   exit 1
 fi
-exec build/release/app/Zemlix
+exec build/release/app/zemlix

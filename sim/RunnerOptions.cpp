@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "base/Random.h"
+#include "base/Version.h"
 #include "world/Settings.h"
 
 namespace zemlix {
@@ -113,11 +114,15 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       ->type_name("N")
       ->check(IntegerIn(1, 1024));
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
+  app.set_version_flag("--version", std::string("zemlix-sim ") + Version, "print the version and exit");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
+    return {std::nullopt, 0};
+  } catch (const CLI::CallForVersion& version) {
+    out << version.what() << "\n";
     return {std::nullopt, 0};
   } catch (const CLI::ParseError& e) {
     error << "zemlix-sim: " << e.what() << "\n";
