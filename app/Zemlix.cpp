@@ -1,12 +1,17 @@
-// The program's entry: the application, its title, the main window, the event loop.
+// The program's entry: the command line, the application, its title, the main window,
+// the event loop.
 #include <QApplication>
 #include <QSocketNotifier>
 #include <clocale>
-#include <memory>
 #include <csignal>
+#include <iostream>
+#include <memory>
 #include <unistd.h>
 
-#include "ui/MainUnit.h"
+#include "base/Version.h"
+#include "display/HandlerErrors.h"
+#include "ui/CommandLine.h"
+#include "ui/LaboratoryWindow.h"
 
 namespace {
 
@@ -20,11 +25,23 @@ void OnTerminationSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The command line is read before the GUI application exists, so --help, --version and
+  // bad values answer on a terminal with no display at all, and never show a window.
+  zemlix::TWindowOptions options;
+  {
+    QCoreApplication parsing(argc, argv);
+    auto parsed = zemlix::ParseWindowOptions(QCoreApplication::arguments(), std::cout, std::cerr);
+    if (!parsed.Options) return parsed.ExitStatus;
+    options = *parsed.Options;
+  }
+
   QApplication application(argc, argv);
   std::setlocale(LC_NUMERIC, "C");  // Qt takes the user's locale; only the log's dates follow it
   QApplication::setApplicationName("Zemlix");
   QApplication::setApplicationDisplayName("Zemlix");
-  zemlix::TMain window;
+  QApplication::setApplicationVersion(zemlix::Version);
+  zemlix::SetErrorReporter(zemlix::ShowErrorBox);
+  zemlix::TLaboratoryWindow window;
 
   // A terminal's Ctrl+C or a session's SIGTERM closes the window the ordinary way, so the
   // log still gets its close line.
@@ -37,5 +54,6 @@ int main(int argc, char** argv) {
   }
 
   window.show();
+  window.ApplyOptions(options);
   return QApplication::exec();
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config ccache
   libgtest-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev
-  qt6-base-dev qt6-charts-dev fonts-dejavu-core
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core
   libopenmpi-dev openmpi-bin
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick xdotool

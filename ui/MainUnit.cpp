@@ -17,12 +17,47 @@
 #include "base/Random.h"
 #include "display/HandlerErrors.h"
 #include "display/Resources.h"
+#include "files/SavedState.h"
 #include "ui/SpinEdit.h"
 #include "world/AdvancedMathUnit.h"
 #include "world/Settings.h"
 
 namespace zemlix {
 namespace {
+
+std::string& CurrentErrorDetails() {
+  static std::string details;
+  return details;
+}
+
+// The details of one report, for as long as it runs.
+class TErrorDetailsScope {
+ public:
+  explicit TErrorDetailsScope(std::string details) : Saved_(std::move(CurrentErrorDetails())) {
+    CurrentErrorDetails() = std::move(details);
+  }
+  ~TErrorDetailsScope() { CurrentErrorDetails() = std::move(Saved_); }
+  TErrorDetailsScope(const TErrorDetailsScope&) = delete;
+  TErrorDetailsScope& operator=(const TErrorDetailsScope&) = delete;
+
+ private:
+  std::string Saved_;
+};
+
+// A world on its own answering a saved state's starting conditions: where a state is tried
+// before it replaces the window's world.
+class TSavedStateHost : public TWorldHost {
+ public:
+  explicit TSavedStateHost(const TSavedState& state) : State_(state) {}
+  int32_t FieldWidth() const override { return DefaultFieldWidth; }
+  int32_t FieldHeight() const override { return DefaultFieldHeight; }
+  int32_t NumberOfBugs() const override { return State_.Bugs; }
+  int32_t NumberOfFood() const override { return State_.Food; }
+  int32_t CreatureLifetime() const override { return State_.Lifetime; }
+
+ private:
+  const TSavedState& State_;
+};
 
 FatalErrorHandler& CurrentFatalErrorHandler() {
   static FatalErrorHandler handler;
@@ -64,6 +99,13 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, int left, int top, in
   return label;
 }
 
+// The width at which a push button shows its whole caption: the text, a pixel of air on
+// each side, and the frame. (Its size hint has a minimum width of its own, far wider.)
+int ButtonWidthForCaption(const QPushButton& button) {
+  return button.fontMetrics().horizontalAdvance(button.text()) +
+         2 * (button.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &button) + 1);
+}
+
 TSpinEdit* MakeSpinEdit(QWidget* parent, const TSettingRange& range, int left, int top, int width, int height) {
   auto* box = Place(new TSpinEdit(parent), left, top, width, height);
   box->SetMinValue(range.Minimum);
@@ -96,15 +138,31 @@ void ShowFatalError(const std::string& message) {
   std::exit(EXIT_FAILURE);
 }
 
-void RunHandler(const std::function<void()>& handler) {
+void RunHandler(const std::function<void()>& handler, const std::filesystem::path& logPath) {
   try {
     handler();
   } catch (const EFatalError& error) {
     ShowFatalError(error.what());
+  } catch (const EInOutError& error) {
+    std::error_code ignored;
+    const TErrorDetailsScope details(logPath.empty() ? std::string()
+                                                     : std::filesystem::absolute(logPath, ignored).string());
+    ReportHandlerError(error);
   } catch (const std::exception& error) {
     ReportHandlerError(error);
   }
 }
+
+const std::string& ReportedErrorDetails() { return CurrentErrorDetails(); }
+
+void ShowErrorBox(const std::string& message) {
+  QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString::fromStdString(message),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  box.setInformativeText(QString::fromStdString(ReportedErrorDetails()));
+  box.exec();
+}
+
+void TMain::Handle(const std::function<void()>& handler) { RunHandler(handler, World.Log.Path()); }
 
 TMain::TMain(TNetworkLog log, QWidget* parent) : QWidget(parent), World(*this, std::move(log)) {
   BuildControls();
@@ -112,7 +170,7 @@ TMain::TMain(TNetworkLog log, QWidget* parent) : QWidget(parent), World(*this, s
 }
 
 TMain::~TMain() {
-  RunHandler([this] { FormDestroy(); });
+  Handle([this] { FormDestroy(); });
   ObjectImages.SetView(nullptr);
 }
 
@@ -219,27 +277,27 @@ void TMain::BuildControls() {
   Timer.SetActiveOnly(false);
   Timer.SetEnabled(false);
   Timer.SetInterval(10);
-  Timer.OnTimer = [this](TCustomFrameTimer&, int lagCount) { RunHandler([&] { TimerTimer(lagCount); }); };
+  Timer.OnTimer = [this](TCustomFrameTimer&, int lagCount) { Handle([&] { TimerTimer(lagCount); }); };
   Timer.Loaded();
 
   LoadStandardSprites(ObjectImages.Items());
   ObjectImages.SetView(WorldView);
 
-  connect(StartBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { StartBtnClick(); }); });
-  connect(PauseBtn, &QToolButton::clicked, this, [this] { RunHandler([this] { PauseBtnClick(); }); });
-  WorldSpeedBox->OnChange = [this] { RunHandler([this] { WorldSpeedBoxChange(); }); };
-  CreatureSelector->OnChange = [this] { RunHandler([this] { CreatureSelectorChange(); }); };
-  WorldView->OnClick = [this](TCustomSurfaceView&) { RunHandler([this] { WorldViewClick(); }); };
+  connect(StartBtn, &QPushButton::clicked, this, [this] { Handle([this] { StartBtnClick(); }); });
+  connect(PauseBtn, &QToolButton::clicked, this, [this] { Handle([this] { PauseBtnClick(); }); });
+  WorldSpeedBox->OnChange = [this] { Handle([this] { WorldSpeedBoxChange(); }); };
+  CreatureSelector->OnChange = [this] { Handle([this] { CreatureSelectorChange(); }); };
+  WorldView->OnClick = [this](TCustomSurfaceView&) { Handle([this] { WorldViewClick(); }); };
   WorldView->OnMouseMove = [this](TCustomSurfaceView&, Qt::MouseButtons, Qt::KeyboardModifiers, int x, int y) {
     WorldViewMouseMove(x, y);
   };
-  connect(GetStrongestBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { GetStrongestBtnClick(); }); });
-  connect(GetWeakestBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { GetWeakestBtnClick(); }); });
-  connect(FeedCreatureBtn, &QPushButton::clicked, this, [this] { RunHandler([this] { FeedCreatureBtnClick(); }); });
+  connect(GetStrongestBtn, &QPushButton::clicked, this, [this] { Handle([this] { GetStrongestBtnClick(); }); });
+  connect(GetWeakestBtn, &QPushButton::clicked, this, [this] { Handle([this] { GetWeakestBtnClick(); }); });
+  connect(FeedCreatureBtn, &QPushButton::clicked, this, [this] { Handle([this] { FeedCreatureBtnClick(); }); });
   connect(PunishCreatureBtn, &QPushButton::clicked, this,
-          [this] { RunHandler([this] { PunishCreatureBtnClick(); }); });
-  connect(ShowStatsBox, &QCheckBox::clicked, this, [this] { RunHandler([this] { ShowStatsBoxClick(); }); });
-  connect(WorldViewEnabled, &QCheckBox::clicked, this, [this] { RunHandler([this] { WorldViewEnabledClick(); }); });
+          [this] { Handle([this] { PunishCreatureBtnClick(); }); });
+  connect(ShowStatsBox, &QCheckBox::clicked, this, [this] { Handle([this] { ShowStatsBoxClick(); }); });
+  connect(WorldViewEnabled, &QCheckBox::clicked, this, [this] { Handle([this] { WorldViewEnabledClick(); }); });
 }
 
 void TMain::FitCaptions() {
@@ -257,6 +315,13 @@ void TMain::FitCaptions() {
   }
   for (QCheckBox* check : findChildren<QCheckBox*>())
     check->resize(std::max(check->width(), check->sizeHint().width()), check->height());
+  // A button centres its caption, so it grows on both sides and keeps its centre.
+  for (QPushButton* button : findChildren<QPushButton*>()) {
+    const int wanted = ButtonWidthForCaption(*button);
+    if (wanted <= button->width()) continue;
+    const QRect box = button->geometry();
+    button->setGeometry(box.left() - (wanted - box.width()) / 2, box.top(), wanted, box.height());
+  }
   for (QGroupBox* group : findChildren<QGroupBox*>()) {
     int right = group->width();
     for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
@@ -270,7 +335,7 @@ void TMain::FormCreate() {
   World.Random.Seed = SeedFromClock();
   World.SelectedBug = 0;
   CreatureSelector->SetMaxValue(TWorld::MaxBugs - 1);
-  RunHandler([this] { World.Log.WriteStarted(); });
+  Handle([this] { World.Log.WriteStarted(); });
 }
 
 void TMain::FormDestroy() {
@@ -282,14 +347,53 @@ void TMain::FormDestroy() {
 }
 
 void TMain::StartBtnClick() {
+  BeginRun([this] {
+    RunSeed = FixedSeed ? *FixedSeed : SeedFromClock();
+    World.Random.Seed = *RunSeed;
+    World.BuildPopulation();
+  });
+}
+
+void TMain::StartFromSavedState(const TSavedState& state, const std::string& name) {
+  {
+    TSavedStateHost host(state);
+    TWorld trial(host);
+    RestoreWorld(trial, state, name);
+  }
+  NumberOfBugsBox->SetValue(state.Bugs);
+  NumberOfFoodBox->SetValue(state.Food);
+  CreatureLifetimeBox->SetValue(state.Lifetime);
+  BeginRun([&] {
+    RunSeed.reset();
+    RestoreWorld(World, state, name);
+  });
+}
+
+void TMain::BeginRun(const std::function<void()>& populate) {
   StartBtn->setText("Restart");
   for (QWidget* control : std::initializer_list<QWidget*>{CreatureSelector, GetStrongestBtn, GetWeakestBtn,
                                                           FeedCreatureBtn, PunishCreatureBtn})
     control->setEnabled(true);
-  World.BuildPopulation();
+  populate();
   Timer.SetEnabled(true);
   PauseBtnHint = "Pause";
   PauseBtn->setToolTip(PauseBtnHint);
+  if (OnRunStarted) OnRunStarted();
+}
+
+bool TMain::Running() const { return World.HasPopulation() && Timer.Enabled(); }
+
+void TMain::RedrawWhilePaused() {
+  if (!World.HasPopulation() || Timer.Enabled()) return;
+  if (WorldViewEnabled->isChecked() && WorldView->CanDraw()) {
+    WorldView->Surface().Fill(0);
+    DrawWorldBorder();
+    DrawFood();
+    DrawCreatures();
+    DrawWorldStats();
+    WorldView->Flip();
+  }
+  if (ShowStatsBox->isChecked()) DrawObservation();
 }
 
 void TMain::PauseBtnClick() {
@@ -314,10 +418,12 @@ void TMain::CreatureSelectorChange() {
     CreatureSelector->SetValue(value - 1);
     CreatureSelectorTag = 1;
   }
-  if (CreatureSelectorTag == 0)
+  if (CreatureSelectorTag == 0) {
     World.SelectedBug = CreatureSelector->Value();
-  else
+    RedrawWhilePaused();
+  } else {
     CreatureSelectorTag = 0;
+  }
 }
 
 void TMain::WorldViewMouseMove(int X, int Y) {
@@ -328,6 +434,8 @@ void TMain::WorldViewMouseMove(int X, int Y) {
 void TMain::SelectBug(int32_t index) {
   World.SelectedBug = index;
   CreatureSelector->SetValue(index);
+  // Setting the value the selector already shows fires no change.
+  RedrawWhilePaused();
 }
 
 void TMain::WorldViewClick() {
@@ -362,11 +470,15 @@ void TMain::GetWeakestBtnClick() {
 }
 
 void TMain::FeedCreatureBtnClick() {
-  if (World.HasPopulation()) ++World.Nets[World.SelectedBug].Fitness;
+  if (!World.HasPopulation()) return;
+  ++World.Nets[World.SelectedBug].Fitness;
+  RedrawWhilePaused();
 }
 
 void TMain::PunishCreatureBtnClick() {
-  if (World.HasPopulation()) --World.Nets[World.SelectedBug].Fitness;
+  if (!World.HasPopulation()) return;
+  --World.Nets[World.SelectedBug].Fitness;
+  RedrawWhilePaused();
 }
 
 void TMain::ShowStatsBoxClick() {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QWidget>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "display/FrameTimer.h"
@@ -18,6 +21,7 @@ class QToolButton;
 namespace zemlix {
 
 class TSpinEdit;
+struct TSavedState;
 
 // The main window: every control, the handlers, and the frame handler that ticks the world
 // and draws it. It owns the world and answers the world's questions (field size, starting
@@ -53,6 +57,17 @@ class TMain : public QWidget, public TWorldHost {
   void DrawWorldStats();
   static void DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
                                const QString& text);
+
+  // Starts a run from a saved state instead of a fresh population, as Start does otherwise:
+  // the starting-condition boxes take the state's counts and lifetime first. The state is
+  // tried on a scratch world before anything changes, so a state that cannot be restored
+  // (EDumpError naming `name`) leaves the running world as it was.
+  void StartFromSavedState(const TSavedState& state, const std::string& name);
+  // Whether frames are running (a population exists and the timer is on).
+  bool Running() const;
+  // Draws the world view and the panel from the frozen world, as a frame would but without
+  // a tick: selection and manipulation show at once while paused.
+  void RedrawWhilePaused();
 
   // The observation panel of the selected bug.
   void DrawObservation();
@@ -109,6 +124,14 @@ class TMain : public QWidget, public TWorldHost {
   QCheckBox* RecordNNIOBox;
   QCheckBox* LimitWeightsBox;
 
+  // The seed of the next Start: fixed, or the clock's (empty).
+  std::optional<uint32_t> FixedSeed;
+  // The seed the current run started from; empty before the first Start and for a run
+  // opened from a file (its starting seed is not recorded there).
+  std::optional<uint32_t> RunSeed;
+  // Called after every Start, Restart and start from a saved state; may be empty.
+  std::function<void()> OnRunStarted;
+
   // 1 while CreatureSelectorChange corrects a value it found too large.
   int CreatureSelectorTag = 0;
   // Hints that exist but are not shown as tooltips.
@@ -121,14 +144,26 @@ class TMain : public QWidget, public TWorldHost {
   void FormCreate();
   void FormDestroy();
   void SelectBug(int32_t index);
+  void BeginRun(const std::function<void()>& populate);
+  // Runs a handler; a failure of the network log names the log's full path in its box.
+  void Handle(const std::function<void()>& handler);
   void DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter);
   void ClearMeter(TSurfaceView& meter, const char* letter);
   void DrawGenomeBaseline(TSurfaceCanvas& canvas, int W, int m, int n);
 };
 
 // Runs a handler the way the event loop would: an error abandons the handler and is shown
-// in the standard error box; a fatal error ends the program after its own box.
-void RunHandler(const std::function<void()>& handler);
+// in the standard error box; a fatal error ends the program after its own box. A failure
+// of the network log carries `logPath` as the details of its report (ReportedErrorDetails).
+void RunHandler(const std::function<void()>& handler, const std::filesystem::path& logPath = {});
+
+// The details of the error being reported right now (the full path of the file it is
+// about), empty otherwise. The window's error box shows them as its informative text.
+const std::string& ReportedErrorDetails();
+
+// The window's error box: the standard critical box with ReportedErrorDetails() as its
+// informative text. The program installs it as the error reporter.
+void ShowErrorBox(const std::string& message);
 
 // The fatal box: the message in a modal box captioned "Zemlix", no icon, one OK button,
 // centred on the screen; the program ends when it is closed. Tests replace it.

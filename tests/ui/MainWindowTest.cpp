@@ -154,8 +154,9 @@ TEST_F(WindowTest, StrongestAndWeakestPickTheFirstBest) {
   EXPECT_EQ(window->World.SelectedBug, 4);
 }
 
-TEST_F(WindowTest, FeedAndPunishShowAtTheNextFrame) {
+TEST_F(WindowTest, FeedAndPunishShowAtTheNextFrameWhileRunningAndAtOnceWhilePaused) {
   Start();
+  window->Timer.SetEnabled(true);  // running; no event loop runs here, so no frame either
   window->CreatureSelector->SetValue(2);
   const int total = window->World.TotalFitness;
   QTest::mouseClick(window->PunishCreatureBtn, Qt::LeftButton);
@@ -167,6 +168,11 @@ TEST_F(WindowTest, FeedAndPunishShowAtTheNextFrame) {
   window->TimerTimer(1);
   EXPECT_EQ(window->FitnessLabel->text(), QString("Fitness = %1").arg(window->World.Nets[2].Fitness));
   EXPECT_LE(window->World.Nets[2].Fitness, 0);
+
+  QTest::mouseClick(window->PauseBtn, Qt::LeftButton);
+  const int fitness = window->World.Nets[2].Fitness;
+  QTest::mouseClick(window->FeedCreatureBtn, Qt::LeftButton);
+  EXPECT_EQ(window->FitnessLabel->text(), QString("Fitness = %1").arg(fitness + 1));
 }
 
 TEST_F(WindowTest, SpeedBoxSetsTheIntervalAsTypedUntilFocusLeaves) {

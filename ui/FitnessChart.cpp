@@ -1,0 +1,87 @@
+#include "ui/FitnessChart.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QLineSeries>
+#include <QValueAxis>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace zemlix {
+
+TFitnessChart::TFitnessChart(QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      Chart_(new QChart),
+      Average_(new QLineSeries),
+      Best_(new QLineSeries),
+      GenerationAxis_(new QValueAxis),
+      FitnessAxis_(new QValueAxis) {
+  setWindowTitle("Fitness Chart — Zemlix");
+  resize(560, 400);
+  Average_->setName("Average fitness");
+  Best_->setName("Best fitness");
+  Chart_->addSeries(Average_);
+  Chart_->addSeries(Best_);
+  GenerationAxis_->setTitleText("Generation");
+  GenerationAxis_->setLabelFormat("%d");
+  FitnessAxis_->setTitleText("Fitness");
+  FitnessAxis_->setLabelFormat("%g");
+  Chart_->addAxis(GenerationAxis_, Qt::AlignBottom);
+  Chart_->addAxis(FitnessAxis_, Qt::AlignLeft);
+  for (QLineSeries* series : {Average_, Best_}) {
+    series->attachAxis(GenerationAxis_);
+    series->attachAxis(FitnessAxis_);
+  }
+  Chart_->legend()->setAlignment(Qt::AlignBottom);
+  // Animations would repaint for a second after every generation end.
+  Chart_->setAnimationOptions(QChart::NoAnimation);
+
+  View_ = new QChartView(Chart_, this);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(View_);
+  SetHistory({}, QString());
+}
+
+void TFitnessChart::SetHistory(const std::vector<TGenerationReport>& history, const QString& title) {
+  Chart_->setTitle(title);
+  FirstGeneration_ = LastGeneration_ = 0;
+  Lowest_ = Highest_ = 0;
+  QList<QPointF> average, best;
+  for (const TGenerationReport& report : history) {
+    average.append(QPointF(report.Generation, report.AverageFitness));
+    best.append(QPointF(report.Generation, report.BestFitness));
+    Extend(report);
+  }
+  Average_->replace(average);
+  Best_->replace(best);
+  ApplyRanges();
+}
+
+void TFitnessChart::Append(const TGenerationReport& report) {
+  Average_->append(report.Generation, report.AverageFitness);
+  Best_->append(report.Generation, report.BestFitness);
+  Extend(report);
+  ApplyRanges();
+}
+
+void TFitnessChart::Extend(const TGenerationReport& report) {
+  if (FirstGeneration_ == 0) FirstGeneration_ = report.Generation;
+  LastGeneration_ = report.Generation;
+  Lowest_ = std::min({Lowest_, report.AverageFitness, static_cast<double>(report.BestFitness)});
+  Highest_ = std::max({Highest_, report.AverageFitness, static_cast<double>(report.BestFitness)});
+}
+
+void TFitnessChart::ApplyRanges() {
+  // Whole generations on the x axis, and room above the best so its line stays visible.
+  const int32_t first = FirstGeneration_ == 0 ? 1 : FirstGeneration_;
+  const int32_t last = std::max(LastGeneration_, first + 1);
+  GenerationAxis_->setRange(first, last);
+  GenerationAxis_->setTickType(QValueAxis::TicksDynamic);
+  GenerationAxis_->setTickAnchor(first);
+  GenerationAxis_->setTickInterval((last - first + 9) / 10);
+  FitnessAxis_->setRange(Lowest_, std::max(Highest_ * 1.1, Lowest_ + 1));
+  FitnessAxis_->applyNiceNumbers();
+}
+
+}  // namespace zemlix

@@ -1,0 +1,119 @@
+// The laboratory's files: world files opened and saved, the history exported as CSV and
+// as an SVG plot. Every byte format comes from files/, shared with the runner.
+#include <QFileInfo>
+#include <iostream>
+
+#include "display/HandlerErrors.h"
+#include "files/FitnessCsv.h"
+#include "files/FitnessPlot.h"
+#include "files/OutputFile.h"
+#include "files/WorldFile.h"
+#include "ui/FitnessChart.h"
+#include "ui/LaboratoryWindow.h"
+#include "ui/SpinEdit.h"
+#include "world/Settings.h"
+
+namespace zemlix {
+namespace {
+
+const QString WorldFilter = "Zemlix worlds (*.world *.dump);;All files (*)";
+
+}  // namespace
+
+void TLaboratoryWindow::ChooseAndOpen() {
+  const QString path = ChooseFile("Open World", WorldFilter, false);
+  if (!path.isEmpty()) OpenWorld(path);
+}
+
+bool TLaboratoryWindow::ChooseAndSave() {
+  if (!Client->World.HasPopulation()) return false;
+  const QString path = ChooseFile("Save World As", WorldFilter, true);
+  return !path.isEmpty() && SaveWorld(path);
+}
+
+bool TLaboratoryWindow::OpenWorld(const QString& path) {
+  const std::string name = path.toStdString();
+  TWorldFile file;
+  try {
+    file = ReadWorldFile(name);
+    // Tried on a scratch world first: a file that fails here changes nothing.
+    Client->StartFromSavedState(file.State, name);
+  } catch (const std::exception& e) {
+    ReportHandlerError(std::string("The world was not opened: ") + e.what());
+    return false;
+  }
+  // Starting cleared the history; the file's history is this run's past.
+  History = std::move(file.History);
+  OpenedHistoryRows_ = History.size();
+  OpenedAtTick_ = file.State.Tick;
+  FilePath = path;
+  ChartWindow->SetHistory(History, ChartTitle());
+  UpdateTitles();
+  UpdateStatus();
+  return true;
+}
+
+std::optional<uint64_t> TLaboratoryWindow::TickForSave(std::string& reason) const {
+  // The lifetime box may have changed during the run. A world file holds one lifetime, the
+  // one the run goes on with, and its tick is what the counters give with it; a generation
+  // that has more frames left than the new lifetime cannot be written that way.
+  const TWorld& world = Client->World;
+  const int32_t lifetime = Client->CreatureLifetimeBox->Value();
+  if (lifetime < LifetimeRange.Minimum || lifetime > LifetimeRange.Maximum) {
+    reason = "the lifetime " + std::to_string(lifetime) + " is outside " + std::to_string(LifetimeRange.Minimum) +
+             " to " + std::to_string(LifetimeRange.Maximum);
+    return std::nullopt;
+  }
+  if (world.TimeToLive < 1 || world.TimeToLive > lifetime) {
+    reason = "the lifetime was set to " + std::to_string(lifetime) + " while this generation still has " +
+             std::to_string(world.TimeToLive) + " frames to live; save again once it has ended";
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(world.Generation) * static_cast<uint64_t>(lifetime) +
+         static_cast<uint64_t>(lifetime - world.TimeToLive);
+}
+
+bool TLaboratoryWindow::SaveWorld(const QString& path) {
+  const TWorld& world = Client->World;
+  if (!world.HasPopulation()) return false;
+  const std::string name = path.toStdString();
+  std::string reason;
+  const std::optional<uint64_t> tick = TickForSave(reason);
+  try {
+    if (!tick) throw std::runtime_error("cannot write " + name + ": " + reason);
+    WriteWorldFile(name, FormatWorldFile(world, *tick, Client->CreatureLifetimeBox->Value(), History));
+  } catch (const std::exception& e) {
+    ReportHandlerError(std::string("The world was not saved: ") + e.what());
+    return false;
+  }
+  FilePath = path;
+  UpdateTitles();
+  return true;
+}
+
+bool TLaboratoryWindow::ExportHistory(const QString& path) {
+  try {
+    TOutputFile file(path.toStdString(), std::cout);
+    file.Stream() << CsvHeader(false);
+    for (const TGenerationReport& report : History) file.Stream() << FormatCsvRow(report);
+    file.Commit();
+  } catch (const std::exception& e) {
+    ReportHandlerError(std::string("The history was not exported: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+bool TLaboratoryWindow::ExportPlot(const QString& path) {
+  try {
+    TOutputFile file(path.toStdString(), std::cout);
+    file.Stream() << FormatFitnessPlot(History, PlotTitle());
+    file.Commit();
+  } catch (const std::exception& e) {
+    ReportHandlerError(std::string("The plot was not exported: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zemlix

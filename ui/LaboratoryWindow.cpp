@@ -1,0 +1,262 @@
+#include "ui/LaboratoryWindow.h"
+
+#include <QAction>
+#include <QChart>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <cstdio>
+
+#include "base/Version.h"
+#include "display/HandlerErrors.h"
+#include "ui/CommandLine.h"
+#include "ui/FitnessChart.h"
+#include "ui/SpinEdit.h"
+
+namespace zemlix {
+namespace {
+
+constexpr int StatusIntervalMs = 250;
+
+QString FileDialog(QWidget* parent, const QString& caption, const QString& filter, bool save) {
+  return save ? QFileDialog::getSaveFileName(parent, caption, QString(), filter)
+              : QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
+}  // namespace
+
+TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
+    : QMainWindow(parent), Client(new TMain(std::move(log))), ChartWindow(new TFitnessChart(this)) {
+  setWindowTitle("Zemlix");
+  setWindowIcon(Client->windowIcon());
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setCentralWidget(Client);
+  ChooseFile = [this](const QString& caption, const QString& filter, bool save) {
+    return FileDialog(this, caption, filter, save);
+  };
+  BuildMenus();
+  BuildStatusBar();
+  // The client area keeps its fixed size; the bars above and below add to it.
+  setFixedSize(sizeHint());
+  move(195, 112);
+
+  Client->OnRunStarted = [this] { RunStarted(); };
+  connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
+  Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
+  ChartWindow->SetHistory(History, ChartTitle());
+
+  StatusTimer = new QTimer(this);
+  StatusTimer->setInterval(StatusIntervalMs);
+  connect(StatusTimer, &QTimer::timeout, this, [this] { UpdateStatus(); });
+  StatusTimer->start();
+  UpdateStatus();
+}
+
+TLaboratoryWindow::~TLaboratoryWindow() {
+  // The world outlives nothing that listens to it.
+  Client->World.OnGenerationEnd = nullptr;
+  Client->OnRunStarted = nullptr;
+}
+
+void TLaboratoryWindow::BuildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  OpenAction = file->addAction("&Open World…", this, [this] { ChooseAndOpen(); });
+  OpenAction->setShortcut(QKeySequence::Open);
+  SaveAction = file->addAction("&Save World", this, [this] {
+    if (FilePath.isEmpty())
+      ChooseAndSave();
+    else
+      SaveWorld(FilePath);
+  });
+  SaveAction->setShortcut(QKeySequence::Save);
+  SaveAsAction = file->addAction("Save World &As…", this, [this] { ChooseAndSave(); });
+  SaveAsAction->setShortcut(QKeySequence("Ctrl+Shift+S"));
+  file->addSeparator();
+  ExportHistoryAction = file->addAction("Export &History (CSV)…", this, [this] {
+    const QString path = ChooseFile("Export History", "CSV files (*.csv);;All files (*)", true);
+    if (!path.isEmpty()) ExportHistory(path);
+  });
+  ExportPlotAction = file->addAction("Export &Plot (SVG)…", this, [this] {
+    const QString path = ChooseFile("Export Plot", "SVG pictures (*.svg);;All files (*)", true);
+    if (!path.isEmpty()) ExportPlot(path);
+  });
+  file->addSeparator();
+  QuitAction = file->addAction("&Quit", this, [this] { close(); });
+  QuitAction->setShortcut(QKeySequence("Ctrl+Q"));
+
+  QMenu* run = menuBar()->addMenu("&Run");
+  StartAction = run->addAction("&Start", this, [this] { Client->StartBtn->click(); });
+  StartAction->setShortcut(QKeySequence(Qt::Key_F5));
+  PauseAction = run->addAction("&Pause", this, [this] { Client->PauseBtn->click(); });
+  PauseAction->setShortcut(QKeySequence(Qt::Key_F6));
+  run->addSeparator();
+  SeedAction = run->addAction("S&eed…", this, [this] { AskSeed(); });
+
+  QMenu* view = menuBar()->addMenu("&View");
+  ChartAction = view->addAction("Fitness &Chart", this, [this] {
+    // Beside the main window the first time; where the user put it after that.
+    if (!ChartWindow->testAttribute(Qt::WA_Moved)) ChartWindow->move(frameGeometry().topRight() + QPoint(8, 0));
+    ChartWindow->show();
+    ChartWindow->raise();
+    ChartWindow->activateWindow();
+  });
+  ChartAction->setShortcut(QKeySequence("Ctrl+G"));
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  LegendAction = help->addAction("&Legend", this, [this] { ShowLegend(); });
+  AboutAction = help->addAction("&About Zemlix", this, [this] { ShowAbout(); });
+}
+
+void TLaboratoryWindow::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setSizeGripEnabled(false);
+  for (QLabel** label : {&GenerationStatus, &TimeToLiveStatus, &AverageStatus, &BestStatus, &SeedStatus, &StateStatus}) {
+    *label = new QLabel(this);
+    bar->addWidget(*label);
+  }
+}
+
+void TLaboratoryWindow::ApplyOptions(const TWindowOptions& options) {
+  if (options.Bugs) Client->NumberOfBugsBox->SetValue(*options.Bugs);
+  if (options.Food) Client->NumberOfFoodBox->SetValue(*options.Food);
+  if (options.Lifetime) Client->CreatureLifetimeBox->SetValue(*options.Lifetime);
+  if (options.Speed) Client->WorldSpeedBox->SetValue(*options.Speed);
+  if (options.Seed) SetFixedSeed(options.Seed);
+  if (!options.File.empty()) OpenWorld(QString::fromStdString(options.File));
+  UpdateStatus();
+}
+
+void TLaboratoryWindow::SetFixedSeed(std::optional<uint32_t> seed) {
+  Client->FixedSeed = seed;
+  UpdateStatus();
+}
+
+void TLaboratoryWindow::RunStarted() {
+  History.clear();
+  FilePath.clear();
+  OpenedAtTick_.reset();
+  OpenedHistoryRows_ = 0;
+  ChartWindow->SetHistory(History, ChartTitle());
+  UpdateTitles();
+  UpdateStatus();
+}
+
+void TLaboratoryWindow::GenerationEnded(const TGenerationReport& report) {
+  History.push_back(report);
+  ChartWindow->Append(report);
+}
+
+void TLaboratoryWindow::UpdateTitles() {
+  setWindowTitle(FilePath.isEmpty() ? QString("Zemlix") : QFileInfo(FilePath).fileName() + " — Zemlix");
+  ChartWindow->Chart()->setTitle(ChartTitle());
+}
+
+QString TLaboratoryWindow::ChartTitle() const {
+  QString title = "Average and best fitness";
+  if (Client->RunSeed) return title + QStringLiteral(", seed %1").arg(*Client->RunSeed);
+  if (OpenedAtTick_) return title + QStringLiteral(", seed unknown (opened at tick %1)").arg(*OpenedAtTick_);
+  return title;
+}
+
+std::string TLaboratoryWindow::PlotTitle() const {
+  const TWorld& world = Client->World;
+  std::string title = "Zemlix: ";
+  if (Client->RunSeed)
+    title += "seed " + std::to_string(*Client->RunSeed);
+  else
+    title += "resumed from " + FilePath.toStdString() + " at tick " + std::to_string(OpenedAtTick_.value_or(0));
+  title += ", " + std::to_string(world.BugCount) + " bugs, " + std::to_string(world.FoodCount) + " food, lifetime " +
+           std::to_string(world.Lifetime()) + ", " + std::to_string(History.size() - OpenedHistoryRows_) +
+           " generations";
+  return title;
+}
+
+void TLaboratoryWindow::UpdateStatus() {
+  const TWorld& world = Client->World;
+  const bool started = world.HasPopulation();
+  GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
+  TimeToLiveStatus->setText(QStringLiteral("Time to live %1").arg(started ? world.TimeToLive : 0));
+  AverageStatus->setText(world.Generation > 0 ? QString::asprintf("Average %.2f", world.AverageFitness)
+                                              : QString("Average —"));
+  if (History.empty()) {
+    BestStatus->setText("Best so far —");
+  } else {
+    int32_t best = History.front().BestFitness;
+    for (const TGenerationReport& report : History) best = std::max(best, report.BestFitness);
+    BestStatus->setText(QStringLiteral("Best so far %1").arg(best));
+  }
+  if (started && Client->RunSeed)
+    SeedStatus->setText(QStringLiteral("Seed %1").arg(*Client->RunSeed));
+  else if (started)
+    SeedStatus->setText("Seed unknown (opened)");
+  else if (Client->FixedSeed)
+    SeedStatus->setText(QStringLiteral("Seed %1 (next Start)").arg(*Client->FixedSeed));
+  else
+    SeedStatus->setText("Seed from the clock");
+  const bool running = Client->Running();
+  StateStatus->setText(!started ? "Not started" : running ? "Running" : "Paused");
+
+  StartAction->setText(started ? "&Restart" : "&Start");
+  PauseAction->setText(started && !running ? "&Resume" : "&Pause");
+  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction})
+    action->setEnabled(started);
+}
+
+void TLaboratoryWindow::AskSeed() {
+  bool ok = false;
+  const QString current = Client->FixedSeed ? QString::number(*Client->FixedSeed) : QString();
+  const QString text = QInputDialog::getText(this, "Seed",
+                                             "Seed of the next Start (0 to 4294967295);\nleave empty to take it from the clock:",
+                                             QLineEdit::Normal, current, &ok);
+  if (!ok) return;
+  if (text.trimmed().isEmpty()) {
+    SetFixedSeed(std::nullopt);
+    return;
+  }
+  const qulonglong value = text.trimmed().toULongLong(&ok);
+  if (!ok || value > UINT32_MAX) {
+    ReportHandlerError(
+        QStringLiteral("'%1' is not a seed: a whole number from 0 to 4294967295 is.").arg(text).toStdString());
+    return;
+  }
+  SetFixedSeed(static_cast<uint32_t>(value));
+}
+
+void TLaboratoryWindow::ShowLegend() {
+  QMessageBox::information(
+      this, "Legend — Zemlix",
+      "<p><b>World view</b></p>"
+      "<ul><li>Green arrows are the bugs; each points where it is heading.</li>"
+      "<li>Small dots are the food pellets; a bug that comes close enough eats one, gains a fitness point, "
+      "and the pellet reappears elsewhere.</li>"
+      "<li>The two red rings (blinking lighter) mark the selected bug.</li>"
+      "<li>The purple pulsing rings mark the pellet nearest to the selected bug: the one it is steering to.</li>"
+      "<li>The red frame is the field's edge; bugs that cross it come back on the other side.</li>"
+      "<li>Yellow text: the generation, the frames it still has to live, the total fitness so far and the "
+      "average fitness of the last generation.</li></ul>"
+      "<p><b>Observation</b></p>"
+      "<ul><li>Chromosome: the selected bug's 44 weights as bars, up for positive and down for negative.</li>"
+      "<li>Impulse: its left (L) and right (R) outputs of the last frame; the difference turns it, the sum "
+      "drives it forward.</li></ul>");
+}
+
+void TLaboratoryWindow::ShowAbout() {
+  QMessageBox::about(this, "About Zemlix",
+                     QStringLiteral("<p><b>Zemlix %1</b></p><p>Bugs with small neural networks evolving by a "
+                                    "genetic algorithm.</p><p>Runs saved here continue exactly in "
+                                    "<tt>zemlix-sim --load</tt>, and the other way round.</p>")
+                         .arg(Version));
+}
+
+}  // namespace zemlix

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/MainUnit.h"
+#include "world/World.h"
+
+class QAction;
+class QLabel;
+class QTimer;
+
+namespace zemlix {
+
+class TFitnessChart;
+struct TWindowOptions;
+
+// The program's main window: the simulator's client area (TMain) with a menu bar above it
+// and a status bar below it, the fitness history of the run, and the chart window. This is
+// where a run is kept and compared: seeds, world files, CSV and SVG exports.
+class TLaboratoryWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TLaboratoryWindow(TNetworkLog log = TNetworkLog(), QWidget* parent = nullptr);
+  ~TLaboratoryWindow() override;
+
+  // Applies the command line: boxes, speed and seed first, then the world file, if any.
+  void ApplyOptions(const TWindowOptions& options);
+
+  // Each reports its own failure in an error box and returns false. A world that cannot be
+  // opened leaves the running world running, untouched; a save that fails leaves the file
+  // that was there whole.
+  bool OpenWorld(const QString& path);
+  bool SaveWorld(const QString& path);
+  bool ExportHistory(const QString& path);
+  bool ExportPlot(const QString& path);
+
+  // The seed of the next Start: a number, or the clock's when empty.
+  void SetFixedSeed(std::optional<uint32_t> seed);
+
+  // Brings the status bar up to date; a timer calls it a few times a second.
+  void UpdateStatus();
+
+  // The plot's title, as the runner would title the same run.
+  std::string PlotTitle() const;
+
+  TMain* Client;
+  TFitnessChart* ChartWindow;
+  // One row per generation ended in this run (and before it, for a world opened with its
+  // history).
+  std::vector<TGenerationReport> History;
+  QString FilePath;  // the world file the run was opened from or saved to; empty when none
+
+  QAction* OpenAction;
+  QAction* SaveAction;
+  QAction* SaveAsAction;
+  QAction* ExportHistoryAction;
+  QAction* ExportPlotAction;
+  QAction* QuitAction;
+  QAction* StartAction;
+  QAction* PauseAction;
+  QAction* SeedAction;
+  QAction* ChartAction;
+  QAction* LegendAction;
+  QAction* AboutAction;
+
+  QLabel* GenerationStatus;
+  QLabel* TimeToLiveStatus;
+  QLabel* AverageStatus;
+  QLabel* BestStatus;
+  QLabel* SeedStatus;
+  QLabel* StateStatus;
+  QTimer* StatusTimer;
+
+  // Asks for a file name to open (save false) or to write (save true); empty when the
+  // user cancels. Tests replace the dialog.
+  std::function<QString(const QString& caption, const QString& filter, bool save)> ChooseFile;
+
+ private:
+  void BuildMenus();
+  void BuildStatusBar();
+  void RunStarted();
+  void GenerationEnded(const TGenerationReport& report);
+  void UpdateTitles();
+  QString ChartTitle() const;
+  void AskSeed();
+  void ShowLegend();
+  void ShowAbout();
+  void ChooseAndOpen();
+  bool ChooseAndSave();
+  // The tick a saved world carries: the ticks since the population's start, as the counters
+  // give them with the lifetime the world will go on with.
+  std::optional<uint64_t> TickForSave(std::string& reason) const;
+
+  // Where an opened world stood: its tick, and how many rows of History came with it.
+  std::optional<uint64_t> OpenedAtTick_;
+  size_t OpenedHistoryRows_ = 0;
+};
+
+}  // namespace zemlix
