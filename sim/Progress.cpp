@@ -79,6 +79,12 @@ TProgressBar::~TProgressBar() {
   Out_ << "\r\033[K" << std::flush;  // leave the terminal's line as it was
 }
 
+void TProgressBar::WriteLine(std::ostream& out, const std::string& line) {
+  std::lock_guard lock(Mutex_);
+  if (Thread_.joinable()) Out_ << "\r\033[K" << std::flush;
+  out << line << std::flush;
+}
+
 void TProgressBar::Draw() {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start_).count();
   Out_ << "\r\033[K" << FormatProgress(Ticks(), TicksTotal_, Generations_.load(std::memory_order_relaxed),
