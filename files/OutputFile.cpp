@@ -51,14 +51,6 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-bool SyncToDisk(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  return synced;
-}
-
 // The temporaries a termination signal must remove, in storage a signal handler may read.
 constexpr size_t MaxTemporaries = 16;
 struct TTemporarySlot {
@@ -76,6 +68,39 @@ void OnTerminationSignal(int signal) {
 
 }  // namespace
 
+bool TFileBuffer::WriteBuffered() {
+  const char* data = pbase();
+  size_t left = static_cast<size_t>(pptr() - pbase());
+  while (left > 0 && Error_ == 0) {
+    const ssize_t written = ::write(Fd_, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      Error_ = written < 0 ? errno : EIO;
+      break;
+    }
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+  setp(Buffer_, Buffer_ + sizeof Buffer_);
+  return Error_ == 0;
+}
+
+TFileBuffer::int_type TFileBuffer::overflow(int_type c) {
+  if (Fd_ < 0 || !WriteBuffered()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+  return traits_type::not_eof(c);
+}
+
+int TFileBuffer::sync() { return Fd_ >= 0 && WriteBuffered() ? 0 : -1; }
+
+bool TFileBuffer::Close() {
+  if (Fd_ < 0) return Error_ == 0;
+  WriteBuffered();
+  if (::close(Fd_) != 0 && Error_ == 0) Error_ = errno;
+  Fd_ = -1;
+  return Error_ == 0;
+}
+
 TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
     : Path_(path), Stream_(&standardOutput) {
   if (path == "-") return;
@@ -88,15 +113,16 @@ TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
   const bool exists = ::stat(Target_.c_str(), &status) == 0;
   if (exists && S_ISDIR(status.st_mode)) Fail(EISDIR);
   if (exists && !S_ISREG(status.st_mode)) {
-    File_.open(Target_, std::ios::binary | std::ios::out);
-    if (!File_) Fail(errno);
+    const int fd = ::open(Target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) Fail(errno);
+    Buffer_.Attach(fd);
     Stream_ = &File_;
     return;
   }
 
   // A short name, so a legal long file name never becomes an illegal temporary one.
   std::string pattern = FolderOf(Target_) + "/.zemlix-XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) Fail(errno);
   Temporary_ = pattern;
   TTemporaryFiles::Add(Temporary_);
@@ -107,21 +133,13 @@ TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
   } else {
     ::fchmod(fd, 0666 & ~CurrentUmask());
   }
-  ::close(fd);
-  File_.open(Temporary_, std::ios::binary | std::ios::trunc);
-  if (!File_) {
-    const int openError = errno;
-    ::unlink(Temporary_.c_str());
-    TTemporaryFiles::Remove(Temporary_);
-    Temporary_.clear();
-    Fail(openError);
-  }
+  Buffer_.Attach(fd);
   Stream_ = &File_;
 }
 
 TOutputFile::~TOutputFile() {
   if (Temporary_.empty()) return;
-  File_.close();
+  Buffer_.Close();
   ::unlink(Temporary_.c_str());
   TTemporaryFiles::Remove(Temporary_);
 }
@@ -132,15 +150,20 @@ void TOutputFile::Fail(int error) const {
 }
 
 void TOutputFile::Flush() {
-  errno = 0;
-  Stream_->flush();
-  if (!*Stream_) Fail(errno);
+  if (Stream_ != &File_) {
+    errno = 0;
+    Stream_->flush();
+    if (!*Stream_) Fail(errno);
+    return;
+  }
+  File_.flush();
+  if (Buffer_.Error() != 0 || !File_) Fail(Buffer_.Error());
 }
 
 void TOutputFile::Checkpoint() {
   Flush();
   if (Temporary_.empty()) return;
-  if (!SyncToDisk(Temporary_)) Fail(errno);
+  if (::fsync(Buffer_.Fd()) != 0) Fail(errno);
   if (::rename(Temporary_.c_str(), Target_.c_str()) != 0) Fail(errno);
   TTemporaryFiles::Remove(Temporary_);
   Temporary_.clear();
@@ -148,16 +171,13 @@ void TOutputFile::Checkpoint() {
 
 void TOutputFile::Commit() {
   if (Committed_) return;
-  const bool renamed = Temporary_.empty();
   Checkpoint();
   if (Stream_ == &File_) {
-    errno = 0;
-    File_.close();
-    if (!File_) Fail(errno);
-    // What was appended after the first checkpoint reaches the disk too.
+    // What was appended after the first checkpoint reaches the disk too; a device or a
+    // pipe need not support that.
     struct stat status {};
-    if (renamed && ::stat(Target_.c_str(), &status) == 0 && S_ISREG(status.st_mode) && !SyncToDisk(Target_))
-      Fail(errno);
+    if (::fstat(Buffer_.Fd(), &status) == 0 && S_ISREG(status.st_mode) && ::fsync(Buffer_.Fd()) != 0) Fail(errno);
+    if (!Buffer_.Close()) Fail(Buffer_.Error());
   }
   Committed_ = true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <fstream>
+#include <streambuf>
 #include <ostream>
 #include <string>
 
@@ -19,6 +19,34 @@ namespace zemlix {
 //
 // The constructor opens (or creates) everything it needs, so a path that cannot be written
 // fails before any work is done. Errors are std::runtime_error: "cannot write PATH: reason".
+// A stream buffer over a file descriptor that remembers why a write failed, so a message
+// can give the system's reason ("No space left on device") however long ago it happened.
+class TFileBuffer : public std::streambuf {
+ public:
+  TFileBuffer() { setp(Buffer_, Buffer_ + sizeof Buffer_); }
+  TFileBuffer(const TFileBuffer&) = delete;
+  TFileBuffer& operator=(const TFileBuffer&) = delete;
+  ~TFileBuffer() override { Close(); }
+
+  void Attach(int fd) { Fd_ = fd; }
+  int Fd() const { return Fd_; }
+  // The errno of the first failed write or close, 0 while all is well.
+  int Error() const { return Error_; }
+  // Writes what is buffered and closes; false (with Error set) when anything failed.
+  bool Close();
+
+ protected:
+  int_type overflow(int_type c) override;
+  int sync() override;
+
+ private:
+  bool WriteBuffered();
+
+  int Fd_ = -1;
+  int Error_ = 0;
+  char Buffer_[1 << 16];
+};
+
 class TOutputFile {
  public:
   TOutputFile(const std::string& path, std::ostream& standardOutput);
@@ -44,7 +72,8 @@ class TOutputFile {
   std::string Path_;
   std::string Target_;     // Path_ with symbolic links followed
   std::string Temporary_;  // empty once renamed, or when writing straight through
-  std::ofstream File_;
+  TFileBuffer Buffer_;
+  std::ostream File_{&Buffer_};
   std::ostream* Stream_;
   bool Committed_ = false;
 };

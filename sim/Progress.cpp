@@ -1,6 +1,7 @@
 #include "sim/Progress.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -82,6 +83,8 @@ TProgressBar::~TProgressBar() {
 void TProgressBar::WriteLine(std::ostream& out, const std::string& line) {
   std::lock_guard lock(Mutex_);
   if (Thread_.joinable()) Out_ << "\r\033[K" << std::flush;
+  if (!out) return;
+  errno = 0;  // a failed write leaves its reason here for the caller
   out << line << std::flush;
 }
 

@@ -126,6 +126,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     std::vector<TGenerationReport> history = saved ? saved->History : std::vector<TGenerationReport>{};
     std::vector<TGenerationReport> reports;  // this run's, for the plot
     size_t historyWritten = 0;               // history lines already in the dump file
+    int outputFailure = 0;                   // why standard output failed, if it did
     const bool reportLines = !dump && !csv && !plot;
     std::optional<TProgressBar> progress;
     progress.emplace(error, options.Progress && !options.Quiet, ticks, options.Generations);
@@ -139,6 +140,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
         std::snprintf(line, sizeof line, "generation %d average %.4f best %d\n", report.Generation,
                       report.AverageFitness, report.BestFitness);
         progress->WriteLine(out, line);
+        if (!out && outputFailure == 0) outputFailure = errno;
       }
     };
     // Each state goes out whole, with the history since the one before, and becomes a
@@ -164,7 +166,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     progress.reset();
     const double seconds = SecondsSince(start);
 
-    if (reportLines && FinishStandardOutput(out, error) != 0) return 1;
+    if (reportLines && FinishStandardOutput(out, error, outputFailure) != 0) return 1;
     if (dump) writeState(lastTick);
     if (plot) plot->Stream() << FormatFitnessPlot(reports, PlotTitle(options, world, startTick, lifetime));
     if (options.RecordIO) world.Log.WriteClosed();

@@ -61,12 +61,12 @@ std::string Describe(const char* what, const TSettingRange& range) {
 
 }  // namespace
 
-int FinishStandardOutput(std::ostream& out, std::ostream& error) {
-  errno = 0;
-  out.flush();
+int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure) {
+  if (out) out.flush();
   if (out) return 0;
+  if (failure == 0) failure = errno;
   error << "zemlix-sim: cannot write standard output: "
-        << (errno != 0 ? std::strerror(errno) : "the data could not be written") << "\n";
+        << (failure != 0 ? std::strerror(failure) : "the data could not be written") << "\n";
   return 1;
 }
 
@@ -132,9 +132,11 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
+    errno = 0;  // a failed write leaves its reason here
     out << app.help();
     return {std::nullopt, FinishStandardOutput(out, error)};
   } catch (const CLI::CallForVersion& version) {
+    errno = 0;
     out << version.what() << "\n";
     return {std::nullopt, FinishStandardOutput(out, error)};
   } catch (const CLI::ParseError& e) {
