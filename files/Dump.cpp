@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 
+#include "files/SavedState.h"
+
 namespace zemlix {
 namespace {
 
@@ -18,9 +20,21 @@ void AppendInteger(std::string& out, long long value) {
 
 }  // namespace
 
-std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime) {
+std::string FormatHistory(const std::vector<TGenerationReport>& history) {
   std::string out;
-  out.reserve(200 * 1000);
+  for (const TGenerationReport& report : history) {
+    char line[160];
+    std::snprintf(line, sizeof line, "history %d %.17g %d %d %d\n", report.Generation, report.AverageFitness,
+                  report.BestFitness, report.WorstFitness, report.TotalFitness);
+    out += line;
+  }
+  return out;
+}
+
+std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
+                       const std::vector<TGenerationReport>& history) {
+  std::string out = FormatHistory(history);
+  out.reserve(out.size() + 200 * 1000);
   char head[512];
   std::snprintf(head, sizeof head,
                 "state tick=%" PRIu64 " generation=%d ttl=%d total=%d average=%.17g selfood=%d seed=%u bugs=%d "
@@ -51,7 +65,9 @@ std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime) {
     for (double weight : weights) AppendReal(out, weight);
     out += '\n';
   }
-  out += "end\n";
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
+  for (unsigned char byte : out) hash = (hash ^ byte) * 1099511628211ull;
+  out += "check " + FormatChecksum(hash) + "\nend\n";
   return out;
 }
 

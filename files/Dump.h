@@ -3,18 +3,27 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "world/World.h"
 
 namespace zemlix {
 
-// The runner's state dump: a text format that lets anyone compare two builds or two
-// machines bit for bit. Reals are printed with %.17g, so they read back exactly.
+// The world file, which is also the runner's state dump: a text format that lets anyone
+// compare two builds or two machines bit for bit. Reals are printed with %.17g, so they
+// read back exactly. One state is
+//   history <generation> <average> <best> <worst> <total>        (generation ends since the previous state)
 //   state tick=.. generation=.. ttl=.. total=.. average=.. selfood=.. seed=.. bugs=.. food=.. lifetime=..
 //   bug <i> <X> <Y> <Heading> <Speed> <LookX> <LookY> <Fitness>   (every slot)
 //   food <j> <X> <Y>                                              (every slot)
 //   net <i> <weight 0> ... <weight 43>                            (every slot, flat order)
+//   check <FNV-1a of the lines above, from the first history or state line, 16 hex digits>
 //   end
-std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime);
+// A file holds one state or (the runner's --dump-every) several in a row.
+std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
+                       const std::vector<TGenerationReport>& history = {});
+
+// The history lines alone, as FormatDump writes them.
+std::string FormatHistory(const std::vector<TGenerationReport>& history);
 
 }  // namespace zemlix

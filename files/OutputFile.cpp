@@ -1,55 +1,230 @@
 #include "files/OutputFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
 #include <stdexcept>
-#include <system_error>
 
 namespace zemlix {
 namespace {
 
-std::runtime_error CannotWrite(const std::string& path, const std::string& reason) {
-  return std::runtime_error("cannot write " + path + (reason.empty() ? "" : ": " + reason));
+namespace fs = std::filesystem;
+
+// Follows symbolic links, relative ones from the link's own folder, to the name that a
+// write must replace. The result need not exist yet.
+std::string FollowLinks(const std::string& path, int& error) {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat status {};
+    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    std::array<char, PATH_MAX> target{};
+    const ssize_t length = ::readlink(current.c_str(), target.data(), target.size() - 1);
+    if (length < 0) {
+      error = errno;
+      return {};
+    }
+    const fs::path next(std::string(target.data(), static_cast<size_t>(length)));
+    current = next.is_absolute() ? next.string() : (fs::path(current).parent_path() / next).string();
+  }
+  error = ELOOP;
+  return {};
+}
+
+std::string FolderOf(const std::string& path) {
+  const fs::path parent = fs::path(path).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+mode_t CurrentUmask() {
+  // Reading the mask means setting it; nothing else creates files at this moment.
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+// The temporaries a termination signal must remove, in storage a signal handler may read.
+constexpr size_t MaxTemporaries = 16;
+struct TTemporarySlot {
+  std::atomic<bool> Used{false};
+  char Path[PATH_MAX] = {};
+};
+std::array<TTemporarySlot, MaxTemporaries> TemporarySlots;
+std::mutex TemporarySlotsMutex;
+
+void OnTerminationSignal(int signal) {
+  for (TTemporarySlot& slot : TemporarySlots)
+    if (slot.Used.load(std::memory_order_acquire)) ::unlink(slot.Path);
+  ::_exit(128 + signal);
 }
 
 }  // namespace
 
+bool TFileBuffer::WriteBuffered() {
+  const char* data = pbase();
+  size_t left = static_cast<size_t>(pptr() - pbase());
+  while (left > 0 && Error_ == 0) {
+    const ssize_t written = ::write(Fd_, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      Error_ = written < 0 ? errno : EIO;
+      break;
+    }
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+  setp(Buffer_, Buffer_ + sizeof Buffer_);
+  return Error_ == 0;
+}
+
+TFileBuffer::int_type TFileBuffer::overflow(int_type c) {
+  if (Fd_ < 0 || !WriteBuffered()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+  return traits_type::not_eof(c);
+}
+
+int TFileBuffer::sync() { return Fd_ >= 0 && WriteBuffered() ? 0 : -1; }
+
+bool TFileBuffer::Close() {
+  if (Fd_ < 0) return Error_ == 0;
+  WriteBuffered();
+  if (::close(Fd_) != 0 && Error_ == 0) Error_ = errno;
+  Fd_ = -1;
+  return Error_ == 0;
+}
+
 TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
     : Path_(path), Stream_(&standardOutput) {
   if (path == "-") return;
-  // The process id keeps two runs aimed at the same file from sharing a temporary.
-  const std::filesystem::path target(path);
-  Temporary_ = target;
-  std::string name = target.filename().string();
-  name.insert(0, 1, '.');
-  name += '.';
-  name += std::to_string(::getpid());
-  name += ".tmp";
-  Temporary_.replace_filename(name);
-  File_.open(Temporary_, std::ios::binary | std::ios::trunc);
-  if (!File_) throw CannotWrite(path, std::strerror(errno));
+  if (path.empty()) throw std::runtime_error("cannot write a file with an empty name");
+  int error = 0;
+  Target_ = FollowLinks(path, error);
+  if (Target_.empty()) Fail(error);
+
+  struct stat status {};
+  const bool exists = ::stat(Target_.c_str(), &status) == 0;
+  if (exists && S_ISDIR(status.st_mode)) Fail(EISDIR);
+  if (exists && !S_ISREG(status.st_mode)) {
+    const int fd = ::open(Target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) Fail(errno);
+    Buffer_.Attach(fd);
+    Stream_ = &File_;
+    return;
+  }
+
+  // A short name, so a legal long file name never becomes an illegal temporary one.
+  std::string pattern = FolderOf(Target_) + "/.zemlix-XXXXXX";
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) Fail(errno);
+  Temporary_ = pattern;
+  TTemporaryFiles::Add(Temporary_);
+  if (exists) {
+    // The replacement keeps the file's permissions and, where allowed, its owner.
+    ::fchmod(fd, status.st_mode & 07777);
+    [[maybe_unused]] const int owned = ::fchown(fd, status.st_uid, status.st_gid);
+  } else {
+    ::fchmod(fd, 0666 & ~CurrentUmask());
+  }
+  Buffer_.Attach(fd);
   Stream_ = &File_;
 }
 
 TOutputFile::~TOutputFile() {
-  if (Temporary_.empty() || Committed_) return;
-  File_.close();
-  std::error_code ignored;
-  std::filesystem::remove(Temporary_, ignored);
+  if (Temporary_.empty()) return;
+  Buffer_.Close();
+  ::unlink(Temporary_.c_str());
+  TTemporaryFiles::Remove(Temporary_);
+}
+
+void TOutputFile::Fail(int error) const {
+  throw std::runtime_error("cannot write " + (Path_ == "-" ? std::string("standard output") : Path_) + ": " +
+                           (error != 0 ? std::strerror(error) : "the data could not be written"));
+}
+
+void TOutputFile::Flush() {
+  if (Stream_ != &File_) {
+    errno = 0;
+    Stream_->flush();
+    if (!*Stream_) Fail(errno);
+    return;
+  }
+  File_.flush();
+  if (Buffer_.Error() != 0 || !File_) Fail(Buffer_.Error());
+}
+
+void TOutputFile::Checkpoint() {
+  Flush();
+  if (Temporary_.empty()) return;
+  if (::fsync(Buffer_.Fd()) != 0) Fail(errno);
+  if (::rename(Temporary_.c_str(), Target_.c_str()) != 0) Fail(errno);
+  TTemporaryFiles::Remove(Temporary_);
+  Temporary_.clear();
 }
 
 void TOutputFile::Commit() {
-  Stream_->flush();
-  if (!*Stream_) throw CannotWrite(Path_, "");
-  if (Temporary_.empty()) return;
-  File_.close();
-  if (!File_) throw CannotWrite(Path_, "");
-  std::error_code error;
-  std::filesystem::rename(Temporary_, Path_, error);
-  if (error) throw CannotWrite(Path_, error.message());
+  if (Committed_) return;
+  Checkpoint();
+  if (Stream_ == &File_) {
+    // What was appended after the first checkpoint reaches the disk too; a device or a
+    // pipe need not support that.
+    struct stat status {};
+    if (::fstat(Buffer_.Fd(), &status) == 0 && S_ISREG(status.st_mode) && ::fsync(Buffer_.Fd()) != 0) Fail(errno);
+    if (!Buffer_.Close()) Fail(Buffer_.Error());
+  }
   Committed_ = true;
+}
+
+bool SameOutputFile(const std::string& first, const std::string& second) {
+  if (first == "-" || second == "-" || first.empty() || second.empty()) return false;
+  int error = 0;
+  const std::string a = FollowLinks(first, error);
+  const std::string b = FollowLinks(second, error);
+  if (a.empty() || b.empty()) return false;
+  struct stat statusA {}, statusB {};
+  const bool existsA = ::stat(a.c_str(), &statusA) == 0;
+  const bool existsB = ::stat(b.c_str(), &statusB) == 0;
+  if ((existsA && !S_ISREG(statusA.st_mode)) || (existsB && !S_ISREG(statusB.st_mode))) return false;
+  if (existsA && existsB) return statusA.st_dev == statusB.st_dev && statusA.st_ino == statusB.st_ino;
+  std::error_code ignored;
+  const auto normal = [&ignored](const std::string& path) {
+    return fs::weakly_canonical(fs::absolute(path, ignored), ignored).lexically_normal();
+  };
+  return normal(a) == normal(b);
+}
+
+void TTemporaryFiles::RemoveOnTerminationSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+void TTemporaryFiles::Add(const std::string& path) {
+  if (path.size() >= PATH_MAX) return;
+  std::lock_guard lock(TemporarySlotsMutex);
+  for (TTemporarySlot& slot : TemporarySlots) {
+    if (slot.Used.load(std::memory_order_relaxed)) continue;
+    std::memcpy(slot.Path, path.c_str(), path.size() + 1);
+    slot.Used.store(true, std::memory_order_release);
+    return;
+  }
+}
+
+void TTemporaryFiles::Remove(const std::string& path) {
+  std::lock_guard lock(TemporarySlotsMutex);
+  for (TTemporarySlot& slot : TemporarySlots)
+    if (slot.Used.load(std::memory_order_relaxed) && path == slot.Path) {
+      slot.Used.store(false, std::memory_order_release);
+      return;
+    }
 }
 
 }  // namespace zemlix

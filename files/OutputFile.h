@@ -1,34 +1,97 @@
 #pragma once
 
-#include <filesystem>
-#include <fstream>
+#include <streambuf>
 #include <ostream>
 #include <string>
 
 namespace zemlix {
 
-// A file the runner writes, or standard output for "-". A file is written under a
-// temporary name in the same directory and renamed over the final name only by Commit, so
-// an interrupted or failed run never leaves a half-written file there, and a run may
-// overwrite the very file it loaded. Destroyed without Commit, it removes the temporary.
+// A file a program writes, or standard output for "-".
+//
+// A regular file (or a name not yet taken) is written under a short temporary name beside
+// its target and renamed over it only by Checkpoint or Commit, so an interrupted or failed
+// run never leaves half a file under the user's name, and a run may overwrite the very file
+// it loaded. A symbolic link is followed: its final target is replaced and the link stays.
+// An existing file keeps its permission bits. Anything else (a device, a FIFO, a socket)
+// is written straight through, as every Unix tool does. Destroyed without Commit, the
+// temporary is removed; while it exists it is also removed when the process is ended by
+// SIGINT, SIGTERM or SIGHUP (see TTemporaryFiles).
+//
+// The constructor opens (or creates) everything it needs, so a path that cannot be written
+// fails before any work is done. Errors are std::runtime_error: "cannot write PATH: reason".
+// A stream buffer over a file descriptor that remembers why a write failed, so a message
+// can give the system's reason ("No space left on device") however long ago it happened.
+class TFileBuffer : public std::streambuf {
+ public:
+  TFileBuffer() { setp(Buffer_, Buffer_ + sizeof Buffer_); }
+  TFileBuffer(const TFileBuffer&) = delete;
+  TFileBuffer& operator=(const TFileBuffer&) = delete;
+  ~TFileBuffer() override { Close(); }
+
+  void Attach(int fd) { Fd_ = fd; }
+  int Fd() const { return Fd_; }
+  // The errno of the first failed write or close, 0 while all is well.
+  int Error() const { return Error_; }
+  // Writes what is buffered and closes; false (with Error set) when anything failed.
+  bool Close();
+
+ protected:
+  int_type overflow(int_type c) override;
+  int sync() override;
+
+ private:
+  bool WriteBuffered();
+
+  int Fd_ = -1;
+  int Error_ = 0;
+  char Buffer_[1 << 16];
+};
+
 class TOutputFile {
  public:
-  // Throws std::runtime_error naming the path when the temporary cannot be created.
   TOutputFile(const std::string& path, std::ostream& standardOutput);
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
   ~TOutputFile();
 
   std::ostream& Stream() { return *Stream_; }
-  // Flushes, closes and renames. Throws std::runtime_error naming the path on failure.
+  const std::string& Path() const { return Path_; }
+
+  // Publishes everything written so far under the final name and keeps the file open for
+  // more: the first time by the rename, later by appending to the renamed file. The final
+  // name therefore always holds whole checkpoints, plus at most a partial tail when the
+  // process dies while writing one.
+  void Checkpoint();
+  // Checkpoints and closes, with the data on the disk.
   void Commit();
 
  private:
+  [[noreturn]] void Fail(int error) const;
+  void Flush();
+
   std::string Path_;
-  std::filesystem::path Temporary_;
-  std::ofstream File_;
+  std::string Target_;     // Path_ with symbolic links followed
+  std::string Temporary_;  // empty once renamed, or when writing straight through
+  TFileBuffer Buffer_;
+  std::ostream File_{&Buffer_};
   std::ostream* Stream_;
   bool Committed_ = false;
+};
+
+// The same file, or two paths that would name the same file once written: symbolic links
+// and "." or ".." resolved. Standard output ("-") and non-regular files never clash.
+bool SameOutputFile(const std::string& first, const std::string& second);
+
+// The process-wide list of temporary files to remove when a termination signal arrives.
+// The handler may run between any two instructions, so the list is a fixed array of
+// fixed buffers, and the handler only calls unlink and _exit.
+class TTemporaryFiles {
+ public:
+  // Installs the handlers for SIGINT, SIGTERM and SIGHUP: remove the temporaries, then end
+  // the process with the conventional status 128 + signal.
+  static void RemoveOnTerminationSignals();
+  static void Add(const std::string& path);
+  static void Remove(const std::string& path);
 };
 
 }  // namespace zemlix

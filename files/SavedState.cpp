@@ -1,11 +1,18 @@
 #include "files/SavedState.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <string_view>
+
+#include "files/LineReader.h"
 
 #include "world/Settings.h"
 
@@ -14,12 +21,23 @@ namespace {
 
 class TDumpReader {
  public:
-  TDumpReader(std::istream& in, const std::string& name) : In(in), Name(name) {}
+  TDumpReader(std::istream& in, const std::string& name) : Lines(in), Name(name) {}
 
-  // Reads the next line into Fields; false at the end of the file.
+  // Reads the next line into Fields; false at the end of the file. Every line read joins
+  // the checksum of the state it belongs to.
   bool Next() {
-    if (!std::getline(In, Line)) return false;
+    try {
+      if (!Lines.Next(Line)) {
+        HitEnd = true;
+        return false;
+      }
+    } catch (const std::length_error& e) {
+      throw EDumpError(Name + ": " + e.what());
+    }
     ++LineNumber;
+    HashBeforeLine = Hash;
+    for (unsigned char byte : Line) Hash = (Hash ^ byte) * FnvPrime;
+    Hash = (Hash ^ static_cast<unsigned char>('\n')) * FnvPrime;
     Fields.clear();
     std::string_view rest = Line;
     for (;;) {
@@ -31,6 +49,13 @@ class TDumpReader {
     }
     return true;
   }
+
+  // A state's checksum covers its lines and the history lines before it.
+  void StartChecksum() { Hash = FnvOffset; }
+
+  // Whether the file stops inside the current state: it ended where a line was expected,
+  // or its last line was cut short. A run stopped while appending a state leaves this.
+  bool CutShort() const { return HitEnd || (!Lines.LineEnded() && Lines.AtEnd()); }
 
   // Reads the next line, which must exist and start with `keyword` and have `fields`
   // fields in all (0: any number).
@@ -48,7 +73,7 @@ class TDumpReader {
     int64_t value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || stop != end) Fail(what + ": '" + std::string(text) + "' is not an integer");
+    if (error != std::errc() || stop != end) Fail(what + ": '" + Printable(text) + "' is not an integer");
     if (value < minimum || value > maximum)
       Fail(what + ": " + std::string(text) + " is outside " + std::to_string(minimum) + " to " +
            std::to_string(maximum));
@@ -63,7 +88,7 @@ class TDumpReader {
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::general);
     if (error != std::errc() || stop != end || !std::isfinite(value))
-      Fail(what + ": '" + std::string(text) + "' is not a finite real");
+      Fail(what + ": '" + Printable(text) + "' is not a finite real");
     return value;
   }
 
@@ -81,7 +106,7 @@ class TDumpReader {
     const std::string_view field = Fields[index];
     if (field.size() <= key.size() || field.substr(0, key.size()) != key || field[key.size()] != '=')
       Fail("expected " + std::string(key) + "=<value> as field " + std::to_string(index + 1) + ", found '" +
-           std::string(field) + "'");
+           Printable(field) + "'");
     return field.substr(key.size() + 1);
   }
 
@@ -89,13 +114,19 @@ class TDumpReader {
     throw EDumpError(Name + ":" + std::to_string(LineNumber) + ": " + what);
   }
 
-  std::string Excerpt() const { return Line.size() <= 40 ? Line : Line.substr(0, 40) + "..."; }
+  std::string Excerpt() const { return Printable(Line); }
 
-  std::istream& In;
+  static constexpr uint64_t FnvOffset = 14695981039346656037ull;
+  static constexpr uint64_t FnvPrime = 1099511628211ull;
+
+  TLineReader Lines;
   const std::string& Name;
   uint64_t LineNumber = 0;
   std::string Line;
   std::vector<std::string_view> Fields;
+  bool HitEnd = false;
+  uint64_t Hash = FnvOffset;
+  uint64_t HashBeforeLine = FnvOffset;
 };
 
 // The rest of a state whose "state" line is the reader's current line.
@@ -114,10 +145,10 @@ TSavedState ReadState(TDumpReader& reader) {
   {
     const char* end = tick.data() + tick.size();
     const auto [stop, error] = std::from_chars(tick.data(), end, state.Tick);
-    if (error != std::errc() || stop != end) reader.Fail("tick: '" + std::string(tick) + "' is not a tick count");
+    if (error != std::errc() || stop != end) reader.Fail("tick: '" + Printable(tick) + "' is not a tick count");
   }
   // Room for at least the next generation end: a loaded world can always be ticked.
-  state.Generation = static_cast<int32_t>(integer(2, "generation", 0, Int32Max - 1));
+  state.Generation = static_cast<int32_t>(integer(2, "generation", 0, MaxSavedGeneration));
   state.TimeToLive = static_cast<int32_t>(integer(3, "ttl", Int32Min, Int32Max));
   state.TotalFitness = static_cast<int32_t>(integer(4, "total", 0, Int32Max));
   state.AverageFitness = reader.Real(reader.HeaderValue(5, "average"), "average");
@@ -209,33 +240,109 @@ TSavedState ReadState(TDumpReader& reader) {
       weights[k] = reader.Real(reader.Fields[2 + k], what + " weight " + std::to_string(k));
     state.Weights.push_back(std::move(weights));
   }
-  reader.Expect("end", 1, "'end'");
+  if (!reader.Next()) {
+    ++reader.LineNumber;
+    reader.Fail("the file ends here, before 'end'");
+  }
+  if (reader.Fields[0] == "check") {
+    // Older files and hand-edited ones have none; a state that has one must match it.
+    if (reader.Fields.size() != 2 || reader.Fields[1] != FormatChecksum(reader.HashBeforeLine))
+      reader.Fail("the checksum does not match the state: the file is damaged");
+    reader.Expect("end", 1, "'end'");
+  } else if (reader.Fields[0] != "end" || reader.Fields.size() != 1) {
+    reader.Fail("expected 'end', found '" + reader.Excerpt() + "'");
+  }
+  reader.StartChecksum();
   return state;
+}
+
+TGenerationReport ReadHistoryLine(TDumpReader& reader) {
+  if (reader.Fields.size() != 6)
+    reader.Fail("history: expected 6 fields, found " + std::to_string(reader.Fields.size()));
+  constexpr int64_t Int32Max = std::numeric_limits<int32_t>::max();
+  TGenerationReport report{};
+  report.Generation = static_cast<int32_t>(reader.Integer(reader.Fields[1], 1, MaxSavedGeneration, "history generation"));
+  report.AverageFitness = reader.Real(reader.Fields[2], "history average");
+  report.BestFitness = static_cast<int32_t>(reader.Integer(reader.Fields[3], 0, Int32Max, "history best"));
+  report.WorstFitness = static_cast<int32_t>(reader.Integer(reader.Fields[4], 0, report.BestFitness, "history worst"));
+  report.TotalFitness = static_cast<int32_t>(reader.Integer(reader.Fields[5], report.BestFitness, Int32Max, "history total"));
+  return report;
 }
 
 }  // namespace
 
-TSavedState ReadDump(std::istream& in, const std::string& name) {
+std::string FormatChecksum(uint64_t hash) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%016" PRIx64, hash);
+  return text;
+}
+
+TWorldFile ReadWorld(std::istream& in, const std::string& name, std::string* note) {
   TDumpReader reader(in, name);
-  TSavedState last;
+  TWorldFile file;
+  std::vector<TGenerationReport> history;
   bool any = false;
+  uint64_t tailLine = 0;  // where what follows the last whole state starts
+  const auto cutShort = [&](uint64_t from) {
+    if (note)
+      *note = name + ": the state from line " + std::to_string(from) +
+              " is incomplete (the run writing it stopped); the one before it is used";
+    return file;
+  };
   while (reader.Next()) {
-    if (reader.Fields[0] != "state")
-      reader.Fail(any ? "expected another 'state ...' or the end of the file, found '" + reader.Excerpt() + "'"
-                      : "expected 'state ...', found '" + reader.Excerpt() + "'");
-    last = ReadState(reader);
+    if (tailLine == 0) tailLine = reader.LineNumber;
+    try {
+      if (reader.Fields[0] == "history") {
+        const TGenerationReport report = ReadHistoryLine(reader);
+        const int32_t previous = !history.empty()        ? history.back().Generation
+                                 : !file.History.empty() ? file.History.back().Generation
+                                 : any                   ? file.State.Generation
+                                                         : report.Generation - 1;
+        if (report.Generation != previous + 1)
+          reader.Fail("history: generation " + std::to_string(report.Generation) + " does not follow " +
+                      std::to_string(previous));
+        history.push_back(report);
+        continue;
+      }
+      if (reader.Fields[0] != "state")
+        reader.Fail(any ? "expected another 'state ...' or the end of the file, found '" + reader.Excerpt() + "'"
+                        : "expected 'state ...', found '" + reader.Excerpt() + "'");
+      TSavedState state = ReadState(reader);
+      const int32_t lastGeneration = !history.empty()        ? history.back().Generation
+                                     : !file.History.empty() ? file.History.back().Generation
+                                                             : state.Generation;
+      if (lastGeneration != state.Generation)
+        reader.Fail("the history ends at generation " + std::to_string(lastGeneration) + ", the state is at " +
+                    std::to_string(state.Generation));
+      file.State = std::move(state);
+    } catch (const EDumpError&) {
+      // What a run stopped while appending a state leaves: the states before it stand.
+      if (any && reader.CutShort()) return cutShort(tailLine);
+      throw;
+    }
+    file.History.insert(file.History.end(), history.begin(), history.end());
+    history.clear();
     any = true;
+    tailLine = 0;
   }
   if (in.bad()) throw EDumpError(name + ": cannot read the file");
   if (!any) throw EDumpError(name + ":1: the file holds no state");
-  return last;
+  if (!history.empty()) return cutShort(tailLine);
+  return file;
 }
 
-TSavedState ReadDumpFile(const std::string& path) {
+TSavedState ReadDump(std::istream& in, const std::string& name) { return ReadWorld(in, name, nullptr).State; }
+
+TWorldFile ReadWorldFile(const std::string& path, std::string* note) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw EDumpError(path + ": cannot open the file");
-  return ReadDump(in, path);
+  if (!in) throw EDumpError(path + ": cannot open the file: " + std::strerror(errno));
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+    throw EDumpError(path + ": cannot read the file: " + std::strerror(EISDIR));
+  return ReadWorld(in, path, note);
 }
+
+TSavedState ReadDumpFile(const std::string& path) { return ReadWorldFile(path, nullptr).State; }
 
 void RestoreWorld(TWorld& world, const TSavedState& state, const std::string& name) {
   world.BuildPopulation();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +41,31 @@ struct TSavedState {
   std::vector<TWeightList> Weights;  // MaxBugs slots, flat order, all of one length
   uint64_t FirstNetLine = 0;         // where the weights start, for errors found later
 };
+
+// The highest generation a world file holds: a loaded world must still be able to end the
+// next generation without overflowing the counter, and a run stops before passing it.
+inline constexpr int32_t MaxSavedGeneration = std::numeric_limits<int32_t>::max() - 1;
+
+// A world file: the last whole state, and the generation ends recorded before it, one
+// "history" line each, in order and ending at the state's generation. Files written before
+// history lines existed give an empty history; a world resumed from such a file records
+// only the generations after it, so the history may start later than generation 1.
+struct TWorldFile {
+  TSavedState State;
+  std::vector<TGenerationReport> History;
+};
+
+// Reads every state in `in` (a --dump-every file holds several) and keeps the last whole
+// one. A state cut short at the very end of the file (a run stopped while appending it) is
+// ignored, and `note`, when given, says so; any other damage is an error. Each state may
+// end with a "check" line (an FNV-1a checksum of its lines and the history lines before
+// it), which must then match. Lines are bounded (TLineReader), so no input can exhaust the
+// memory. Throws EDumpError naming `name` and the line.
+TWorldFile ReadWorld(std::istream& in, const std::string& name, std::string* note);
+TWorldFile ReadWorldFile(const std::string& path, std::string* note = nullptr);
+
+// The 16 hex digits of a "check" line.
+std::string FormatChecksum(uint64_t hash);
 
 // Reads every state in `in` (a --dump-every file holds several) and returns the last.
 // Every state must be complete and consistent: the exact line layout with every slot in

@@ -1,6 +1,7 @@
 #include "sim/Progress.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -77,6 +78,14 @@ TProgressBar::~TProgressBar() {
   Wake_.notify_one();
   Thread_.join();
   Out_ << "\r\033[K" << std::flush;  // leave the terminal's line as it was
+}
+
+void TProgressBar::WriteLine(std::ostream& out, const std::string& line) {
+  std::lock_guard lock(Mutex_);
+  if (Thread_.joinable()) Out_ << "\r\033[K" << std::flush;
+  if (!out) return;
+  errno = 0;  // a failed write leaves its reason here for the caller
+  out << line << std::flush;
 }
 
 void TProgressBar::Draw() {

@@ -31,6 +31,10 @@ class TProgressBar {
   TProgressBar& operator=(const TProgressBar&) = delete;
   ~TProgressBar();
 
+  // Writes a whole line on `out` (which may share the terminal with the bar): the bar is
+  // erased first and drawn again at its next turn. Safe from any thread.
+  void WriteLine(std::ostream& out, const std::string& line);
+
   // Safe from any thread.
   void AddTick() { Ticks_.fetch_add(1, std::memory_order_relaxed); }
   void AddGeneration() { Generations_.fetch_add(1, std::memory_order_relaxed); }

@@ -20,6 +20,7 @@
 #include "files/OutputFile.h"
 #include "sim/Progress.h"
 #include "files/SavedState.h"
+#include "files/WorldFile.h"
 
 namespace zemlix {
 namespace {
@@ -39,17 +40,18 @@ uint64_t TicksToRun(const TRunnerOptions& options, int32_t timeToLive, int32_t l
   return options.Ticks.value_or(static_cast<uint64_t>(lifetime));
 }
 
-// The generation counter is a 32-bit integer: a run that would carry it past its maximum
-// is refused before it starts rather than overflowing on the way.
+// A run that would carry the generation counter past what a world file can hold is
+// refused before it starts, rather than overflowing or writing a state no one can load.
 bool GenerationCountFits(int32_t generation, uint64_t ticks, int32_t timeToLive, int32_t lifetime) {
   const uint64_t ends = ticks < static_cast<uint64_t>(timeToLive)
                             ? 0
                             : 1 + (ticks - static_cast<uint64_t>(timeToLive)) / static_cast<uint64_t>(lifetime);
-  return ends <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max() - generation);
+  return ends <= static_cast<uint64_t>(MaxSavedGeneration - generation);
 }
 
-constexpr const char* GenerationCountTooLarge =
-    "zemlix-sim: the run would take the generation count past 2147483647\n";
+const std::string GenerationCountTooLarge = "zemlix-sim: the run would take the generation count past " +
+                                            std::to_string(MaxSavedGeneration) +
+                                            ", the most a world file can hold\n";
 
 std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64_t startTick, int32_t lifetime) {
   std::string title = "Zemlix: ";
@@ -66,37 +68,47 @@ std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64
 
 int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
   // A state to continue from is read completely before anything runs or is written.
-  std::optional<TSavedState> saved;
+  std::optional<TWorldFile> saved;
   if (!options.LoadPath.empty()) {
     try {
-      saved = ReadDumpFile(options.LoadPath);
+      std::string note;
+      saved = ReadWorldFile(options.LoadPath, &note);
+      if (!note.empty()) error << "zemlix-sim: --load: note: " << note << "\n";
     } catch (const EDumpError& e) {
       error << "zemlix-sim: --load: " << e.what() << "\n";
       return 2;
     }
   }
-  const int32_t bugs = saved ? saved->Bugs : options.Bugs;
-  const int32_t food = saved ? saved->Food : options.Food;
-  const int32_t lifetime = saved ? saved->Lifetime : options.Lifetime;
+  const TSavedState* state = saved ? &saved->State : nullptr;
+  const int32_t bugs = state ? state->Bugs : options.Bugs;
+  const int32_t food = state ? state->Food : options.Food;
+  const int32_t lifetime = state ? state->Lifetime : options.Lifetime;
   THeadlessHost host(bugs, food, lifetime, options.RecordIO);
   TWorld world(host);
-  const uint64_t startTick = saved ? saved->Tick : 0;
-  const int32_t timeToLive = saved ? saved->TimeToLive : lifetime;
+  const uint64_t startTick = state ? state->Tick : 0;
+  const int32_t timeToLive = state ? state->TimeToLive : lifetime;
   const uint64_t ticks = TicksToRun(options, timeToLive, lifetime);
-  if (!GenerationCountFits(saved ? saved->Generation : 0, ticks, timeToLive, lifetime)) {
+  if (!GenerationCountFits(state ? state->Generation : 0, ticks, timeToLive, lifetime)) {
     error << GenerationCountTooLarge;
     return 2;
   }
 
+  // Every output is opened before the first tick: a path that cannot be written costs
+  // nothing but this message.
+  std::unique_ptr<TOutputFile> dump, csv, plot;
   try {
-    std::unique_ptr<TOutputFile> dump, csv, plot;
     if (!options.DumpPath.empty()) dump = std::make_unique<TOutputFile>(options.DumpPath, out);
     if (!options.CsvPath.empty()) csv = std::make_unique<TOutputFile>(options.CsvPath, out);
     if (!options.PlotPath.empty()) plot = std::make_unique<TOutputFile>(options.PlotPath, out);
+  } catch (const std::runtime_error& e) {
+    error << "zemlix-sim: " << e.what() << "\n";
+    return 2;
+  }
 
-    if (saved) {
+  try {
+    if (state) {
       try {
-        RestoreWorld(world, *saved, options.LoadPath);
+        RestoreWorld(world, *state, options.LoadPath);
       } catch (const EDumpError& e) {
         error << "zemlix-sim: --load: " << e.what() << "\n";
         return 2;
@@ -107,36 +119,55 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     }
     if (options.RecordIO) world.Log.WriteStarted();
 
-    std::vector<TGenerationReport> reports;
+    // A world that arrives with a history (a window's saved world) keeps carrying it, with
+    // every generation end here added. A fresh run's dump stays the plain state format that
+    // independent tools compare; its history is what --csv writes.
+    const bool carryHistory = saved && !saved->History.empty();
+    std::vector<TGenerationReport> history = saved ? saved->History : std::vector<TGenerationReport>{};
+    std::vector<TGenerationReport> reports;  // this run's, for the plot
+    size_t historyWritten = 0;               // history lines already in the dump file
+    int outputFailure = 0;                   // why standard output failed, if it did
     const bool reportLines = !dump && !csv && !plot;
+    std::optional<TProgressBar> progress;
+    progress.emplace(error, options.Progress && !options.Quiet, ticks, options.Generations);
     if (csv) csv->Stream() << CsvHeader(false);
     world.OnGenerationEnd = [&](const TGenerationReport& report) {
+      if (carryHistory) history.push_back(report);
       if (plot) reports.push_back(report);
       if (csv) csv->Stream() << FormatCsvRow(report);
       if (reportLines) {
         char line[160];
         std::snprintf(line, sizeof line, "generation %d average %.4f best %d\n", report.Generation,
                       report.AverageFitness, report.BestFitness);
-        out << line << std::flush;
+        progress->WriteLine(out, line);
+        if (!out && outputFailure == 0) outputFailure = errno;
       }
+    };
+    // Each state goes out whole, with the history since the one before, and becomes a
+    // checkpoint under the dump's own name at once.
+    const auto writeState = [&](uint64_t tick) {
+      const std::vector<TGenerationReport> recent(history.begin() + static_cast<std::ptrdiff_t>(historyWritten),
+                                                  history.end());
+      dump->Stream() << FormatDump(world, tick, lifetime, recent);
+      historyWritten = history.size();
+      dump->Checkpoint();
     };
 
     const uint64_t lastTick = startTick + ticks;
     const auto start = TClock::now();
-    {
-      TProgressBar progress(error, options.Progress && !options.Quiet, ticks, options.Generations);
-      for (uint64_t tick = startTick + 1; tick <= lastTick; ++tick) {
-        world.Tick();
-        progress.AddTick();
-        if (options.Generations > 0 && world.TimeToLive == lifetime) progress.AddGeneration();
-        // Counted from the population's start, so a resumed run dumps where the whole run would.
-        if (dump && options.DumpEvery > 0 && tick % options.DumpEvery == 0 && tick != lastTick)
-          dump->Stream() << FormatDump(world, tick, lifetime);
-      }
+    for (uint64_t tick = startTick + 1; tick <= lastTick; ++tick) {
+      world.Tick();
+      progress->AddTick();
+      if (options.Generations > 0 && world.TimeToLive == lifetime) progress->AddGeneration();
+      // Counted from the population's start, so a resumed run dumps where the whole run would.
+      if (dump && options.DumpEvery > 0 && tick % options.DumpEvery == 0 && tick != lastTick) writeState(tick);
+      if (reportLines && !out) break;  // nobody can read the rest
     }
+    progress.reset();
     const double seconds = SecondsSince(start);
 
-    if (dump) dump->Stream() << FormatDump(world, lastTick, lifetime);
+    if (reportLines && FinishStandardOutput(out, error, outputFailure) != 0) return 1;
+    if (dump) writeState(lastTick);
     if (plot) plot->Stream() << FormatFitnessPlot(reports, PlotTitle(options, world, startTick, lifetime));
     if (options.RecordIO) world.Log.WriteClosed();
     for (TOutputFile* file : {dump.get(), csv.get(), plot.get()})
@@ -196,7 +227,7 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
     csv = std::make_unique<TOutputFile>(options.CsvPath, out);
   } catch (const std::runtime_error& e) {
     error << "zemlix-sim: " << e.what() << "\n";
-    return 1;
+    return 2;
   }
   csv->Stream() << CsvHeader(true);
 

@@ -1,12 +1,15 @@
 #include "sim/RunnerOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <thread>
 
 #include "base/Random.h"
 #include "base/Version.h"
+#include "files/OutputFile.h"
 #include "world/Settings.h"
 
 namespace zemlix {
@@ -58,6 +61,15 @@ std::string Describe(const char* what, const TSettingRange& range) {
 
 }  // namespace
 
+int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure) {
+  if (out) out.flush();
+  if (out) return 0;
+  if (failure == 0) failure = errno;
+  error << "zemlix-sim: cannot write standard output: "
+        << (failure != 0 ? std::strerror(failure) : "the data could not be written") << "\n";
+  return 1;
+}
+
 TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream& out, std::ostream& error) {
   TRunnerOptions options;
   options.Bugs = BugCountRange.Default;
@@ -84,20 +96,20 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       app.add_option("--generations", options.Generations, "run until N generations have ended, 1 or more (instead of --ticks)")
           ->type_name("N")
           ->check(IntegerIn(1, std::numeric_limits<uint32_t>::max()));
-  app.add_option("--dump", options.DumpPath, "write the state after the last tick to FILE, or - for standard output")
+  CLI::Option* dump = app.add_option("--dump", options.DumpPath, "write the state after the last tick to FILE, or - for standard output")
       ->type_name("FILE|-");
   app.add_option("--dump-every", options.DumpEvery, "also write the state after every K-th tick, 1 or more")
       ->type_name("K")
       ->check(IntegerIn(1, std::numeric_limits<uint64_t>::max()));
   app.add_flag("--record-io", options.RecordIO,
                "record every network's inputs and outputs in NN.log, as the window's check box does");
-  app.add_option("--csv", options.CsvPath,
+  CLI::Option* csv = app.add_option("--csv", options.CsvPath,
                  "write one row per generation end (generation,average,best,worst,total) to FILE, or - for "
                  "standard output")
       ->type_name("FILE|-");
-  app.add_option("--plot", options.PlotPath, "draw average and best fitness per generation as an SVG picture in FILE")
+  CLI::Option* plot = app.add_option("--plot", options.PlotPath, "draw average and best fitness per generation as an SVG picture in FILE")
       ->type_name("FILE|-");
-  app.add_option("--load", options.LoadPath,
+  CLI::Option* load = app.add_option("--load", options.LoadPath,
                  "continue from a state written by --dump (the last one in the file); --ticks and --generations "
                  "count from there")
       ->type_name("FILE");
@@ -109,21 +121,24 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
             return "must be a range A-B of seeds from 0 to 4294967295 with A <= B, not '" + text + "'";
           },
           ""));
-  app.add_option("--jobs", options.Jobs,
+  CLI::Option* jobs = app.add_option("--jobs", options.Jobs,
                  "threads for a batch, 1 to 1024 (default " + std::to_string(cores) + ", the number of cores)")
       ->type_name("N")
       ->check(IntegerIn(1, 1024));
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
   app.set_version_flag("--version", std::string("zemlix-sim ") + Version, "print the version and exit");
 
+  const std::string networkLog = "NN.log", none;
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
+    errno = 0;  // a failed write leaves its reason here
     out << app.help();
-    return {std::nullopt, 0};
+    return {std::nullopt, FinishStandardOutput(out, error)};
   } catch (const CLI::CallForVersion& version) {
+    errno = 0;
     out << version.what() << "\n";
-    return {std::nullopt, 0};
+    return {std::nullopt, FinishStandardOutput(out, error)};
   } catch (const CLI::ParseError& e) {
     error << "zemlix-sim: " << e.what() << "\n";
     return {std::nullopt, 2};
@@ -134,11 +149,28 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     error << "zemlix-sim: " << message << "\n";
     return TParseResult{std::nullopt, 2};
   };
+  for (const auto& [option, path] : {std::pair{dump, &options.DumpPath}, {csv, &options.CsvPath},
+                                     {plot, &options.PlotPath}, {load, &options.LoadPath}})
+    if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");
   if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
+  if (jobs->count() > 0 && seeds.empty()) return fail("--jobs: only a batch (--seeds) runs on several threads");
   if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
   const int toStandardOutput =
       (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-");
   if (toStandardOutput > 1) return fail("--dump, --csv and --plot: only one of them can write to standard output (-)");
+  // Two outputs on one file would write over each other; the loaded file may be replaced
+  // only by the dump, which reads it completely first.
+  const std::pair<const char*, const std::string*> outputs[] = {{"--dump", &options.DumpPath},
+                                                                {"--csv", &options.CsvPath},
+                                                                {"--plot", &options.PlotPath},
+                                                                {"--load", &options.LoadPath},
+                                                                {"--record-io", options.RecordIO ? &networkLog : &none}};
+  for (size_t i = 0; i < std::size(outputs); ++i)
+    for (size_t k = i + 1; k < std::size(outputs); ++k)
+      if (SameOutputFile(*outputs[i].second, *outputs[k].second) &&
+          !(outputs[i].first == std::string_view("--dump") && outputs[k].first == std::string_view("--load")))
+        return fail(std::string(outputs[i].first) + " and " + outputs[k].first + ": both name the file " +
+                    *outputs[k].second);
   if (!options.LoadPath.empty()) {
     // The loaded state carries its own seed and starting conditions.
     for (const auto& [given, name] : TConflicts{{seed.has_value(), "--seed"},

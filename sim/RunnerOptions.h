@@ -43,6 +43,11 @@ struct TParseResult {
   std::optional<TRunnerOptions> Options;
   int ExitStatus = 0;
 };
+// Flushes what was written to standard output; when that fails, says so on `error` with the
+// system's reason (`failure`, an errno value, or errno itself when 0) and returns 1, else 0.
+// Data lost on the way is a failure, not a success.
+int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure = 0);
+
 TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream& out, std::ostream& error);
 
 }  // namespace zemlix

@@ -62,7 +62,7 @@ TEST(Batch, WritesItsFileWholeAndReportsItsSpeed) {
 
 TEST(Batch, AnUnwritableFileFailsBeforeAnythingRuns) {
   const auto run = RunSim({"--quiet", "--seeds", "1-2", "--csv", "/nonexistent-directory/batch.csv"});
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(run.Error.rfind("zemlix-sim: cannot write /nonexistent-directory/batch.csv", 0), 0u) << run.Error;
 }
 

@@ -92,9 +92,9 @@ TEST(Progress, LinesShowCountRateAndTimeLeft) {
   EXPECT_EQ(FormatSummary(8000, 2.0, 4, 2), "zemlix-sim: 8000 ticks in 2.00 s, 4000 ticks/s (4 worlds on 2 threads)");
 }
 
-TEST(RunnerOutput, AnUnwritableOutputFailsWithStatusOne) {
+TEST(RunnerOutput, AnUnwritableOutputFailsBeforeTheRun) {
   const auto run = RunSim({"--quiet", "--seed", "2", "--ticks", "5", "--plot", "/nonexistent-directory/run.svg"});
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(run.Error.rfind("zemlix-sim: cannot write /nonexistent-directory/run.svg", 0), 0u) << run.Error;
 }
 

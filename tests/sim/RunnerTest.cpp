@@ -108,7 +108,7 @@ TEST(Runner, DumpIsTheSameOnEveryRun) {
   EXPECT_EQ(first, RunToString(args));
   EXPECT_EQ(first.rfind("state tick=600 generation=1 ttl=400 ", 0), 0u) << first.substr(0, 120);
   EXPECT_NE(first.find(" bugs=200 food=100 lifetime=500\n"), std::string::npos);
-  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1 + 200 + 100 + 200 + 1);
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1 + 200 + 100 + 200 + 2);  // + check and end
   EXPECT_EQ(first.substr(first.size() - 4), "end\n");
   // Another seed gives another run.
   auto other = args;

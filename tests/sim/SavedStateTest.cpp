@@ -41,7 +41,7 @@ void SetField(std::string& line, size_t index, const std::string& value) {
 
 std::string ValidDump() {
   static const std::string dump =
-      RunSim({"--quiet", "--seed", "3", "--lifetime", "500", "--ticks", "600", "--dump", "-"}).Out;
+      testing::WithoutChecksums(RunSim({"--quiet", "--seed", "3", "--lifetime", "500", "--ticks", "600", "--dump", "-"}).Out);
   return dump;
 }
 
@@ -124,15 +124,19 @@ TEST(SavedState, ARunThatWouldOverflowTheGenerationCountIsRefused) {
   EXPECT_EQ(atTheLimit.Status, 2);
   EXPECT_NE(atTheLimit.Error.find(":1: generation: 2147483647 is outside 0 to 2147483646"), std::string::npos);
 
-  SetField(lines[0], 1, "tick=1073741823100");
-  SetField(lines[0], 2, "generation=2147483646");
+  // A run may reach the highest generation a file holds, and what it writes loads again.
+  SetField(lines[0], 1, "tick=1073741822600");
+  SetField(lines[0], 2, "generation=2147483645");
   WriteFile(dir.Path / "saved", JoinLines(lines));
-  const auto lastGeneration = RunSim({"--quiet", "--load", dir / "saved", "--ticks", "899", "--dump", "-"});
+  const auto lastGeneration = RunSim({"--quiet", "--load", dir / "saved", "--ticks", "899", "--dump", dir / "last"});
   EXPECT_EQ(lastGeneration.Status, 0) << lastGeneration.Error;
-  EXPECT_EQ(lastGeneration.Out.rfind("state tick=1073741823999 generation=2147483647 ttl=1 ", 0), 0u);
+  EXPECT_EQ(ReadFile(dir.Path / "last").rfind("state tick=1073741823499 generation=2147483646 ttl=1 ", 0), 0u);
+  EXPECT_EQ(RunSim({"--quiet", "--load", dir / "last", "--ticks", "0"}).Status, 0);
   const auto wouldOverflow = RunSim({"--quiet", "--load", dir / "saved", "--ticks", "900", "--dump", dir / "after"});
   EXPECT_EQ(wouldOverflow.Status, 2);
-  EXPECT_EQ(wouldOverflow.Error, "zemlix-sim: the run would take the generation count past 2147483647\n");
+  EXPECT_EQ(wouldOverflow.Error,
+            "zemlix-sim: the run would take the generation count past 2147483646, the most a world file can hold\n");
+  std::filesystem::remove(dir.Path / "last");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"saved"});
   EXPECT_EQ(RunSim({"--quiet", "--ticks", "18446744073709551615", "--dump", "-"}).Status, 2);
 }
@@ -147,7 +151,7 @@ TEST(SavedState, TheSameStateTwiceAndANegativeZeroLoad) {
   WriteFile(dir.Path / "saved", JoinLines(twice));
   const auto run = RunSim({"--quiet", "--load", dir / "saved", "--ticks", "0", "--dump", "-"});
   EXPECT_EQ(run.Status, 0) << run.Error;
-  EXPECT_TRUE(run.Out == JoinLines(lines));
+  EXPECT_TRUE(testing::WithoutChecksums(run.Out) == JoinLines(lines));
 }
 
 }  // namespace

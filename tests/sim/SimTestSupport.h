@@ -33,6 +33,16 @@ inline TRunResult RunSim(std::vector<std::string> args) {
   return result;
 }
 
+// The text with every "check" line removed, as a hand-edited world file would be.
+inline std::string WithoutChecksums(std::string text) {
+  for (size_t at = text.find("check "); at != std::string::npos; at = text.find("check ", at))
+    if (at == 0 || text[at - 1] == '\n')
+      text.erase(at, text.find('\n', at) + 1 - at);
+    else
+      ++at;
+  return text;
+}
+
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
