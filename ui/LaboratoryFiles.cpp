@@ -1,6 +1,7 @@
 // The laboratory's files: world files opened and saved, the history exported as CSV and
 // as an SVG plot. Every byte format comes from files/, shared with the runner.
 #include <QFileInfo>
+#include <QStatusBar>
 #include <iostream>
 
 #include "display/HandlerErrors.h"
@@ -34,8 +35,9 @@ bool TLaboratoryWindow::ChooseAndSave() {
 bool TLaboratoryWindow::OpenWorld(const QString& path) {
   const std::string name = path.toStdString();
   TWorldFile file;
+  std::string note;
   try {
-    file = ReadWorldFile(name);
+    file = ReadWorldFile(name, &note);
     // Tried on a scratch world first: a file that fails here changes nothing.
     Client->StartFromSavedState(file.State, name);
   } catch (const std::exception& e) {
@@ -44,12 +46,13 @@ bool TLaboratoryWindow::OpenWorld(const QString& path) {
   }
   // Starting cleared the history; the file's history is this run's past.
   History = std::move(file.History);
-  OpenedHistoryRows_ = History.size();
   OpenedAtTick_ = file.State.Tick;
   FilePath = path;
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
+  // A state cut short at the file's end was skipped: say so without stopping anyone.
+  if (!note.empty()) statusBar()->showMessage(QString::fromStdString(note), 10000);
   return true;
 }
 

@@ -146,7 +146,6 @@ void TLaboratoryWindow::RunStarted() {
   History.clear();
   FilePath.clear();
   OpenedAtTick_.reset();
-  OpenedHistoryRows_ = 0;
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
@@ -177,7 +176,7 @@ std::string TLaboratoryWindow::PlotTitle() const {
   else
     title += "resumed from " + FilePath.toStdString() + " at tick " + std::to_string(OpenedAtTick_.value_or(0));
   title += ", " + std::to_string(world.BugCount) + " bugs, " + std::to_string(world.FoodCount) + " food, lifetime " +
-           std::to_string(world.Lifetime()) + ", " + std::to_string(History.size() - OpenedHistoryRows_) +
+           std::to_string(world.Lifetime()) + ", " + std::to_string(History.size()) +
            " generations";
   return title;
 }

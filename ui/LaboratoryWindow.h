@@ -96,9 +96,8 @@ class TLaboratoryWindow : public QMainWindow {
   // give them with the lifetime the world will go on with.
   std::optional<uint64_t> TickForSave(std::string& reason) const;
 
-  // Where an opened world stood: its tick, and how many rows of History came with it.
+  // The tick an opened world stood at; empty for a run started here.
   std::optional<uint64_t> OpenedAtTick_;
-  size_t OpenedHistoryRows_ = 0;
 };
 
 }  // namespace zemlix

@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "ui/CommandLine.h"
+
+namespace zemlix::testing {
+namespace {
+
+TEST(CommandLineTest, OptionsExitStatusAndMessages) {
+  struct Case {
+    QStringList arguments;
+    int status;           // -1: options returned
+    const char* printed;  // expected within standard output (status 0) or the error (status 2)
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, "--lifetime <N>"},
+      {{"--version"}, 0, "zemlix 0.2.0\n"},
+      {{"--bugs", "300"}, 2, "--bugs: '300' is not a whole number from 5 to 200"},
+      {{"--food", "4"}, 2, "from 5 to 100"},
+      {{"--lifetime", "2000.5"}, 2, "--lifetime: '2000.5'"},
+      {{"--speed", "-1"}, 2, "from 0 to 20"},
+      {{"--seed", "4294967296"}, 2, "--seed: '4294967296' is not a whole number from 0 to 4294967295"},
+      {{"--seed"}, 2, "Missing value after '--seed'"},
+      {{"--frobnicate"}, 2, "Unknown option 'frobnicate'"},
+      {{"a.world", "b.world"}, 2, "one world file at most, found 2"},
+      {{"--seed", "4294967295", "--bugs", "5", "--food", "100", "--lifetime", "10000", "--speed", "0", "w.world"},
+       -1, ""},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, error;
+    const TWindowParseResult result = ParseWindowOptions(QStringList{"zemlix"} + c.arguments, out, error);
+    SCOPED_TRACE(c.arguments.join(' ').toStdString());
+    EXPECT_EQ(result.Options.has_value(), c.status == -1);
+    if (c.status == -1) continue;
+    EXPECT_EQ(result.ExitStatus, c.status);
+    EXPECT_NE((c.status == 0 ? out : error).str().find(c.printed), std::string::npos) << out.str() << error.str();
+    EXPECT_EQ((c.status == 0 ? error : out).str(), "");
+  }
+  std::ostringstream out, error;
+  const auto all = ParseWindowOptions({"zemlix", "--seed", "4294967295", "--bugs", "5", "--speed", "0", "w.world"},
+                                      out, error);
+  ASSERT_TRUE(all.Options);
+  EXPECT_EQ(all.Options->Seed, 4294967295u);
+  EXPECT_EQ(all.Options->Bugs, 5);
+  EXPECT_EQ(all.Options->Speed, 0);
+  EXPECT_FALSE(all.Options->Food);
+  EXPECT_EQ(all.Options->File, "w.world");
+}
+
+}  // namespace
+}  // namespace zemlix::testing

@@ -1,0 +1,335 @@
+// The laboratory window against the runner: the same seed gives the same world, world files
+// travel both ways exactly, and nothing is lost when a file is bad or a save fails.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QChart>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QLabel>
+#include <QLineSeries>
+#include <QTest>
+#include <fstream>
+#include <sstream>
+
+#include "display/HandlerErrors.h"
+#include "files/Dump.h"
+#include "files/WorldFile.h"
+#include "sim/HeadlessHost.h"
+#include "sim/Runner.h"
+#include "sim/RunnerOptions.h"
+#include "tests/support/ScratchMount.h"
+#include "ui/FitnessChart.h"
+#include "ui/LaboratoryWindow.h"
+#include "ui/SpinEdit.h"
+#include "world/Settings.h"
+
+namespace zemlix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// A world file's state as the plain dump of the world it restores: two files are the same
+// world exactly when these agree.
+std::string Canonical(const fs::path& path) {
+  const TSavedState state = ReadWorldFile(path.string()).State;
+  THeadlessHost host(state.Bugs, state.Food, state.Lifetime, false);
+  TWorld world(host);
+  RestoreWorld(world, state, path.string());
+  return FormatDump(world, state.Tick, state.Lifetime);
+}
+
+class LaboratoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory = fs::temp_directory_path() / ("zemlix-lab-" + std::to_string(QCoreApplication::applicationPid()) +
+                                             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(directory);
+    fs::create_directories(directory);
+    SetErrorReporter([this](const std::string& message) {
+      errors.push_back(message);
+      details.push_back(ReportedErrorDetails());
+    });
+    lab = std::make_unique<TLaboratoryWindow>(TNetworkLog(directory));
+    lab->show();
+    QCoreApplication::processEvents();
+  }
+
+  void TearDown() override {
+    lab.reset();
+    SetErrorReporter({});
+    fs::remove_all(directory);
+  }
+
+  TMain& Client() { return *lab->Client; }
+
+  // A run of 10 bugs, 15 pellets and a lifetime of 500 from `seed`; frames run by hand.
+  void StartRun(uint32_t seed, bool display = true) {
+    lab->SetFixedSeed(seed);
+    Client().NumberOfBugsBox->SetValue(10);
+    Client().NumberOfFoodBox->SetValue(15);
+    Client().CreatureLifetimeBox->SetValue(500);
+    Client().WorldViewEnabled->setChecked(display);
+    lab->StartAction->trigger();
+    Client().Timer.SetEnabled(false);
+  }
+
+  void Frames(int count) {
+    for (int i = 0; i < count; ++i) Client().Timer.OnTimer(Client().Timer, 1);
+  }
+
+  int Runner(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "zemlix-sim");
+    arguments.push_back("--quiet");
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    std::ostringstream out, error;
+    const TParseResult parsed = ParseRunnerOptions(static_cast<int>(argv.size()), argv.data(), out, error);
+    const int status = parsed.Options ? RunHeadless(*parsed.Options, out, error) : parsed.ExitStatus;
+    EXPECT_EQ(status, 0) << error.str();
+    return status;
+  }
+
+  std::string Path(const std::string& name) const { return (directory / name).string(); }
+  std::string WorldNow() { return FormatDump(Client().World, 0, 500); }
+
+  fs::path directory;
+  std::vector<std::string> errors, details;
+  std::unique_ptr<TLaboratoryWindow> lab;
+};
+
+TEST_F(LaboratoryTest, WindowRunIsTheRunnersRunWithTheWorldDisplayOnAndOff) {
+  for (const bool display : {true, false}) {
+    SCOPED_TRACE(display ? "display on" : "display off");
+    StartRun(4242, display);
+    EXPECT_EQ(lab->SeedStatus->text(), "Seed 4242");
+    Frames(700);
+    ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("window.world"))));
+    Runner({"--seed", "4242", "--bugs", "10", "--food", "15", "--lifetime", "500", "--ticks", "700", "--dump",
+            Path("runner.dump")});
+    EXPECT_EQ(Canonical(Path("window.world")), Canonical(Path("runner.dump")));
+    EXPECT_EQ(ReadWorldFile(Path("window.world")).State.Tick, 700u);
+    EXPECT_EQ(lab->windowTitle(), "window.world — Zemlix");
+
+    // After two whole generations the exports are the runner's files, byte for byte.
+    Frames(300);
+    ASSERT_EQ(lab->History.size(), 2u);
+    ASSERT_TRUE(lab->ExportHistory(QString::fromStdString(Path("window.csv"))));
+    ASSERT_TRUE(lab->ExportPlot(QString::fromStdString(Path("window.svg"))));
+    Runner({"--seed", "4242", "--bugs", "10", "--food", "15", "--lifetime", "500", "--generations", "2", "--csv",
+            Path("runner.csv"), "--plot", Path("runner.svg")});
+    EXPECT_EQ(ReadText(Path("window.csv")), ReadText(Path("runner.csv")));
+    EXPECT_EQ(ReadText(Path("window.svg")), ReadText(Path("runner.svg")));
+  }
+  EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(LaboratoryTest, WorldsTravelWindowToRunnerToWindowExactly) {
+  StartRun(31);
+  Frames(600);
+  ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("w1.world"))));
+  Runner({"--load", Path("w1.world"), "--ticks", "650", "--dump", Path("r2.world")});
+  Frames(650);
+  ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("w2.world"))));
+  EXPECT_EQ(Canonical(Path("w2.world")), Canonical(Path("r2.world")));
+  const TWorldFile saved = ReadWorldFile(Path("w2.world"));
+  EXPECT_EQ(saved.History.size(), 2u);
+  EXPECT_EQ(FormatHistory(saved.History), FormatHistory(ReadWorldFile(Path("r2.world")).History));
+
+  // The runner's world opens in the window with its history and carries on there.
+  Client().NumberOfBugsBox->SetValue(100);
+  ASSERT_TRUE(lab->OpenWorld(QString::fromStdString(Path("r2.world"))));
+  EXPECT_TRUE(Client().Timer.Enabled());
+  Client().Timer.SetEnabled(false);
+  EXPECT_EQ(Client().NumberOfBugsBox->Value(), 10);
+  EXPECT_EQ(Client().CreatureLifetimeBox->Value(), 500);
+  EXPECT_EQ(lab->windowTitle(), "r2.world — Zemlix");
+  EXPECT_EQ(FormatHistory(lab->History), FormatHistory(saved.History));
+  EXPECT_EQ(lab->ChartWindow->BestSeries()->count(), 2);
+  Frames(400);
+  ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("w3.world"))));
+  Runner({"--load", Path("r2.world"), "--ticks", "400", "--dump", Path("r3.world")});
+  EXPECT_EQ(Canonical(Path("w3.world")), Canonical(Path("r3.world")));
+  EXPECT_EQ(lab->History.size(), 3u);
+  EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(LaboratoryTest, BadFilesAreRefusedAndTheRunningWorldGoesOn) {
+  StartRun(5);
+  Frames(20);
+  ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("good.world"))));
+  std::string good = ReadText(Path("good.world"));
+  const auto replaced = [&good](const std::string& from, const std::string& to) {
+    std::string text = good;
+    return text.replace(text.find(from), from.size(), to);
+  };
+  // Networks one weight short: the reader takes them, restoring them fails.
+  std::string shortNets;
+  std::istringstream lines(good);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("check ", 0) == 0) continue;
+    if (line.rfind("net ", 0) == 0) line.erase(line.rfind(' '));
+    shortNets += line + "\n";
+  }
+  struct Case {
+    const char* file;
+    std::string text;
+    std::vector<std::string> named;  // in the message besides the file's path
+  } cases[] = {
+      {"cut.world", replaced("bug 1 ", "bug 1 x "), {":3: "}},
+      {"bugs.world", replaced(" bugs=10 ", " bugs=300 "), {":1: ", "300", "5 to 200"}},
+      {"lifetime.world", replaced(" lifetime=500", " lifetime=20000"), {"20000", "500 to 10000"}},
+      {"foreign.world", "<html>\n", {":1: "}},
+      {"short.world", shortNets, {}},
+  };
+  Client().Timer.SetEnabled(true);
+  const std::string before = WorldNow();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteText(Path(c.file), c.text);
+    errors.clear();
+    EXPECT_FALSE(lab->OpenWorld(QString::fromStdString(Path(c.file))));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(Path(c.file)), std::string::npos) << errors[0];
+    for (const std::string& part : c.named) EXPECT_NE(errors[0].find(part), std::string::npos) << errors[0];
+    EXPECT_EQ(WorldNow(), before);
+    EXPECT_TRUE(Client().Timer.Enabled());
+    EXPECT_EQ(lab->windowTitle(), "good.world — Zemlix");
+    EXPECT_EQ(Client().NumberOfBugsBox->Value(), 10);
+  }
+}
+
+TEST_F(LaboratoryTest, FailedSavesLeaveThePreviousFileWhole) {
+  StartRun(6);
+  Frames(5);
+  fs::create_directories(directory / "folder.world");
+  EXPECT_FALSE(lab->SaveWorld(QString::fromStdString(Path("folder.world"))));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("cannot write " + Path("folder.world") + ": "), std::string::npos) << errors[0];
+
+  // A lifetime lowered below the frames this generation has left cannot be written.
+  Client().CreatureLifetimeBox->SetValue(LifetimeRange.Minimum);
+  Client().World.TimeToLive = 501;
+  EXPECT_FALSE(lab->SaveWorld(QString::fromStdString(Path("early.world"))));
+  EXPECT_NE(errors.back().find("still has 501 frames to live"), std::string::npos) << errors.back();
+  EXPECT_FALSE(fs::exists(Path("early.world")));
+  Client().World.TimeToLive = 495;
+
+  const fs::path mounted = directory / "mounted";
+  fs::create_directories(mounted);
+  for (const bool readOnly : {false, true}) {
+    TScratchMount mount(mounted, "size=1m");
+    if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a scratch tmpfs here";
+    const QString path = QString::fromStdString((mounted / "kept.world").string());
+    ASSERT_TRUE(lab->SaveWorld(path));
+    const std::string kept = ReadText(mounted / "kept.world");
+    Frames(3);
+    if (readOnly) {
+      ASSERT_TRUE(mount.MakeReadOnly());
+    } else {
+      WriteText(mounted / "filler", std::string(1024 * 1024, 'x'));  // the rest of the disk
+    }
+    errors.clear();
+    EXPECT_FALSE(lab->SaveWorld(path));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(path.toStdString()), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find(readOnly ? "Read-only" : "No space"), std::string::npos) << errors[0];
+    EXPECT_EQ(ReadText(mounted / "kept.world"), kept);
+  }
+}
+
+TEST_F(LaboratoryTest, StatusBarAndChartFollowARunWithTheWorldDisplayOff) {
+  Client().WorldViewEnabled->setChecked(false);
+  Client().CreatureLifetimeBox->SetValue(500);
+  Client().NumberOfBugsBox->SetValue(5);
+  Client().WorldSpeedBox->SetValue(0);
+  lab->ChartAction->trigger();
+  lab->StartAction->trigger();
+  const auto spinUntil = [](const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+  };
+  ASSERT_TRUE(spinUntil([&] { return lab->History.size() >= 2; }));
+  lab->PauseAction->trigger();
+  const TGenerationReport last = lab->History.back();
+  ASSERT_TRUE(spinUntil([&] { return lab->StateStatus->text() == "Paused"; }));
+  EXPECT_EQ(lab->GenerationStatus->text(), QStringLiteral("Generation %1").arg(last.Generation));
+  EXPECT_EQ(lab->AverageStatus->text(), QString::asprintf("Average %.2f", last.AverageFitness));
+  int32_t best = 0;
+  for (const TGenerationReport& report : lab->History) best = std::max(best, report.BestFitness);
+  EXPECT_EQ(lab->BestStatus->text(), QStringLiteral("Best so far %1").arg(best));
+  EXPECT_EQ(lab->PauseAction->text(), "&Resume");
+  EXPECT_TRUE(lab->ChartWindow->isVisible());
+  EXPECT_TRUE(lab->ChartWindow->Chart()->title().contains(QStringLiteral("seed %1").arg(*Client().RunSeed)));
+  ASSERT_EQ(lab->ChartWindow->AverageSeries()->count(), static_cast<int>(lab->History.size()));
+  EXPECT_EQ(lab->ChartWindow->AverageSeries()->at(1), QPointF(2, lab->History[1].AverageFitness));
+  EXPECT_EQ(lab->ChartWindow->BestSeries()->at(1), QPointF(2, lab->History[1].BestFitness));
+  EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(LaboratoryTest, ASeedRepeatsARunAndTheClockDoesNot) {
+  StartRun(77);
+  const std::string first = WorldNow();
+  lab->StartAction->trigger();
+  EXPECT_EQ(WorldNow(), first);
+  lab->SetFixedSeed(std::nullopt);
+  EXPECT_EQ(lab->SeedStatus->text(), "Seed 77");  // the running run's seed until the next Start
+  lab->StartAction->trigger();
+  EXPECT_EQ(lab->SeedStatus->text(), QStringLiteral("Seed %1").arg(*Client().RunSeed));
+  EXPECT_NE(WorldNow(), first);
+}
+
+TEST_F(LaboratoryTest, SelectionWhilePausedShowsAtOnce) {
+  StartRun(8);
+  Frames(300);  // bug 0 selected and drawn
+  const int32_t selected = 7;
+  Client().World.Nets[selected].Fitness = 99;
+  Client().GetStrongestBtn->click();
+  ASSERT_EQ(Client().World.SelectedBug, selected);
+  EXPECT_EQ(Client().FitnessLabel->text(), "Fitness = 99");
+  // The selection rings (blue, the ring colour 0xFF0000 as BGR) around the selected bug.
+  const TCreature& bug = Client().World.Creatures[selected];
+  int ringPixels = 0;
+  for (int y = -8; y <= 8; ++y)
+    for (int x = -8; x <= 8; ++x) {
+      const int px = static_cast<int>(bug.X) + x, py = static_cast<int>(bug.Y) + y;
+      if (px > 0 && py > 0 && px < 399 && py < 399)
+        ringPixels += (Client().WorldView->Surface().Pixel(px, py) & 0xFFFFFF) == 0x0000FF;
+    }
+  EXPECT_GT(ringPixels, 10);
+}
+
+TEST_F(LaboratoryTest, LogErrorsNameTheLogsFullPath) {
+  StartRun(9);
+  fs::remove(directory / "NN.log");
+  Client().RecordNNIOBox->setChecked(true);
+  Frames(1);
+  ASSERT_EQ(errors, std::vector<std::string>{"File not found"});
+  EXPECT_EQ(details[0], fs::absolute(directory / "NN.log").string());
+}
+
+TEST_F(LaboratoryTest, ButtonsShowTheirWholeCaption) {
+  for (QPushButton* button : Client().findChildren<QPushButton*>()) {
+    SCOPED_TRACE(button->text().toStdString());
+    EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(button->text()) + 2);
+  }
+  // Strongest grows about its centre and stays clear of Weakest.
+  const QRect strongest = Client().GetStrongestBtn->geometry();
+  EXPECT_LE(std::abs((strongest.left() + strongest.right()) - (144 + 194)), 1);
+  EXPECT_FALSE(strongest.intersects(Client().GetWeakestBtn->geometry()));
+}
+
+}  // namespace
+}  // namespace zemlix::testing
