@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
 # End to end: starts the real program on a virtual X display, clicks Start, and reads the
-# screen back. Skipped (exit 77) where the X tools are not installed.
+# screen back; then opens a world the runner dumped, saves it with Ctrl+S and hands it back
+# to the runner. Skipped (exit 77) where the X tools are not installed.
 set -euo pipefail
 program=$1
+runner=$2
 for tool in xvfb-run xdotool xwininfo import convert; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool not installed"; exit 77; }
 done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# Bad options answer on standard error with status 2 and never reach for a display.
+status=0
+env -u DISPLAY -u QT_QPA_PLATFORM "$program" --bugs 300 2>"$work/bad.txt" || status=$?
+[ "$status" = 2 ] && grep -q -- "--bugs: '300' is not a whole number from 5 to 200" "$work/bad.txt" ||
+  { echo "bad option: status $status, $(cat "$work/bad.txt")"; exit 1; }
+[ "$(env -u DISPLAY -u QT_QPA_PLATFORM "$program" --version)" = "zemlix 0.2.0" ] || { echo "--version"; exit 1; }
+
+"$runner" --seed 11 --bugs 10 --food 15 --lifetime 500 --ticks 300 --dump "$work/start.world" --quiet
+
 cat >"$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
 set -euo pipefail
@@ -21,18 +33,39 @@ for _ in $(seq 300); do xwininfo -name Zemlix >/dev/null 2>&1 && break; sleep 0.
 sleep 0.5  # the first paint
 read -r left top < <(xwininfo -name Zemlix | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} END{print x, y}')
 import -window root before.png
-xdotool mousemove $((left + 533)) $((top + 171)) click 1   # the Start button
+# The client area sits below the menu bar: its world view is the first black row.
+client=""
+for y in $(seq "$top" $((top + 80))); do
+  if [ "$(convert before.png -format "%[hex:u.p{$((left + 208)),$y}]" info: | cut -c1-6)" = "000000" ]; then
+    client=$((y - 8)); break
+  fi
+done
+[ -n "$client" ] || { echo "world view not found"; exit 1; }
+xdotool mousemove $((left + 533)) $((client + 171)) click 1   # the Start button
 # Wait for frames to have drawn the field's red border (a busy machine can be slow).
 for _ in $(seq 100); do
   sleep 0.2
   import -window root after.png
-  [ "$(convert after.png -format "%[hex:u.p{$((left + 8)),$((top + 8))}]" info: | cut -c1-6)" = "FF0000" ] && break
+  [ "$(convert after.png -format "%[hex:u.p{$((left + 8)),$((client + 8))}]" info: | cut -c1-6)" = "FF0000" ] && break
 done
 sleep 0.5
 import -window root after.png
 kill $pid
 wait $pid 2>/dev/null || true
-echo "$left $top" > origin.txt
+echo "$left $client" > origin.txt
+
+# A world named on the command line opens and runs at once; Ctrl+S saves it in place.
+QT_QPA_PLATFORM=xcb "$2" start.world --speed 1 &
+pid=$!
+for _ in $(seq 300); do xwininfo -name "start.world — Zemlix" >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 1
+window=$(xdotool search --name "start.world — Zemlix" | head -1)
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+cp start.world opened.world
+xdotool key --window "$window" ctrl+s
+for _ in $(seq 50); do cmp -s start.world opened.world || break; sleep 0.1; done
+kill $pid
+wait $pid 2>/dev/null || true
 DRIVE
 chmod +x "$work/drive.sh"
 XDG_RUNTIME_DIR=$work xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$program"
@@ -48,4 +81,8 @@ fail=0
 green=$(convert "$work/after.png" -crop 398x398+$((left + 9))+$((top + 9)) -fill black +opaque "#00FF00" -format "%[fx:mean*w*h]" info:)
 awk -v g="$green" 'BEGIN{exit !(g > 20)}' || { echo "no bugs drawn ($green)"; fail=1; }
 grep -q "Program Started: " "$work/NN.log" && grep -q "Program Closed: " "$work/NN.log" || { echo "log lines missing"; fail=1; }
+# The saved world went on from the runner's tick 300 and continues in the runner.
+tick=$(awk -F'[ =]' '/^state /{print $3}' "$work/start.world" | tail -1)
+[ "$tick" -gt 300 ] 2>/dev/null || { echo "Ctrl+S did not save the opened world (tick '$tick')"; fail=1; }
+"$runner" --load "$work/start.world" --ticks 10 --dump "$work/continued.world" --quiet || { echo "runner refused the window's world"; fail=1; }
 exit $fail
