@@ -106,7 +106,10 @@ void TLaboratoryWindow::BuildMenus() {
   QMenu* view = menuBar()->addMenu("&View");
   ChartAction = view->addAction("Fitness &Chart", this, [this] {
     // Beside the main window the first time; where the user put it after that.
-    if (!ChartWindow->testAttribute(Qt::WA_Moved)) ChartWindow->move(frameGeometry().topRight() + QPoint(8, 0));
+    if (!ChartWindow->testAttribute(Qt::WA_Moved)) {
+      ChartWindow->resize(ChartWindow->width(), height());
+      ChartWindow->move(frameGeometry().topRight() + QPoint(8, 0));
+    }
     ChartWindow->show();
     ChartWindow->raise();
     ChartWindow->activateWindow();
