@@ -188,7 +188,8 @@ void TLaboratoryWindow::UpdateStatus() {
   const TWorld& world = Client->World;
   const bool started = world.HasPopulation();
   GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
-  TimeToLiveStatus->setText(QStringLiteral("Time to live %1").arg(started ? world.TimeToLive : 0));
+  TimeToLiveStatus->setText(started ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
+                                    : QString("Time to live —"));
   AverageStatus->setText(world.Generation > 0 ? QString::asprintf("Average %.2f", world.AverageFitness)
                                               : QString("Average —"));
   if (History.empty()) {
@@ -239,18 +240,19 @@ void TLaboratoryWindow::ShowLegend() {
   QMessageBox::information(
       this, "Legend — Zemlix",
       "<p><b>World view</b></p>"
-      "<ul><li>Green arrows are the bugs; each points where it is heading.</li>"
-      "<li>Small dots are the food pellets; a bug that comes close enough eats one, gains a fitness point, "
-      "and the pellet reappears elsewhere.</li>"
-      "<li>The two red rings (blinking lighter) mark the selected bug.</li>"
-      "<li>The purple pulsing rings mark the pellet nearest to the selected bug: the one it is steering to.</li>"
-      "<li>The red frame is the field's edge; bugs that cross it come back on the other side.</li>"
-      "<li>Yellow text: the generation, the frames it still has to live, the total fitness so far and the "
-      "average fitness of the last generation.</li></ul>"
+      "<ul><li>Green arrows are the bugs; each points the way it is heading.</li>"
+      "<li>Red circles are the food pellets. A bug that comes close enough eats one and gains a fitness "
+      "point, and the pellet reappears elsewhere.</li>"
+      "<li>Two blue rings, blinking lighter, mark the selected bug.</li>"
+      "<li>Purple rings pulse around the pellet nearest to the selected bug: the one its network sees.</li>"
+      "<li>The red frame is the field's edge; a bug that crosses it comes back on the other side.</li>"
+      "<li>Yellow text: the generation, the frames it has left to live, the pellets eaten in it so far, "
+      "and the average fitness of the last generation.</li></ul>"
       "<p><b>Observation</b></p>"
-      "<ul><li>Chromosome: the selected bug's 44 weights as bars, up for positive and down for negative.</li>"
-      "<li>Impulse: its left (L) and right (R) outputs of the last frame; the difference turns it, the sum "
-      "drives it forward.</li></ul>");
+      "<ul><li>Chromosome: the selected bug's network weights as yellow bars, up for positive and down for "
+      "negative.</li>"
+      "<li>Impulse: its left (L, green) and right (R, red) outputs in the last frame; together they turn "
+      "the bug and drive it forward.</li></ul>");
 }
 
 void TLaboratoryWindow::ShowAbout() {

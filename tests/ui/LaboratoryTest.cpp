@@ -212,10 +212,9 @@ TEST_F(LaboratoryTest, BadFilesAreRefusedAndTheRunningWorldGoesOn) {
 TEST_F(LaboratoryTest, FailedSavesLeaveThePreviousFileWhole) {
   StartRun(6);
   Frames(5);
-  fs::create_directories(directory / "folder.world");
+  fs::create_directories(Path("folder.world"));
   EXPECT_FALSE(lab->SaveWorld(QString::fromStdString(Path("folder.world"))));
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("cannot write " + Path("folder.world") + ": "), std::string::npos) << errors[0];
+  EXPECT_NE(errors.at(0).find("cannot write " + Path("folder.world") + ": "), std::string::npos) << errors[0];
 
   // A lifetime lowered below the frames this generation has left cannot be written.
   Client().CreatureLifetimeBox->SetValue(LifetimeRange.Minimum);
@@ -234,11 +233,8 @@ TEST_F(LaboratoryTest, FailedSavesLeaveThePreviousFileWhole) {
     ASSERT_TRUE(lab->SaveWorld(path));
     const std::string kept = ReadText(mounted / "kept.world");
     Frames(3);
-    if (readOnly) {
-      ASSERT_TRUE(mount.MakeReadOnly());
-    } else {
-      WriteText(mounted / "filler", std::string(1024 * 1024, 'x'));  // the rest of the disk
-    }
+    if (!readOnly) WriteText(mounted / "filler", std::string(1024 * 1024, 'x'));  // the rest of the disk
+    ASSERT_TRUE(!readOnly || mount.MakeReadOnly());
     errors.clear();
     EXPECT_FALSE(lab->SaveWorld(path));
     ASSERT_EQ(errors.size(), 1u);
@@ -270,7 +266,6 @@ TEST_F(LaboratoryTest, StatusBarAndChartFollowARunWithTheWorldDisplayOff) {
   int32_t best = 0;
   for (const TGenerationReport& report : lab->History) best = std::max(best, report.BestFitness);
   EXPECT_EQ(lab->BestStatus->text(), QStringLiteral("Best so far %1").arg(best));
-  EXPECT_EQ(lab->PauseAction->text(), "&Resume");
   EXPECT_TRUE(lab->ChartWindow->isVisible());
   EXPECT_TRUE(lab->ChartWindow->Chart()->title().contains(QStringLiteral("seed %1").arg(*Client().RunSeed)));
   ASSERT_EQ(lab->ChartWindow->AverageSeries()->count(), static_cast<int>(lab->History.size()));
@@ -302,12 +297,9 @@ TEST_F(LaboratoryTest, SelectionWhilePausedShowsAtOnce) {
   // The selection rings (blue, the ring colour 0xFF0000 as BGR) around the selected bug.
   const TCreature& bug = Client().World.Creatures[selected];
   int ringPixels = 0;
-  for (int y = -8; y <= 8; ++y)
-    for (int x = -8; x <= 8; ++x) {
-      const int px = static_cast<int>(bug.X) + x, py = static_cast<int>(bug.Y) + y;
-      if (px > 0 && py > 0 && px < 399 && py < 399)
-        ringPixels += (Client().WorldView->Surface().Pixel(px, py) & 0xFFFFFF) == 0x0000FF;
-    }
+  for (int y = std::max(1, int(bug.Y) - 8); y <= std::min(398, int(bug.Y) + 8); ++y)
+    for (int x = std::max(1, int(bug.X) - 8); x <= std::min(398, int(bug.X) + 8); ++x)
+      ringPixels += (Client().WorldView->Surface().Pixel(x, y) & 0xFFFFFF) == 0x0000FF;
   EXPECT_GT(ringPixels, 10);
 }
 
