@@ -46,6 +46,7 @@ bool TLaboratoryWindow::OpenWorld(const QString& path) {
   }
   // Starting cleared the history; the file's history is this run's past.
   History = std::move(file.History);
+  OpenedFrom_ = name;
   OpenedAtTick_ = file.State.Tick;
   FilePath = path;
   ChartWindow->SetHistory(History, ChartTitle());

@@ -148,6 +148,7 @@ void TLaboratoryWindow::SetFixedSeed(std::optional<uint32_t> seed) {
 void TLaboratoryWindow::RunStarted() {
   History.clear();
   FilePath.clear();
+  OpenedFrom_.clear();
   OpenedAtTick_.reset();
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
@@ -177,7 +178,7 @@ std::string TLaboratoryWindow::PlotTitle() const {
   if (Client->RunSeed)
     title += "seed " + std::to_string(*Client->RunSeed);
   else
-    title += "resumed from " + FilePath.toStdString() + " at tick " + std::to_string(OpenedAtTick_.value_or(0));
+    title += "resumed from " + OpenedFrom_ + " at tick " + std::to_string(OpenedAtTick_.value_or(0));
   title += ", " + std::to_string(world.BugCount) + " bugs, " + std::to_string(world.FoodCount) + " food, lifetime " +
            std::to_string(world.Lifetime()) + ", " + std::to_string(History.size()) +
            " generations";

@@ -96,7 +96,8 @@ class TLaboratoryWindow : public QMainWindow {
   // give them with the lifetime the world will go on with.
   std::optional<uint64_t> TickForSave(std::string& reason) const;
 
-  // The tick an opened world stood at; empty for a run started here.
+  // The file an opened world came from and the tick it stood at; empty for a run started here.
+  std::string OpenedFrom_;
   std::optional<uint64_t> OpenedAtTick_;
 };
 
