@@ -4,9 +4,8 @@
 
 namespace zemlix {
 
-uint32_t SeedFromClock() {
+uint32_t SeedFromClock(std::chrono::system_clock::time_point now) {
   using namespace std::chrono;
-  const auto now = system_clock::now();
   const auto sinceMidnight = now - floor<days>(now);  // the system clock counts UTC
   return static_cast<uint32_t>(duration_cast<milliseconds>(sinceMidnight).count());
 }

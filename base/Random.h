@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace zemlix {
@@ -21,6 +22,6 @@ class TRandomGenerator {
 
 // The seed the window takes at creation: the current UTC time of day in milliseconds,
 // ((hours * 60 + minutes) * 60 + seconds) * 1000 + milliseconds.
-uint32_t SeedFromClock();
+uint32_t SeedFromClock(std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
 }  // namespace zemlix

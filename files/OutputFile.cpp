@@ -71,6 +71,14 @@ void OnTerminationSignal(int signal) {
 bool TFileBuffer::WriteBuffered() {
   const char* data = pbase();
   size_t left = static_cast<size_t>(pptr() - pbase());
+  if (Target_ != nullptr) {
+    errno = 0;
+    if (Error_ == 0 && (Target_->sputn(data, static_cast<std::streamsize>(left)) != static_cast<std::streamsize>(left) ||
+                        Target_->pubsync() != 0))
+      Error_ = errno != 0 ? errno : EIO;
+    setp(Buffer_, Buffer_ + sizeof Buffer_);
+    return Error_ == 0;
+  }
   while (left > 0 && Error_ == 0) {
     const ssize_t written = ::write(Fd_, data, left);
     if (written < 0 && errno == EINTR) continue;
@@ -86,14 +94,15 @@ bool TFileBuffer::WriteBuffered() {
 }
 
 TFileBuffer::int_type TFileBuffer::overflow(int_type c) {
-  if (Fd_ < 0 || !WriteBuffered()) return traits_type::eof();
+  if ((Fd_ < 0 && Target_ == nullptr) || !WriteBuffered()) return traits_type::eof();
   if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
   return traits_type::not_eof(c);
 }
 
-int TFileBuffer::sync() { return Fd_ >= 0 && WriteBuffered() ? 0 : -1; }
+int TFileBuffer::sync() { return (Fd_ >= 0 || Target_ != nullptr) && WriteBuffered() ? 0 : -1; }
 
 bool TFileBuffer::Close() {
+  if (Target_ != nullptr) WriteBuffered();
   if (Fd_ < 0) return Error_ == 0;
   WriteBuffered();
   if (::close(Fd_) != 0 && Error_ == 0) Error_ = errno;
@@ -102,8 +111,11 @@ bool TFileBuffer::Close() {
 }
 
 TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
-    : Path_(path), Stream_(&standardOutput) {
-  if (path == "-") return;
+    : Path_(path) {
+  if (path == "-") {
+    Buffer_.Attach(standardOutput.rdbuf());
+    return;
+  }
   if (path.empty()) throw std::runtime_error("cannot write a file with an empty name");
   int error = 0;
   Target_ = FollowLinks(path, error);
@@ -116,7 +128,6 @@ TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
     const int fd = ::open(Target_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) Fail(errno);
     Buffer_.Attach(fd);
-    Stream_ = &File_;
     return;
   }
 
@@ -134,7 +145,6 @@ TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
     ::fchmod(fd, 0666 & ~CurrentUmask());
   }
   Buffer_.Attach(fd);
-  Stream_ = &File_;
 }
 
 TOutputFile::~TOutputFile() {
@@ -150,12 +160,6 @@ void TOutputFile::Fail(int error) const {
 }
 
 void TOutputFile::Flush() {
-  if (Stream_ != &File_) {
-    errno = 0;
-    Stream_->flush();
-    if (!*Stream_) Fail(errno);
-    return;
-  }
   File_.flush();
   if (Buffer_.Error() != 0 || !File_) Fail(Buffer_.Error());
 }
@@ -172,7 +176,7 @@ void TOutputFile::Checkpoint() {
 void TOutputFile::Commit() {
   if (Committed_) return;
   Checkpoint();
-  if (Stream_ == &File_) {
+  if (Path_ != "-") {
     // What was appended after the first checkpoint reaches the disk too; a device or a
     // pipe need not support that.
     struct stat status {};

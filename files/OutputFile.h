@@ -29,6 +29,8 @@ class TFileBuffer : public std::streambuf {
   ~TFileBuffer() override { Close(); }
 
   void Attach(int fd) { Fd_ = fd; }
+  // Writes into another stream buffer (standard output's) instead of a file descriptor.
+  void Attach(std::streambuf* target) { Target_ = target; }
   int Fd() const { return Fd_; }
   // The errno of the first failed write or close, 0 while all is well.
   int Error() const { return Error_; }
@@ -43,6 +45,7 @@ class TFileBuffer : public std::streambuf {
   bool WriteBuffered();
 
   int Fd_ = -1;
+  std::streambuf* Target_ = nullptr;
   int Error_ = 0;
   char Buffer_[1 << 16];
 };
@@ -54,7 +57,7 @@ class TOutputFile {
   TOutputFile& operator=(const TOutputFile&) = delete;
   ~TOutputFile();
 
-  std::ostream& Stream() { return *Stream_; }
+  std::ostream& Stream() { return File_; }
   const std::string& Path() const { return Path_; }
 
   // Publishes everything written so far under the final name and keeps the file open for
@@ -74,7 +77,6 @@ class TOutputFile {
   std::string Temporary_;  // empty once renamed, or when writing straight through
   TFileBuffer Buffer_;
   std::ostream File_{&Buffer_};
-  std::ostream* Stream_;
   bool Committed_ = false;
 };
 

@@ -307,13 +307,14 @@ TWorldFile ReadWorld(std::istream& in, const std::string& name, std::string* not
       if (reader.Fields[0] != "state")
         reader.Fail(any ? "expected another 'state ...' or the end of the file, found '" + reader.Excerpt() + "'"
                         : "expected 'state ...', found '" + reader.Excerpt() + "'");
+      const uint64_t stateLine = reader.LineNumber;
       TSavedState state = ReadState(reader);
       const int32_t lastGeneration = !history.empty()        ? history.back().Generation
                                      : !file.History.empty() ? file.History.back().Generation
                                                              : state.Generation;
       if (lastGeneration != state.Generation)
-        reader.Fail("the history ends at generation " + std::to_string(lastGeneration) + ", the state is at " +
-                    std::to_string(state.Generation));
+        throw EDumpError(name + ":" + std::to_string(stateLine) + ": the history ends at generation " +
+                         std::to_string(lastGeneration) + ", the state is at " + std::to_string(state.Generation));
       file.State = std::move(state);
     } catch (const EDumpError&) {
       // What a run stopped while appending a state leaves: the states before it stand.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs each libFuzzer target for a while (60 s each by default), starting from the seed
-# corpus in fuzz/corpus/<target>. Not part of CI.
+# corpus in fuzz/corpus/<target>, which holds every past finding. CI runs it as it is.
 #   scripts/fuzz.sh                 every target, 60 s each
 #   scripts/fuzz.sh breed 600       one target, ten minutes
+#   scripts/fuzz.sh all 10          every target, ten seconds each
 # New inputs go to build/fuzz/corpus/<target>; a crash, leak or hang leaves its input in
 # build/fuzz/findings/<target>/ and stops that target with a non-zero status. Replay one:
 #   build/fuzz/fuzz/fuzz_<target> build/fuzz/findings/<target>/<file>
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets=(format_fixed breed runner_options dump_loader)
-[ $# -ge 1 ] && targets=("$1")
+[ $# -ge 1 ] && [ "$1" != all ] && targets=("$1")
 seconds=${2:-60}
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: needs clang++ (apt-get install clang)" >&2; exit 1; }

@@ -98,7 +98,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
           ->check(IntegerIn(1, std::numeric_limits<uint32_t>::max()));
   CLI::Option* dump = app.add_option("--dump", options.DumpPath, "write the state after the last tick to FILE, or - for standard output")
       ->type_name("FILE|-");
-  app.add_option("--dump-every", options.DumpEvery, "also write the state after every K-th tick, 1 or more")
+  app.add_option("--dump-every", options.DumpEvery, "also append the state after every K-th tick, 1 or more: each is a checkpoint in FILE to resume from")
       ->type_name("K")
       ->check(IntegerIn(1, std::numeric_limits<uint64_t>::max()));
   app.add_flag("--record-io", options.RecordIO,

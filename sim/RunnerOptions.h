@@ -36,9 +36,9 @@ struct TRunnerOptions {
 };
 
 // Parses the command line. Returns the options, or the exit status when the program must
-// stop now: 0 after --help, 2 after an error (one line on `error` naming the option and
-// its allowed range). Progress is left false: whether the error stream is a terminal is
-// the caller's business.
+// stop now: 0 after --help or --version (1 when standard output failed), 2 after an error
+// (one line on `error` naming the option and its allowed range). Progress is left false:
+// whether the error stream is a terminal is the caller's business.
 struct TParseResult {
   std::optional<TRunnerOptions> Options;
   int ExitStatus = 0;

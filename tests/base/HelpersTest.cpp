@@ -42,7 +42,19 @@ TEST(Random, SameSeedSameSequence) {
 }
 
 TEST(Random, ClockSeedIsATimeOfDayInMilliseconds) {
+  using namespace std::chrono;
   EXPECT_LT(SeedFromClock(), 24u * 60 * 60 * 1000);
+  const sys_days day = 2026y / December / 9;
+  const struct {
+    system_clock::duration SinceMidnight;
+    uint32_t Seed;
+  } cases[] = {
+      {hours(12) + minutes(34) + seconds(56) + milliseconds(789), 45296789u},
+      {milliseconds(1), 1u},
+      {hours(23) + minutes(59) + seconds(59) + milliseconds(999) + microseconds(999), 86399999u},
+      {hours(24), 0u},  // the next day's midnight
+  };
+  for (const auto& c : cases) EXPECT_EQ(SeedFromClock(day + c.SinceMidnight), c.Seed);
 }
 
 TEST(FormatFixed, WorldViewAverage) {

@@ -125,6 +125,40 @@ TEST(FitnessPlot, PointsStayInsideThePlotAndRiseWithFitness) {
   }
 }
 
+// The labels under the generation axis, left to right: the texts whose baseline is the
+// lowest of all tick labels (the axis name sits lower still and is excluded by its text).
+std::vector<std::string> GenerationLabels(const std::string& svg) {
+  std::vector<std::pair<std::string, std::string>> texts;  // (y, text)
+  for (size_t at = svg.find("<text "); at != std::string::npos; at = svg.find("<text ", at + 1)) {
+    const size_t y = svg.find(" y=\"", at) + 4;
+    const size_t open = svg.find('>', at) + 1;
+    texts.emplace_back(svg.substr(y, svg.find('"', y) - y), svg.substr(open, svg.find('<', open) - open));
+  }
+  std::string axisY;
+  for (const auto& [y, text] : texts)
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) && std::stod(y) > std::stod(axisY.empty() ? "0" : axisY))
+      axisY = y;
+  std::vector<std::string> labels;
+  for (const auto& [y, text] : texts)
+    if (y == axisY) labels.push_back(text);
+  return labels;
+}
+
+TEST(FitnessPlot, GenerationTicksAreWholeGenerationsOfTheRun) {
+  const struct {
+    int Generations;
+    std::vector<std::string> Labels;
+  } cases[] = {
+      {3, {"1", "2", "3"}},
+      {2, {"1", "2"}},
+      {10, {"2", "4", "6", "8", "10"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Generations);
+    EXPECT_EQ(GenerationLabels(FormatFitnessPlot(Reports(c.Generations), "t")), c.Labels);
+  }
+}
+
 TEST(FitnessPlot, TheRunnerDrawsItsGenerationsAndSettings) {
   testing::TScratchDirectory dir;
   const auto run = testing::RunSim({"--quiet", "--seed", "7", "--lifetime", "500", "--generations", "3", "--plot",

@@ -164,32 +164,60 @@ TEST_F(WorldTest, TurnIsLimitedAndSpeedIsTheSum) {
 }
 
 TEST_F(WorldTest, BugsWrapToTheOppositeEdgeExactly) {
-  Build();
-  world.BugCount = 5;
-  for (int b = 0; b < 5; ++b) {
-    TNeuralNet& net = world.Nets[b];
-    for (TNeuron& neuron : net.Layers[1].Neurons) {
-      std::fill(neuron.Weights.begin(), neuron.Weights.end(), 0.0);
-      neuron.Step = true;
-      neuron.Weights[0] = -1;  // both impulses 1.0: no turn, speed 2
+  // A square field hides a mix-up of width and height; the second one does not.
+  for (const auto& [width, height] : {std::pair{400, 400}, {300, 200}}) {
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    host.Width = width;
+    host.Height = height;
+    Build();
+    world.BugCount = 5;
+    for (int b = 0; b < 5; ++b) {
+      TNeuralNet& net = world.Nets[b];
+      for (TNeuron& neuron : net.Layers[1].Neurons) {
+        std::fill(neuron.Weights.begin(), neuron.Weights.end(), 0.0);
+        neuron.Step = true;
+        neuron.Weights[0] = -1;  // both impulses 1.0: no turn, speed 2
+      }
     }
+    auto place = [&](int b, double x, double y, double degrees) {
+      world.Creatures[b] = TCreature(0, 0, degrees, 0);
+      world.Creatures[b].X = x;
+      world.Creatures[b].Y = y;
+    };
+    const double w = width, h = height;
+    place(0, 1.5, 100, 90);       // moves left to -0.5 -> width
+    place(1, w - 1.5, 100, 270);  // moves right past the width -> 0
+    place(2, 100, 1.5, 180);      // moves up to -0.5 -> height
+    place(3, 100, h - 1.5, 0);    // moves down past the height -> 0
+    place(4, 100, h - 2, 0);      // moves down to exactly the height: stays
+    world.UpdateCreatures();
+    EXPECT_EQ(world.Creatures[0].X, w);
+    EXPECT_EQ(world.Creatures[1].X, 0.0);
+    EXPECT_EQ(world.Creatures[2].Y, h);
+    EXPECT_EQ(world.Creatures[3].Y, 0.0);
+    EXPECT_EQ(world.Creatures[4].Y, h);
   }
-  auto place = [&](int b, double x, double y, double degrees) {
-    world.Creatures[b] = TCreature(0, 0, degrees, 0);
-    world.Creatures[b].X = x;
-    world.Creatures[b].Y = y;
+}
+
+TEST_F(WorldTest, GenerationReportCountsEveryActiveBug) {
+  // The first and the last active bug each take their turn as the only best and worst.
+  struct TCase {
+    int Best, Worst;
   };
-  place(0, 1.5, 100, 90);     // moves left to -0.5 -> 400
-  place(1, 398.5, 100, 270);  // moves right to 400.5 -> 0
-  place(2, 100, 1.5, 180);    // moves up to -0.5 -> 400
-  place(3, 100, 398.5, 0);    // moves down to 400.5 -> 0
-  place(4, 100, 398, 0);      // moves down to exactly 400: stays
-  world.UpdateCreatures();
-  EXPECT_EQ(world.Creatures[0].X, 400.0);
-  EXPECT_EQ(world.Creatures[1].X, 0.0);
-  EXPECT_EQ(world.Creatures[2].Y, 400.0);
-  EXPECT_EQ(world.Creatures[3].Y, 0.0);
-  EXPECT_EQ(world.Creatures[4].Y, 400.0);
+  for (const TCase c : {TCase{29, 0}, TCase{0, 29}, TCase{29, 28}, TCase{1, 29}}) {
+    SCOPED_TRACE("best " + std::to_string(c.Best) + ", worst " + std::to_string(c.Worst));
+    Build();
+    for (int i = 0; i < 200; ++i) world.Nets[i].Fitness = i < 30 ? 5 : 1000;  // upper slots do not count
+    world.Nets[c.Best].Fitness = 9;
+    world.Nets[c.Worst].Fitness = 2;
+    world.TotalFitness = 28 * 5 + 9 + 2;
+    TGenerationReport report{};
+    world.OnGenerationEnd = [&report](const TGenerationReport& r) { report = r; };
+    world.EndGeneration();
+    EXPECT_EQ(report.BestFitness, 9);
+    EXPECT_EQ(report.WorstFitness, 2);
+    EXPECT_EQ(report.TotalFitness, 151);
+  }
 }
 
 TEST_F(WorldTest, InactiveSelectedBugLeavesTheMetersAlone) {

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the Debian package in its own build tree, without tests or benchmarks:
+# build/package/zemlix_<version>-1_<architecture>.deb. Install it with
+#   sudo apt install ./build/package/zemlix_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-dependencies.sh
+scripts/build.sh build/package -DCMAKE_BUILD_TYPE=Release -DZEMLIX_TESTS=OFF -DZEMLIX_BENCH=OFF
+cd build/package
+cpack -G DEB

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the finished build tree (nothing is compiled) in a scratch
+# folder inside it, and checks its files and the dependencies dpkg-shlibdeps computed.
+# Usage: debian_package.sh BUILD_DIR VERSION
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$1
+version=$2
+scratch=$(mktemp -d "$build/package-test.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+(cd "$build" && cpack -G DEB -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; exit 1; }
+packages=("$scratch"/zemlix_"$version"-*_*.deb)
+[ -f "${packages[0]}" ] || { echo "FAIL: no zemlix_$version-*.deb in $scratch"; ls "$scratch"; exit 1; }
+package=${packages[0]}
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | LC_ALL=C sort >"$scratch/files.txt"
+LC_ALL=C sort "$here/installed-files.txt" >"$scratch/expected.txt"
+diff "$scratch/expected.txt" "$scratch/files.txt" || fail "the package's files differ from installed-files.txt (< expected, > packaged)"
+dpkg-deb -c "$package" | awk '$NF == "./usr/bin/zemlix" || $NF == "./usr/bin/zemlix-sim" {print $1}' |
+  grep -qv '^-rwxr-xr-x$' && fail "an executable in the package is not mode 755"
+
+[ "$(dpkg-deb -f "$package" Package)" = zemlix ] || fail "Package is not zemlix"
+[ "$(dpkg-deb -f "$package" Version)" = "$version-1" ] || fail "Version is not $version-1"
+depends=$(dpkg-deb -f "$package" Depends)
+echo "Depends: $depends"
+for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
+  [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] || fail "Depends lacks $library"
+done
+
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+echo "package checked: $(basename "$package")"

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and checks what a desktop and a packager rely
+# on: exactly the expected files, a valid desktop entry and AppStream metadata that point
+# at installed files, programs that run from there, and a runner manual page that lists
+# every option of --help. Usage: install_into_prefix.sh BUILD_DIR VERSION
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$1
+version=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/usr
+cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort) >"$scratch/installed.txt"
+LC_ALL=C sort "$here/installed-files.txt" >"$scratch/expected.txt"
+diff "$scratch/expected.txt" "$scratch/installed.txt" || fail "installed files differ from installed-files.txt (< expected, > installed)"
+
+for size in 32 48 64 128 256; do
+  picture=$prefix/share/icons/hicolor/${size}x${size}/apps/io.github.zemlix.Zemlix.png
+  file "$picture" | grep -q "PNG image data, $size x $size," || fail "$picture: $(file -b "$picture"), not $size x $size"
+done
+
+desktop=$prefix/share/applications/io.github.zemlix.Zemlix.desktop
+metainfo=$prefix/share/metainfo/io.github.zemlix.Zemlix.metainfo.xml
+desktop-file-validate "$desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$metainfo" >"$scratch/appstream.log" || { cat "$scratch/appstream.log"; fail "appstreamcli validate"; }
+command=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+[ -x "$prefix/bin/$command" ] || fail "the desktop entry runs '$command', which is not installed in bin"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "the desktop entry's icon '$icon' is not installed"
+grep -q "<launchable type=\"desktop-id\">$(basename "$desktop")</launchable>" "$metainfo" ||
+  fail "the AppStream metadata does not launch $(basename "$desktop")"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "the AppStream metadata has no release $version"
+
+# Run from the prefix, in the scratch folder: the window writes NN.log where it starts.
+cd "$scratch"
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$scratch/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+for program in zemlix-sim zemlix; do
+  # A program that ignores --version would open its window and never return.
+  said=$(timeout 20 "$prefix/bin/$program" --version 2>"$program.stderr") ||
+    fail "$program --version exited with $?: $(cat "$program.stderr")"
+  [ "$said" = "$program $version" ] || fail "$program --version said '$said', not '$program $version'"
+done
+
+# Each side lists the long options the other must have; the page writes '-' as '\-'.
+"$prefix/bin/zemlix-sim" --help | grep -oE -- '--[a-z][a-z-]*' | LC_ALL=C sort -u >help-options.txt
+zcat "$prefix/share/man/man1/zemlix-sim.1.gz" | grep -oE -- '\\-\\-[a-z]([a-z]|\\-)*' | sed 's/\\-/-/g' |
+  LC_ALL=C sort -u >page-options.txt
+[ -s help-options.txt ] || fail "zemlix-sim --help lists no options"
+diff help-options.txt page-options.txt || fail "zemlix-sim(1) and zemlix-sim --help list different options (< help, > page)"
+
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+echo "installed tree checked"
