@@ -23,6 +23,6 @@ import -window root screen.png
 kill $pid
 DRIVE
 chmod +x "$work/drive.sh"
-XDG_RUNTIME_DIR=$work xvfb-run -a -s "-screen 0 1400x720x24" "$work/drive.sh" "$work" "$program"
+XDG_RUNTIME_DIR=$work xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1400x720x24" "$work/drive.sh" "$work" "$program"
 # Both windows, without the empty screen around them.
 convert "$work/screen.png" -crop 1190x608+190+107 +repage "$output"

@@ -68,7 +68,10 @@ kill $pid
 wait $pid 2>/dev/null || true
 DRIVE
 chmod +x "$work/drive.sh"
-XDG_RUNTIME_DIR=$work xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work" "$program"
+# The server must not reset between the two programs (it does when its last client leaves),
+# and a random first display number keeps parallel runs on one machine apart.
+XDG_RUNTIME_DIR=$work xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24 -noreset" \
+  "$work/drive.sh" "$work" "$program"
 
 read -r left top < "$work/origin.txt"
 pixel() { convert "$1" -format "%[hex:u.p{$2,$3}]" info: | cut -c1-6; }
