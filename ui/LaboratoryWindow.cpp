@@ -124,7 +124,8 @@ void TLaboratoryWindow::BuildMenus() {
 void TLaboratoryWindow::BuildStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setSizeGripEnabled(false);
-  for (QLabel** label : {&GenerationStatus, &TimeToLiveStatus, &AverageStatus, &BestStatus, &SeedStatus, &StateStatus}) {
+  for (QLabel** label :
+       {&GenerationStatus, &TimeToLiveStatus, &AverageStatus, &BestStatus, &SeedStatus, &StateStatus}) {
     *label = new QLabel(this);
     bar->addWidget(*label);
   }
@@ -220,9 +221,9 @@ void TLaboratoryWindow::UpdateStatus() {
 void TLaboratoryWindow::AskSeed() {
   bool ok = false;
   const QString current = Client->FixedSeed ? QString::number(*Client->FixedSeed) : QString();
-  const QString text = QInputDialog::getText(this, "Seed",
-                                             "Seed of the next Start (0 to 4294967295);\nleave empty to take it from the clock:",
-                                             QLineEdit::Normal, current, &ok);
+  const QString text = QInputDialog::getText(
+      this, "Seed", "Seed of every Start from now on (0 to 4294967295);\nleave empty to take it from the clock:",
+      QLineEdit::Normal, current, &ok);
   if (!ok) return;
   if (text.trimmed().isEmpty()) {
     SetFixedSeed(std::nullopt);
