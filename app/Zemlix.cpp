@@ -48,7 +48,15 @@ int main(int argc, char** argv) {
   std::unique_ptr<QSocketNotifier> terminationNotifier;
   if (::pipe(SignalPipe) == 0) {
     terminationNotifier = std::make_unique<QSocketNotifier>(SignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(terminationNotifier.get(), &QSocketNotifier::activated, &window, [&window] { window.close(); });
+    QObject::connect(terminationNotifier.get(), &QSocketNotifier::activated, &window, [&window] {
+      // The first signal closes the window and any box on screen, and ends every event
+      // loop, a box's included; the world is destroyed as main returns, which writes the
+      // log's close line. Should anything still hold the process, the next signal ends it.
+      std::signal(SIGTERM, SIG_DFL);
+      std::signal(SIGINT, SIG_DFL);
+      window.close();
+      QCoreApplication::exit(0);
+    });
     std::signal(SIGTERM, OnTerminationSignal);
     std::signal(SIGINT, OnTerminationSignal);
   }

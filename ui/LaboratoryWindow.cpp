@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QChart>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -67,6 +68,18 @@ TLaboratoryWindow::~TLaboratoryWindow() {
   // The world outlives nothing that listens to it.
   Client->World.OnGenerationEnd = nullptr;
   Client->OnRunStarted = nullptr;
+}
+
+void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
+  // A modal box spins its own event loop inside whatever handler opened it; while it
+  // stands, the program cannot end. Each close ends one loop; a box that refuses to go is
+  // left after a few tries rather than spinning here.
+  for (int tries = 0; tries < 8; ++tries) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == this) break;
+    modal->close();
+  }
+  QMainWindow::closeEvent(event);
 }
 
 void TLaboratoryWindow::BuildMenus() {

@@ -80,6 +80,11 @@ class TLaboratoryWindow : public QMainWindow {
   // user cancels. Tests replace the dialog.
   std::function<QString(const QString& caption, const QString& filter, bool save)> ChooseFile;
 
+ protected:
+  // Gone means gone: boxes on screen are closed with the window, so their event loops end
+  // and nothing is left running behind it.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void BuildMenus();
   void BuildStatusBar();

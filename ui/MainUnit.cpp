@@ -493,7 +493,10 @@ int32_t TMain::FieldWidth() const { return WorldView->SurfaceWidth(); }
 int32_t TMain::FieldHeight() const { return WorldView->SurfaceHeight(); }
 int32_t TMain::NumberOfBugs() const { return NumberOfBugsBox->Value(); }
 int32_t TMain::NumberOfFood() const { return NumberOfFoodBox->Value(); }
-int32_t TMain::CreatureLifetime() const { return CreatureLifetimeBox->Value(); }
+// A value still being typed may lie outside the box's range; the world never sees it.
+int32_t TMain::CreatureLifetime() const {
+  return std::clamp(CreatureLifetimeBox->Value(), LifetimeRange.Minimum, LifetimeRange.Maximum);
+}
 bool TMain::RecordNNIO() const { return RecordNNIOBox->isChecked(); }
 bool TMain::ShowStats() const { return ShowStatsBox->isChecked(); }
 

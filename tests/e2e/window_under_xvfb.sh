@@ -66,6 +66,18 @@ xdotool key --window "$window" ctrl+s
 for _ in $(seq 50); do cmp -s start.world opened.world || break; sleep 0.1; done
 kill $pid
 wait $pid 2>/dev/null || true
+
+# A box on screen from the very start (the log cannot be written: NN.log is a folder):
+# SIGTERM still ends the program, box and all. (A box during a run is closed with the
+# window; the window tests cover that.)
+mkdir -p denied/NN.log
+(cd denied && QT_QPA_PLATFORM=xcb exec "$2") &
+pid=$!
+for _ in $(seq 100); do [ "$(xdotool search --name Zemlix 2>/dev/null | wc -l)" -ge 2 ] && break; sleep 0.1; done
+sleep 0.5
+kill -TERM $pid
+for _ in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then echo alive > denied.txt; kill -KILL $pid; else echo ended > denied.txt; fi
 DRIVE
 chmod +x "$work/drive.sh"
 # The server must not reset between the two programs (it does when its last client leaves),
@@ -83,6 +95,7 @@ fail=0
 # Sprites: some green bug pixels inside the field.
 green=$(convert "$work/after.png" -crop 398x398+$((left + 9))+$((top + 9)) -fill black +opaque "#00FF00" -format "%[fx:mean*w*h]" info:)
 awk -v g="$green" 'BEGIN{exit !(g > 20)}' || { echo "no bugs drawn ($green)"; fail=1; }
+[ "$(cat "$work/denied.txt")" = ended ] || { echo "SIGTERM left the program running behind an error box"; fail=1; }
 grep -q "Program Started: " "$work/NN.log" && grep -q "Program Closed: " "$work/NN.log" || { echo "log lines missing"; fail=1; }
 # The saved world went on from the runner's tick 300 and continues in the runner.
 tick=$(awk -F'[ =]' '/^state /{print $3}' "$work/start.world" | tail -1)

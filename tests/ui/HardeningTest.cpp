@@ -219,6 +219,9 @@ TEST_F(HardeningTest, GarbageHugeAndEmptyTextInEverySpinEdit) {
       box->setFocus();
       edit->selectAll();
       QTest::keyClicks(edit, text);
+      // The world reads only values inside the boxes' ranges, even while one is typed.
+      EXPECT_GE(window->CreatureLifetime(), LifetimeRange.Minimum);
+      EXPECT_LE(window->CreatureLifetime(), LifetimeRange.Maximum);
       QTest::keyClick(edit, Qt::Key_Up);
       QTest::keyClick(edit, Qt::Key_Down);
       // Start with whatever the boxes hold now, run frames through a generation end.

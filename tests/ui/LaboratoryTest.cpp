@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <sstream>
 
@@ -311,6 +312,20 @@ TEST_F(LaboratoryTest, LogErrorsNameTheLogsFullPath) {
   Frames(1);
   ASSERT_EQ(errors, std::vector<std::string>{"File not found"});
   EXPECT_EQ(details[0], fs::absolute(directory / "NN.log").string());
+}
+
+TEST_F(LaboratoryTest, ClosingTheWindowEndsTheBoxOnScreen) {
+  // Without the box closing with the window, its loop would wait for a click that never
+  // comes; a last resort closes it after 5 s so the test fails instead of hanging.
+  QTimer::singleShot(100, lab.get(), [this] { lab->close(); });
+  QTimer::singleShot(5000, [] {
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  ShowErrorBox("File access denied");
+  EXPECT_LT(clock.elapsed(), 4000);
+  EXPECT_FALSE(lab->isVisible());
 }
 
 TEST_F(LaboratoryTest, ButtonsShowTheirWholeCaption) {
