@@ -14,8 +14,14 @@ void LookVectorReference(double heading, double& lookX, double& lookY) {
 }
 
 void LookVector(double heading, double& lookX, double& lookY) {
-  if (!PlainEvaluation() && LookVectorFast(heading, lookX, lookY)) return;
-  LookVectorReference(heading, lookX, lookY);
+  if (PlainEvaluation()) {
+    LookVectorReference(heading, lookX, lookY);
+    return;
+  }
+  // Only the value that the fast path leaves open goes to the C library.
+  const int decided = LookVectorFastParts(heading, lookX, lookY);
+  if (!(decided & LookXDecided)) lookX = static_cast<double>(-std::sin(static_cast<long double>(heading)));
+  if (!(decided & LookYDecided)) lookY = static_cast<double>(std::cos(static_cast<long double>(heading)));
 }
 
 TCreature::TCreature(int32_t x, int32_t y, double degrees, double speed)

@@ -7,6 +7,12 @@ namespace zemlix {
 // (outputs untouched) when it cannot decide either of them or |heading| > 7.
 bool LookVectorFast(double heading, double& lookX, double& lookY);
 
+// The same for each value on its own: sets those of lookX and lookY that it proves and
+// returns which (LookXDecided | LookYDecided when both), leaving the others untouched.
+constexpr int LookXDecided = 1;
+constexpr int LookYDecided = 2;
+int LookVectorFastParts(double heading, double& lookX, double& lookY);
+
 // sin and cos of a heading with |heading| <= 7 in extended precision, each with a bound on
 // its own distance from the exact value (the C library's error not included).
 struct TSineCosine {
