@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -45,10 +46,22 @@ double Sin256(int angle) { return Cos256((angle & 255) + 192); }
 // -angle mod 256, without overflowing at INT_MIN.
 int NegatedAngle(int angle) { return static_cast<int>((0u - static_cast<unsigned>(angle)) & 255u); }
 
-// Truncation towards zero that refuses values a 64-bit integer cannot hold.
+// Truncation towards zero that refuses values a 64-bit integer cannot hold. Taken from the
+// x87 format's fields: a plain conversion switches the FPU's rounding mode twice, which
+// stalls the pipeline and cost more than all the pixels of a sprite.
 std::optional<std::int64_t> Trunc(long double value) {
   if (!std::isfinite(value) || std::fabs(value) >= 0x1p62L) return std::nullopt;
-  return static_cast<std::int64_t>(value);
+  std::uint64_t significand;
+  std::uint16_t signAndExponent;
+  static_assert(sizeof(long double) >= 10, "the x87 extended format");
+  std::memcpy(&significand, &value, sizeof significand);
+  std::memcpy(&signAndExponent, reinterpret_cast<const char*>(&value) + 8, sizeof signAndExponent);
+  // value = significand * 2^(exponent - 63), the significand's top bit set unless value is 0
+  // or subnormal; below 2^62, exponent <= 61.
+  const int exponent = (signAndExponent & 0x7FFF) - 16383;
+  if (exponent < 0) return 0;
+  const auto magnitude = static_cast<std::int64_t>(significand >> (63 - exponent));
+  return (signAndExponent & 0x8000) != 0 ? -magnitude : magnitude;
 }
 
 }  // namespace

@@ -54,6 +54,37 @@ void CallGuarded(const Handler& handler, Args&&... args) {
 
 TFont::TFont() : face_(SurfaceFont()), metrics_(face_) {}
 
+const TFont::TGlyph& TFont::Glyph(char32_t character) const {
+  const auto known = glyphs_.find(character);
+  if (known != glyphs_.end()) return known->second;
+  TGlyph glyph;
+  const QString text = QString::fromUcs4(&character, 1);
+  glyph.Advance = metrics_.horizontalAdvance(text);
+  // Room around the cell for ink that reaches beyond it.
+  const int margin = metrics_.height();
+  QImage picture(glyph.Advance + 2 * margin, metrics_.height() + 2 * margin, QImage::Format_RGB32);
+  picture.fill(0);
+  {
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    painter.setFont(face_);
+    painter.setPen(QColor(255, 255, 255));
+    painter.drawText(QPoint(margin, margin + metrics_.ascent()), text);
+  }
+  for (int y = 0; y < picture.height(); ++y) {
+    const auto* line = reinterpret_cast<const std::uint32_t*>(picture.constScanLine(y));
+    for (int x = 0; x < picture.width(); ++x) {
+      if ((line[x] & 0x00FFFFFFu) == 0) continue;
+      const QPoint ink(x - margin, y - margin);
+      if (glyph.Ink.empty() || ink.x() < glyph.InkLeft) glyph.InkLeft = ink.x();
+      if (glyph.Ink.empty() || ink.x() > glyph.InkRight) glyph.InkRight = ink.x();
+      glyph.Ink.push_back(ink);
+    }
+  }
+  return glyphs_.emplace(character, std::move(glyph)).first->second;
+}
+
 TSurfaceCanvas::TSurfaceCanvas(TSurface& surface) : surface_(surface) {}
 
 TSurfaceCanvas::~TSurfaceCanvas() { Release(); }
@@ -184,23 +215,32 @@ void TSurfaceCanvas::LineTo(int x, int y) {
   }
 }
 
-int TSurfaceCanvas::TextWidth(const QString& text) const { return Font.Metrics().horizontalAdvance(text); }
+int TSurfaceCanvas::TextWidth(const QString& text) const {
+  return Font.LayOut(text, [](const TFont::TGlyph&, int) {});
+}
 
 int TSurfaceCanvas::TextHeight() const { return Font.Metrics().height(); }
 
 void TSurfaceCanvas::TextOut(int x, int y, const QString& text) {
   if (!OpenPass()) return;
-  const QFontMetrics& metrics = Font.Metrics();
-  const int width = metrics.horizontalAdvance(text);
+  const int width = TextWidth(text);
+  const int height = Font.Metrics().height();
   if (Brush.Style() == bsSolid) {
     if (const auto fill = ColorToPixel(Brush.Color())) {
-      FillBox(x, y, Saturate(std::int64_t{x} + width), Saturate(std::int64_t{y} + metrics.height()), *fill);
+      FillBox(x, y, Saturate(std::int64_t{x} + width), Saturate(std::int64_t{y} + height), *fill);
     }
   }
   if (const auto color = ColorToPixel(Font.Color()); color && !text.isEmpty()) {
-    QPainter& painter = Painter();
-    painter.setPen(ToQColor(*color));
-    painter.drawText(QPoint(ClampCoordinate(x), ClampCoordinate(y) + metrics.ascent()), text);
+    // Written directly: a QPainter pass per string cost more than the rest of a frame.
+    const std::int64_t surfaceWidth = surface_.Width(), surfaceHeight = surface_.Height();
+    Font.LayOut(text, [&](const TFont::TGlyph& glyph, int pen) {
+      for (const QPoint& ink : glyph.Ink) {
+        const std::int64_t px = std::int64_t{x} + pen + ink.x();
+        const std::int64_t py = std::int64_t{y} + ink.y();
+        if (px >= 0 && px < surfaceWidth && py >= 0 && py < surfaceHeight)
+          surface_.ScanLine(static_cast<int>(py))[px] = *color;
+      }
+    });
   }
   penPos_ = QPoint(Saturate(std::int64_t{x} + width), y);
 }

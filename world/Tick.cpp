@@ -144,7 +144,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
   const bool showStats = Host.ShowStats();
   NetOutputs.resize(LayerSizes.back(), 0.0);  // allocates once per population shape
 
-  if (recording || showStats) {
+  if (recording) {
     // One bug after the other: a failed log line must leave the later bugs untouched.
     for (int32_t b = 0; b < BugCount; ++b) {
       Sense(b, grid, NetInputs.data());
@@ -156,9 +156,10 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     return;
   }
 
-  // Without a log or meters no bug's update reads another's, so the same steps run stage by
-  // stage over all bugs, and the networks layer by layer across the bugs: the long
-  // dependency chains inside one bug's update then overlap with the others'.
+  // Without a log no bug's update reads another's, so the same steps run stage by stage over
+  // all bugs, and the networks layer by layer across the bugs: the long dependency chains
+  // inside one bug's update then overlap with the others'. The meters only show the
+  // selected bug's impulses, so they may follow after all bugs have moved.
   double sensed[4];
   for (int32_t b = 0; b < BugCount; ++b) {
     Sense(b, grid, sensed);
@@ -184,6 +185,8 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
   const int32_t W = Host.FieldWidth();
   const int32_t H = Host.FieldHeight();
   for (int32_t b = 0; b < BugCount; ++b) MoveAndWrap(Creatures[b], W, H);
+  if (showStats && SelectedBug >= 0 && SelectedBug < BugCount)
+    Host.DrawImpulseMeters(Outputs[0][SelectedBug], Outputs[1][SelectedBug]);
 }
 
 void TWorld::EatFood() {
