@@ -30,26 +30,24 @@ bool Batchable(const std::vector<TNeuralNet>& nets, size_t count) {
   return true;
 }
 
-// One neuron's activation for bugs b..b+3: the sum starts just off zero and is stored as a
-// double after every addition, each product and addition made in extended precision first,
-// exactly as TNeuron::Compute does. Four independent chains, so their latencies overlap.
-void FourActivations(const double* weights, const TBatchedNetworks::TRows& inputs, int32_t count, int32_t b,
-                     double* activations) {
+// One neuron's activation for bugs b..b+Lanes-1: the sum starts just off zero and is stored
+// as a double after every addition, each product and addition made in extended precision
+// first, exactly as TNeuron::Compute does. Independent chains side by side, so that their
+// latencies (multiply, add, the rounding store and reload) overlap.
+template <int Lanes>
+void Activations(const double* weights, const TBatchedNetworks::TRows& inputs, int32_t count, int32_t b,
+                 double* activations) {
   constexpr int32_t S = TBatchedNetworks::Stride;
-  double s0 = 1e-10, s1 = 1e-10, s2 = 1e-10, s3 = 1e-10;
+  double sums[Lanes];
+  for (int k = 0; k < Lanes; ++k) sums[k] = 1e-10;
   for (int32_t i = 0; i < count; ++i) {
     const double* w = weights + (i + 1) * S + b;
     const double* x = inputs[i].data() + b;
-    s0 = static_cast<double>(s0 + static_cast<long double>(x[0]) * w[0]);
-    s1 = static_cast<double>(s1 + static_cast<long double>(x[1]) * w[1]);
-    s2 = static_cast<double>(s2 + static_cast<long double>(x[2]) * w[2]);
-    s3 = static_cast<double>(s3 + static_cast<long double>(x[3]) * w[3]);
+    for (int k = 0; k < Lanes; ++k) sums[k] = static_cast<double>(sums[k] + static_cast<long double>(x[k]) * w[k]);
   }
   const double* threshold = weights + b;
-  activations[b] = static_cast<double>(static_cast<long double>(s0) - threshold[0]);
-  activations[b + 1] = static_cast<double>(static_cast<long double>(s1) - threshold[1]);
-  activations[b + 2] = static_cast<double>(static_cast<long double>(s2) - threshold[2]);
-  activations[b + 3] = static_cast<double>(static_cast<long double>(s3) - threshold[3]);
+  for (int k = 0; k < Lanes; ++k)
+    activations[b + k] = static_cast<double>(static_cast<long double>(sums[k]) - threshold[k]);
 }
 
 static_assert(TBatchedNetworks::Stride % 4 == 0, "bugs are taken four at a time");
@@ -109,7 +107,9 @@ void TBatchedNetworks::Compute(int32_t count, const TRows& inputs, TRows& output
   for (const TLayer& layer : layers_) {
     for (int32_t n = 0; n < layer.Neurons; ++n) {
       const double* weights = layer.Weights.data() + static_cast<size_t>(n) * (layer.Inputs + 1) * Stride;
-      for (int32_t b = 0; b < groups; b += 4) FourActivations(weights, *in, layer.Inputs, b, activations_.data());
+      int32_t b = 0;
+      for (; b + 8 <= groups; b += 8) Activations<8>(weights, *in, layer.Inputs, b, activations_.data());
+      if (b < groups) Activations<4>(weights, *in, layer.Inputs, b, activations_.data());
       SigmoidBatch(activations_.data(), (*out)[n].data(), count);
     }
     in = out;
