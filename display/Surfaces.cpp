@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+
+#include <emmintrin.h>
 #include <QPen>
 
 #include "display/HandlerErrors.h"
@@ -55,6 +57,7 @@ void CallGuarded(const Handler& handler, Args&&... args) {
 TFont::TFont() : face_(SurfaceFont()), metrics_(face_) {}
 
 const TFont::TGlyph& TFont::Glyph(char32_t character) const {
+  if (character < asciiGlyphs_.size() && asciiGlyphs_[character]) return *asciiGlyphs_[character];
   const auto known = glyphs_.find(character);
   if (known != glyphs_.end()) return known->second;
   TGlyph glyph;
@@ -81,6 +84,10 @@ const TFont::TGlyph& TFont::Glyph(char32_t character) const {
       if (glyph.Ink.empty() || ink.x() > glyph.InkRight) glyph.InkRight = ink.x();
       glyph.Ink.push_back(ink);
     }
+  }
+  if (character < asciiGlyphs_.size()) {
+    asciiGlyphs_[character] = std::make_unique<TGlyph>(std::move(glyph));
+    return *asciiGlyphs_[character];
   }
   return glyphs_.emplace(character, std::move(glyph)).first->second;
 }
@@ -285,10 +292,17 @@ void TSurface::Free() {
 void TSurface::Fill(std::uint32_t pixel) {
   if (bits_ == nullptr) return;
   const std::uint32_t word = kOpaque | pixel;
+  // Four pixels a store: a frame fills the whole world view first.
+  const __m128i four = _mm_set1_epi32(static_cast<int>(word));
+  const auto fill = [&](std::uint32_t* to, std::ptrdiff_t count) {
+    std::ptrdiff_t i = 0;
+    for (; i + 4 <= count; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), four);
+    for (; i < count; ++i) to[i] = word;
+  };
   if (stride_ == width_) {
-    std::fill_n(bits_, static_cast<std::ptrdiff_t>(width_) * height_, word);
+    fill(bits_, static_cast<std::ptrdiff_t>(width_) * height_);
   } else {
-    for (int y = 0; y < height_; ++y) std::fill_n(ScanLine(y), width_, word);
+    for (int y = 0; y < height_; ++y) fill(ScanLine(y), width_);
   }
 }
 

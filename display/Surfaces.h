@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -90,7 +91,10 @@ class TFont {
   TColor color_ = clWindowText;
   QFont face_;
   QFontMetrics metrics_;
-  mutable std::unordered_map<char32_t, TGlyph> glyphs_;  // rendered on first use
+  // Rendered on first use: ASCII in a table (looked up for every character drawn), the
+  // rest in a map.
+  mutable std::array<std::unique_ptr<TGlyph>, 128> asciiGlyphs_;
+  mutable std::unordered_map<char32_t, TGlyph> glyphs_;
 };
 
 template <typename Place>
