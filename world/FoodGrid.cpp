@@ -88,21 +88,23 @@ void TFoodGrid::Sort() {
 // searched block can be within NearestLimit; then decides among the candidates exactly.
 int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
   if (Count <= 1) return 0;
-  struct TSeen {
-    int32_t Entry;
-    double Square;
-  };
-  TSeen seen[TWorld::MaxFood];
-  int32_t seenCount = 0;
+  // The least and second least squared distance seen, and the entry of the least.
   double least = std::numeric_limits<double>::infinity();
+  double second = least;
+  int32_t leastEntry = 0;
   // Entries first .. last - 1: one run of cells in a row.
   const auto scan = [&](int32_t first, int32_t last) {
     for (int32_t k = first; k < last; ++k) {
       const double dx = SortedX[k] - x;
       const double dy = SortedY[k] - y;
       const double square = dx * dx + dy * dy;
-      seen[seenCount++] = {k, square};
-      least = std::min(least, square);
+      if (square < least) {
+        second = least;
+        least = square;
+        leastEntry = k;
+      } else if (square < second) {
+        second = square;
+      }
     }
   };
   const int32_t cx = CellX(x);
@@ -110,7 +112,8 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
   // The first search covers the 3 x 3 block at once (one run per row): ring 0 alone hardly
   // ever decides, since the nearest pellet lies about a cell away.
   const int32_t firstRing = Side > 1 ? 1 : 0;
-  for (int32_t ring = firstRing; ring < Side; ++ring) {
+  int32_t ring = firstRing;
+  for (;; ++ring) {
     const int32_t left = cx - ring, right = cx + ring, top = cy - ring, bottom = cy + ring;
     const int32_t firstColumn = std::max(left, 0), lastColumn = std::min(right, Side - 1);
     for (int32_t row = std::max(top, 0); row <= std::min(bottom, Side - 1); ++row) {
@@ -119,7 +122,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
         scan(CellStart[base + firstColumn], CellStart[base + lastColumn + 1]);
       } else {
         if (left >= 0) scan(CellStart[base + left], CellStart[base + left + 1]);
-        if (right < Side && right != left) scan(CellStart[base + right], CellStart[base + right + 1]);
+        if (right < Side) scan(CellStart[base + right], CellStart[base + right + 1]);
       }
     }
     // A pellet outside the searched block lies beyond one of its sides that is not the
@@ -134,15 +137,23 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
     if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestLimit(least)) break;
   }
 
-  // The candidates in increasing order of index, then the plain scan over them.
+  // The search never stops before it has seen a pellet. Usually no other one comes within
+  // NearestLimit: then the least is the answer.
   const double limit = NearestLimit(least);
-  // The search never stops before it has seen a pellet, so there is at least one.
+  if (second > limit) return SortedIndex[leastEntry];
+
+  // Otherwise the candidates within the limit, from the whole block searched, in increasing
+  // order of index, and the plain scan over them.
   int32_t candidates[TWorld::MaxFood];
-  candidates[0] = 0;
+  candidates[0] = SortedIndex[leastEntry];  // found again below: the block holds it
   int32_t candidateCount = 0;
-  for (int32_t k = 0; k < seenCount; ++k)
-    if (seen[k].Square <= limit) candidates[candidateCount++] = SortedIndex[seen[k].Entry];
-  if (candidateCount == 1) return candidates[0];
+  const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, Side - 1);
+  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, Side - 1); ++row)
+    for (int32_t k = CellStart[row * Side + firstColumn]; k < CellStart[row * Side + lastColumn + 1]; ++k) {
+      const double dx = SortedX[k] - x;
+      const double dy = SortedY[k] - y;
+      if (dx * dx + dy * dy <= limit) candidates[candidateCount++] = SortedIndex[k];
+    }
   std::sort(candidates, candidates + candidateCount);
   int32_t nearest = candidates[0];
   long double best = Distance(x, y, food[nearest].X, food[nearest].Y);
