@@ -180,7 +180,7 @@ int32_t TFoodGrid::WithinEatingReach(double x, double y, int32_t* indices) const
       const double dy = SortedY[k] - y;
       if (dx * dx + dy * dy < EatingLimit) indices[found++] = SortedIndex[k];
     }
-  std::sort(indices, indices + found);
+  if (found > 1) std::sort(indices, indices + found);
   return found;
 }
 
