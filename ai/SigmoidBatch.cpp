@@ -16,18 +16,18 @@ bool ProcessorHasAvx2() {
 
 }  // namespace
 
-TSigmoidBatchKernel SigmoidBatchKernel() {
-  return ProcessorHasAvx2() && !PortableForced ? TSigmoidBatchKernel::Avx2 : TSigmoidBatchKernel::Portable;
+TBatchKernel BatchKernel() {
+  return ProcessorHasAvx2() && !PortableForced ? TBatchKernel::Avx2 : TBatchKernel::Portable;
 }
 
-void ForcePortableSigmoidBatch(bool force) { PortableForced = force; }
+void ForcePortableBatches(bool force) { PortableForced = force; }
 
 void SigmoidBatch(const double* activations, double* results, int32_t count) {
   if (PlainEvaluation()) {
     for (int32_t i = 0; i < count; ++i) results[i] = SigmoidReference(activations[i], 1.0);
     return;
   }
-  if (SigmoidBatchKernel() == TSigmoidBatchKernel::Portable) {
+  if (BatchKernel() == TBatchKernel::Portable) {
     for (int32_t i = 0; i < count; ++i) results[i] = Sigmoid(activations[i], 1.0);
     return;
   }

@@ -9,10 +9,11 @@ namespace zemlix {
 // proves nearly every result; the rest take Sigmoid's own path. The arrays may not overlap.
 void SigmoidBatch(const double* activations, double* results, int32_t count);
 
-// Which kernel SigmoidBatch uses: chosen once from the processor, unless a test forces the
-// portable one (plain Sigmoid calls) to check both on one machine.
-enum class TSigmoidBatchKernel { Avx2, Portable };
-TSigmoidBatchKernel SigmoidBatchKernel();
-void ForcePortableSigmoidBatch(bool force);
+// Which kernels SigmoidBatch and LookVectorBatch use: chosen once from the processor, unless
+// a test forces the portable ones (plain Sigmoid and LookVector calls) to check both on one
+// machine.
+enum class TBatchKernel { Avx2, Portable };
+TBatchKernel BatchKernel();
+void ForcePortableBatches(bool force);
 
 }  // namespace zemlix

@@ -7,6 +7,7 @@
 
 #include "ai/PlainEvaluation.h"
 #include "world/AdvancedMathUnit.h"
+#include "world/LookVectorFast.h"
 #include "world/FoodGrid.h"
 #include "world/World.h"
 
@@ -177,10 +178,15 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
       Outputs[1][b] = NetOutputs[1];
     }
   }
-  for (int32_t b = 0; b < BugCount; ++b) Steer(Creatures[b], Outputs[0][b], Outputs[1][b]);
+  // The look vectors follow the new headings, all bugs at once.
   for (int32_t b = 0; b < BugCount; ++b) {
-    TCreature& c = Creatures[b];
-    LookVector(c.Heading, c.LookX, c.LookY);
+    Steer(Creatures[b], Outputs[0][b], Outputs[1][b]);
+    Headings[b] = Creatures[b].Heading;
+  }
+  LookVectorBatch(Headings.data(), Outputs[2].data(), Outputs[3].data(), BugCount);
+  for (int32_t b = 0; b < BugCount; ++b) {
+    Creatures[b].LookX = Outputs[2][b];
+    Creatures[b].LookY = Outputs[3][b];
   }
   const int32_t W = Host.FieldWidth();
   const int32_t H = Host.FieldHeight();

@@ -131,7 +131,8 @@ class TWorld {
 
   TBatchedNetworks Batched;
   TBatchedNetworks::TRows Inputs{};
-  TBatchedNetworks::TRows Outputs{};
+  TBatchedNetworks::TRows Outputs{};  // rows 0, 1: the impulses; 2, 3: the new look vectors
+  std::array<double, MaxBugs> Headings{};
   TWeightList NetInputs = TWeightList(4, 0.0);
   TWeightList NetOutputs;
 };

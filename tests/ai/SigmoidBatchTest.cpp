@@ -92,21 +92,21 @@ TEST(SigmoidBatchExactness, EveryKernelMatchesTheDefinition) {
   std::vector<double> plain(activations.size());
   for (size_t i = 0; i < activations.size(); ++i) plain[i] = SigmoidReference(activations[i], 1.0);
 
-  if (SigmoidBatchKernel() == TSigmoidBatchKernel::Avx2)
+  if (BatchKernel() == TBatchKernel::Avx2)
     EXPECT_EQ(Mismatches(activations, plain, "AVX2"), 0);
   else
     std::printf("[   INFO   ] no AVX2 and FMA here: only the portable kernel is checked\n");
-  ForcePortableSigmoidBatch(true);
-  EXPECT_EQ(SigmoidBatchKernel(), TSigmoidBatchKernel::Portable);
+  ForcePortableBatches(true);
+  EXPECT_EQ(BatchKernel(), TBatchKernel::Portable);
   EXPECT_EQ(Mismatches(activations, plain, "portable"), 0);
-  ForcePortableSigmoidBatch(false);
+  ForcePortableBatches(false);
 }
 
 // The double-double kernel must decide nearly every activation itself: its margin is a few
 // units of 2^-60, so it leaves about 1.7 %; far more would mean a margin or an evaluation
 // gone wrong, costing the speed it exists for.
 TEST(SigmoidBatchKernel, DecidesNearlyEveryActivation) {
-  if (SigmoidBatchKernel() != TSigmoidBatchKernel::Avx2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
+  if (BatchKernel() != TBatchKernel::Avx2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
   std::mt19937_64 random(3);
   std::uniform_real_distribution<double> network(-10, 10);
   std::vector<double> activations(100003), results(activations.size());
