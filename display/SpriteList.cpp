@@ -214,8 +214,9 @@ TSprite::TRowSpan TSprite::RowSpan(std::int64_t u, std::int64_t v, std::int64_t 
 // the same sprite at the same size many times per frame.
 TSprite::TTurn& TSprite::Turn(int width, int height, double centerX, double centerY, int angle,
                                     std::int64_t sourceWidth, std::int64_t sourceHeight) const {
+  // Only the angle modulo 256 matters, so angles that differ by whole turns share an entry.
   TTurn& turn = turns_[static_cast<std::size_t>(angle & 255)];
-  if (turn.Known && turn.Width == width && turn.Height == height && turn.Angle == angle &&
+  if (turn.Known && turn.Width == width && turn.Height == height &&
       std::bit_cast<std::uint64_t>(turn.CenterX) == std::bit_cast<std::uint64_t>(centerX) &&
       std::bit_cast<std::uint64_t>(turn.CenterY) == std::bit_cast<std::uint64_t>(centerY) &&
       turn.SourceWidth == sourceWidth && turn.SourceHeight == sourceHeight)
@@ -224,7 +225,6 @@ TSprite::TTurn& TSprite::Turn(int width, int height, double centerX, double cent
   turn.Known = true;
   turn.Width = width;
   turn.Height = height;
-  turn.Angle = angle;
   turn.CenterX = centerX;
   turn.CenterY = centerY;
   turn.SourceWidth = sourceWidth;

@@ -85,7 +85,7 @@ class TSprite {
 
   struct TTurn {
     bool Known = false;
-    int Width = 0, Height = 0, Angle = 0;
+    int Width = 0, Height = 0;  // the angle modulo 256 is the entry's index
     double CenterX = 0, CenterY = 0;
     std::int64_t SourceWidth = 0, SourceHeight = 0;
     bool BoxExists = false;  // false: the drawing is refused
