@@ -33,10 +33,12 @@ constexpr double Ln2Lo = 0x1.abc9e3b39803fp-56;
 
 constexpr double FastActivationLimit = 32;
 
-// The acceptance thresholds, in units of 2^E where 2^E <= y < 2^(E+1): half a unit in the
-// last place (a quarter below a power of two) less the margin 2^-59 (see below).
-constexpr double HalfUlpLessMargin = 0x1p-53 - 0x1p-59;
-constexpr double QuarterUlpLessMargin = 0x1p-54 - 0x1p-59;
+// The rounding interval's half-width in units of 2^E where 2^E <= y < 2^(E+1): half a unit
+// in the last place, a quarter below a power of two. And the margin, relative to y (see
+// below): 2^-60.5 >= 2^-60.6 (1 + 2^-52).
+constexpr double HalfUlp = 0x1p-53;
+constexpr double QuarterUlp = 0x1p-54;
+constexpr double RelativeMargin = 0x1.6a09e667f3bcdp-61;  // 2^-60.5, rounded up
 
 struct TDoubleDouble {
   __m256d Hi, Lo;
@@ -71,9 +73,9 @@ inline __m256d ProductError(__m256d a, __m256d b, __m256d p) { return _mm256_fms
 // it lies within 2^-61 + 2 * 2^-64 = 1.25 * 2^-61 of the exact y = 1 / (1 + 2.7183L^-a),
 // relative. The double-double y below is within 2^-78 of the exact one (the terms dropped
 // are the largest errors: degree 7 of e^w - 1, about 2^-79, and the rounding of its lower
-// terms), so every candidate lies within 2^-60.6 y <= 2^(E - 59.6) of it. If that whole
-// interval rounds to one double, the definition's value rounds to it too; the interval
-// never reaches a midpoint, so ties cannot arise.
+// terms), so every candidate lies within 2^-60.6 y of it. If that whole interval rounds to
+// one double, the definition's value rounds to it too; the interval never reaches a
+// midpoint, so ties cannot arise.
 inline int Sigmoid4(const double* activations, double* results) {
   const __m256d a = _mm256_loadu_pd(activations);
   const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
@@ -138,9 +140,10 @@ inline int Sigmoid4(const double* activations, double* results) {
   const __m256d powerOfTwo = _mm256_castsi256_pd(
       _mm256_cmpeq_epi64(_mm256_and_si256(bits, _mm256_set1_epi64x(0x000FFFFFFFFFFFFF)), _mm256_setzero_si256()));
   const __m256d below = _mm256_cmp_pd(yLo, _mm256_setzero_pd(), _CMP_LT_OQ);
-  const __m256d limit = _mm256_blendv_pd(Set(HalfUlpLessMargin), Set(QuarterUlpLessMargin),
-                                         _mm256_and_pd(powerOfTwo, below));
-  const __m256d inside = _mm256_cmp_pd(_mm256_and_pd(yLo, absMask), Mul(binade, limit), _CMP_LT_OQ);
+  const __m256d halfWidth =
+      Mul(binade, _mm256_blendv_pd(Set(HalfUlp), Set(QuarterUlp), _mm256_and_pd(powerOfTwo, below)));
+  const __m256d reach = Add(_mm256_and_pd(yLo, absMask), Mul(yHi, Set(RelativeMargin)));
+  const __m256d inside = _mm256_cmp_pd(reach, halfWidth, _CMP_LT_OQ);
   const int decided = _mm256_movemask_pd(_mm256_and_pd(inside, inRange));
   _mm256_maskstore_pd(results, _mm256_castpd_si256(_mm256_and_pd(inside, inRange)), yHi);
   return decided;

@@ -102,9 +102,9 @@ TEST(SigmoidBatchExactness, EveryKernelMatchesTheDefinition) {
   ForcePortableBatches(false);
 }
 
-// The double-double kernel must decide nearly every activation itself: its margin is a few
-// units of 2^-60, so it leaves about 1.7 %; far more would mean a margin or an evaluation
-// gone wrong, costing the speed it exists for.
+// The double-double kernel must decide nearly every activation itself: its margin of
+// 2^-60.5 relative leaves about 0.9 %; far more would mean a margin or an evaluation gone
+// wrong, costing the speed it exists for.
 TEST(SigmoidBatchKernel, DecidesNearlyEveryActivation) {
   if (BatchKernel() != TBatchKernel::Avx2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
   std::mt19937_64 random(3);
