@@ -103,6 +103,7 @@ void TNeuralNet::PutWeights(const TWeightList& weights) {
       std::copy_n(in, neuron.Weights.size(), neuron.Weights.begin());
       in += neuron.Weights.size();
     }
+  ++WeightsVersion;
 }
 
 }  // namespace zemlix

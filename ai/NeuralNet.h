@@ -34,7 +34,8 @@ class TNeuronLayer {
 
 // A fully connected feed-forward network. Weights are drawn at construction in flat weight
 // order (layer by layer, neuron by neuron, threshold weight first) and change afterwards
-// only through PutWeights.
+// only through PutWeights, which counts the changes in WeightsVersion: copies of the weights
+// (the world's batched layout) compare it to know they are current.
 class TNeuralNet {
  public:
   // LayerSizes must have at least one entry and none negative.
@@ -58,6 +59,7 @@ class TNeuralNet {
   std::vector<TNeuronLayer> Layers;
   int32_t Fitness = 0;  // the bug's score this generation; changed only from outside
   bool Step;
+  uint64_t WeightsVersion = 0;  // raised by every PutWeights
 };
 
 }  // namespace zemlix

@@ -1,5 +1,6 @@
 // One whole frame of the window (tick, world view and observation panel) with 200 bugs and
-// 100 pellets, offscreen; and the same frame with both drawing toggles off.
+// 100 pellets, offscreen; its world picture and its panel alone; and the same frame with both
+// drawing toggles off.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -31,6 +32,32 @@ void BM_FrameEverythingDrawn(benchmark::State& state) {
   for (auto _ : state) window->TimerTimer(1);
 }
 BENCHMARK(BM_FrameEverythingDrawn)->Unit(benchmark::kMicrosecond);
+
+// The world picture alone, as a frame draws it (the world stands still meanwhile).
+void BM_WorldPicture(benchmark::State& state) {
+  auto window = StartedWindow(true);
+  window->TimerTimer(1);
+  for (auto _ : state) {
+    window->WorldView->Surface().Fill(0);
+    window->DrawWorldBorder();
+    window->DrawFood();
+    window->DrawCreatures();
+    window->DrawWorldStats();
+    window->WorldView->Flip();
+  }
+}
+BENCHMARK(BM_WorldPicture)->Unit(benchmark::kMicrosecond);
+
+// The observation panel alone: genome map, fitness label and both meters.
+void BM_ObservationPanel(benchmark::State& state) {
+  auto window = StartedWindow(true);
+  window->TimerTimer(1);
+  for (auto _ : state) {
+    window->DrawObservation();
+    window->DrawImpulseMeters(0.75, 0.25);
+  }
+}
+BENCHMARK(BM_ObservationPanel)->Unit(benchmark::kMicrosecond);
 
 void BM_FrameTogglesOff(benchmark::State& state) {
   auto window = StartedWindow(false);

@@ -44,6 +44,36 @@ class QtIdleSlot final : public IdleSlot {
   QPointer<QTimer> timer_;
 };
 
+class QtWakeUp final : public WakeUp {
+ public:
+  void Schedule(int milliseconds, std::function<void()> handler) override {
+    handler_ = std::move(handler);
+    if (timer_.isNull()) {
+      timer_ = new QTimer(QCoreApplication::instance());
+      timer_->setSingleShot(true);
+      timer_->setTimerType(Qt::PreciseTimer);
+      QObject::connect(timer_.data(), &QTimer::timeout, [this] {
+        const std::function<void()> handler = std::move(handler_);
+        handler_ = nullptr;
+        if (handler) handler();
+      });
+    }
+    timer_->start(milliseconds);
+  }
+
+  void Cancel() override {
+    handler_ = nullptr;
+    if (!timer_.isNull()) timer_->stop();
+  }
+
+ private:
+  std::function<void()> handler_;
+  QPointer<QTimer> timer_;
+};
+
+// Below this many milliseconds to the next frame the timer polls rather than sleeps.
+constexpr std::uint32_t SleepThreshold = 2;
+
 // n / d rounded to the nearest integer, ties to even; n >= 0, d > 0.
 int RoundedQuotient(std::int64_t numerator, std::int64_t denominator) {
   std::int64_t quotient = numerator / denominator;
@@ -59,6 +89,11 @@ IdleSlot& ApplicationIdleSlot() {
   return slot;
 }
 
+WakeUp& ApplicationWakeUp() {
+  static QtWakeUp wakeUp;
+  return wakeUp;
+}
+
 std::uint32_t MillisecondClock() {
   static QElapsedTimer started = [] {
     QElapsedTimer timer;
@@ -72,6 +107,7 @@ TCustomFrameTimer::Platform TCustomFrameTimer::ApplicationPlatform() {
   Platform platform;
   platform.clock = &MillisecondClock;
   platform.idleSlot = &ApplicationIdleSlot();
+  platform.wakeUp = &ApplicationWakeUp();
   platform.isApplicationActive = [] {
     return qGuiApp == nullptr || QGuiApplication::applicationState() == Qt::ApplicationActive;
   };
@@ -121,6 +157,11 @@ void TCustomFrameTimer::SetInterval(int value) {
   if (clamped == interval_) return;
   interval_ = clamped;
   lagDivisor_ = std::max(value, 1);
+  // A sleep planned for the old interval may be far too long for the new one.
+  if (sleeping_) {
+    StopSleeping();
+    FillIdleSlot();
+  }
 }
 
 void TCustomFrameTimer::Loaded() {
@@ -166,10 +207,21 @@ void TCustomFrameTimer::Resume() {
   const std::uint32_t now = platform_.clock();
   lastFrameTime_ = now;
   rateStartTime_ = now;
+  StopSleeping();
+  FillIdleSlot();
+}
+
+void TCustomFrameTimer::FillIdleSlot() {
   if (platform_.idleSlot != nullptr) platform_.idleSlot->Fill([this] { IdlePass(); });
 }
 
+void TCustomFrameTimer::StopSleeping() {
+  if (sleeping_ && platform_.wakeUp != nullptr) platform_.wakeUp->Cancel();
+  sleeping_ = false;
+}
+
 void TCustomFrameTimer::Suspend() {
+  StopSleeping();
   if (platform_.idleSlot != nullptr) platform_.idleSlot->Empty();
 }
 
@@ -179,7 +231,18 @@ void TCustomFrameTimer::IdlePass() {
 
   const std::uint32_t now = platform_.clock();
   const std::uint32_t elapsed = now - lastFrameTime_;
-  if (elapsed < static_cast<std::uint32_t>(interval_)) return;
+  if (elapsed < static_cast<std::uint32_t>(interval_)) {
+    const std::uint32_t remaining = static_cast<std::uint32_t>(interval_) - elapsed;
+    if (remaining >= SleepThreshold && platform_.wakeUp != nullptr && platform_.idleSlot != nullptr) {
+      platform_.idleSlot->Empty();
+      sleeping_ = true;
+      platform_.wakeUp->Schedule(static_cast<int>(remaining - 1), [this] {
+        sleeping_ = false;
+        FillIdleSlot();
+      });
+    }
+    return;
+  }
   lastFrameTime_ = now;
 
   // Capped rather than wrapped to a negative count after weeks without a frame.

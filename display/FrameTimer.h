@@ -21,12 +21,26 @@ class IdleSlot {
 // queue is empty and keeps the loop from sleeping. Needs a QCoreApplication.
 IdleSlot& ApplicationIdleSlot();
 
+// One pending call after a delay, at most: Schedule replaces a pending one, Cancel drops it.
+class WakeUp {
+ public:
+  virtual ~WakeUp() = default;
+  virtual void Schedule(int milliseconds, std::function<void()> handler) = 0;
+  virtual void Cancel() = 0;
+};
+
+// The application's: a precise single-shot QTimer, so the loop sleeps until it fires.
+WakeUp& ApplicationWakeUp();
+
 // Milliseconds since an arbitrary origin, unsigned 32-bit, wrapping.
 std::uint32_t MillisecondClock();
 
 // Polls the clock from the idle slot and fires OnTimer at most once per Interval
-// milliseconds, with the number of whole intervals that passed (at least 1). Runs on
-// the GUI thread only. Construction does not start it: call Loaded() after setting
+// milliseconds, with the number of whole intervals that passed (at least 1). When the
+// next frame is 2 ms or more away it empties the slot and sleeps until 1 ms before it
+// (through the platform's wake-up, where there is one), so a slow world does not keep a
+// core busy; the last millisecond is polled, for the frames' precision. Runs on the GUI
+// thread only. Construction does not start it: call Loaded() after setting
 // the properties (it starts if Enabled), or switch Enabled.
 class TCustomFrameTimer {
  public:
@@ -37,6 +51,7 @@ class TCustomFrameTimer {
   struct Platform {
     std::function<std::uint32_t()> clock;
     IdleSlot* idleSlot = nullptr;                  // not owned; must outlive the timer
+    WakeUp* wakeUp = nullptr;                      // not owned; none: the timer never sleeps
     std::function<bool()> isApplicationActive;
     bool followApplicationState = false;           // subscribe to Qt's activation notices
   };
@@ -83,6 +98,8 @@ class TCustomFrameTimer {
   void Resume();
   void Suspend();
   void IdlePass();
+  void FillIdleSlot();
+  void StopSleeping();
 
   Platform platform_;
   QMetaObject::Connection stateConnection_;
@@ -90,6 +107,7 @@ class TCustomFrameTimer {
   bool enabled_ = true;
   int frameRate_ = 0;
   bool initialized_ = false;
+  bool sleeping_ = false;  // the idle slot is empty and a wake-up is pending
   int interval_ = 1000;
   int lagDivisor_ = 1000;
   int frameCount_ = 0;

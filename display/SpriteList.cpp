@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -45,10 +47,29 @@ double Sin256(int angle) { return Cos256((angle & 255) + 192); }
 // -angle mod 256, without overflowing at INT_MIN.
 int NegatedAngle(int angle) { return static_cast<int>((0u - static_cast<unsigned>(angle)) & 255u); }
 
-// Truncation towards zero that refuses values a 64-bit integer cannot hold.
+// Truncation towards zero that refuses values a 64-bit integer cannot hold. A plain
+// conversion switches the FPU's rounding mode twice, which stalls the pipeline and cost more
+// than all the pixels of a sprite. Small values (all real ones) are rounded to an integer by
+// adding and removing 1.5 * 2^63, whose unit in the last place is 1, then stepped towards
+// zero; the integer is then exact in double. Larger ones are read from the x87 format.
 std::optional<std::int64_t> Trunc(long double value) {
   if (!std::isfinite(value) || std::fabs(value) >= 0x1p62L) return std::nullopt;
-  return static_cast<std::int64_t>(value);
+  if (std::fabs(value) < 0x1p52L) {
+    constexpr long double RoundingShift = 0x1.8p63L;
+    long double integer = (value + RoundingShift) - RoundingShift;  // nearest, in the FPU's default mode
+    if (value >= 0 && integer > value) integer -= 1;
+    if (value < 0 && integer < value) integer += 1;
+    return static_cast<std::int64_t>(static_cast<double>(integer));
+  }
+  std::uint64_t significand;
+  std::uint16_t signAndExponent;
+  static_assert(sizeof(long double) >= 10, "the x87 extended format");
+  std::memcpy(&significand, &value, sizeof significand);
+  std::memcpy(&signAndExponent, reinterpret_cast<const char*>(&value) + 8, sizeof signAndExponent);
+  // value = significand * 2^(exponent - 63); here 52 <= exponent <= 61.
+  const int exponent = (signAndExponent & 0x7FFF) - 16383;
+  const auto magnitude = static_cast<std::int64_t>(significand >> (63 - exponent));
+  return (signAndExponent & 0x8000) != 0 ? -magnitude : magnitude;
 }
 
 }  // namespace
@@ -164,6 +185,94 @@ void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex) const {
   dest.CopyRect(x, y, *pattern.Surface, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom, transparent_);
 }
 
+// Where a row that starts at (u, v) in the source (16.16) enters the pattern and how many
+// pixels it stays inside, before the destination's right edge is applied.
+TSprite::TRowSpan TSprite::RowSpan(std::int64_t u, std::int64_t v, std::int64_t dux, std::int64_t dvx,
+                                   std::int64_t leftEdge, std::int64_t rightEdge, std::int64_t topEdge,
+                                   std::int64_t bottomEdge) {
+  TRowSpan span;
+  // A zero step whose start lies outside the pattern would stay outside: no pixels.
+  if ((dux == 0 && (u < leftEdge || u >= rightEdge)) || (dvx == 0 && (v < topEdge || v >= bottomEdge))) return span;
+  // Skip the columns before the source is entered.
+  std::int64_t skip = 0;
+  if (dux > 0 && u < leftEdge) skip = (leftEdge - u + dux - 1) / dux;
+  if (dux < 0 && u >= rightEdge) skip = (rightEdge - u + dux) / dux;
+  if (dvx > 0 && v < topEdge) skip = std::max(skip, (topEdge - v + dvx - 1) / dvx);
+  if (dvx < 0 && v >= bottomEdge) skip = std::max(skip, (bottomEdge - v + dvx) / dvx);
+  span.Draws = true;
+  span.Skip = skip;
+  span.U = u + skip * dux;
+  span.V = v + skip * dvx;
+  span.Count = dux >= 0 ? (rightEdge - span.U) / std::max<std::int64_t>(dux, 1) : (span.U - leftEdge) / -dux;
+  span.Count =
+      std::min(span.Count, dvx >= 0 ? (bottomEdge - span.V) / std::max<std::int64_t>(dvx, 1) : (span.V - topEdge) / -dvx);
+  return span;
+}
+
+// Everything of a turned drawing that does not depend on where it lands: its bounding box
+// relative to (x, y) and its steps through the source. Cached by angle, since a list draws
+// the same sprite at the same size many times per frame.
+TSprite::TTurn& TSprite::Turn(int width, int height, double centerX, double centerY, int angle,
+                                    std::int64_t sourceWidth, std::int64_t sourceHeight) const {
+  // Only the angle modulo 256 matters, so angles that differ by whole turns share an entry.
+  TTurn& turn = turns_[static_cast<std::size_t>(angle & 255)];
+  if (turn.Known && turn.Width == width && turn.Height == height &&
+      std::bit_cast<std::uint64_t>(turn.CenterX) == std::bit_cast<std::uint64_t>(centerX) &&
+      std::bit_cast<std::uint64_t>(turn.CenterY) == std::bit_cast<std::uint64_t>(centerY) &&
+      turn.SourceWidth == sourceWidth && turn.SourceHeight == sourceHeight)
+    return turn;
+  turn = TTurn{};
+  turn.Known = true;
+  turn.Width = width;
+  turn.Height = height;
+  turn.CenterX = centerX;
+  turn.CenterY = centerY;
+  turn.SourceWidth = sourceWidth;
+  turn.SourceHeight = sourceHeight;
+
+  // Bounding box of the turned Width x Height box, in extended precision.
+  const long double cosine = Cos256(angle);
+  const long double sine = Sin256(angle);
+  std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+  const int cornersA[4] = {0, width, 0, width};
+  const int cornersB[4] = {0, 0, height, height};
+  for (int corner = 0; corner < 4; ++corner) {
+    const auto c = Trunc(static_cast<long double>(cornersA[corner]) - static_cast<long double>(width) * centerX);
+    const auto d = Trunc(static_cast<long double>(cornersB[corner]) - static_cast<long double>(height) * centerY);
+    if (!c || !d) return turn;
+    const long double cl = static_cast<long double>(*c);
+    const long double dl = static_cast<long double>(*d);
+    const auto px = Trunc(cl * cosine - dl * sine);
+    const auto py = Trunc(cl * sine + dl * cosine);
+    if (!px || !py) return turn;
+    minX = std::min(minX, *px);
+    maxX = std::max(maxX, *px);
+    minY = std::min(minY, *py);
+    maxY = std::max(maxY, *py);
+  }
+  turn.BoxExists = true;
+  turn.MinX = minX;
+  turn.MaxX = maxX;
+  turn.MinY = minY;
+  turn.MaxY = maxY;
+
+  // Per-pixel steps through the source: the inverse turn, scaled by source / box size.
+  const std::int64_t cn = static_cast<std::int64_t>(Cos256(NegatedAngle(angle)) * static_cast<double>(kOne));
+  const std::int64_t sn = static_cast<std::int64_t>(Sin256(NegatedAngle(angle)) * static_cast<double>(kOne));
+  turn.DuX = sourceWidth * cn / width;
+  turn.DvX = sourceHeight * sn / height;
+  turn.DuY = sourceWidth * sn / width;
+  turn.DvY = sourceHeight * cn / height;
+
+  const auto u0 = Trunc(static_cast<long double>(centerX) * sourceWidth * kOne);
+  const auto v0 = Trunc(static_cast<long double>(centerY) * sourceHeight * kOne);
+  if (!u0 || !v0) return turn;
+  turn.StartExists = true;
+  turn.U0 = *u0;
+  turn.V0 = *v0;
+  return turn;
+}
+
 void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
                          double centerY, int angle) const {
   if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
@@ -192,45 +301,17 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
   const std::int64_t sourceWidth = right - left;
   const std::int64_t sourceHeight = bottom - top;
 
-  // Bounding box of the turned Width x Height box, in extended precision.
-  const long double cosine = Cos256(angle);
-  const long double sine = Sin256(angle);
-  std::int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
-  const int cornersA[4] = {0, width, 0, width};
-  const int cornersB[4] = {0, 0, height, height};
-  for (int corner = 0; corner < 4; ++corner) {
-    const auto c = Trunc(static_cast<long double>(cornersA[corner]) - static_cast<long double>(width) * centerX);
-    const auto d = Trunc(static_cast<long double>(cornersB[corner]) - static_cast<long double>(height) * centerY);
-    if (!c || !d) return;
-    const long double cl = static_cast<long double>(*c);
-    const long double dl = static_cast<long double>(*d);
-    const auto px = Trunc(cl * cosine - dl * sine);
-    const auto py = Trunc(cl * sine + dl * cosine);
-    if (!px || !py) return;
-    minX = std::min(minX, *px + x);
-    maxX = std::max(maxX, *px + x);
-    minY = std::min(minY, *py + y);
-    maxY = std::max(maxY, *py + y);
-  }
-  const std::int64_t x0 = std::max<std::int64_t>(minX, 0);
-  const std::int64_t y0 = std::max<std::int64_t>(minY, 0);
-  const std::int64_t x1 = std::min<std::int64_t>(maxX, destWidth);
-  const std::int64_t y1 = std::min<std::int64_t>(maxY, destHeight);
+  TSprite::TTurn& turn = Turn(width, height, centerX, centerY, angle, sourceWidth, sourceHeight);
+  if (!turn.BoxExists) return;
+  const std::int64_t x0 = std::max<std::int64_t>(turn.MinX + x, 0);
+  const std::int64_t y0 = std::max<std::int64_t>(turn.MinY + y, 0);
+  const std::int64_t x1 = std::min<std::int64_t>(turn.MaxX + x, destWidth);
+  const std::int64_t y1 = std::min<std::int64_t>(turn.MaxY + y, destHeight);
   if (x0 > destWidth || y0 > destHeight || x1 < 1 || y1 < 1 || x1 - x0 < 1 || y1 - y0 < 1) return;
-
-  // Per-pixel steps through the source: the inverse turn, scaled by source / box size.
-  const std::int64_t cn = static_cast<std::int64_t>(Cos256(NegatedAngle(angle)) * static_cast<double>(kOne));
-  const std::int64_t sn = static_cast<std::int64_t>(Sin256(NegatedAngle(angle)) * static_cast<double>(kOne));
-  const std::int64_t dux = sourceWidth * cn / width;
-  const std::int64_t dvx = sourceHeight * sn / height;
-  const std::int64_t duy = sourceWidth * sn / width;
-  const std::int64_t dvy = sourceHeight * cn / height;
-
-  const auto u0 = Trunc(static_cast<long double>(centerX) * sourceWidth * kOne);
-  const auto v0 = Trunc(static_cast<long double>(centerY) * sourceHeight * kOne);
-  if (!u0 || !v0) return;
-  std::int64_t u = *u0 + (x0 - x) * dux + (y - y0) * duy + left * kOne;
-  std::int64_t v = *v0 + (x0 - x) * dvx + top * kOne - (y - y0) * dvy;
+  if (!turn.StartExists) return;
+  const std::int64_t dux = turn.DuX, dvx = turn.DvX, duy = turn.DuY, dvy = turn.DvY;
+  std::int64_t u = turn.U0 + (x0 - x) * dux + (y - y0) * duy + left * kOne;
+  std::int64_t v = turn.V0 + (x0 - x) * dvx + top * kOne - (y - y0) * dvy;
 
   const std::int64_t leftEdge = left * kOne, rightEdge = right * kOne;
   const std::int64_t topEdge = top * kOne, bottomEdge = bottom * kOne;
@@ -239,27 +320,12 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
   const bool useKey = transparent_ && source->ColorKey().has_value();
   const std::uint32_t key = 0xFF000000u | source->ColorKey().value_or(0);
 
-  for (std::int64_t row = y0; row < y1; ++row, u -= duy, v += dvy) {
-    // A zero step whose start lies outside the pattern would stay outside: no pixels.
-    if ((dux == 0 && (u < leftEdge || u >= rightEdge)) || (dvx == 0 && (v < topEdge || v >= bottomEdge))) continue;
-
-    // Skip the columns before the source is entered.
-    std::int64_t skip = 0;
-    if (dux > 0 && u < leftEdge) skip = (leftEdge - u + dux - 1) / dux;
-    if (dux < 0 && u >= rightEdge) skip = (rightEdge - u + dux) / dux;
-    if (dvx > 0 && v < topEdge) skip = std::max(skip, (topEdge - v + dvx - 1) / dvx);
-    if (dvx < 0 && v >= bottomEdge) skip = std::max(skip, (bottomEdge - v + dvx) / dvx);
-    if (skip >= destWidth - x0) continue;
-
-    const std::int64_t us = u + skip * dux;
-    const std::int64_t vs = v + skip * dvx;
-    std::int64_t count = dux >= 0 ? (rightEdge - us) / std::max<std::int64_t>(dux, 1) : (us - leftEdge) / -dux;
-    count = std::min(count, dvx >= 0 ? (bottomEdge - vs) / std::max<std::int64_t>(dvx, 1) : (vs - topEdge) / -dvx);
-    count = std::min(count, destWidth - (x0 + skip));
-
-    std::uint32_t* to = dest.ScanLine(static_cast<int>(row)) + x0 + skip;
-    std::int64_t su = us;
-    std::int64_t sv = vs;
+  const auto drawSpan = [&](std::int64_t row, const TRowSpan& span) {
+    if (!span.Draws || span.Skip >= destWidth - x0) return;
+    const std::int64_t count = std::min(span.Count, destWidth - (x0 + span.Skip));
+    std::uint32_t* to = dest.ScanLine(static_cast<int>(row)) + x0 + span.Skip;
+    std::int64_t su = span.U;
+    std::int64_t sv = span.V;
     // su and sv stay inside the pattern, so they are never negative and the shift
     // is the truncating division.
     for (std::int64_t i = 0; i < count; ++i, su += dux, sv += dvx) {
@@ -267,7 +333,25 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
                                              (static_cast<std::uint64_t>(su) >> 16)];
       if (!useKey || pixel != key) to[i] = pixel;
     }
+  };
+
+  // Where the box is not cut at its top or left, its rows start at the same place in the
+  // source for every position: their spans are kept with the turn.
+  const bool wholeStart = x0 == x + turn.MinX && y0 == y + turn.MinY;
+  if (wholeStart && (!turn.RowsKnown || turn.RowsLeft != left || turn.RowsTop != top)) {
+    turn.Rows.clear();
+    for (std::int64_t r = 0; r < turn.MaxY - turn.MinY; ++r, u -= duy, v += dvy)
+      turn.Rows.push_back(RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
+    turn.RowsKnown = true;
+    turn.RowsLeft = left;
+    turn.RowsTop = top;
   }
+  if (wholeStart) {
+    for (std::int64_t row = y0; row < y1; ++row) drawSpan(row, turn.Rows[static_cast<std::size_t>(row - y0)]);
+    return;
+  }
+  for (std::int64_t row = y0; row < y1; ++row, u -= duy, v += dvy)
+    drawSpan(row, RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
 }
 
 // ---------------------------------------------------------------------------------

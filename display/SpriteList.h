@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -74,6 +76,31 @@ class TSprite {
  private:
   void RemakeIfInitialized();
 
+  struct TRowSpan {
+    bool Draws = false;
+    std::int64_t Skip = 0, U = 0, V = 0, Count = 0;
+  };
+  static TRowSpan RowSpan(std::int64_t u, std::int64_t v, std::int64_t dux, std::int64_t dvx, std::int64_t leftEdge,
+                          std::int64_t rightEdge, std::int64_t topEdge, std::int64_t bottomEdge);
+
+  struct TTurn {
+    bool Known = false;
+    int Width = 0, Height = 0;  // the angle modulo 256 is the entry's index
+    double CenterX = 0, CenterY = 0;
+    std::int64_t SourceWidth = 0, SourceHeight = 0;
+    bool BoxExists = false;  // false: the drawing is refused
+    std::int64_t MinX = 0, MaxX = 0, MinY = 0, MaxY = 0;
+    std::int64_t DuX = 0, DvX = 0, DuY = 0, DvY = 0;
+    bool StartExists = false;
+    std::int64_t U0 = 0, V0 = 0;
+    // The rows' spans when the box is not cut at its top or left, for a pattern at RowsLeft, RowsTop.
+    bool RowsKnown = false;
+    std::int64_t RowsLeft = 0, RowsTop = 0;
+    std::vector<TRowSpan> Rows;
+  };
+  TTurn& Turn(int width, int height, double centerX, double centerY, int angle, std::int64_t sourceWidth,
+                    std::int64_t sourceHeight) const;
+
   TSpriteCollection& collection_;
   std::string name_;
   int patternHeight_ = 0;
@@ -87,6 +114,7 @@ class TSprite {
   bool initialized_ = false;
   std::vector<TSpritePattern> patterns_;
   std::vector<std::unique_ptr<TSurface>> surfaces_;
+  mutable std::array<TTurn, 256> turns_{};  // by angle mod 256
 };
 
 // The sprites of a list, zero-based. Counts as initialised while bound to an

@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+
+#include <emmintrin.h>
 #include <QPen>
 
 #include "display/HandlerErrors.h"
@@ -53,6 +55,42 @@ void CallGuarded(const Handler& handler, Args&&... args) {
 // TFont, TSurfaceCanvas
 
 TFont::TFont() : face_(SurfaceFont()), metrics_(face_) {}
+
+const TFont::TGlyph& TFont::Glyph(char32_t character) const {
+  if (character < asciiGlyphs_.size() && asciiGlyphs_[character]) return *asciiGlyphs_[character];
+  const auto known = glyphs_.find(character);
+  if (known != glyphs_.end()) return known->second;
+  TGlyph glyph;
+  const QString text = QString::fromUcs4(&character, 1);
+  glyph.Advance = metrics_.horizontalAdvance(text);
+  // Room around the cell for ink that reaches beyond it.
+  const int margin = metrics_.height();
+  QImage picture(glyph.Advance + 2 * margin, metrics_.height() + 2 * margin, QImage::Format_RGB32);
+  picture.fill(0);
+  {
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    painter.setFont(face_);
+    painter.setPen(QColor(255, 255, 255));
+    painter.drawText(QPoint(margin, margin + metrics_.ascent()), text);
+  }
+  for (int y = 0; y < picture.height(); ++y) {
+    const auto* line = reinterpret_cast<const std::uint32_t*>(picture.constScanLine(y));
+    for (int x = 0; x < picture.width(); ++x) {
+      if ((line[x] & 0x00FFFFFFu) == 0) continue;
+      const QPoint ink(x - margin, y - margin);
+      if (glyph.Ink.empty() || ink.x() < glyph.InkLeft) glyph.InkLeft = ink.x();
+      if (glyph.Ink.empty() || ink.x() > glyph.InkRight) glyph.InkRight = ink.x();
+      glyph.Ink.push_back(ink);
+    }
+  }
+  if (character < asciiGlyphs_.size()) {
+    asciiGlyphs_[character] = std::make_unique<TGlyph>(std::move(glyph));
+    return *asciiGlyphs_[character];
+  }
+  return glyphs_.emplace(character, std::move(glyph)).first->second;
+}
 
 TSurfaceCanvas::TSurfaceCanvas(TSurface& surface) : surface_(surface) {}
 
@@ -184,23 +222,32 @@ void TSurfaceCanvas::LineTo(int x, int y) {
   }
 }
 
-int TSurfaceCanvas::TextWidth(const QString& text) const { return Font.Metrics().horizontalAdvance(text); }
+int TSurfaceCanvas::TextWidth(const QString& text) const {
+  return Font.LayOut(text, [](const TFont::TGlyph&, int) {});
+}
 
 int TSurfaceCanvas::TextHeight() const { return Font.Metrics().height(); }
 
 void TSurfaceCanvas::TextOut(int x, int y, const QString& text) {
   if (!OpenPass()) return;
-  const QFontMetrics& metrics = Font.Metrics();
-  const int width = metrics.horizontalAdvance(text);
+  const int width = TextWidth(text);
+  const int height = Font.Metrics().height();
   if (Brush.Style() == bsSolid) {
     if (const auto fill = ColorToPixel(Brush.Color())) {
-      FillBox(x, y, Saturate(std::int64_t{x} + width), Saturate(std::int64_t{y} + metrics.height()), *fill);
+      FillBox(x, y, Saturate(std::int64_t{x} + width), Saturate(std::int64_t{y} + height), *fill);
     }
   }
   if (const auto color = ColorToPixel(Font.Color()); color && !text.isEmpty()) {
-    QPainter& painter = Painter();
-    painter.setPen(ToQColor(*color));
-    painter.drawText(QPoint(ClampCoordinate(x), ClampCoordinate(y) + metrics.ascent()), text);
+    // Written directly: a QPainter pass per string cost more than the rest of a frame.
+    const std::int64_t surfaceWidth = surface_.Width(), surfaceHeight = surface_.Height();
+    Font.LayOut(text, [&](const TFont::TGlyph& glyph, int pen) {
+      for (const QPoint& ink : glyph.Ink) {
+        const std::int64_t px = std::int64_t{x} + pen + ink.x();
+        const std::int64_t py = std::int64_t{y} + ink.y();
+        if (px >= 0 && px < surfaceWidth && py >= 0 && py < surfaceHeight)
+          surface_.ScanLine(static_cast<int>(py))[px] = *color;
+      }
+    });
   }
   penPos_ = QPoint(Saturate(std::int64_t{x} + width), y);
 }
@@ -245,10 +292,17 @@ void TSurface::Free() {
 void TSurface::Fill(std::uint32_t pixel) {
   if (bits_ == nullptr) return;
   const std::uint32_t word = kOpaque | pixel;
+  // Four pixels a store: a frame fills the whole world view first.
+  const __m128i four = _mm_set1_epi32(static_cast<int>(word));
+  const auto fill = [&](std::uint32_t* to, std::ptrdiff_t count) {
+    std::ptrdiff_t i = 0;
+    for (; i + 4 <= count; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), four);
+    for (; i < count; ++i) to[i] = word;
+  };
   if (stride_ == width_) {
-    std::fill_n(bits_, static_cast<std::ptrdiff_t>(width_) * height_, word);
+    fill(bits_, static_cast<std::ptrdiff_t>(width_) * height_);
   } else {
-    for (int y = 0; y < height_; ++y) std::fill_n(ScanLine(y), width_, word);
+    for (int y = 0; y < height_; ++y) fill(ScanLine(y), width_);
   }
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <QFont>
@@ -59,7 +62,10 @@ class TBrush {
 };
 
 // DejaVu Sans at 11 pixels (8 points at 96 dpi), never antialiased, so every glyph
-// pixel is exactly the font colour.
+// pixel is exactly the font colour. Text is set glyph by glyph from pictures rendered once
+// per character: each glyph at its own advance, moved right where needed so that at least
+// one empty column separates its ink from the previous glyph's (unhinted pairs such as "Fi"
+// would otherwise touch at this size).
 class TFont {
  public:
   TFont();
@@ -68,11 +74,51 @@ class TFont {
   const QFont& Face() const { return face_; }
   const QFontMetrics& Metrics() const { return metrics_; }
 
+  struct TGlyph {
+    std::vector<QPoint> Ink;  // pixels, relative to the pen at the text cell's top-left
+    int InkLeft = 0;          // first and last column of ink; meaningless without ink
+    int InkRight = 0;
+    int Advance = 0;
+  };
+  const TGlyph& Glyph(char32_t character) const;
+
+  // Calls place(glyph, penX) for each character of text, penX relative to the text's start,
+  // and returns the width of the text cell.
+  template <typename Place>
+  int LayOut(const QString& text, Place&& place) const;
+
  private:
   TColor color_ = clWindowText;
   QFont face_;
   QFontMetrics metrics_;
+  // Rendered on first use: ASCII in a table (looked up for every character drawn), the
+  // rest in a map.
+  mutable std::array<std::unique_ptr<TGlyph>, 128> asciiGlyphs_;
+  mutable std::unordered_map<char32_t, TGlyph> glyphs_;
 };
+
+template <typename Place>
+int TFont::LayOut(const QString& text, Place&& place) const {
+  int pen = 0;
+  int lastInk = 0;
+  bool anyInk = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    char32_t character = text[i].unicode();
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      character = QChar::surrogateToUcs4(text[i], text[i + 1]);
+      ++i;
+    }
+    const TGlyph& glyph = Glyph(character);
+    if (!glyph.Ink.empty()) {
+      if (anyInk && pen + glyph.InkLeft <= lastInk + 1) pen = lastInk + 2 - glyph.InkLeft;
+      lastInk = pen + glyph.InkRight;
+      anyInk = true;
+    }
+    place(glyph, pen);
+    pen += glyph.Advance;
+  }
+  return anyInk ? std::max(pen, lastInk + 1) : pen;
+}
 
 // Pen, brush and font drawing on one surface; coordinates in surface pixels. A pass
 // opens by itself at the first operation and ends at Release, which also puts the pen

@@ -27,8 +27,13 @@ void TMain::DrawObservation() {
   const TNeuralNet& net = World.Nets[World.SelectedBug];
   TWeightList weights(n);
   net.GetWeights(weights);
-  FitnessLabel->setText(QStringLiteral("Fitness = %1").arg(net.Fitness));
-  FitnessLabel->adjustSize();
+  // A label's text and size change only when the number does: relaying it out every frame
+  // cost more than drawing the world.
+  const QString fitness = QStringLiteral("Fitness = %1").arg(net.Fitness);
+  if (FitnessLabel->text() != fitness) {
+    FitnessLabel->setText(fitness);
+    FitnessLabel->adjustSize();
+  }
 
   TSurface& surface = GenomeMap->Surface();
   TSurfaceCanvas& canvas = surface.Canvas();
@@ -50,7 +55,8 @@ void TMain::DrawObservation() {
 }
 
 void TMain::DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter) {
-  meter.setToolTip(QString::fromStdString(FormatFixed(impulse, 5, 4)));
+  const QString tip = QString::fromStdString(FormatFixed(impulse, 5, 4));
+  if (meter.toolTip() != tip) meter.setToolTip(tip);
   TSurface& surface = meter.Surface();
   TSurfaceCanvas& canvas = surface.Canvas();
   const int W = meter.SurfaceWidth();
@@ -79,6 +85,9 @@ void TMain::ClearMeter(TSurfaceView& meter, const char* letter) {
   TSurfaceCanvas& canvas = surface.Canvas();
   surface.Fill(0);
   canvas.Font.SetColor(ClearedLetterColor);
+  // The letter never has a background, whatever brush an earlier meter left (none before
+  // the first one: the canvas's white).
+  canvas.Brush.SetStyle(bsClear);
   canvas.TextOut(1, 1, letter);
   canvas.Release();
   meter.Flip();

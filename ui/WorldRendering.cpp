@@ -21,8 +21,12 @@ constexpr int FoodPicture = 1;
 }  // namespace
 
 void TMain::TimerTimer(int LagCount) {
-  FPSLabel->setText(QStringLiteral("FPS = %1(%2 Lag)").arg(Timer.FrameRate()).arg(LagCount));
-  FPSLabel->adjustSize();
+  // The caption changes about once a second: set and size it only then.
+  const QString caption = QStringLiteral("FPS = %1(%2 Lag)").arg(Timer.FrameRate()).arg(LagCount);
+  if (FPSLabel->text() != caption) {
+    FPSLabel->setText(caption);
+    FPSLabel->adjustSize();
+  }
 
   try {
     World.Tick();

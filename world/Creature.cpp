@@ -1,8 +1,11 @@
 #include "world/Creature.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "ai/PlainEvaluation.h"
+#include "ai/SigmoidBatch.h"
 #include "world/AdvancedMathUnit.h"
 #include "world/LookVectorFast.h"
 
@@ -14,8 +17,39 @@ void LookVectorReference(double heading, double& lookX, double& lookY) {
 }
 
 void LookVector(double heading, double& lookX, double& lookY) {
-  if (!PlainEvaluation() && LookVectorFast(heading, lookX, lookY)) return;
-  LookVectorReference(heading, lookX, lookY);
+  if (PlainEvaluation()) {
+    LookVectorReference(heading, lookX, lookY);
+    return;
+  }
+  // Only the value that the fast path leaves open goes to the C library.
+  const int decided = LookVectorFastParts(heading, lookX, lookY);
+  if (!(decided & LookXDecided)) lookX = static_cast<double>(-std::sin(static_cast<long double>(heading)));
+  if (!(decided & LookYDecided)) lookY = static_cast<double>(std::cos(static_cast<long double>(heading)));
+}
+
+void LookVectorBatch(const double* headings, double* lookX, double* lookY, int32_t count) {
+  if (PlainEvaluation() || BatchKernel() == TBatchKernel::Portable) {
+    for (int32_t i = 0; i < count; ++i) LookVector(headings[i], lookX[i], lookY[i]);
+    return;
+  }
+  // In chunks, so the decision flags fit on the stack.
+  constexpr int32_t Chunk = 256;
+  uint8_t decided[Chunk];
+  for (int32_t start = 0; start < count; start += Chunk) {
+    const int32_t size = std::min(count - start, Chunk);
+    LookVectorBatchAvx2(headings + start, lookX + start, lookY + start, size, decided);
+    for (int32_t k = 0; k < size; ++k) {
+      if (decided[k] == (LookXDecided | LookYDecided)) continue;
+      const int32_t i = start + k;
+      const double heading = headings[i];
+      double x = 0, y = 0;
+      const int fast = LookVectorFastParts(heading, x, y);
+      if (!(decided[k] & LookXDecided))
+        lookX[i] = fast & LookXDecided ? x : static_cast<double>(-std::sin(static_cast<long double>(heading)));
+      if (!(decided[k] & LookYDecided))
+        lookY[i] = fast & LookYDecided ? y : static_cast<double>(std::cos(static_cast<long double>(heading)));
+    }
+  }
 }
 
 TCreature::TCreature(int32_t x, int32_t y, double degrees, double speed)

@@ -39,23 +39,20 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
   CellHeight = static_cast<double>(height) / Side;
   ScaleX = Side / static_cast<double>(width);
   ScaleY = Side / static_cast<double>(height);
-  std::fill_n(Head, Side * Side, None);
-  bool inRange = true;
-  for (int32_t j = Count - 1; j >= 0; --j) {
+  for (int32_t j = 0; j < Count; ++j) {
     X[j] = food[j].X;
     Y[j] = food[j].Y;
-    inRange = inRange && InRange(X[j]) && InRange(Y[j]);
-    if (inRange) Insert(j);
+    if (!InRange(X[j]) || !InRange(Y[j])) return false;
   }
-  return inRange;
+  Sort();
+  return true;
 }
 
 bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
-  Remove(index);
   X[index] = pellet.X;
   Y[index] = pellet.Y;
   if (!InRange(pellet.X) || !InRange(pellet.Y)) return false;
-  Insert(index);
+  Sort();
   return true;
 }
 
@@ -68,50 +65,64 @@ int32_t TFoodGrid::CellY(double y) const {
   return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Side - 1.0));
 }
 
-void TFoodGrid::Insert(int32_t index) {
-  const int32_t cell = CellY(Y[index]) * Side + CellX(X[index]);
-  CellOf[index] = cell;
-  Next[index] = Head[cell];
-  Head[cell] = index;
-}
-
-void TFoodGrid::Remove(int32_t index) {
-  int32_t* link = &Head[CellOf[index]];
-  while (*link != index) link = &Next[*link];
-  *link = Next[index];
-}
-
-double TFoodGrid::SquaredDistance(int32_t index, double x, double y) const {
-  const double dx = X[index] - x;
-  const double dy = Y[index] - y;
-  return dx * dx + dy * dy;
+// A counting sort: stable, so each cell keeps its pellets in increasing index.
+void TFoodGrid::Sort() {
+  const int32_t cells = Side * Side;
+  std::fill_n(CellStart, cells + 1, 0);
+  for (int32_t j = 0; j < Count; ++j) {
+    CellOf[j] = CellY(Y[j]) * Side + CellX(X[j]);
+    ++CellStart[CellOf[j] + 1];
+  }
+  for (int32_t c = 0; c < cells; ++c) CellStart[c + 1] += CellStart[c];
+  int32_t next[MaxSide * MaxSide];
+  std::copy_n(CellStart, cells, next);
+  for (int32_t j = 0; j < Count; ++j) {
+    const int32_t k = next[CellOf[j]]++;
+    SortedIndex[k] = j;
+    SortedX[k] = X[j];
+    SortedY[k] = Y[j];
+  }
 }
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
 // searched block can be within NearestLimit; then decides among the candidates exactly.
 int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
   if (Count <= 1) return 0;
-  struct TSeen {
-    int32_t Index;
-    double Square;
-  };
-  TSeen seen[TWorld::MaxFood];
-  int32_t seenCount = 0;
+  // The least and second least squared distance seen, and the entry of the least.
   double least = std::numeric_limits<double>::infinity();
+  double second = least;
+  int32_t leastEntry = 0;
+  // Entries first .. last - 1: one run of cells in a row.
+  const auto scan = [&](int32_t first, int32_t last) {
+    for (int32_t k = first; k < last; ++k) {
+      const double dx = SortedX[k] - x;
+      const double dy = SortedY[k] - y;
+      const double square = dx * dx + dy * dy;
+      if (square < least) {
+        second = least;
+        least = square;
+        leastEntry = k;
+      } else if (square < second) {
+        second = square;
+      }
+    }
+  };
   const int32_t cx = CellX(x);
   const int32_t cy = CellY(y);
-  for (int32_t ring = 0; ring < Side; ++ring) {
+  // The first search covers the 3 x 3 block at once (one run per row): ring 0 alone hardly
+  // ever decides, since the nearest pellet lies about a cell away.
+  const int32_t firstRing = Side > 1 ? 1 : 0;
+  int32_t ring = firstRing;
+  for (;; ++ring) {
     const int32_t left = cx - ring, right = cx + ring, top = cy - ring, bottom = cy + ring;
+    const int32_t firstColumn = std::max(left, 0), lastColumn = std::min(right, Side - 1);
     for (int32_t row = std::max(top, 0); row <= std::min(bottom, Side - 1); ++row) {
-      const bool edgeRow = row == top || row == bottom;
-      const int32_t step = edgeRow ? 1 : right - left;
-      for (int32_t column = left; column <= right; column += std::max(step, 1)) {
-        if (column < 0 || column >= Side) continue;
-        for (int32_t j = Head[row * Side + column]; j != None; j = Next[j]) {
-          const double square = SquaredDistance(j, x, y);
-          seen[seenCount++] = {j, square};
-          least = std::min(least, square);
-        }
+      const int32_t base = row * Side;
+      if (row == top || row == bottom || ring == firstRing) {
+        scan(CellStart[base + firstColumn], CellStart[base + lastColumn + 1]);
+      } else {
+        if (left >= 0) scan(CellStart[base + left], CellStart[base + left + 1]);
+        if (right < Side) scan(CellStart[base + right], CellStart[base + right + 1]);
       }
     }
     // A pellet outside the searched block lies beyond one of its sides that is not the
@@ -126,15 +137,23 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
     if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestLimit(least)) break;
   }
 
-  // The candidates in increasing order of index, then the plain scan over them.
+  // The search never stops before it has seen a pellet. Usually no other one comes within
+  // NearestLimit: then the least is the answer.
   const double limit = NearestLimit(least);
-  // The search never stops before it has seen a pellet, so there is at least one.
+  if (second > limit) return SortedIndex[leastEntry];
+
+  // Otherwise the candidates within the limit, from the whole block searched, in increasing
+  // order of index, and the plain scan over them.
   int32_t candidates[TWorld::MaxFood];
-  candidates[0] = 0;
+  candidates[0] = SortedIndex[leastEntry];  // found again below: the block holds it
   int32_t candidateCount = 0;
-  for (int32_t k = 0; k < seenCount; ++k)
-    if (seen[k].Square <= limit) candidates[candidateCount++] = seen[k].Index;
-  if (candidateCount == 1) return candidates[0];
+  const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, Side - 1);
+  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, Side - 1); ++row)
+    for (int32_t k = CellStart[row * Side + firstColumn]; k < CellStart[row * Side + lastColumn + 1]; ++k) {
+      const double dx = SortedX[k] - x;
+      const double dy = SortedY[k] - y;
+      if (dx * dx + dy * dy <= limit) candidates[candidateCount++] = SortedIndex[k];
+    }
   std::sort(candidates, candidates + candidateCount);
   int32_t nearest = candidates[0];
   long double best = Distance(x, y, food[nearest].X, food[nearest].Y);
@@ -156,10 +175,12 @@ int32_t TFoodGrid::WithinEatingReach(double x, double y, int32_t* indices) const
   const int32_t left = CellX(x - 7), right = CellX(x + 7);
   const int32_t top = CellY(y - 7), bottom = CellY(y + 7);
   for (int32_t row = top; row <= bottom; ++row)
-    for (int32_t column = left; column <= right; ++column)
-      for (int32_t j = Head[row * Side + column]; j != None; j = Next[j])
-        if (SquaredDistance(j, x, y) < EatingLimit) indices[found++] = j;
-  std::sort(indices, indices + found);
+    for (int32_t k = CellStart[row * Side + left]; k < CellStart[row * Side + right + 1]; ++k) {
+      const double dx = SortedX[k] - x;
+      const double dy = SortedY[k] - y;
+      if (dx * dx + dy * dy < EatingLimit) indices[found++] = SortedIndex[k];
+    }
+  if (found > 1) std::sort(indices, indices + found);
   return found;
 }
 

@@ -16,7 +16,8 @@ class TFoodGrid {
   // Buckets pellets 0 .. count - 1 over a width x height field. Returns false (and the grid
   // must not be used) when a coordinate or the field is outside InRange.
   bool Load(const TFood* food, int32_t count, int32_t width, int32_t height);
-  // Follows a pellet that PlaceFood moved. Returns false on the same condition as Load.
+  // Follows a pellet that PlaceFood moved (sorting the lists again: pellets are eaten far
+  // less often than searched for). Returns false on the same condition as Load.
   bool Move(int32_t index, const TFood& pellet);
 
   // The index of the pellet nearest to (x, y) by the extended Distance, ties to the lower
@@ -35,23 +36,25 @@ class TFoodGrid {
 
  private:
   static constexpr int32_t MaxSide = 16;
-  static constexpr int32_t None = -1;
 
   int32_t CellX(double x) const;
   int32_t CellY(double y) const;
-  void Insert(int32_t index);
-  void Remove(int32_t index);
-  double SquaredDistance(int32_t index, double x, double y) const;
+  // Sorts the pellets by cell (by index within a cell) into the contiguous lists below.
+  void Sort();
 
   int32_t Count = 0;
   int32_t Side = 1;
   double CellWidth = 1, CellHeight = 1;
   double ScaleX = 1, ScaleY = 1;  // cells per unit of length
-  int32_t Head[MaxSide * MaxSide];
-  int32_t Next[TWorld::MaxFood];
-  int32_t CellOf[TWorld::MaxFood];
-  double X[TWorld::MaxFood];
+  double X[TWorld::MaxFood];      // the pellets as loaded, by index
   double Y[TWorld::MaxFood];
+  int32_t CellOf[TWorld::MaxFood];
+  // Cell c's pellets are entries CellStart[c] .. CellStart[c + 1] - 1 of the sorted lists, so
+  // a row of cells is one run of entries.
+  int32_t CellStart[MaxSide * MaxSide + 1];
+  int32_t SortedIndex[TWorld::MaxFood];
+  double SortedX[TWorld::MaxFood];
+  double SortedY[TWorld::MaxFood];
 };
 
 }  // namespace zemlix

@@ -72,15 +72,27 @@ TSineCosine FastSineCosine(double heading) {
   return result;
 }
 
-bool LookVectorFast(double heading, double& lookX, double& lookY) {
-  if (!(std::fabs(heading) <= FastHeadingLimit)) return false;
+int LookVectorFastParts(double heading, double& lookX, double& lookY) {
+  if (!(std::fabs(heading) <= FastHeadingLimit)) return 0;
   const TSineCosine v = FastSineCosine(heading);
   double sinRounded, cosRounded;
-  if (!RoundsUniquely(v.Sin, v.SinError + std::fabs(v.Sin) * LibraryBound, sinRounded) ||
-      !RoundsUniquely(v.Cos, v.CosError + std::fabs(v.Cos) * LibraryBound, cosRounded))
-    return false;
-  lookX = -sinRounded;
-  lookY = cosRounded;
+  int decided = 0;
+  if (RoundsUniquely(v.Sin, v.SinError + std::fabs(v.Sin) * LibraryBound, sinRounded)) {
+    lookX = -sinRounded;
+    decided |= LookXDecided;
+  }
+  if (RoundsUniquely(v.Cos, v.CosError + std::fabs(v.Cos) * LibraryBound, cosRounded)) {
+    lookY = cosRounded;
+    decided |= LookYDecided;
+  }
+  return decided;
+}
+
+bool LookVectorFast(double heading, double& lookX, double& lookY) {
+  double x, y;
+  if (LookVectorFastParts(heading, x, y) != (LookXDecided | LookYDecided)) return false;
+  lookX = x;
+  lookY = y;
   return true;
 }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 
 #include "base/Rounding.h"
 #include "world/Settings.h"
@@ -6,7 +7,13 @@
 
 namespace zemlix {
 
-TWorld::TWorld(TWorldHost& host, TNetworkLog log) : Host(host), Log(std::move(log)) {}
+TWorld::TWorld(TWorldHost& host, TNetworkLog log) : Host(host), Log(std::move(log)) {
+  // Entries for the origin, so that every entry matches the coordinates it was made from.
+  for (TFoodDirection& known : FoodDirections) {
+    const long double len = std::sqrt(0.0L * 0.0L + 0.0L * 0.0L);
+    known = {0.0, 0.0, static_cast<double>(0.0L / len), static_cast<double>(0.0L / len)};
+  }
+}
 
 void TWorld::BuildPopulation() {
   Nets.clear();
@@ -21,6 +28,7 @@ void TWorld::BuildPopulation() {
     GenomeLength = Nets.back().CountWeights();
     Chromosomes.emplace_back(GenomeLength);
   }
+  Batched.Rebuild(Nets);
   CreateCreatures();
   CreateFood();
 

@@ -7,6 +7,7 @@
 
 #include "ai/AIUnit.h"
 #include "base/Random.h"
+#include "world/BatchedNetworks.h"
 #include "world/Creature.h"
 #include "world/NetworkLog.h"
 
@@ -16,6 +17,8 @@ struct TFood {
   double X = 0;
   double Y = 0;
 };
+
+class TFoodGrid;
 
 // What the world asks of its window, and the one thing it tells it. The window implements
 // it; the headless runner answers with fixed values. Every call is made at the moment the
@@ -81,6 +84,11 @@ class TWorld {
   // Index of the active pellet nearest to (x, y); ties keep the lower index.
   int32_t NearestFood(double x, double y) const;
 
+  // The tick runs the networks from a copy of their weights laid out across the bugs, which
+  // follows PutWeights by itself. After editing a network any other way (a weight, a
+  // neuron's Step), call this; debug builds assert when a tick finds a stale copy.
+  void NetworksChanged() { Batched.Rebuild(Nets); }
+
   TWorldHost& Host;
   TNetworkLog Log;
   TRandomGenerator Random;
@@ -105,6 +113,28 @@ class TWorld {
 
   // Called at every generation end, after the counters are updated; may be empty.
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
+
+ private:
+  // The tick's own steps with the pellet grid it loaded once for both (null: plain scans).
+  void UpdateCreatures(const TFoodGrid* grid);
+  void EatFood(TFoodGrid* grid);
+  bool LoadFoodGrid(TFoodGrid& grid) const;
+  void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
+
+  // Inputs 0 and 1 depend on the nearest pellet's position alone: kept per pellet for the
+  // coordinates (bit for bit) they were computed from.
+  struct TFoodDirection {
+    double X, Y;
+    double DirectionX, DirectionY;
+  };
+  std::array<TFoodDirection, MaxFood> FoodDirections{};  // set up by the constructor
+
+  TBatchedNetworks Batched;
+  TBatchedNetworks::TRows Inputs{};
+  TBatchedNetworks::TRows Outputs{};  // rows 0, 1: the impulses; 2, 3: the new look vectors
+  std::array<double, MaxBugs> Headings{};
+  TWeightList NetInputs = TWeightList(4, 0.0);
+  TWeightList NetOutputs;
 };
 
 }  // namespace zemlix

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QPalette>
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "display/Colors.h"
@@ -220,6 +222,34 @@ TEST_F(CanvasTest, TextWithClearBrushChangesOnlyGlyphPixelsToTheFontColor) {
     EXPECT_LT(x, 3 + width);
     EXPECT_GE(y, 2);
     EXPECT_LT(y, 2 + canvas.TextHeight());
+  }
+}
+
+// Every glyph's ink stands apart from its neighbours': as many runs of inked columns as
+// glyphs with ink, and the cell as wide as TextWidth says.
+TEST(CanvasText, EveryGlyphStandsApart) {
+  TSurface surface(120, 20);
+  TSurfaceCanvas& canvas = surface.Canvas();
+  canvas.Brush.SetStyle(bsClear);
+  canvas.Font.SetColor(0x00FFFF);
+  for (const char* word : {"Fitness", "Ftness", "Fi", "Average", "Generation", "Total", "fiji", "LTAVWY", "rtf"}) {
+    surface.Fill(kBackground);
+    canvas.TextOut(2, 2, word);
+    const int width = canvas.TextWidth(word);
+    EXPECT_EQ(canvas.PenPos().x(), 2 + width) << word;
+    canvas.Release();
+    int runs = 0;
+    bool previous = false;
+    for (int x = 0; x < surface.Width(); ++x) {
+      bool inked = false;
+      for (int y = 0; y < surface.Height(); ++y) inked = inked || surface.Pixel(x, y) == 0xFFFF00u;
+      if (inked) {
+        EXPECT_TRUE(x >= 2 && x < 2 + width) << word << " column " << x;
+      }
+      runs += inked && !previous;
+      previous = inked;
+    }
+    EXPECT_EQ(runs, static_cast<int>(std::strlen(word))) << word;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "display/FrameTimer.h"
 
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,25 @@ class FakeIdleSlot : public IdleSlot {
   std::function<void()> handler_;
 };
 
+class FakeWakeUp : public WakeUp {
+ public:
+  void Schedule(int milliseconds, std::function<void()> handler) override {
+    delay = milliseconds;
+    handler_ = std::move(handler);
+  }
+  void Cancel() override { handler_ = nullptr; }
+  bool Pending() const { return static_cast<bool>(handler_); }
+  void Fire() {
+    const auto handler = std::move(handler_);
+    handler_ = nullptr;
+    if (handler) handler();
+  }
+  int delay = -1;
+
+ private:
+  std::function<void()> handler_;
+};
+
 class FrameTimerTest : public testing::Test {
  protected:
   void TearDown() override { SetErrorReporter(nullptr); }
@@ -42,6 +62,7 @@ class FrameTimerTest : public testing::Test {
     platform.clock = [this] { return now; };
     platform.idleSlot = &slot;
     platform.isApplicationActive = [this] { return active; };
+    platform.wakeUp = wakeUpPlatform;
     auto timer = std::make_unique<TFrameTimer>(platform);
     timer->SetActiveOnly(activeOnly);
     timer->SetInterval(interval);
@@ -58,6 +79,7 @@ class FrameTimerTest : public testing::Test {
   std::uint32_t now = 0;
   bool active = true;
   FakeIdleSlot slot;
+  WakeUp* wakeUpPlatform = nullptr;  // timers made after setting it may sleep
   std::vector<int> lags;
 };
 
@@ -286,6 +308,65 @@ TEST_F(FrameTimerTest, HandlerMayStopTheTimerFromInsideAFrame) {
   timer->Loaded();
   PassAt(1);
   EXPECT_FALSE(slot.Filled());
+}
+
+// Two milliseconds or more before the next frame the timer empties the slot and sleeps
+// until one millisecond before it; closer, and at interval 0, it polls. Whatever stops or
+// changes the timer ends the sleep.
+TEST_F(FrameTimerTest, SleepsUntilAMillisecondBeforeADistantFrame) {
+  FakeWakeUp wakeUp;
+  wakeUpPlatform = &wakeUp;
+  auto timer = MakeTimer(200);
+  timer->Loaded();  // at 0
+  PassAt(10);
+  EXPECT_FALSE(slot.Filled());
+  EXPECT_TRUE(wakeUp.Pending());
+  EXPECT_EQ(wakeUp.delay, 189);
+  now = 199;
+  wakeUp.Fire();
+  EXPECT_TRUE(slot.Filled());
+  PassAt(199);  // 1 ms to go: polls
+  EXPECT_TRUE(slot.Filled());
+  EXPECT_FALSE(wakeUp.Pending());
+  PassAt(200);
+  EXPECT_EQ(lags, (std::vector<int>{1}));
+
+  PassAt(202);  // asleep again; a new interval wakes it at once
+  EXPECT_FALSE(slot.Filled());
+  timer->SetInterval(0);
+  EXPECT_TRUE(slot.Filled());
+  EXPECT_FALSE(wakeUp.Pending());
+  PassAt(203);
+  PassAt(203);
+  EXPECT_TRUE(slot.Filled());
+  EXPECT_EQ(lags.size(), 3u);
+
+  timer->SetInterval(50);
+  PassAt(210);
+  EXPECT_TRUE(wakeUp.Pending());
+  timer->SetEnabled(false);  // stopping cancels the wake-up
+  EXPECT_FALSE(wakeUp.Pending());
+  EXPECT_FALSE(slot.Filled());
+}
+
+// A slow frame rate on the real event loop: the process sleeps between frames. A timer that
+// polled would use about the whole 600 ms of processor time.
+TEST(ApplicationFrameTimer, SlowFramesLeaveTheProcessorIdle) {
+  TFrameTimer timer;
+  timer.SetActiveOnly(false);
+  timer.SetInterval(100);
+  QEventLoop loop;
+  int frames = 0;
+  timer.OnTimer = [&](TCustomFrameTimer&, int) { ++frames; };
+  QTimer::singleShot(600, &loop, &QEventLoop::quit);
+  const std::clock_t start = std::clock();
+  timer.Loaded();
+  loop.exec();
+  const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+  timer.SetEnabled(false);
+  EXPECT_GE(frames, 4);
+  EXPECT_LE(frames, 6);
+  EXPECT_LT(seconds, 0.1) << "processor time over 0.6 s of frames at 10 per second";
 }
 
 // The real idle slot on Qt's event loop: a zero-interval timer.

@@ -256,6 +256,34 @@ TEST_F(SpriteDrawingTest, DrawRotateIsClippedAtTheSurfaceEdgesWithoutWrapping) {
   }
 }
 
+// A sprite keeps what a turn needs per angle: whatever it drew before at that angle (other
+// sizes, centres, positions, cut or not), a drawing matches a fresh sprite list's.
+TEST_F(SpriteDrawingTest, DrawRotateIsTheSameWhateverWasDrawnBefore) {
+  struct TCase {
+    int X, Y, Width, Height;
+    double CenterX, CenterY;
+  };
+  const TCase cases[] = {{10, 10, 9, 9, 0.5, 0.5}, {10, 10, 7, 9, 0.5, 0.5}, {10, 10, 9, 9, 0.25, 0.5},
+                         {11, 9, 9, 5, 0.5, 0.75}, {1, 2, 9, 9, 0.5, 0.5},   {18, 19, 9, 9, 0.5, 0.5},
+                         {10, 10, 9, 9, 0.5, 0.5}, {10, 10, -9, 9, 0.5, 0.5}};
+  for (int angle : {0, 37, 64, 200, -56}) {
+    for (const TCase& c : cases) {
+      TSpriteList fresh;
+      LoadStandardSprites(fresh.Items());
+      fresh.SetView(view);
+      TSurface warm(20, 20), cold(20, 20);
+      warm.Fill(kBackground);
+      cold.Fill(kBackground);
+      Creature().DrawRotate(warm, c.X, c.Y, c.Width, c.Height, 0, c.CenterX, c.CenterY, angle);
+      fresh.Items()[0].DrawRotate(cold, c.X, c.Y, c.Width, c.Height, 0, c.CenterX, c.CenterY, angle);
+      for (int py = 0; py < 20; ++py)
+        for (int px = 0; px < 20; ++px)
+          ASSERT_EQ(warm.Pixel(px, py), cold.Pixel(px, py))
+              << "angle " << angle << ", " << c.Width << "x" << c.Height << " at " << c.X << "," << c.Y;
+    }
+  }
+}
+
 TEST_F(SpriteDrawingTest, WhiteIsNeverWrittenAtAnyAngle) {
   for (int index = 0; index < 3; ++index) {
     for (int angle = 0; angle < 256; ++angle) {

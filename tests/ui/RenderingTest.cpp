@@ -19,7 +19,46 @@ bool AnyPixelIn(TSurfaceView* view, int x1, int y1, int x2, int y2, uint32_t raw
   return false;
 }
 
+// Runs of columns in [x1, x2) that hold a pixel of `raw` in rows [y1, y2).
+int ColumnRuns(TSurfaceView* view, int x1, int y1, int x2, int y2, uint32_t raw) {
+  int runs = 0;
+  bool previous = false;
+  for (int x = x1; x < x2; ++x) {
+    const bool inked = AnyPixelIn(view, x, y1, x + 1, y2, raw);
+    if (inked && !previous) ++runs;
+    previous = inked;
+  }
+  return runs;
+}
+
 }  // namespace
+
+// "Fitness" in the statistics reads with every glyph apart: seven separate runs of yellow
+// columns (at 11 px the F and the i touched, reading "Ftness").
+TEST_F(WindowTest, EveryGlyphOfTheStatisticsStandsApart) {
+  Start();
+  ClearTheField(window->World);
+  window->TimerTimer(1);
+  TSurfaceView* view = window->WorldView;
+  TSurfaceCanvas& canvas = view->Surface().Canvas();
+  const int top = view->SurfaceHeight() - 28;
+  const int from = 1 + canvas.TextWidth("Total "), to = 1 + canvas.TextWidth("Total Fitness");
+  EXPECT_EQ(ColumnRuns(view, from, top, to, top + 13, Raw(clYellow)), 7);
+  EXPECT_EQ(ColumnRuns(view, 1, 1, 1 + canvas.TextWidth("Generation"), 14, Raw(clYellow)), 10);
+}
+
+// Unticking the stats before any frame must not leave white boxes behind the meters'
+// letters: only the letter's olive on black.
+TEST_F(WindowTest, MeterLettersNeverHaveABackground) {
+  QTest::mouseClick(window->ShowStatsBox, Qt::LeftButton);
+  ASSERT_FALSE(window->ShowStatsBox->isChecked());
+  for (TSurfaceView* meter : {window->LeftImpulseMeter, window->RightImpulseMeter}) {
+    EXPECT_TRUE(AnyPixelIn(meter, 1, 1, 9, 14, Raw(clOlive)));
+    for (int y = 0; y < meter->SurfaceHeight(); ++y)
+      for (int x = 0; x < meter->SurfaceWidth(); ++x)
+        ASSERT_TRUE(Pixel(meter, x, y) == 0 || Pixel(meter, x, y) == Raw(clOlive)) << x << "," << y;
+  }
+}
 
 TEST_F(WindowTest, WorldViewBorderFoodAndStatistics) {
   Start();

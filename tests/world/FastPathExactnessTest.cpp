@@ -5,11 +5,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <cstdio>
+#include <algorithm>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "ai/PlainEvaluation.h"
+#include "ai/SigmoidBatch.h"
 #include "world/AdvancedMathUnit.h"
 #include "world/Creature.h"
 #include "world/LookVectorFast.h"
@@ -110,6 +113,67 @@ TEST(LookVectorExactness, MillionsOfHeadingsMatchTheDefinition) {
   EXPECT_LT(undecided, cases / 15) << undecided << " of " << cases;
   std::printf("[   INFO   ] %lld headings, %lld (%.3f %%) left to sinl and cosl\n", static_cast<long long>(cases),
               static_cast<long long>(undecided), 100.0 * undecided / cases);
+}
+
+// The batched look vector through each kernel this machine runs, against the definition:
+// random headings, every table point of the AVX2 kernel (m/64) and of the x87 path (m/16)
+// with their neighbours, the zeros of sine and cosine, and the edges of the fast range.
+TEST(LookVectorExactness, BatchesMatchTheDefinitionThroughEveryKernel) {
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> headings = {0.0, -0.0, inf, -inf, std::numeric_limits<double>::quiet_NaN(), 1e300, -1e300,
+                                  std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::min()};
+  std::mt19937_64 random(41);
+  std::uniform_real_distribution<double> range(-6.6, 6.6), wide(-7.5, 7.5), near(-1, 1);
+  for (int i = 0; i < 2000000; ++i) headings.push_back(i % 8 == 0 ? wide(random) : range(random));
+  for (int m = -448; m <= 448; ++m) {
+    double point = m / 64.0, above = point, below = point;
+    for (int n = 0; n < 8; ++n, above = std::nextafter(above, inf), below = std::nextafter(below, -inf))
+      headings.insert(headings.end(), {above, below});
+    headings.insert(headings.end(), {point + 1 / 128.0, point - 1 / 128.0});
+  }
+  for (int k = -4; k <= 4; ++k) {
+    const double zero = static_cast<double>(k * (Pi2 / 4));
+    for (int i = 0; i < 20000; ++i) headings.push_back(zero + near(random) * std::ldexp(1.0, -static_cast<int>(random() % 50)));
+  }
+  for (double edge : {7.0, -7.0}) headings.insert(headings.end(), {edge, std::nextafter(edge, inf), std::nextafter(edge, -inf)});
+
+  std::vector<double> plainX(headings.size()), plainY(headings.size());
+  for (size_t i = 0; i < headings.size(); ++i) LookVectorReference(headings[i], plainX[i], plainY[i]);
+  for (const bool portable : {false, true}) {
+    ForcePortableBatches(portable);
+    std::vector<double> x(headings.size(), 7.0), y(headings.size(), 7.0);
+    // Odd batch sizes, so the kernel's padded tail runs too.
+    for (size_t start = 0; start < headings.size(); start += 203) {
+      const auto count = static_cast<int32_t>(std::min<size_t>(203, headings.size() - start));
+      LookVectorBatch(headings.data() + start, x.data() + start, y.data() + start, count);
+    }
+    int64_t mismatches = 0;
+    for (size_t i = 0; i < headings.size(); ++i) {
+      const bool same = (std::isnan(plainX[i]) ? std::isnan(x[i]) : Bits(x[i]) == Bits(plainX[i])) &&
+                        (std::isnan(plainY[i]) ? std::isnan(y[i]) : Bits(y[i]) == Bits(plainY[i]));
+      if (!same && ++mismatches < 10)
+        ADD_FAILURE() << (portable ? "portable" : "AVX2") << std::hexfloat << ": heading " << headings[i] << " gives "
+                      << x[i] << ", " << y[i] << " instead of " << plainX[i] << ", " << plainY[i];
+    }
+    EXPECT_EQ(mismatches, 0) << (portable ? "portable" : "AVX2") << " of " << headings.size();
+  }
+  ForcePortableBatches(false);
+}
+
+// The double-double kernel must decide nearly every value itself (about 0.2 % are left),
+// or it costs the speed it exists for.
+TEST(LookVectorExactness, TheAvx2KernelDecidesNearlyEveryValue) {
+  if (BatchKernel() != TBatchKernel::Avx2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
+  std::mt19937_64 random(43);
+  std::uniform_real_distribution<double> range(-6.6, 6.6);
+  std::vector<double> headings(100001), x(headings.size()), y(headings.size());
+  for (double& h : headings) h = range(random);
+  std::vector<uint8_t> decided(headings.size());
+  LookVectorBatchAvx2(headings.data(), x.data(), y.data(), static_cast<int32_t>(headings.size()), decided.data());
+  int64_t left = 0;
+  for (uint8_t d : decided) left += (d & LookXDecided ? 0 : 1) + (d & LookYDecided ? 0 : 1);
+  EXPECT_LT(left, static_cast<int64_t>(headings.size()) / 50);
+  std::printf("[   INFO   ] %lld of %zu values left to the x87 path\n", static_cast<long long>(left), 2 * headings.size());
 }
 
 // ---- Nearest pellet ---------------------------------------------------------------------

@@ -154,6 +154,7 @@ TEST_F(WorldTest, TurnIsLimitedAndSpeedIsTheSum) {
   }
   net.Layers[1].Neurons[0].Weights[0] = -1;   // left fires: 1.0
   net.Layers[1].Neurons[1].Weights[0] = 1;    // right stays 0.0
+  world.NetworksChanged();
   TCreature& bug = world.Creatures[0];
   bug.X = 200;
   bug.Y = 200;
@@ -179,6 +180,7 @@ TEST_F(WorldTest, BugsWrapToTheOppositeEdgeExactly) {
         neuron.Weights[0] = -1;  // both impulses 1.0: no turn, speed 2
       }
     }
+    world.NetworksChanged();
     auto place = [&](int b, double x, double y, double degrees) {
       world.Creatures[b] = TCreature(0, 0, degrees, 0);
       world.Creatures[b].X = x;

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The AVX2 object may define no symbol but its entry points: an AVX2 copy of an inline or
+# template function would be a weak symbol the linker could pick over the portable copy,
+# and other files would then run AVX2 code on processors without it.
+#   avx2_symbols.sh OBJECT...
+set -euo pipefail
+status=0
+for object in "$@"; do
+  symbols=$(nm --defined-only --extern-only --demangle "$object" | cut -d' ' -f3-)
+  if [ -z "$symbols" ]; then
+    echo "$object defines no entry point"
+    status=1
+  fi
+  while IFS= read -r symbol; do
+    case "$symbol" in
+      "zemlix::"*"Avx2("*) ;;
+      *) echo "$object defines $symbol"; status=1 ;;
+    esac
+  done <<< "$symbols"
+done
+[ "$status" -eq 0 ] && echo "only entry points: $(nm --defined-only --extern-only --demangle "$@" | cut -d' ' -f3- | tr '\n' ' ')"
+exit "$status"
