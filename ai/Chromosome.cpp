@@ -17,9 +17,6 @@ int32_t WrappingAdd(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-constexpr double CrossoverRate = 0.7;
-constexpr double MutationRate = 0.05;
-
 }  // namespace
 
 int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw) {
@@ -34,15 +31,40 @@ int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_
   }
 }
 
+TRouletteIndex::TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t n) {
+  ReachMaximum_.reserve(n);
+  int64_t before = 0, maximum = INT64_MIN;
+  for (int32_t j = 0; j < n; ++j) {
+    const int64_t fitness = chromosomes[j].Fitness;
+    if (fitness < 1) Usable_ = false;
+    maximum = std::max(maximum, before + 2 * fitness);
+    ReachMaximum_.push_back(maximum);
+    before += fitness;
+  }
+}
+
+int32_t TRouletteIndex::Pick(int32_t total, double draw) const {
+  const double value = static_cast<double>(draw * static_cast<long double>(total));
+  // The first j with a reach beyond the value; the last one always is (it reaches the total
+  // plus a fitness), since the value never exceeds the total.
+  const auto first = std::upper_bound(ReachMaximum_.begin(), ReachMaximum_.end(), value,
+                                      [](double v, int64_t reach) { return static_cast<long double>(reach) > v; });
+  if (first == ReachMaximum_.end()) return 0;
+  return static_cast<int32_t>(first - ReachMaximum_.begin());
+}
+
 namespace {
 
-int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int64_t total,
+int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int64_t total, const TRouletteIndex& index,
                    TRandomGenerator& random) {
   // The walk ends only when the true sum of the fitness values is positive. A sum of zero
   // or less (only after punishing), or one past 32 bits that would wrap to a positive
   // total, could keep it going for ever: pick uniformly instead, with one draw like the walk.
-  if (total > 0 && total <= INT32_MAX)
-    return RouletteWalk(chromosomes, n, static_cast<int32_t>(total), random.Random());
+  if (total > 0 && total <= INT32_MAX) {
+    const double draw = random.Random();
+    if (index.Usable()) return index.Pick(static_cast<int32_t>(total), draw);
+    return RouletteWalk(chromosomes, n, static_cast<int32_t>(total), draw);
+  }
   return std::min(static_cast<int32_t>(random.Random() * n), n - 1);
 }
 
@@ -81,7 +103,7 @@ void PutChromosomes(std::span<TNeuralNet> nets, std::span<const TChromosome> chr
 }
 
 void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeLength,
-           TRandomGenerator& random) {
+           TRandomGenerator& random, const TBreedRates& rates) {
   const int32_t n = std::min<int64_t>(bugCount, chromosomes.size());
   if (n <= 0) return;
   for (int32_t i = 0; i < n; ++i)
@@ -97,13 +119,14 @@ void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeL
     total += chromosomes[i].Fitness;
   }
 
+  const TRouletteIndex index(chromosomes, n);
   for (int32_t i = 0; i < n; ++i) {
-    const TChromosome& first = chromosomes[PickParent(chromosomes, n, total, random)];
-    const TChromosome& second = chromosomes[PickParent(chromosomes, n, total, random)];
+    const TChromosome& first = chromosomes[PickParent(chromosomes, n, total, index, random)];
+    const TChromosome& second = chromosomes[PickParent(chromosomes, n, total, index, random)];
     TWeightList& child = children[i].Genes;
     const int32_t genes = chromosomes[i].NumGenes;
 
-    if (random.Random() <= CrossoverRate) {
+    if (random.Random() <= rates.Crossover) {
       const int32_t point = Round(random.Random() * static_cast<long double>(genes));
       std::copy_n(first.Genes.begin(), point, child.begin());
       std::copy(second.Genes.begin() + point, second.Genes.end(), child.begin() + point);
@@ -112,7 +135,7 @@ void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeL
     }
 
     for (double& gene : child)
-      if (random.Random() <= MutationRate) gene = random.Random() * 2 - 1;
+      if (random.Random() <= rates.Mutation) gene = (random.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
   }
 
   for (int32_t i = 0; i < n; ++i) {

@@ -36,12 +36,35 @@ void PutChromosomes(std::span<TNeuralNet> nets, std::span<const TChromosome> chr
 // turn, wrapping to chromosome 0, until a fitness is greater than the value left.
 int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw);
 
+// The same choice as RouletteWalk for every draw, found by a binary search: for fitness
+// values of 1 or more the walk stops at the first j whose fitness before it plus twice its
+// own exceeds draw * total (every value the walk forms on the way is then an exact double).
+// Built once per generation, so that a large population breeds in n log n, not n^2.
+class TRouletteIndex {
+ public:
+  // Usable() is false when a fitness is below 1; then only RouletteWalk decides.
+  TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t n);
+  bool Usable() const { return Usable_; }
+  int32_t Pick(int32_t total, double draw) const;
+
+ private:
+  std::vector<int64_t> ReachMaximum_;  // the running maximum of before_j + 2 fitness_j
+  bool Usable_ = true;
+};
+
+// What breeding varies; the defaults are the model's.
+struct TBreedRates {
+  double Crossover = 0.7;
+  double Mutation = 0.05;
+  double GeneRange = 1.0;  // a mutated gene is drawn from [-GeneRange, GeneRange)
+};
+
 // Breeds the next generation of the first `bugCount` chromosomes in place: roulette
-// selection of two parents, one-point crossover with probability 0.7 (else a copy of the
-// fitter parent), per-gene mutation with probability 0.05. Children have fitness 0; slots
-// at or above bugCount are untouched. bugCount must not exceed chromosomes.size() and
-// every chromosome must have genomeLength genes.
+// selection of two parents, one-point crossover with probability rates.Crossover (else a
+// copy of the fitter parent), per-gene mutation with probability rates.Mutation. Children
+// have fitness 0; slots at or above bugCount are untouched. bugCount must not exceed
+// chromosomes.size() and every chromosome must have genomeLength genes.
 void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeLength,
-           TRandomGenerator& random);
+           TRandomGenerator& random, const TBreedRates& rates = {});
 
 }  // namespace zemlix

@@ -34,7 +34,21 @@ std::string FormatHistory(const std::vector<TGenerationReport>& history) {
 std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
                        const std::vector<TGenerationReport>& history) {
   std::string out = FormatHistory(history);
-  out.reserve(out.size() + 200 * 1000);
+  out.reserve(out.size() + world.BugSlots * 1000);
+  // The state line holds the counts and the lifetime; the host answers the field.
+  TParameters recorded = world.Parameters;
+  recorded.FieldWidth = world.Host.FieldWidth();
+  recorded.FieldHeight = world.Host.FieldHeight();
+  const TParameters defaults;
+  recorded.Bugs = defaults.Bugs;
+  recorded.Food = defaults.Food;
+  recorded.Lifetime = defaults.Lifetime;
+  const std::vector<std::string> changed = NonDefaultParameters(recorded);
+  if (!changed.empty()) {
+    out += "parameters";
+    for (const std::string& entry : changed) out += ' ' + entry;
+    out += '\n';
+  }
   char head[512];
   std::snprintf(head, sizeof head,
                 "state tick=%" PRIu64 " generation=%d ttl=%d total=%d average=%.17g selfood=%d seed=%u bugs=%d "

@@ -13,10 +13,11 @@ namespace zemlix {
 // compare two builds or two machines bit for bit. Reals are printed with %.17g, so they
 // read back exactly. One state is
 //   history <generation> <average> <best> <worst> <total>        (generation ends since the previous state)
+//   parameters <name>=<value> ...      (only when some differ from the defaults; never bugs, food, lifetime)
 //   state tick=.. generation=.. ttl=.. total=.. average=.. selfood=.. seed=.. bugs=.. food=.. lifetime=..
 //   bug <i> <X> <Y> <Heading> <Speed> <LookX> <LookY> <Fitness>   (every slot)
 //   food <j> <X> <Y>                                              (every slot)
-//   net <i> <weight 0> ... <weight 43>                            (every slot, flat order)
+//   net <i> <weight 0> ... <weight 43>                            (every slot, flat order; 43 for the default layers)
 //   check <FNV-1a of the lines above, from the first history or state line, 16 hex digits>
 //   end
 // A file holds one state or (the runner's --dump-every) several in a row.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <string_view>
@@ -129,8 +130,32 @@ class TDumpReader {
   uint64_t HashBeforeLine = FnvOffset;
 };
 
+const TParameterInfo& CountInfo(const char* name) { return *FindParameter(name); }
+
+// A "parameters" line: name=value fields over the defaults, each name once.
+TParameters ReadParameters(TDumpReader& reader) {
+  TParameters parameters;
+  std::vector<std::string_view> seen;
+  for (size_t k = 1; k < reader.Fields.size(); ++k) {
+    const std::string_view field = reader.Fields[k];
+    const size_t equals = field.find('=');
+    const std::string_view name = field.substr(0, equals);
+    const TParameterInfo* info = FindParameter(name);
+    if (equals == std::string_view::npos || !info)
+      reader.Fail("parameters: '" + Printable(field) + "' is not a known parameter=value");
+    if (name == "bugs" || name == "food" || name == "lifetime")
+      reader.Fail("parameters: " + std::string(name) + " belongs on the state line");
+    if (std::find(seen.begin(), seen.end(), name) != seen.end())
+      reader.Fail("parameters: " + std::string(name) + " is given twice");
+    seen.push_back(name);
+    const std::string reason = SetParameterText(parameters, *info, field.substr(equals + 1));
+    if (!reason.empty()) reader.Fail("parameters: " + std::string(name) + " " + reason);
+  }
+  return parameters;
+}
+
 // The rest of a state whose "state" line is the reader's current line.
-TSavedState ReadState(TDumpReader& reader) {
+TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
   constexpr size_t HeaderFields = 11;
   if (reader.Fields.size() != HeaderFields)
     reader.Fail("state: expected " + std::to_string(HeaderFields) + " fields, found " +
@@ -152,11 +177,21 @@ TSavedState ReadState(TDumpReader& reader) {
   state.TimeToLive = static_cast<int32_t>(integer(3, "ttl", Int32Min, Int32Max));
   state.TotalFitness = static_cast<int32_t>(integer(4, "total", 0, Int32Max));
   state.AverageFitness = reader.Real(reader.HeaderValue(5, "average"), "average");
-  state.SelectedBugFood = static_cast<int32_t>(integer(6, "selfood", 0, TWorld::MaxFood - 1));
+  const TParameterInfo& bugsInfo = CountInfo("bugs");
+  const TParameterInfo& foodInfo = CountInfo("food");
+  const TParameterInfo& lifetimeInfo = CountInfo("lifetime");
+  state.SelectedBugFood = static_cast<int32_t>(integer(6, "selfood", 0, static_cast<int64_t>(foodInfo.Maximum) - 1));
   state.Seed = static_cast<uint32_t>(integer(7, "seed", 0, std::numeric_limits<uint32_t>::max()));
-  state.Bugs = static_cast<int32_t>(integer(8, "bugs", BugCountRange.Minimum, BugCountRange.Maximum));
-  state.Food = static_cast<int32_t>(integer(9, "food", FoodCountRange.Minimum, FoodCountRange.Maximum));
-  state.Lifetime = static_cast<int32_t>(integer(10, "lifetime", LifetimeRange.Minimum, LifetimeRange.Maximum));
+  state.Bugs = static_cast<int32_t>(integer(8, "bugs", static_cast<int64_t>(bugsInfo.Minimum), static_cast<int64_t>(bugsInfo.Maximum)));
+  state.Food = static_cast<int32_t>(integer(9, "food", static_cast<int64_t>(foodInfo.Minimum), static_cast<int64_t>(foodInfo.Maximum)));
+  state.Lifetime = static_cast<int32_t>(integer(10, "lifetime", static_cast<int64_t>(lifetimeInfo.Minimum),
+                                                       static_cast<int64_t>(lifetimeInfo.Maximum)));
+  state.Parameters = parameters;
+  state.Parameters.Bugs = state.Bugs;
+  state.Parameters.Food = state.Food;
+  state.Parameters.Lifetime = state.Lifetime;
+  const int32_t bugSlots = TWorld::BugSlotsFor(state.Bugs);
+  const int32_t foodSlots = TWorld::FoodSlotsFor(state.Food);
 
   // Between ticks the countdown is in 1..lifetime, and with a fixed lifetime the tick
   // counter follows from it and the generation counter.
@@ -172,8 +207,8 @@ TSavedState ReadState(TDumpReader& reader) {
     reader.Fail("selfood=" + std::to_string(state.SelectedBugFood) + " is not an active pellet");
   const uint64_t headerLine = reader.LineNumber;
 
-  const double width = DefaultFieldWidth;
-  const double height = DefaultFieldHeight;
+  const double width = parameters.FieldWidth;
+  const double height = parameters.FieldHeight;
   const auto onField = [&reader](double value, double limit, const std::string& what) {
     if (value < 0 || value > limit) {
       char text[32];
@@ -183,8 +218,8 @@ TSavedState ReadState(TDumpReader& reader) {
   };
 
   int64_t activeFitness = 0;
-  state.Creatures.reserve(TWorld::MaxBugs);
-  for (int32_t i = 0; i < TWorld::MaxBugs; ++i) {
+  state.Creatures.reserve(bugSlots);
+  for (int32_t i = 0; i < bugSlots; ++i) {
     const std::string what = "bug " + std::to_string(i);
     reader.Expect("bug", 9, "'" + what + " ...'");
     reader.ExpectIndex(i);
@@ -206,13 +241,14 @@ TSavedState ReadState(TDumpReader& reader) {
                      std::to_string(activeFitness));
 
   // Every bug may eat every pellet in every tick left; the counters must have room for it.
+  // (A world beyond the window's counts cannot promise that; its counters wrap instead.)
   const int64_t roomLeft = Int32Max - static_cast<int64_t>(state.TimeToLive) * state.Bugs * state.Food;
-  if (state.TotalFitness > roomLeft)
+  if (state.Bugs <= TWorld::MaxBugs && state.Food <= TWorld::MaxFood && state.TotalFitness > roomLeft)
     throw EDumpError(reader.Name + ":" + std::to_string(headerLine) + ": total=" +
                      std::to_string(state.TotalFitness) + " leaves the counters no room for the rest of the generation");
 
-  state.Pellets.reserve(TWorld::MaxFood);
-  for (int32_t j = 0; j < TWorld::MaxFood; ++j) {
+  state.Pellets.reserve(foodSlots);
+  for (int32_t j = 0; j < foodSlots; ++j) {
     const std::string what = "food " + std::to_string(j);
     reader.Expect("food", 4, "'" + what + " ...'");
     reader.ExpectIndex(j);
@@ -224,9 +260,9 @@ TSavedState ReadState(TDumpReader& reader) {
     state.Pellets.push_back(pellet);
   }
 
-  state.Weights.reserve(TWorld::MaxBugs);
+  state.Weights.reserve(bugSlots);
   size_t netFields = 0;
-  for (int32_t i = 0; i < TWorld::MaxBugs; ++i) {
+  for (int32_t i = 0; i < bugSlots; ++i) {
     const std::string what = "net " + std::to_string(i);
     reader.Expect("net", netFields, "'" + what + " ...'");
     if (i == 0) {
@@ -304,11 +340,21 @@ TWorldFile ReadWorld(std::istream& in, const std::string& name, std::string* not
         history.push_back(report);
         continue;
       }
+      // Files written before parameters existed have no such line: the defaults.
+      TParameters parameters;
+      if (reader.Fields[0] == "parameters") {
+        parameters = ReadParameters(reader);
+        if (!reader.Next()) {
+          ++reader.LineNumber;
+          reader.Fail("the file ends here, before 'state ...'");
+        }
+        if (reader.Fields[0] != "state") reader.Fail("expected 'state ...' after the parameters, found '" + reader.Excerpt() + "'");
+      }
       if (reader.Fields[0] != "state")
         reader.Fail(any ? "expected another 'state ...' or the end of the file, found '" + reader.Excerpt() + "'"
                         : "expected 'state ...', found '" + reader.Excerpt() + "'");
       const uint64_t stateLine = reader.LineNumber;
-      TSavedState state = ReadState(reader);
+      TSavedState state = ReadState(reader, parameters);
       const int32_t lastGeneration = !history.empty()        ? history.back().Generation
                                      : !file.History.empty() ? file.History.back().Generation
                                                              : state.Generation;
@@ -346,7 +392,12 @@ TWorldFile ReadWorldFile(const std::string& path, std::string* note) {
 TSavedState ReadDumpFile(const std::string& path) { return ReadWorldFile(path, nullptr).State; }
 
 void RestoreWorld(TWorld& world, const TSavedState& state, const std::string& name) {
+  world.Parameters = state.Parameters;
   world.BuildPopulation();
+  if (world.Creatures.size() != state.Creatures.size() || world.Food.size() != state.Pellets.size())
+    throw EDumpError(name + ": the world to restore has " + std::to_string(world.Creatures.size()) + " bug and " +
+                     std::to_string(world.Food.size()) + " pellet slots, the file " +
+                     std::to_string(state.Creatures.size()) + " and " + std::to_string(state.Pellets.size()));
   if (static_cast<size_t>(world.GenomeLength) != state.Weights.front().size())
     throw EDumpError(name + ":" + std::to_string(state.FirstNetLine) + ": the networks have " +
                      std::to_string(world.GenomeLength) + " weights, the file " +

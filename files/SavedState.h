@@ -36,9 +36,12 @@ struct TSavedState {
   int32_t Bugs = 0;
   int32_t Food = 0;
   int32_t Lifetime = 0;
-  std::vector<TSavedBug> Creatures;  // MaxBugs slots
-  std::vector<TFood> Pellets;        // MaxFood slots
-  std::vector<TWeightList> Weights;  // MaxBugs slots, flat order, all of one length
+  // The parameters it ran under: the "parameters" line over the defaults, with Bugs, Food
+  // and Lifetime those above.
+  TParameters Parameters;
+  std::vector<TSavedBug> Creatures;  // TWorld::BugSlotsFor(Bugs) slots
+  std::vector<TFood> Pellets;        // TWorld::FoodSlotsFor(Food) slots
+  std::vector<TWeightList> Weights;  // one per bug slot, flat order, all of one length
   uint64_t FirstNetLine = 0;         // where the weights start, for errors found later
 };
 
@@ -69,14 +72,14 @@ std::string FormatChecksum(uint64_t hash);
 
 // Reads every state in `in` (a --dump-every file holds several) and returns the last.
 // Every state must be complete and consistent: the exact line layout with every slot in
-// order, integers and finite reals that read back exactly, counts and lifetime within the
-// window's ranges, the countdown agreeing with the tick and generation counters, and the
+// order, integers and finite reals that read back exactly, parameters, counts and lifetime
+// within their ranges (ParameterRegistry), the countdown agreeing with the tick and generation counters, and the
 // total agreeing with the active bugs' fitness. Throws EDumpError naming `name` and the line.
 TSavedState ReadDump(std::istream& in, const std::string& name);
 TSavedState ReadDumpFile(const std::string& path);
 
-// Puts `world` into exactly the state saved. The world must run on a host that answers
-// the state's bugs, food and lifetime. Builds a population first (for the objects; its
+// Puts `world` into exactly the state saved, under the state's parameters. The world must
+// run on a host that answers the state's bugs, food, lifetime and field. Builds a population first (for the objects; its
 // random draws are then overwritten, generator included), then sets every saved field.
 // The chromosomes are not part of a dump and need not be: a generation end overwrites
 // every one of them before breeding reads it. Throws EDumpError when the networks' size

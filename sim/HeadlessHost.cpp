@@ -1,10 +1,8 @@
 #include "sim/HeadlessHost.h"
 
-#include "world/Settings.h"
-
 namespace zemlix {
 
-int32_t THeadlessHost::FieldWidth() const { return DefaultFieldWidth; }
-int32_t THeadlessHost::FieldHeight() const { return DefaultFieldHeight; }
+int32_t THeadlessHost::MaximumBugs() const { return static_cast<int32_t>(FindParameter("bugs")->Maximum); }
+int32_t THeadlessHost::MaximumFood() const { return static_cast<int32_t>(FindParameter("food")->Maximum); }
 
 }  // namespace zemlix

@@ -63,6 +63,9 @@ std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64
            " food, lifetime " + std::to_string(lifetime) + ", ";
   title += options.Generations > 0 ? std::to_string(options.Generations) + " generations"
                                    : std::to_string(options.Ticks.value_or(lifetime)) + " ticks";
+  for (const std::string& changed : NonDefaultParameters(world.Parameters))
+    if (changed.rfind("bugs=", 0) != 0 && changed.rfind("food=", 0) != 0 && changed.rfind("lifetime=", 0) != 0)
+      title += ", " + changed;
   return title;
 }
 
@@ -80,11 +83,23 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     }
   }
   const TSavedState* state = saved ? &saved->State : nullptr;
-  const int32_t bugs = state ? state->Bugs : options.Bugs;
-  const int32_t food = state ? state->Food : options.Food;
-  const int32_t lifetime = state ? state->Lifetime : options.Lifetime;
-  THeadlessHost host(bugs, food, lifetime, options.RecordIO);
+  // A loaded world goes on under the parameters it ran with; --set and --config may only
+  // repeat them.
+  if (state)
+    for (const std::string& name : options.GivenParameters) {
+      const TParameterInfo& info = *FindParameter(name);
+      const std::string inFile = FormatParameter(state->Parameters, info);
+      if (inFile != FormatParameter(options.Parameters, info)) {
+        error << "zemlix-sim: --load: " << name << " is " << FormatParameter(options.Parameters, info)
+               << " in --set or --config, but " << inFile << " in " << options.LoadPath << "\n";
+        return 2;
+      }
+    }
+  const TParameters& parameters = state ? state->Parameters : options.Parameters;
+  const int32_t lifetime = parameters.Lifetime;
+  THeadlessHost host(parameters, options.RecordIO);
   TWorld world(host);
+  world.Parameters = parameters;
   const uint64_t startTick = state ? state->Tick : 0;
   const int32_t timeToLive = state ? state->TimeToLive : lifetime;
   const uint64_t ticks = TicksToRun(options, timeToLive, lifetime);
@@ -247,8 +262,9 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
         const uint32_t seed = static_cast<uint32_t>(seeds.First + index);
         std::string seedRows;
         try {
-          THeadlessHost host(options.Bugs, options.Food, options.Lifetime, false);
+          THeadlessHost host(options.Parameters, false);
           TWorld world(host);
+          world.Parameters = options.Parameters;
           world.Random.Seed = seed;
           world.OnGenerationEnd = [&](const TGenerationReport& report) {
             seedRows += FormatCsvRow(report, seed);

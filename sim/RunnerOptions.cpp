@@ -10,6 +10,7 @@
 #include "base/Random.h"
 #include "base/Version.h"
 #include "files/OutputFile.h"
+#include "sim/ParameterFile.h"
 #include "world/Settings.h"
 
 namespace zemlix {
@@ -54,9 +55,17 @@ std::optional<TSeedRange> ParseSeedRange(std::string_view text) {
   return range;
 }
 
-std::string Describe(const char* what, const TSettingRange& range) {
-  return std::string(what) + ", " + std::to_string(range.Minimum) + " to " + std::to_string(range.Maximum) +
-         " (default " + std::to_string(range.Default) + ")";
+// A shortcut for the parameter `name`, described and bounded by the registry.
+std::string Describe(const char* what, const char* name) {
+  const TParameterInfo& info = *FindParameter(name);
+  return std::string(what) + ", " + std::to_string(static_cast<int64_t>(info.Minimum)) + " to " +
+         std::to_string(static_cast<int64_t>(info.Maximum)) + " (default " + DescribeDefault(info) +
+         "; the parameter " + name + ")";
+}
+
+CLI::Validator Bounds(const char* name) {
+  const TParameterInfo& info = *FindParameter(name);
+  return IntegerIn(static_cast<uint64_t>(info.Minimum), static_cast<uint64_t>(info.Maximum));
 }
 
 }  // namespace
@@ -84,12 +93,18 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   std::string seeds;
   app.add_option("--seed", seed, "generator seed, 0 to 4294967295 (default: from the clock, as the window does)")
       ->check(IntegerIn(0, std::numeric_limits<uint32_t>::max()));
-  CLI::Option* bugs = app.add_option("--bugs", options.Bugs, Describe("number of bugs", BugCountRange))
-                          ->check(IntegerIn(BugCountRange.Minimum, BugCountRange.Maximum));
-  CLI::Option* food = app.add_option("--food", options.Food, Describe("number of food pellets", FoodCountRange))
-                          ->check(IntegerIn(FoodCountRange.Minimum, FoodCountRange.Maximum));
-  CLI::Option* lifetime = app.add_option("--lifetime", options.Lifetime, Describe("ticks per generation", LifetimeRange))
-                              ->check(IntegerIn(LifetimeRange.Minimum, LifetimeRange.Maximum));
+  CLI::Option* bugs = app.add_option("--bugs", options.Bugs, Describe("number of bugs", "bugs"))->check(Bounds("bugs"));
+  CLI::Option* food =
+      app.add_option("--food", options.Food, Describe("number of food pellets", "food"))->check(Bounds("food"));
+  CLI::Option* lifetime =
+      app.add_option("--lifetime", options.Lifetime, Describe("ticks per generation", "lifetime"))->check(Bounds("lifetime"));
+  std::string config;
+  std::vector<std::string> settings;
+  app.add_option("--config", config, "read experiment parameters from a TOML file of name = value lines (see Parameters below)")
+      ->type_name("FILE");
+  app.add_option("--set", settings, "set one experiment parameter, e.g. mutation_rate=0.2 or hidden_layers=[8,4]; repeatable, wins over --config and the shortcuts")
+      ->type_name("NAME=VALUE")
+      ->allow_extra_args(false);
   CLI::Option* ticks = app.add_option("--ticks", options.Ticks, "ticks to run, 0 or more (default: one generation, the lifetime)")
       ->check(IntegerIn(0, std::numeric_limits<uint64_t>::max()));
   CLI::Option* generations =
@@ -127,6 +142,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       ->check(IntegerIn(1, 1024));
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
   app.set_version_flag("--version", std::string("zemlix-sim ") + Version, "print the version and exit");
+  app.footer("\nParameters (in a --config file or with --set; the defaults are the model's):\n" + DescribeParameters());
 
   const std::string networkLog = "NN.log", none;
   try {
@@ -149,6 +165,22 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     error << "zemlix-sim: " << message << "\n";
     return TParseResult{std::nullopt, 2};
   };
+  // The file first, then the shortcuts, then every --set in order: the last word wins.
+  TParameters& parameters = options.Parameters;
+  if (!config.empty()) {
+    const std::string reason = ApplyParameterFile(config, parameters, &options.GivenParameters);
+    if (!reason.empty()) return fail("--config: " + reason);
+  }
+  if (bugs->count() > 0) parameters.Bugs = options.Bugs;
+  if (food->count() > 0) parameters.Food = options.Food;
+  if (lifetime->count() > 0) parameters.Lifetime = options.Lifetime;
+  for (const std::string& setting : settings) {
+    const std::string reason = ApplyParameterSetting(setting, parameters, &options.GivenParameters);
+    if (!reason.empty()) return fail("--set " + setting + ": " + reason);
+  }
+  options.Bugs = parameters.Bugs;
+  options.Food = parameters.Food;
+  options.Lifetime = parameters.Lifetime;
   for (const auto& [option, path] : {std::pair{dump, &options.DumpPath}, {csv, &options.CsvPath},
                                      {plot, &options.PlotPath}, {load, &options.LoadPath}})
     if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");

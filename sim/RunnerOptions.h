@@ -4,6 +4,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "world/Parameters.h"
 
 namespace zemlix {
 
@@ -19,6 +22,10 @@ struct TRunnerOptions {
   int32_t Bugs = 30;
   int32_t Food = 40;
   int32_t Lifetime = 2000;
+  // Every parameter, Bugs, Food and Lifetime included (the same as above), and the names
+  // that --config and --set gave.
+  TParameters Parameters;
+  std::vector<std::string> GivenParameters;
   // How long to run: Generations > 0 runs until that many more generations have ended;
   // otherwise Ticks more ticks, one generation (the lifetime) when empty.
   std::optional<uint64_t> Ticks;

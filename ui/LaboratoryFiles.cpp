@@ -19,6 +19,26 @@ namespace {
 
 const QString WorldFilter = "Zemlix worlds (*.world *.dump);;All files (*)";
 
+// The window draws a 400 x 400 field and has its own boxes' ranges; a runner's larger world
+// is refused, naming the parameter. Empty when the world fits.
+std::string WhatTheWindowCannotShow(const TParameters& parameters) {
+  const auto outside = [](const char* name, int32_t value, const TSettingRange& range) {
+    if (value >= range.Minimum && value <= range.Maximum) return std::string();
+    return std::string(name) + " is " + std::to_string(value) + ", the window shows " + std::to_string(range.Minimum) +
+           " to " + std::to_string(range.Maximum);
+  };
+  if (parameters.FieldWidth != DefaultFieldWidth || parameters.FieldHeight != DefaultFieldHeight)
+    return std::string(parameters.FieldWidth != DefaultFieldWidth ? "field_width" : "field_height") + " is " +
+           std::to_string(parameters.FieldWidth != DefaultFieldWidth ? parameters.FieldWidth : parameters.FieldHeight) +
+           ", the window shows a field of " + std::to_string(DefaultFieldWidth) + " x " +
+           std::to_string(DefaultFieldHeight);
+  for (const std::string& reason : {outside("bugs", parameters.Bugs, BugCountRange),
+                                    outside("food", parameters.Food, FoodCountRange),
+                                    outside("lifetime", parameters.Lifetime, LifetimeRange)})
+    if (!reason.empty()) return reason;
+  return {};
+}
+
 }  // namespace
 
 void TLaboratoryWindow::ChooseAndOpen() {
@@ -38,6 +58,8 @@ bool TLaboratoryWindow::OpenWorld(const QString& path) {
   std::string note;
   try {
     file = ReadWorldFile(name, &note);
+    if (const std::string refused = WhatTheWindowCannotShow(file.State.Parameters); !refused.empty())
+      throw std::runtime_error(name + ": " + refused);
     // Tried on a scratch world first: a file that fails here changes nothing.
     Client->StartFromSavedState(file.State, name);
   } catch (const std::exception& e) {
@@ -52,8 +74,15 @@ bool TLaboratoryWindow::OpenWorld(const QString& path) {
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
-  // A state cut short at the file's end was skipped: say so without stopping anyone.
-  if (!note.empty()) statusBar()->showMessage(QString::fromStdString(note), 10000);
+  // A state cut short at the file's end was skipped: say so without stopping anyone. The
+  // world's own parameters go on with it, and are named.
+  std::string message = note;
+  std::string changed;
+  for (const std::string& entry : NonDefaultParameters(file.State.Parameters))
+    if (entry.rfind("bugs=", 0) != 0 && entry.rfind("food=", 0) != 0 && entry.rfind("lifetime=", 0) != 0)
+      changed += (changed.empty() ? "" : " ") + entry;
+  if (!changed.empty()) message += (message.empty() ? "" : "; ") + std::string("Parameters: ") + changed;
+  if (!message.empty()) statusBar()->showMessage(QString::fromStdString(message), note.empty() ? 0 : 10000);
   return true;
 }
 

@@ -9,7 +9,7 @@
 namespace zemlix {
 namespace {
 
-bool Batchable(const std::vector<TNeuralNet>& nets, size_t count) {
+bool Batchable(std::span<const TNeuralNet> nets, size_t count) {
   if (count == 0) return false;
   const TNeuralNet& first = nets[0];
   if (first.NumInputs != TBatchedNetworks::NumInputs || first.Step) return false;
@@ -54,7 +54,7 @@ static_assert(TBatchedNetworks::Stride % 4 == 0, "bugs are taken four at a time"
 
 }  // namespace
 
-void TBatchedNetworks::Rebuild(const std::vector<TNeuralNet>& nets) {
+void TBatchedNetworks::Rebuild(std::span<const TNeuralNet> nets) {
   const size_t count = std::min<size_t>(nets.size(), Stride);
   versions_.clear();
   layers_.clear();
@@ -75,7 +75,7 @@ void TBatchedNetworks::Rebuild(const std::vector<TNeuralNet>& nets) {
   }
 }
 
-bool TBatchedNetworks::Current(const std::vector<TNeuralNet>& nets) const {
+bool TBatchedNetworks::Current(std::span<const TNeuralNet> nets) const {
   const size_t count = std::min<size_t>(nets.size(), Stride);
   if (!supported_ || versions_.size() != count) return false;
   for (size_t b = 0; b < count; ++b)
@@ -84,7 +84,7 @@ bool TBatchedNetworks::Current(const std::vector<TNeuralNet>& nets) const {
   return true;
 }
 
-bool TBatchedNetworks::SameWeights(const std::vector<TNeuralNet>& nets) const {
+bool TBatchedNetworks::SameWeights(std::span<const TNeuralNet> nets) const {
   for (size_t k = 0; k < layers_.size(); ++k) {
     const TLayer& layer = layers_[k];
     for (size_t b = 0; b < versions_.size(); ++b)

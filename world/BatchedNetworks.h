@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "ai/NeuralNet.h"
@@ -24,13 +25,13 @@ class TBatchedNetworks {
   // Copies the first min(nets.size(), Stride) networks. Networks that this layout cannot
   // take (step neurons, another input count, mixed shapes, a layer wider than MaxWidth)
   // leave it unsupported, and the caller computes them one by one.
-  void Rebuild(const std::vector<TNeuralNet>& nets);
+  void Rebuild(std::span<const TNeuralNet> nets);
   bool Supported() const { return supported_; }
   // Whether it was built from these networks as they are now (by their WeightsVersion).
   // Debug builds also compare every weight and assert, to catch an edit that bypassed
   // PutWeights.
-  bool Current(const std::vector<TNeuralNet>& nets) const;
-  bool SameWeights(const std::vector<TNeuralNet>& nets) const;
+  bool Current(std::span<const TNeuralNet> nets) const;
+  bool SameWeights(std::span<const TNeuralNet> nets) const;
 
   // Inputs: row m (0..NumInputs-1) holds input m of every bug. Outputs: row j holds output j.
   // Runs bugs 0..count-1 (count <= Stride).

@@ -62,11 +62,12 @@ void TCreature::SetHeading(double heading) {
   LookVector(Heading, LookX, LookY);
 }
 
-void TCreature::MoveStep() {
-  // One step each way suffices: a tick never turns a bug by more than 0.3.
+void TCreature::MoveStep(double speedCap) {
+  // One step each way suffices: a tick never turns a bug by more than the turn limit, at
+  // most 3.
   if (Heading > Pi2) Heading = static_cast<double>(Heading - Pi2);
   if (Heading < -Pi2) Heading = static_cast<double>(Heading + Pi2);
-  if (Speed > 2.0) Speed = 2.0;
+  if (Speed > speedCap) Speed = speedCap;
   X = static_cast<double>(X + static_cast<long double>(LookX) * Speed);
   Y = static_cast<double>(Y + static_cast<long double>(LookY) * Speed);
 }

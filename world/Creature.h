@@ -11,9 +11,10 @@ class TCreature {
  public:
   TCreature(int32_t x, int32_t y, double degrees, double speed);
 
-  // Wraps the heading by at most one turn each way, caps the speed at 2, and advances the
-  // position along the look vector. Wrapping at the field's edges is the tick's job.
-  void MoveStep();
+  // Wraps the heading by at most one turn each way, caps the speed at `speedCap`, and
+  // advances the position along the look vector. Wrapping at the field's edges is the
+  // tick's job.
+  void MoveStep(double speedCap = 2.0);
 
   // Sets Heading and recomputes the look vector from it.
   void SetHeading(double heading);

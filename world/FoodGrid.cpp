@@ -1,6 +1,7 @@
 #include "world/FoodGrid.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 
 #include "world/AdvancedMathUnit.h"
@@ -25,20 +26,25 @@ constexpr double Slack = 0x1p-28;
 // plain scan over those alone meets the same least Distance first at the same index.
 double NearestLimit(double leastSquare) { return leastSquare + leastSquare * 0x1p-47 + 0x1p-1000; }
 
-// Eating: Distance < 6 needs Sl < 36, hence Sd < 36 (1 + 2^-50).
-constexpr double EatingLimit = 36 + 36 * 0x1p-40;
+// Eating: Distance < d needs Sl < d^2 (1 + 2^-63), hence Sd < d^2 (1 + 2^-50).
+double EatingLimit(double distance) {
+  const double square = distance * distance;
+  return square + square * 0x1p-40;
+}
 
 }  // namespace
 
 bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height) {
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
-  Count = std::clamp(count, 0, TWorld::MaxFood);
+  Count = std::max(count, 0);
   // About one pellet per cell.
   Side = std::clamp(static_cast<int32_t>(std::sqrt(static_cast<double>(Count))), 1, MaxSide);
   CellWidth = static_cast<double>(width) / Side;
   CellHeight = static_cast<double>(height) / Side;
   ScaleX = Side / static_cast<double>(width);
   ScaleY = Side / static_cast<double>(height);
+  X.resize(Count);
+  Y.resize(Count);
   for (int32_t j = 0; j < Count; ++j) {
     X[j] = food[j].X;
     Y[j] = food[j].Y;
@@ -52,7 +58,26 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
   X[index] = pellet.X;
   Y[index] = pellet.Y;
   if (!InRange(pellet.X) || !InRange(pellet.Y)) return false;
-  Sort();
+  if (Count <= MaxSortedCount) {
+    Sort();
+    return true;
+  }
+  if (!AnyMoved) {
+    FirstMoved.assign(static_cast<size_t>(Side) * Side, -1);
+    NextMoved.assign(Count, -1);
+    AnyMoved = true;
+  }
+  if (EntryOf[index] >= 0) {
+    SortedX[EntryOf[index]] = std::numeric_limits<double>::infinity();
+    EntryOf[index] = -1;
+  } else {
+    int32_t* link = &FirstMoved[CellOf[index]];
+    while (*link != index) link = &NextMoved[*link];
+    *link = NextMoved[index];
+  }
+  CellOf[index] = CellY(pellet.Y) * Side + CellX(pellet.X);
+  NextMoved[index] = FirstMoved[CellOf[index]];
+  FirstMoved[CellOf[index]] = index;
   return true;
 }
 
@@ -68,16 +93,22 @@ int32_t TFoodGrid::CellY(double y) const {
 // A counting sort: stable, so each cell keeps its pellets in increasing index.
 void TFoodGrid::Sort() {
   const int32_t cells = Side * Side;
-  std::fill_n(CellStart, cells + 1, 0);
+  AnyMoved = false;
+  CellOf.resize(Count);
+  SortedIndex.resize(Count);
+  SortedX.resize(Count);
+  SortedY.resize(Count);
+  EntryOf.resize(Count);
+  CellStart.assign(cells + 1, 0);
   for (int32_t j = 0; j < Count; ++j) {
     CellOf[j] = CellY(Y[j]) * Side + CellX(X[j]);
     ++CellStart[CellOf[j] + 1];
   }
   for (int32_t c = 0; c < cells; ++c) CellStart[c + 1] += CellStart[c];
-  int32_t next[MaxSide * MaxSide];
-  std::copy_n(CellStart, cells, next);
+  Next.assign(CellStart.begin(), CellStart.end() - 1);
   for (int32_t j = 0; j < Count; ++j) {
-    const int32_t k = next[CellOf[j]]++;
+    const int32_t k = Next[CellOf[j]]++;
+    EntryOf[j] = k;
     SortedIndex[k] = j;
     SortedX[k] = X[j];
     SortedY[k] = Y[j];
@@ -87,6 +118,7 @@ void TFoodGrid::Sort() {
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
 // searched block can be within NearestLimit; then decides among the candidates exactly.
 int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
+  assert(!AnyMoved && "moved pellets are only followed for eating");
   if (Count <= 1) return 0;
   // The least and second least squared distance seen, and the entry of the least.
   double least = std::numeric_limits<double>::infinity();
@@ -144,7 +176,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
 
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.
-  int32_t candidates[TWorld::MaxFood];
+  std::vector<int32_t> candidates(Count);
   candidates[0] = SortedIndex[leastEntry];  // found again below: the block holds it
   int32_t candidateCount = 0;
   const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, Side - 1);
@@ -154,7 +186,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
       const double dy = SortedY[k] - y;
       if (dx * dx + dy * dy <= limit) candidates[candidateCount++] = SortedIndex[k];
     }
-  std::sort(candidates, candidates + candidateCount);
+  std::sort(candidates.begin(), candidates.begin() + candidateCount);
   int32_t nearest = candidates[0];
   long double best = Distance(x, y, food[nearest].X, food[nearest].Y);
   for (int32_t k = 1; k < candidateCount; ++k) {
@@ -167,19 +199,29 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
   return nearest;
 }
 
-// A pellet less than 6 from (x, y) has both coordinates within 6 (plus far less than 1) of
-// the bug's, so by the monotony of CellX and CellY it lies in the block of cells between
-// those of (x - 7, y - 7) and (x + 7, y + 7).
-int32_t TFoodGrid::WithinEatingReach(double x, double y, int32_t* indices) const {
+// A pellet less than d from (x, y) has both coordinates within d (plus far less than 1)
+// of the bug's, so by the monotony of CellX and CellY it lies in the block of cells between
+// those of (x - d - 1, y - d - 1) and (x + d + 1, y + d + 1).
+int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_t* indices) const {
   int32_t found = 0;
-  const int32_t left = CellX(x - 7), right = CellX(x + 7);
-  const int32_t top = CellY(y - 7), bottom = CellY(y + 7);
-  for (int32_t row = top; row <= bottom; ++row)
+  const double limit = EatingLimit(distance);
+  const double reach = distance + 1;
+  const int32_t left = CellX(x - reach), right = CellX(x + reach);
+  const int32_t top = CellY(y - reach), bottom = CellY(y + reach);
+  for (int32_t row = top; row <= bottom; ++row) {
     for (int32_t k = CellStart[row * Side + left]; k < CellStart[row * Side + right + 1]; ++k) {
       const double dx = SortedX[k] - x;
       const double dy = SortedY[k] - y;
-      if (dx * dx + dy * dy < EatingLimit) indices[found++] = SortedIndex[k];
+      if (dx * dx + dy * dy < limit) indices[found++] = SortedIndex[k];
     }
+    if (!AnyMoved) continue;
+    for (int32_t column = left; column <= right; ++column)
+      for (int32_t j = FirstMoved[row * Side + column]; j >= 0; j = NextMoved[j]) {
+        const double dx = X[j] - x;
+        const double dy = Y[j] - y;
+        if (dx * dx + dy * dy < limit) indices[found++] = j;
+      }
+  }
   if (found > 1) std::sort(indices, indices + found);
   return found;
 }

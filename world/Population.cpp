@@ -7,35 +7,45 @@
 
 namespace zemlix {
 
-TWorld::TWorld(TWorldHost& host, TNetworkLog log) : Host(host), Log(std::move(log)) {
-  // Entries for the origin, so that every entry matches the coordinates it was made from.
-  for (TFoodDirection& known : FoodDirections) {
-    const long double len = std::sqrt(0.0L * 0.0L + 0.0L * 0.0L);
-    known = {0.0, 0.0, static_cast<double>(0.0L / len), static_cast<double>(0.0L / len)};
-  }
-}
+int32_t TWorldHost::MaximumBugs() const { return BugCountRange.Maximum; }
+int32_t TWorldHost::MaximumFood() const { return FoodCountRange.Maximum; }
+
+TWorld::TWorld(TWorldHost& host, TNetworkLog log) : Host(host), Log(std::move(log)) {}
 
 void TWorld::BuildPopulation() {
   Nets.clear();
   Chromosomes.clear();
   Creatures.clear();
 
-  LayerSizes = {6, 2};
-  Nets.reserve(MaxBugs);
-  Chromosomes.reserve(MaxBugs);
-  for (int32_t i = 0; i < MaxBugs; ++i) {
+  // A box still being typed in can hold a value outside its range; the counts index the
+  // slots, so they are held to the host's range.
+  const int32_t bugs = std::clamp(Host.NumberOfBugs(), BugCountRange.Minimum, Host.MaximumBugs());
+  const int32_t food = std::clamp(Host.NumberOfFood(), FoodCountRange.Minimum, Host.MaximumFood());
+  BugSlots = BugSlotsFor(bugs);
+  FoodSlots = FoodSlotsFor(food);
+
+  LayerSizes = Parameters.LayerSizes();
+  Nets.reserve(BugSlots);
+  Chromosomes.reserve(BugSlots);
+  TWeightList weights;
+  for (int32_t i = 0; i < BugSlots; ++i) {
     Nets.emplace_back(4, LayerSizes, false, Random);
     GenomeLength = Nets.back().CountWeights();
+    if (Parameters.GeneRange != 1.0) {
+      // The same product as a mutation's: (draw * 2 - 1) * range.
+      weights.resize(GenomeLength);
+      Nets.back().GetWeights(weights);
+      for (double& weight : weights) weight *= Parameters.GeneRange;
+      Nets.back().PutWeights(weights);
+    }
     Chromosomes.emplace_back(GenomeLength);
   }
-  Batched.Rebuild(Nets);
+  RebuildBatched();
   CreateCreatures();
   CreateFood();
 
-  // A box still being typed in can hold a value outside its range; the counts index the
-  // slot arrays, so they are held to the boxes' ranges.
-  BugCount = std::clamp(Host.NumberOfBugs(), BugCountRange.Minimum, BugCountRange.Maximum);
-  FoodCount = std::clamp(Host.NumberOfFood(), FoodCountRange.Minimum, FoodCountRange.Maximum);
+  BugCount = bugs;
+  FoodCount = food;
   Generation = 0;
   TotalFitness = 0;
   AverageFitness = 0.0;
@@ -51,8 +61,8 @@ void TWorld::CreateCreatures() {
   const int32_t W = Host.FieldWidth();
   const int32_t H = Host.FieldHeight();
   Creatures.clear();
-  Creatures.reserve(MaxBugs);
-  for (int32_t i = 0; i < MaxBugs; ++i) {
+  Creatures.reserve(BugSlots);
+  for (int32_t i = 0; i < BugSlots; ++i) {
     const double r1 = Random.Random();
     const double r2 = Random.Random();
     const double r3 = Random.Random();
@@ -64,7 +74,26 @@ void TWorld::CreateCreatures() {
 }
 
 void TWorld::CreateFood() {
-  for (int32_t i = 0; i < MaxFood; ++i) PlaceFood(i);
+  Food.resize(FoodSlots);
+  // Entries for the origin, so that every entry matches the coordinates it was made from.
+  const long double len = std::sqrt(0.0L * 0.0L + 0.0L * 0.0L);
+  FoodDirections.resize(FoodSlots, {0.0, 0.0, static_cast<double>(0.0L / len), static_cast<double>(0.0L / len)});
+  for (int32_t i = 0; i < FoodSlots; ++i) PlaceFood(i);
+}
+
+void TWorld::RebuildBatched() {
+  const size_t stride = TBatchedNetworks::Stride;
+  Batched.resize((Nets.size() + stride - 1) / stride);
+  for (size_t block = 0; block < Batched.size(); ++block)
+    Batched[block].Rebuild(std::span<const TNeuralNet>(Nets).subspan(block * stride));
+}
+
+bool TWorld::BatchedCurrent() const {
+  const size_t stride = TBatchedNetworks::Stride;
+  if (Batched.size() != (Nets.size() + stride - 1) / stride) return false;
+  for (size_t block = 0; block < Batched.size(); ++block)
+    if (!Batched[block].Current(std::span<const TNeuralNet>(Nets).subspan(block * stride))) return false;
+  return true;
 }
 
 void TWorld::PlaceFood(int32_t index) {

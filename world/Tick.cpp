@@ -14,9 +14,6 @@
 namespace zemlix {
 namespace {
 
-constexpr double TurnLimit = 0.3;
-constexpr long double EatingDistance = 6.0L;
-
 // The plain scans, for the test switch and for coordinates outside the fast range.
 int32_t NearestFoodPlain(const TFood* food, int32_t count, double x, double y) {
   long double best = Distance(x, y, food[0].X, food[0].Y);
@@ -49,15 +46,15 @@ void DirectionOf(double x, double y, double& directionX, double& directionY) {
 bool SameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
 
 // The turn and the new heading, before the look vector follows it.
-void Steer(TCreature& c, double left, double right) {
+void Steer(TCreature& c, double left, double right, double turnLimit) {
   // Differences and sums are made in extended precision and rounded once when stored.
-  const double turn = std::clamp(static_cast<double>(static_cast<long double>(left) - right), -TurnLimit, TurnLimit);
+  const double turn = std::clamp(static_cast<double>(static_cast<long double>(left) - right), -turnLimit, turnLimit);
   c.Speed = static_cast<double>(static_cast<long double>(left) + right);
   c.Heading = static_cast<double>(c.Heading + static_cast<long double>(turn));
 }
 
-void MoveAndWrap(TCreature& c, int32_t W, int32_t H) {
-  c.MoveStep();
+void MoveAndWrap(TCreature& c, int32_t W, int32_t H, double speedCap) {
+  c.MoveStep(speedCap);
   if (c.X < 0) c.X = W;
   if (c.X > W) c.X = 0;
   if (c.Y < 0) c.Y = H;
@@ -65,10 +62,10 @@ void MoveAndWrap(TCreature& c, int32_t W, int32_t H) {
 }
 
 // Steering, moving and wrapping at the field's edges.
-void Act(TWorldHost& host, TCreature& c, double left, double right) {
-  Steer(c, left, right);
+void Act(TWorldHost& host, const TParameters& parameters, TCreature& c, double left, double right) {
+  Steer(c, left, right, parameters.TurnLimit);
   c.SetHeading(c.Heading);
-  MoveAndWrap(c, host.FieldWidth(), host.FieldHeight());
+  MoveAndWrap(c, host.FieldWidth(), host.FieldHeight(), parameters.SpeedCap);
 }
 
 }  // namespace
@@ -78,10 +75,9 @@ void TWorld::Tick() {
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
-  TFoodGrid grid;
-  const bool fast = LoadFoodGrid(grid);
-  UpdateCreatures(fast ? &grid : nullptr);
-  EatFood(fast ? &grid : nullptr);
+  const bool fast = LoadFoodGrid(Grid);
+  UpdateCreatures(fast ? &Grid : nullptr);
+  EatFood(fast ? &Grid : nullptr);
 }
 
 bool TWorld::LoadFoodGrid(TFoodGrid& grid) const {
@@ -98,7 +94,8 @@ void TWorld::EndGeneration() {
   }
 
   GetChromosomes(Nets, Chromosomes, GenomeLength);
-  Breed(Chromosomes, BugCount, GenomeLength, Random);
+  Breed(Chromosomes, BugCount, GenomeLength, Random,
+        {Parameters.CrossoverRate, Parameters.MutationRate, Parameters.GeneRange});
   PutChromosomes(Nets, Chromosomes);
   ++Generation;
   AverageFitness = static_cast<double>(static_cast<long double>(TotalFitness) / BugCount);
@@ -151,48 +148,57 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
       Sense(b, grid, NetInputs.data());
       Nets[b].Compute(NetInputs, NetOutputs);
       if (recording) Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1]));
-      Act(Host, Creatures[b], NetOutputs[0], NetOutputs[1]);
+      Act(Host, Parameters, Creatures[b], NetOutputs[0], NetOutputs[1]);
       if (showStats && b == SelectedBug) Host.DrawImpulseMeters(NetOutputs[0], NetOutputs[1]);
     }
     return;
   }
 
   // Without a log no bug's update reads another's, so the same steps run stage by stage over
-  // all bugs, and the networks layer by layer across the bugs: the long dependency chains
-  // inside one bug's update then overlap with the others'. The meters only show the
+  // a block of bugs, and the networks layer by layer across the block: the long dependency
+  // chains inside one bug's update then overlap with the others'. The meters only show the
   // selected bug's impulses, so they may follow after all bugs have moved.
+  if (!BatchedCurrent()) RebuildBatched();
+  constexpr int32_t Stride = TBatchedNetworks::Stride;
+  for (int32_t first = 0, block = 0; first < BugCount; first += Stride, ++block)
+    UpdateBlock(block, first, std::min(Stride, BugCount - first), grid);
+}
+
+void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid) {
+  const bool showStats = Host.ShowStats();
   double sensed[4];
-  for (int32_t b = 0; b < BugCount; ++b) {
-    Sense(b, grid, sensed);
-    for (int32_t m = 0; m < 4; ++m) Inputs[m][b] = sensed[m];
+  for (int32_t k = 0; k < count; ++k) {
+    Sense(first + k, grid, sensed);
+    for (int32_t m = 0; m < 4; ++m) Inputs[m][k] = sensed[m];
   }
-  if (!Batched.Current(Nets)) Batched.Rebuild(Nets);
-  if (Batched.Supported() && !PlainEvaluation() && LayerSizes.back() >= 2) {
-    Batched.Compute(BugCount, Inputs, Outputs);
+  TBatchedNetworks& batched = Batched[block];
+  if (batched.Supported() && !PlainEvaluation() && LayerSizes.back() >= 2) {
+    batched.Compute(count, Inputs, Outputs);
   } else {
-    // Networks the layout does not take, and the plain evaluation: one by one.
-    for (int32_t b = 0; b < BugCount; ++b) {
-      for (int32_t m = 0; m < 4; ++m) NetInputs[m] = Inputs[m][b];
-      Nets[b].Compute(NetInputs, NetOutputs);
-      Outputs[0][b] = NetOutputs[0];
-      Outputs[1][b] = NetOutputs[1];
+    // Networks the layout does not take (a hidden layer wider than its MaxWidth), and the
+    // plain evaluation: one by one.
+    for (int32_t k = 0; k < count; ++k) {
+      for (int32_t m = 0; m < 4; ++m) NetInputs[m] = Inputs[m][k];
+      Nets[first + k].Compute(NetInputs, NetOutputs);
+      Outputs[0][k] = NetOutputs[0];
+      Outputs[1][k] = NetOutputs[1];
     }
   }
-  // The look vectors follow the new headings, all bugs at once.
-  for (int32_t b = 0; b < BugCount; ++b) {
-    Steer(Creatures[b], Outputs[0][b], Outputs[1][b]);
-    Headings[b] = Creatures[b].Heading;
+  // The look vectors follow the new headings, the whole block at once.
+  for (int32_t k = 0; k < count; ++k) {
+    Steer(Creatures[first + k], Outputs[0][k], Outputs[1][k], Parameters.TurnLimit);
+    Headings[k] = Creatures[first + k].Heading;
   }
-  LookVectorBatch(Headings.data(), Outputs[2].data(), Outputs[3].data(), BugCount);
-  for (int32_t b = 0; b < BugCount; ++b) {
-    Creatures[b].LookX = Outputs[2][b];
-    Creatures[b].LookY = Outputs[3][b];
+  LookVectorBatch(Headings.data(), Outputs[2].data(), Outputs[3].data(), count);
+  for (int32_t k = 0; k < count; ++k) {
+    Creatures[first + k].LookX = Outputs[2][k];
+    Creatures[first + k].LookY = Outputs[3][k];
   }
   const int32_t W = Host.FieldWidth();
   const int32_t H = Host.FieldHeight();
-  for (int32_t b = 0; b < BugCount; ++b) MoveAndWrap(Creatures[b], W, H);
-  if (showStats && SelectedBug >= 0 && SelectedBug < BugCount)
-    Host.DrawImpulseMeters(Outputs[0][SelectedBug], Outputs[1][SelectedBug]);
+  for (int32_t k = 0; k < count; ++k) MoveAndWrap(Creatures[first + k], W, H, Parameters.SpeedCap);
+  if (showStats && SelectedBug >= first && SelectedBug < first + count)
+    Host.DrawImpulseMeters(Outputs[0][SelectedBug - first], Outputs[1][SelectedBug - first]);
 }
 
 void TWorld::EatFood() {
@@ -203,13 +209,16 @@ void TWorld::EatFood() {
 
 void TWorld::EatFood(TFoodGrid* grid) {
   bool fast = grid != nullptr;
-  int32_t candidates[MaxFood];
+  EatingCandidates.resize(FoodCount);
+  int32_t* candidates = EatingCandidates.data();
+  const long double eatingDistance = Parameters.EatingDistance;
   for (int32_t b = 0; b < BugCount; ++b) {
     const TCreature& c = Creatures[b];
     const auto eatIfNear = [&](int32_t j) {
-      if (Distance(c.X, c.Y, Food[j].X, Food[j].Y) < EatingDistance) {
-        ++Nets[b].Fitness;
-        ++TotalFitness;
+      if (Distance(c.X, c.Y, Food[j].X, Food[j].Y) < eatingDistance) {
+        // Wrapping like the 32-bit counters they are: a huge world may count past them.
+        Nets[b].Fitness = static_cast<int32_t>(static_cast<uint32_t>(Nets[b].Fitness) + 1u);
+        TotalFitness = static_cast<int32_t>(static_cast<uint32_t>(TotalFitness) + 1u);
         PlaceFood(j);
         if (fast) fast = grid->Move(j, Food[j]);
       }
@@ -218,7 +227,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       // The candidates are taken before this bug eats: a pellet it eats moves, but the bug
       // goes on with the next index and never looks at that one again, and no other pellet
       // moves meanwhile.
-      const int32_t count = grid->WithinEatingReach(c.X, c.Y, candidates);
+      const int32_t count = grid->WithinEatingReach(c.X, c.Y, Parameters.EatingDistance, candidates);
       for (int32_t k = 0; k < count; ++k) eatIfNear(candidates[k]);
     } else {
       for (int32_t j = 0; j < FoodCount; ++j) eatIfNear(j);

@@ -9,16 +9,12 @@
 #include "base/Random.h"
 #include "world/BatchedNetworks.h"
 #include "world/Creature.h"
+#include "world/FoodGrid.h"
 #include "world/NetworkLog.h"
+#include "world/Parameters.h"
 
 namespace zemlix {
 
-struct TFood {
-  double X = 0;
-  double Y = 0;
-};
-
-class TFoodGrid;
 
 // What the world asks of its window, and the one thing it tells it. The window implements
 // it; the headless runner answers with fixed values. Every call is made at the moment the
@@ -33,6 +29,10 @@ class TWorldHost {
   virtual int32_t NumberOfBugs() const = 0;
   virtual int32_t NumberOfFood() const = 0;
   virtual int32_t CreatureLifetime() const = 0;
+  // The largest counts the host can show: the window's boxes end at today's slot counts, the
+  // runner takes far larger worlds. Counts beyond them are held to them.
+  virtual int32_t MaximumBugs() const;
+  virtual int32_t MaximumFood() const;
   // "Record NN Input/Output" and "Show Selected Bug Stats".
   virtual bool RecordNNIO() const { return false; }
   virtual bool ShowStats() const { return false; }
@@ -51,10 +51,16 @@ struct TGenerationReport {
 
 // The whole simulated world: population, food, counters and the one random generator.
 // Before the first BuildPopulation the slots are empty and Tick does nothing.
+//
+// Slots: up to MaxBugs bugs and MaxFood pellets the world has exactly that many slots, as it
+// always had, so every random draw stays where it was; a larger population has one slot per
+// bug, a larger food count one per pellet, drawn and dumped in the same order.
 class TWorld {
  public:
   static constexpr int32_t MaxBugs = 200;
   static constexpr int32_t MaxFood = 100;
+  static int32_t BugSlotsFor(int32_t bugs) { return bugs > MaxBugs ? bugs : MaxBugs; }
+  static int32_t FoodSlotsFor(int32_t food) { return food > MaxFood ? food : MaxFood; }
   static constexpr int32_t InitialTimeToLive = 3000;
 
   // The host must outlive the world.
@@ -63,7 +69,8 @@ class TWorld {
   bool HasPopulation() const { return !Nets.empty(); }
 
   // Replaces any previous population with a fresh one and resets the counters, reading the
-  // starting conditions from the host. Draws all weights, then the bugs, then the food.
+  // starting conditions from the host and the model's values from Parameters (whose counts
+  // and field are the host's business). Draws all weights, then the bugs, then the food.
   void BuildPopulation();
   void CreateCreatures();
   void CreateFood();
@@ -87,19 +94,24 @@ class TWorld {
   // The tick runs the networks from a copy of their weights laid out across the bugs, which
   // follows PutWeights by itself. After editing a network any other way (a weight, a
   // neuron's Step), call this; debug builds assert when a tick finds a stale copy.
-  void NetworksChanged() { Batched.Rebuild(Nets); }
+  void NetworksChanged() { RebuildBatched(); }
 
   TWorldHost& Host;
   TNetworkLog Log;
   TRandomGenerator Random;
+  // Read by BuildPopulation (the layers, the gene range) and by every tick and generation
+  // end (rates, turn, speed, eating); set it before BuildPopulation.
+  TParameters Parameters;
 
-  std::vector<TNeuralNet> Nets;          // MaxBugs slots once a population exists
-  std::vector<TCreature> Creatures;      // MaxBugs slots
-  std::vector<TChromosome> Chromosomes;  // MaxBugs slots
-  std::array<TFood, MaxFood> Food{};
+  std::vector<TNeuralNet> Nets;          // the bug slots once a population exists
+  std::vector<TChromosome> Chromosomes;  // the bug slots
+  std::vector<TCreature> Creatures;      // the bug slots
+  std::vector<TFood> Food = std::vector<TFood>(MaxFood);  // the pellet slots
 
   int32_t BugCount = MaxBugs;
   int32_t FoodCount = MaxFood;
+  int32_t BugSlots = MaxBugs;   // BugSlotsFor(BugCount) once a population exists
+  int32_t FoodSlots = MaxFood;
   std::vector<int32_t> LayerSizes;
   int32_t GenomeLength = 0;
   int32_t Generation = 0;
@@ -120,6 +132,9 @@ class TWorld {
   void EatFood(TFoodGrid* grid);
   bool LoadFoodGrid(TFoodGrid& grid) const;
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
+  // Bugs first .. first + count - 1 (count <= TBatchedNetworks::Stride) through the batched
+  // networks, block by block: no bug's update reads another's.
+  void UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid);
 
   // Inputs 0 and 1 depend on the nearest pellet's position alone: kept per pellet for the
   // coordinates (bit for bit) they were computed from.
@@ -127,12 +142,16 @@ class TWorld {
     double X, Y;
     double DirectionX, DirectionY;
   };
-  std::array<TFoodDirection, MaxFood> FoodDirections{};  // set up by the constructor
+  std::vector<TFoodDirection> FoodDirections;  // one per pellet slot, made by CreateFood
 
-  TBatchedNetworks Batched;
+  std::vector<TBatchedNetworks> Batched;  // one per block of Stride bug slots
+  bool BatchedCurrent() const;
+  void RebuildBatched();
+  TFoodGrid Grid;  // the tick's, kept for its storage
+  std::vector<int32_t> EatingCandidates;
   TBatchedNetworks::TRows Inputs{};
   TBatchedNetworks::TRows Outputs{};  // rows 0, 1: the impulses; 2, 3: the new look vectors
-  std::array<double, MaxBugs> Headings{};
+  std::array<double, TBatchedNetworks::Stride> Headings{};
   TWeightList NetInputs = TWeightList(4, 0.0);
   TWeightList NetOutputs;
 };

@@ -46,9 +46,9 @@ TEST(RunnerOptions, DefaultsAreTheWindows) {
 
 TEST(RunnerOptions, BadValuesNameTheOptionAndRange) {
   for (const auto& [args, expected] : std::vector<std::pair<std::vector<const char*>, std::string>>{
-           {{"--bugs", "201"}, "--bugs: must be an integer from 5 to 200, not '201'"},
-           {{"--bugs", "4"}, "from 5 to 200"},
-           {{"--food", "abc"}, "--food: must be an integer from 5 to 100, not 'abc'"},
+           {{"--bugs", "100001"}, "--bugs: must be an integer from 5 to 100000, not '100001'"},
+           {{"--bugs", "4"}, "from 5 to 100000"},
+           {{"--food", "abc"}, "--food: must be an integer from 5 to 100000, not 'abc'"},
            {{"--lifetime", "10001"}, "--lifetime: must be an integer from 500 to 10000"},
            {{"--seed", "4294967296"}, "--seed: must be an integer from 0 to 4294967295"},
            {{"--seed", "-1"}, "--seed"},
@@ -86,8 +86,8 @@ TEST(RunnerOptions, HelpListsEveryOptionWithItsRange) {
   const auto parsed = Parse({"--help"});
   EXPECT_FALSE(parsed.result.Options);
   EXPECT_EQ(parsed.result.ExitStatus, 0);
-  for (const char* text : {"--seed", "--bugs", "5 to 200 (default 30)", "--food", "5 to 100 (default 40)", "--lifetime",
-                           "500 to 10000 (default 2000)", "--ticks", "--dump", "--dump-every", "--record-io",
+  for (const char* text : {"--seed", "--bugs", "5 to 100000 (default 30", "--food", "5 to 100000 (default 40", "--lifetime",
+                           "500 to 10000 (default 2000", "--config", "--set", "--ticks", "--dump", "--dump-every", "--record-io",
                            "--generations", "--csv", "--plot", "--load", "--seeds A-B", "--jobs", "the number of cores",
                            "--quiet"})
     EXPECT_NE(parsed.out.find(text), std::string::npos) << text;

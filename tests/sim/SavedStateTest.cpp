@@ -68,7 +68,7 @@ TEST(SavedState, DamagedFilesAreRejectedNamingTheLineAndNothingRuns) {
       {"hexadecimal real", [](TLines& l) { SetField(l[250], 3, "0x1p3"); }, "251: food 49 Y: '0x1p3' is not a finite real"},
       {"a bug off the field", [](TLines& l) { SetField(l[20], 2, "400.5"); }, "21: bug 19 X 400.5 lies outside the field"},
       {"a word for a fitness", [](TLines& l) { SetField(l[4], 8, "x"); }, "5: bug 3 fitness: 'x' is not an integer"},
-      {"too many bugs", [](TLines& l) { SetField(l[0], 8, "bugs=201"); }, "1: bugs: 201 is outside 5 to 200"},
+      {"too many bugs", [](TLines& l) { SetField(l[0], 8, "bugs=100001"); }, "1: bugs: 100001 is outside 5 to 100000"},
       {"negative seed", [](TLines& l) { SetField(l[0], 7, "seed=-1"); }, "1: seed: -1 is outside 0 to 4294967295"},
       {"misspelt key", [](TLines& l) { SetField(l[0], 2, "generatoin=1"); }, "1: expected generation=<value> as field 3"},
       {"countdown out of step", [](TLines& l) { SetField(l[0], 3, "ttl=401"); },

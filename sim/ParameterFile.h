@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "world/Parameters.h"
+
+namespace zemlix {
+
+// Applies a TOML file of top-level `name = value` entries (names from ParameterRegistry) to
+// `parameters`. Returns an empty string, or one line naming the file, the line and the
+// parameter: "exp.toml:3: mutation_rate must be a real from 0 to 1, not 2".
+// `names`, when given, gets the name of every parameter the file sets.
+std::string ApplyParameterFile(const std::string& path, TParameters& parameters,
+                               std::vector<std::string>* names = nullptr);
+
+// Applies one `name=value` as --set gives it. Returns an empty string or the reason,
+// naming the parameter.
+std::string ApplyParameterSetting(std::string_view setting, TParameters& parameters,
+                                  std::vector<std::string>* names = nullptr);
+
+// The parameters for --help and the README: one entry per parameter with its default,
+// range and meaning.
+std::string DescribeParameters();
+
+}  // namespace zemlix
