@@ -21,6 +21,30 @@ std::vector<TChromosome> Population(const std::vector<int32_t>& fitness, int32_t
   return chromosomes;
 }
 
+// The binary search must choose as the walk does for every draw: random populations (small
+// and large fitness, a single bug, heavy ties), draws from 0 to just below 1, and totals near
+// the 32-bit limit where draw * total has fewest fractional bits.
+TEST(RouletteIndex, PicksWhatTheWalkPicks) {
+  TRandomGenerator random(77);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int32_t n = trial % 7 == 0 ? 1 : 1 + static_cast<int32_t>(random.Random() * 60);
+    const int32_t top = trial % 3 == 0 ? 3 : trial % 3 == 1 ? 1000 : 30000000;
+    std::vector<int32_t> fitness(n);
+    for (int32_t& f : fitness) f = 1 + static_cast<int32_t>(random.Random() * top);
+    const auto chromosomes = Population(fitness, 1);
+    int64_t total = 0;
+    for (int32_t f : fitness) total += f;
+    if (total > INT32_MAX) continue;
+    const TRouletteIndex index(chromosomes, n);
+    ASSERT_TRUE(index.Usable());
+    for (double draw : {0.0, 0.5, 1 - 0x1p-53, random.Random(), random.Random(), random.Random()})
+      ASSERT_EQ(index.Pick(static_cast<int32_t>(total), draw),
+                RouletteWalk(chromosomes, n, static_cast<int32_t>(total), draw))
+          << "trial " << trial << " draw " << draw;
+  }
+  EXPECT_FALSE(TRouletteIndex(Population({3, 0, 2}, 1), 3).Usable());
+}
+
 TEST(RouletteWalk, ComparesFitnessWithTheValueLeft) {
   // Raised [1, 10, 1], T = 12, r = 0.5: v = 6 -> 5 (1 > 5 fails) -> -5 (10 > -5 holds).
   const auto chromosomes = Population({1, 10, 1}, 1);
