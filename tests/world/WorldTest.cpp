@@ -142,6 +142,16 @@ TEST_F(WorldTest, UpdateSensesTheNearestPelletsOwnPosition) {
   EXPECT_EQ(bug.LookX, expected.LookX);
 }
 
+// The tick runs the networks from a copy of their weights that follows PutWeights; an edit
+// that bypasses it and forgets NetworksChanged must not go unnoticed in debug builds.
+TEST_F(WorldTest, AStaleCopyOfTheWeightsIsCaughtInDebugBuilds) {
+  Build();
+  world.Nets[3].Layers[0].Neurons[2].Weights[1] += 0.5;
+  EXPECT_DEBUG_DEATH(world.UpdateCreatures(), "NetworksChanged");
+  world.NetworksChanged();
+  world.UpdateCreatures();  // current again
+}
+
 TEST_F(WorldTest, TurnIsLimitedAndSpeedIsTheSum) {
   Build();
   world.BugCount = 5;
