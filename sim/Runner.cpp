@@ -100,6 +100,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
   THeadlessHost host(parameters, options.RecordIO);
   TWorld world(host);
   world.Parameters = parameters;
+  world.Threads = static_cast<int32_t>(options.Threads);
   const uint64_t startTick = state ? state->Tick : 0;
   const int32_t timeToLive = state ? state->TimeToLive : lifetime;
   const uint64_t ticks = TicksToRun(options, timeToLive, lifetime);

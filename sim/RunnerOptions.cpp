@@ -12,6 +12,7 @@
 #include "files/OutputFile.h"
 #include "sim/ParameterFile.h"
 #include "world/Settings.h"
+#include "world/World.h"
 
 namespace zemlix {
 namespace {
@@ -86,6 +87,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   options.Lifetime = LifetimeRange.Default;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   options.Jobs = cores;
+  options.Threads = cores;
 
   CLI::App app("Runs the Zemlix world without a window, tick by tick, as fast as the machine allows.",
                "zemlix-sim");
@@ -140,6 +142,12 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                  "threads for a batch, 1 to 1024 (default " + std::to_string(cores) + ", the number of cores)")
       ->type_name("N")
       ->check(IntegerIn(1, 1024));
+  CLI::Option* threads = app.add_option("--threads", options.Threads,
+                 "threads sharing each tick of one world, 1 to 1024 (default " + std::to_string(cores) +
+                     ", the number of cores); used from " + std::to_string(TWorld::ParallelBugs) +
+                     " bugs on, with the same results for any number")
+      ->type_name("N")
+      ->check(IntegerIn(1, 1024));
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
   app.set_version_flag("--version", std::string("zemlix-sim ") + Version, "print the version and exit");
   app.footer("\nParameters (in a --config file or with --set; the defaults are the model's):\n" + DescribeParameters());
@@ -186,6 +194,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");
   if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
   if (jobs->count() > 0 && seeds.empty()) return fail("--jobs: only a batch (--seeds) runs on several threads");
+  if (threads->count() > 0 && !seeds.empty()) return fail("--threads: a batch runs each world on one thread (see --jobs)");
   if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
   const int toStandardOutput =
       (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-");

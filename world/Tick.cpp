@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "ai/PlainEvaluation.h"
@@ -160,12 +161,43 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
   // selected bug's impulses, so they may follow after all bugs have moved.
   if (!BatchedCurrent()) RebuildBatched();
   constexpr int32_t Stride = TBatchedNetworks::Stride;
-  for (int32_t first = 0, block = 0; first < BugCount; first += Stride, ++block)
-    UpdateBlock(block, first, std::min(Stride, BugCount - first), grid);
+  const int32_t blocks = (BugCount + Stride - 1) / Stride;
+  const int32_t threads = BugCount >= ParallelBugs && !showStats ? std::clamp(Threads, 1, blocks) : 1;
+  if (threads == 1) {
+    for (int32_t block = 0; block < blocks; ++block)
+      UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Scratch[0]);
+    return;
+  }
+  // Every pellet's direction is made before the threads start, so that sensing only reads
+  // the shared entries; each thread takes whole blocks, a contiguous share of them.
+  for (int32_t j = 0; j < FoodCount; ++j) {
+    TFoodDirection& known = FoodDirections[j];
+    if (!SameBits(known.X, Food[j].X) || !SameBits(known.Y, Food[j].Y)) {
+      known.X = Food[j].X;
+      known.Y = Food[j].Y;
+      DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
+    }
+  }
+  if (static_cast<int32_t>(Scratch.size()) < threads) Scratch.resize(threads);
+  const auto share = [&](int32_t t) {
+    for (int32_t block = blocks * t / threads; block < blocks * (t + 1) / threads; ++block)
+      UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Scratch[t]);
+  };
+  {
+    std::vector<std::jthread> pool;
+    for (int32_t t = 1; t < threads; ++t) pool.emplace_back(share, t);
+    share(0);
+  }
 }
 
-void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid) {
+void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid,
+                         TBlockScratch& scratch) {
   const bool showStats = Host.ShowStats();
+  TBatchedNetworks::TRows& Inputs = scratch.Inputs;
+  TBatchedNetworks::TRows& Outputs = scratch.Outputs;
+  std::array<double, TBatchedNetworks::Stride>& Headings = scratch.Headings;
+  TWeightList& NetInputs = scratch.NetInputs;
+  TWeightList& NetOutputs = scratch.NetOutputs;
   double sensed[4];
   for (int32_t k = 0; k < count; ++k) {
     Sense(first + k, grid, sensed);

@@ -123,6 +123,12 @@ class TWorld {
   int32_t MouseY = 0;
   int32_t TimeToLive = InitialTimeToLive;
 
+  // Threads that share the sensing, thinking and moving of one tick (1: none). Used only for
+  // populations of at least ParallelBugs and without a log or the meters; eating, the log
+  // and every random draw stay in bug order, so the results are the same for any number.
+  int32_t Threads = 1;
+  static constexpr int32_t ParallelBugs = 2000;
+
   // Called at every generation end, after the counters are updated; may be empty.
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
 
@@ -134,7 +140,6 @@ class TWorld {
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
   // Bugs first .. first + count - 1 (count <= TBatchedNetworks::Stride) through the batched
   // networks, block by block: no bug's update reads another's.
-  void UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid);
 
   // Inputs 0 and 1 depend on the nearest pellet's position alone: kept per pellet for the
   // coordinates (bit for bit) they were computed from.
@@ -149,9 +154,16 @@ class TWorld {
   void RebuildBatched();
   TFoodGrid Grid;  // the tick's, kept for its storage
   std::vector<int32_t> EatingCandidates;
-  TBatchedNetworks::TRows Inputs{};
-  TBatchedNetworks::TRows Outputs{};  // rows 0, 1: the impulses; 2, 3: the new look vectors
-  std::array<double, TBatchedNetworks::Stride> Headings{};
+  // One block's working rows; one per thread.
+  struct TBlockScratch {
+    TBatchedNetworks::TRows Inputs{};
+    TBatchedNetworks::TRows Outputs{};  // rows 0, 1: the impulses; 2, 3: the new look vectors
+    std::array<double, TBatchedNetworks::Stride> Headings{};
+    TWeightList NetInputs = TWeightList(4, 0.0);
+    TWeightList NetOutputs = TWeightList(2, 0.0);
+  };
+  std::vector<TBlockScratch> Scratch = std::vector<TBlockScratch>(1);
+  void UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid, TBlockScratch& scratch);
   TWeightList NetInputs = TWeightList(4, 0.0);
   TWeightList NetOutputs;
 };

@@ -165,5 +165,30 @@ TEST(Parameters, LargeWorldKeepsTheSlotRuleAndMatchesThePlainPath) {
   }
 }
 
+// Threads share a tick's blocks of bugs; any number gives the same world, across a
+// generation end and with a final block that is not full.
+TEST(Parameters, ThreadCountsGiveTheSameLargeWorld) {
+  TParameters parameters;
+  parameters.Bugs = 2450;
+  parameters.Food = 2000;
+  parameters.FieldWidth = parameters.FieldHeight = 2800;
+  parameters.Lifetime = 500;
+  std::string first;
+  for (int32_t threads : {1, 2, 3}) {
+    THeadlessHost host(parameters, false);
+    TWorld world(host);
+    world.Parameters = parameters;
+    world.Threads = threads;
+    world.Random.Seed = 4;
+    world.BuildPopulation();
+    for (int tick = 0; tick < 505; ++tick) world.Tick();
+    const std::string dump = FormatDump(world, 505, parameters.Lifetime);
+    if (threads == 1)
+      first = dump;
+    else
+      EXPECT_TRUE(dump == first) << threads << " threads";
+  }
+}
+
 }  // namespace
 }  // namespace zemlix
