@@ -201,26 +201,41 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
 // of the bug's, so by the monotony of CellX and CellY it lies in the block of cells between
 // those of (x - d - 1, y - d - 1) and (x + d + 1, y + d + 1).
 int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_t* indices) const {
+  int32_t found = LoadedWithinEatingReach(x, y, distance, indices);
+  if (AnyMoved) found += MovedWithinEatingReach(x, y, distance, indices + found);
+  if (found > 1) std::sort(indices, indices + found);
+  return found;
+}
+
+int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, int32_t* indices) const {
   int32_t found = 0;
   const double limit = EatingLimit(distance);
   const double reach = distance + 1;
   const int32_t left = CellX(x - reach), right = CellX(x + reach);
   const int32_t top = CellY(y - reach), bottom = CellY(y + reach);
-  for (int32_t row = top; row <= bottom; ++row) {
+  for (int32_t row = top; row <= bottom; ++row)
     for (int32_t k = CellStart[row * Side + left]; k < CellStart[row * Side + right + 1]; ++k) {
       const double dx = SortedX[k] - x;
       const double dy = SortedY[k] - y;
       if (dx * dx + dy * dy < limit) indices[found++] = SortedIndex[k];
     }
-    if (!AnyMoved) continue;
+  return found;
+}
+
+int32_t TFoodGrid::MovedWithinEatingReach(double x, double y, double distance, int32_t* indices) const {
+  if (!AnyMoved) return 0;
+  int32_t found = 0;
+  const double limit = EatingLimit(distance);
+  const double reach = distance + 1;
+  const int32_t left = CellX(x - reach), right = CellX(x + reach);
+  const int32_t top = CellY(y - reach), bottom = CellY(y + reach);
+  for (int32_t row = top; row <= bottom; ++row)
     for (int32_t column = left; column <= right; ++column)
       for (int32_t j = FirstMoved[row * Side + column]; j >= 0; j = NextMoved[j]) {
         const double dx = X[j] - x;
         const double dy = Y[j] - y;
         if (dx * dx + dy * dy < limit) indices[found++] = j;
       }
-  }
-  if (found > 1) std::sort(indices, indices + found);
   return found;
 }
 

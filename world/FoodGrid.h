@@ -36,6 +36,16 @@ class TFoodGrid {
   // `indices` has room for every pellet loaded. Requires InRange(x) and InRange(y).
   int32_t WithinEatingReach(double x, double y, double distance, int32_t* indices) const;
 
+  // WithinEatingReach in two unsorted halves: the pellets still where Load put them (which
+  // may be gathered before any Move, on any thread: they are found the same way later as
+  // long as they have not moved), and those moved since.
+  int32_t LoadedWithinEatingReach(double x, double y, double distance, int32_t* indices) const;
+  int32_t MovedWithinEatingReach(double x, double y, double distance, int32_t* indices) const;
+  // Whether Move follows pellets without sorting again, and whether pellet `index` moved
+  // since Load then.
+  bool FollowsMoves() const { return Count > MaxSortedCount; }
+  bool HasMoved(int32_t index) const { return AnyMoved && EntryOf[index] < 0; }
+
   static constexpr int32_t MaxSortedCount = 1024;
 
   // Coordinates the grid takes: far beyond any field, and small enough that the rounding of

@@ -241,6 +241,13 @@ void TWorld::EatFood() {
 
 void TWorld::EatFood(TFoodGrid* grid) {
   bool fast = grid != nullptr;
+  // A large world gathers every bug's candidates among the unmoved pellets first (on all
+  // threads); each bug then adds those moved into its reach since, which is exactly what
+  // WithinEatingReach would find at its turn.
+  std::vector<std::vector<int32_t>> gathered;
+  size_t next = 0;
+  int32_t share = 0;
+  if (fast && grid->FollowsMoves()) gathered = GatherEatingCandidates(*grid);
   EatingCandidates.resize(FoodCount);
   int32_t* candidates = EatingCandidates.data();
   const long double eatingDistance = Parameters.EatingDistance;
@@ -255,6 +262,22 @@ void TWorld::EatFood(TFoodGrid* grid) {
         if (fast) fast = grid->Move(j, Food[j]);
       }
     };
+    if (!gathered.empty()) {
+      // Each bug's entry: its count (-1: off the grid's range), then its candidates.
+      while (next == gathered[share].size()) ++share, next = 0;
+      const int32_t loaded = gathered[share][next++];
+      const int32_t* entries = gathered[share].data() + next;
+      next += std::max(loaded, 0);
+      if (fast && loaded >= 0) {
+        int32_t count = 0;
+        for (int32_t k = 0; k < loaded; ++k)
+          if (!grid->HasMoved(entries[k])) candidates[count++] = entries[k];
+        count += grid->MovedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, candidates + count);
+        std::sort(candidates, candidates + count);
+        for (int32_t k = 0; k < count; ++k) eatIfNear(candidates[k]);
+        continue;
+      }
+    }
     if (fast && TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y)) {
       // The candidates are taken before this bug eats: a pellet it eats moves, but the bug
       // goes on with the next index and never looks at that one again, and no other pellet
@@ -265,6 +288,31 @@ void TWorld::EatFood(TFoodGrid* grid) {
       for (int32_t j = 0; j < FoodCount; ++j) eatIfNear(j);
     }
   }
+}
+
+std::vector<std::vector<int32_t>> TWorld::GatherEatingCandidates(const TFoodGrid& grid) {
+  const int32_t threads = BugCount >= ParallelBugs ? std::clamp(Threads, 1, BugCount) : 1;
+  std::vector<std::vector<int32_t>> gathered(threads);
+  const auto gather = [&](int32_t t) {
+    std::vector<int32_t> found(FoodCount);
+    std::vector<int32_t>& out = gathered[t];
+    for (int32_t b = BugCount * t / threads; b < BugCount * (t + 1) / threads; ++b) {
+      const TCreature& c = Creatures[b];
+      if (!TFoodGrid::InRange(c.X) || !TFoodGrid::InRange(c.Y)) {
+        out.push_back(-1);
+        continue;
+      }
+      const int32_t count = grid.LoadedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, found.data());
+      out.push_back(count);
+      out.insert(out.end(), found.begin(), found.begin() + count);
+    }
+  };
+  {
+    std::vector<std::jthread> pool;
+    for (int32_t t = 1; t < threads; ++t) pool.emplace_back(gather, t);
+    gather(0);
+  }
+  return gathered;
 }
 
 }  // namespace zemlix

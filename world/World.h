@@ -137,6 +137,9 @@ class TWorld {
   void UpdateCreatures(const TFoodGrid* grid);
   void EatFood(TFoodGrid* grid);
   bool LoadFoodGrid(TFoodGrid& grid) const;
+  // Per share of the bugs, in bug order: each bug's count of unmoved candidates (-1 when it
+  // is outside the grid's range), followed by them.
+  std::vector<std::vector<int32_t>> GatherEatingCandidates(const TFoodGrid& grid);
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
   // Bugs first .. first + count - 1 (count <= TBatchedNetworks::Stride) through the batched
   // networks, block by block: no bug's update reads another's.
