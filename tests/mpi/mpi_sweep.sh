@@ -8,7 +8,12 @@ sim=$1
 mpi=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-mpirun=(timeout 120 mpirun --allow-run-as-root --oversubscribe)
+# In the sanitizer build LeakSanitizer would report what Open MPI keeps for the life of the
+# process, through libraries whose stacks it cannot follow, so no suppression can name it.
+# Address and undefined-behaviour checks stay on; the sweep code's leaks are checked by the
+# sim tests, which run the same code without MPI.
+mpirun=(env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+  timeout 120 mpirun --allow-run-as-root --oversubscribe)
 failures=0
 fail() {
   echo "FAIL: $*"
