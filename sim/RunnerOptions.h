@@ -31,6 +31,7 @@ struct TRunnerOptions {
   std::string LoadPath;       // continue from this dump instead of building a population
   std::optional<TSeedRange> Seeds;  // a batch: one independent world per seed
   unsigned Jobs = 1;          // threads for a batch
+  std::string JournalPath;    // a batch's finished items, kept across runs; empty: none
   bool Quiet = false;         // no speed summary, no progress bar
   bool Progress = false;      // draw a progress bar on the error stream (a terminal)
 };
