@@ -173,16 +173,19 @@ void TOutputFile::Checkpoint() {
   Temporary_.clear();
 }
 
+void TOutputFile::Persist() {
+  Checkpoint();
+  if (Path_ == "-") return;
+  // What was appended after the first checkpoint reaches the disk too; a device or a pipe
+  // need not support that.
+  struct stat status {};
+  if (::fstat(Buffer_.Fd(), &status) == 0 && S_ISREG(status.st_mode) && ::fsync(Buffer_.Fd()) != 0) Fail(errno);
+}
+
 void TOutputFile::Commit() {
   if (Committed_) return;
-  Checkpoint();
-  if (Path_ != "-") {
-    // What was appended after the first checkpoint reaches the disk too; a device or a
-    // pipe need not support that.
-    struct stat status {};
-    if (::fstat(Buffer_.Fd(), &status) == 0 && S_ISREG(status.st_mode) && ::fsync(Buffer_.Fd()) != 0) Fail(errno);
-    if (!Buffer_.Close()) Fail(Buffer_.Error());
-  }
+  Persist();
+  if (Path_ != "-" && !Buffer_.Close()) Fail(Buffer_.Error());
   Committed_ = true;
 }
 

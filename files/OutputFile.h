@@ -65,6 +65,9 @@ class TOutputFile {
   // name therefore always holds whole checkpoints, plus at most a partial tail when the
   // process dies while writing one.
   void Checkpoint();
+  // Checkpoints and forces everything written so far onto the disk, so that it outlives a
+  // crash of the machine, not only of the process (a journal's promise).
+  void Persist();
   // Checkpoints and closes, with the data on the disk.
   void Commit();
 

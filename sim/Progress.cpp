@@ -49,14 +49,27 @@ std::string FormatProgress(uint64_t ticksDone, uint64_t ticksTotal, uint64_t gen
   return line;
 }
 
-std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads) {
+std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads,
+                          const std::string& worker) {
   char text[160];
   const double rate = seconds > 0 ? static_cast<double>(ticks) / seconds : 0.0;
   std::snprintf(text, sizeof text, "zemlix-sim: %" PRIu64 " ticks in %.2f s, %.0f ticks/s", ticks, seconds, rate);
   std::string line = text;
   if (worlds > 1 || threads > 1)
     line += " (" + std::to_string(worlds) + (worlds == 1 ? " world" : " worlds") + " on " + std::to_string(threads) +
-            (threads == 1 ? " thread)" : " threads)");
+            " " + worker + (threads == 1 ? ")" : "s)");
+  return line;
+}
+
+std::string FormatItemProgress(uint64_t done, uint64_t total, uint64_t doneHere, double seconds) {
+  std::string line = "zemlix-sim: " + std::to_string(done) + "/" + std::to_string(total) + " items";
+  if (doneHere > 0 && seconds > 0) {
+    const double rate = static_cast<double>(doneHere) / seconds;
+    char text[64];
+    std::snprintf(text, sizeof text, ", %.1f items/s", rate);
+    line += text;
+    line += ", " + FormatDuration(static_cast<double>(total > done ? total - done : 0) / rate) + " left";
+  }
   return line;
 }
 

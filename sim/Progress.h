@@ -17,8 +17,14 @@ namespace zemlix {
 std::string FormatProgress(uint64_t ticksDone, uint64_t ticksTotal, uint64_t generationsDone,
                            uint64_t generationsTotal, double seconds);
 
-// "zemlix-sim: 100000 ticks in 2.04 s, 49020 ticks/s (4 worlds on 2 threads)".
-std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads);
+// "zemlix-sim: 100000 ticks in 2.04 s, 49020 ticks/s (4 worlds on 2 threads)"; the MPI
+// runner counts ranks instead of threads.
+std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads,
+                          const std::string& worker = "thread");
+
+// "zemlix-sim: 12/64 items, 3.2 items/s, 0:17 left": `done` counts every finished item,
+// the rate only the `doneHere` finished in the `seconds` this run has taken.
+std::string FormatItemProgress(uint64_t done, uint64_t total, uint64_t doneHere, double seconds);
 
 // Counts the work done by any number of running worlds and, when enabled, redraws a
 // progress line on `out` (a terminal) from its own thread a few times a second. Nothing

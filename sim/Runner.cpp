@@ -19,6 +19,7 @@
 #include "sim/HeadlessHost.h"
 #include "files/OutputFile.h"
 #include "sim/Progress.h"
+#include "sim/Sweep.h"
 #include "files/SavedState.h"
 #include "files/WorldFile.h"
 
@@ -202,86 +203,49 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
   return 0;
 }
 
-// Rows of finished seeds wait here until every lower seed has been written, so the file
-// is in seed order whatever order the threads finish in.
-class TOrderedRows {
- public:
-  TOrderedRows(std::ostream& out, uint64_t count) : Out_(out), Count_(count) {}
-
-  void Put(uint64_t index, std::string rows) {
-    std::lock_guard lock(Mutex_);
-    Waiting_.emplace(index, std::move(rows));
-    for (auto next = Waiting_.find(Written_); next != Waiting_.end(); next = Waiting_.find(Written_)) {
-      Out_ << next->second;
-      Waiting_.erase(next);
-      ++Written_;
-    }
-  }
-
-  bool Complete() const { return Written_ == Count_; }
-
- private:
-  std::ostream& Out_;
-  const uint64_t Count_;
-  std::mutex Mutex_;
-  std::map<uint64_t, std::string> Waiting_;
-  uint64_t Written_ = 0;
-};
-
+// Each thread takes the next pending item and owns the world it runs; finished items go to
+// the output (and its journal) one at a time.
 int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
-  const TSeedRange seeds = *options.Seeds;
-  const uint64_t count = seeds.Count();
-  const unsigned threads = static_cast<unsigned>(std::min<uint64_t>(std::max(options.Jobs, 1u), count));
-  const uint64_t ticksPerWorld = TicksToRun(options, options.Lifetime, options.Lifetime);
-  if (!GenerationCountFits(0, ticksPerWorld, options.Lifetime, options.Lifetime)) {
-    error << GenerationCountTooLarge;
-    return 2;
-  }
+  const TSweep sweep(options);
+  std::unique_ptr<TSweepOutput> output;
+  if (const int status = TSweepOutput::Open(sweep, options, out, error, output); status != 0) return status;
+  const std::vector<uint64_t>& pending = output->Pending();
+  const uint64_t count = pending.size();
+  const unsigned threads =
+      static_cast<unsigned>(std::min<uint64_t>(std::max(options.Jobs, 1u), std::max<uint64_t>(count, 1)));
 
-  std::unique_ptr<TOutputFile> csv;
-  try {
-    csv = std::make_unique<TOutputFile>(options.CsvPath, out);
-  } catch (const std::runtime_error& e) {
-    error << "zemlix-sim: " << e.what() << "\n";
-    return 2;
-  }
-  csv->Stream() << CsvHeader(true);
-
-  TOrderedRows rows(csv->Stream(), count);
-  std::atomic<uint64_t> nextSeed{0};
+  std::atomic<uint64_t> next{0};
   std::atomic<bool> failed{false};
-  std::mutex failureMutex;
+  std::mutex outputMutex;
   std::string failure;
   const auto start = TClock::now();
   uint64_t ticksRun = 0;
   {
-    TProgressBar progress(error, options.Progress && !options.Quiet, ticksPerWorld * count,
+    TProgressBar progress(error, options.Progress && !options.Quiet, sweep.TicksPerItem() * count,
                           options.Generations * count);
-    // Each thread owns the worlds it runs; nothing of a world is shared.
+    struct TCounter : TSweep::TObserver {
+      TProgressBar& Progress;
+      const std::atomic<bool>& Failed;
+      TCounter(TProgressBar& progress, const std::atomic<bool>& failed) : Progress(progress), Failed(failed) {}
+      bool Ticked() override {
+        Progress.AddTick();
+        return !Failed.load(std::memory_order_relaxed);
+      }
+      void GenerationEnded() override { Progress.AddGeneration(); }
+    };
     const auto work = [&] {
-      for (uint64_t index = nextSeed++; index < count && !failed; index = nextSeed++) {
-        const uint32_t seed = static_cast<uint32_t>(seeds.First + index);
-        std::string seedRows;
+      TCounter counter(progress, failed);
+      for (uint64_t at = next++; at < count && !failed; at = next++) {
+        const uint64_t index = pending[at];
         try {
-          THeadlessHost host(options.Parameters, false);
-          TWorld world(host);
-          world.Parameters = options.Parameters;
-          world.Random.Seed = seed;
-          world.OnGenerationEnd = [&](const TGenerationReport& report) {
-            seedRows += FormatCsvRow(report, seed);
-            progress.AddGeneration();
-          };
-          world.BuildPopulation();
-          for (uint64_t tick = 0; tick < ticksPerWorld && !failed; ++tick) {
-            world.Tick();
-            progress.AddTick();
-          }
+          std::string rows = sweep.RunItem(index, counter);
+          std::lock_guard lock(outputMutex);
+          if (!failed) output->Put(index, std::move(rows));
         } catch (const std::exception& e) {
-          std::lock_guard lock(failureMutex);
-          if (!failed.exchange(true)) failure = "seed " + std::to_string(seed) + ": " + e.what();
+          std::lock_guard lock(outputMutex);
+          if (!failed.exchange(true)) failure = sweep.Describe(index) + ": " + e.what();
           return;
         }
-        if (!failed) rows.Put(index, std::move(seedRows));
       }
     };
     std::vector<std::jthread> pool;
@@ -297,13 +261,13 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
     return 1;
   }
   try {
-    csv->Commit();
+    output->Commit();
   } catch (const std::runtime_error& e) {
     error << "zemlix-sim: " << e.what() << "\n";
     return 1;
   }
   if (!options.Quiet) error << FormatSummary(ticksRun, seconds, count, threads) << "\n";
-  return rows.Complete() ? 0 : 1;
+  return 0;
 }
 
 }  // namespace

@@ -148,6 +148,10 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                      " bugs on, with the same results for any number")
       ->type_name("N")
       ->check(IntegerIn(1, 1024));
+  CLI::Option* journal = app.add_option("--journal", options.JournalPath,
+                 "keep every finished world of a batch in FILE as it ends; run the same command again to "
+                 "do only what is missing")
+      ->type_name("FILE");
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
   app.set_version_flag("--version", std::string("zemlix-sim ") + Version, "print the version and exit");
   app.footer("\nParameters (in a --config file or with --set; the defaults are the model's):\n" + DescribeParameters());
@@ -190,11 +194,14 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   options.Food = parameters.Food;
   options.Lifetime = parameters.Lifetime;
   for (const auto& [option, path] : {std::pair{dump, &options.DumpPath}, {csv, &options.CsvPath},
-                                     {plot, &options.PlotPath}, {load, &options.LoadPath}})
+                                     {plot, &options.PlotPath}, {load, &options.LoadPath},
+                                     {journal, &options.JournalPath}})
     if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");
   if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
   if (jobs->count() > 0 && seeds.empty()) return fail("--jobs: only a batch (--seeds) runs on several threads");
   if (threads->count() > 0 && !seeds.empty()) return fail("--threads: a batch runs each world on one thread (see --jobs)");
+  if (!options.JournalPath.empty() && seeds.empty()) return fail("--journal: only a batch (--seeds) keeps a journal");
+  if (options.JournalPath == "-") return fail("--journal: needs a file that can be read again, not standard output");
   if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
   const int toStandardOutput =
       (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-");
@@ -205,6 +212,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                                                                 {"--csv", &options.CsvPath},
                                                                 {"--plot", &options.PlotPath},
                                                                 {"--load", &options.LoadPath},
+                                                                {"--journal", &options.JournalPath},
                                                                 {"--record-io", options.RecordIO ? &networkLog : &none}};
   for (size_t i = 0; i < std::size(outputs); ++i)
     for (size_t k = i + 1; k < std::size(outputs); ++k)

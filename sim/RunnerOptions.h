@@ -39,6 +39,7 @@ struct TRunnerOptions {
   std::optional<TSeedRange> Seeds;  // a batch: one independent world per seed
   unsigned Jobs = 1;          // threads for a batch
   unsigned Threads = 1;       // threads inside one world's tick (large worlds only)
+  std::string JournalPath;    // a batch's finished items, kept across runs; empty: none
   bool Quiet = false;         // no speed summary, no progress bar
   bool Progress = false;      // draw a progress bar on the error stream (a terminal)
 };

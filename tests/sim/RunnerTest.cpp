@@ -73,6 +73,10 @@ TEST(RunnerOptions, BadValuesNameTheOptionAndRange) {
            {{"--load", "s", "--seed", "1"}, "--load: cannot be combined with --seed"},
            {{"--load", "s", "--lifetime", "900"}, "--load: cannot be combined with --lifetime"},
            {{"--dump", "-", "--csv", "-"}, "only one of them can write to standard output"},
+           {{"--journal", "j"}, "--journal: only a batch (--seeds) keeps a journal"},
+           {{"--seeds", "1-3", "--csv", "a.csv", "--journal", "-"}, "--journal: needs a file that can be read again"},
+           {{"--seeds", "1-3", "--csv", "a.csv", "--journal", "./a.csv"}, "--csv and --journal: both name the file ./a.csv"},
+           {{"--seeds", "1-3", "--csv", "a.csv", "--journal", ""}, "--journal: the file name is empty"},
        }) {
     const auto parsed = Parse(args);
     EXPECT_FALSE(parsed.result.Options) << expected;

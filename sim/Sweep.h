@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "files/OutputFile.h"
+#include "sim/Journal.h"
+#include "sim/RunnerOptions.h"
+
+namespace zemlix {
+
+// A sweep: an ordered list of independent work items, each run on a world of its own and
+// giving rows of the CSV. An item is known by its index in that list (today a batch has one
+// item per seed, in seed order). Whoever runs the items, threads of zemlix-sim or ranks of
+// zemlix-sim-mpi, in whatever order, the files are assembled from the results in item order
+// and so are the same byte for byte.
+class TSweep {
+ public:
+  // `options` must describe a batch (Seeds set).
+  explicit TSweep(const TRunnerOptions& options);
+
+  uint64_t ItemCount() const { return Options_.Seeds->Count(); }
+  uint64_t TicksPerItem() const;
+  // The options that decide every item's rows, as a command line ("--bugs 30 --food 40
+  // --lifetime 2000 --generations 5 --seeds 1-8"): equal identities, equal rows.
+  std::string Identity() const;
+  // "seed 17", for messages.
+  std::string Describe(uint64_t index) const;
+
+  // Told about an item's progress by the thread that runs it.
+  class TObserver {
+   public:
+    virtual ~TObserver() = default;
+    // After every tick; false stops the item, whose rows are then incomplete.
+    virtual bool Ticked() { return true; }
+    virtual void GenerationEnded() {}
+  };
+  // Runs one item; any number of threads may run items at once.
+  std::string RunItem(uint64_t index, TObserver& observer) const;
+
+ private:
+  std::string ParameterIdentity() const;
+
+  TRunnerOptions Options_;
+};
+
+// What a sweep run writes: the CSV, with each item's rows written as soon as every earlier
+// item is in, and the journal, when asked for, which gets every item the moment it is put.
+// Used from one thread at a time.
+class TSweepOutput {
+ public:
+  // Reads the journal and opens the outputs before anything runs. On failure says why on
+  // `error` (rank 0's, under MPI) and returns 2 with nothing written; otherwise 0.
+  static int Open(const TSweep& sweep, const TRunnerOptions& options, std::ostream& out, std::ostream& error,
+                  std::unique_ptr<TSweepOutput>& opened);
+
+  // The items still to run, in item order.
+  const std::vector<uint64_t>& Pending() const { return Pending_; }
+  // Records a finished item; throws std::runtime_error when the journal cannot be written.
+  void Put(uint64_t index, std::string rows);
+  bool Complete() const { return Written_ == ItemCount_; }
+  // Publishes the CSV (which must be complete) and closes the journal.
+  void Commit();
+
+ private:
+  TSweepOutput() = default;
+  // Writes the waiting rows that follow the CSV's last without a gap.
+  void WriteReady();
+
+  uint64_t ItemCount_ = 0;
+  std::vector<uint64_t> Pending_;
+  std::unique_ptr<TOutputFile> Csv_;
+  std::unique_ptr<TJournalWriter> Journal_;
+  std::map<uint64_t, std::string> Waiting_;  // rows of items after a gap
+  uint64_t Written_ = 0;                     // items whose rows are in the CSV
+};
+
+}  // namespace zemlix
