@@ -138,6 +138,13 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
             return "must be a range A-B of seeds from 0 to 4294967295 with A <= B, not '" + text + "'";
           },
           ""));
+  std::vector<std::string> sweeps;
+  app.add_option("--sweep", sweeps, "with --seeds: run every seed for every value of a parameter, e.g. mutation_rate=0.01,0.05,0.2; repeatable, the grid is the product")
+      ->type_name("NAME=V1,V2,...")
+      ->allow_extra_args(false);
+  CLI::Option* summary = app.add_option("--summary", options.SummaryPath,
+                 "with --seeds: write per grid point and generation the mean, standard deviation and 95 % confidence interval of the average fitness across seeds to FILE")
+      ->type_name("FILE|-");
   CLI::Option* jobs = app.add_option("--jobs", options.Jobs,
                  "threads for a batch, 1 to 1024 (default " + std::to_string(cores) + ", the number of cores)")
       ->type_name("N")
@@ -195,12 +202,42 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   options.Lifetime = parameters.Lifetime;
   for (const auto& [option, path] : {std::pair{dump, &options.DumpPath}, {csv, &options.CsvPath},
                                      {plot, &options.PlotPath}, {load, &options.LoadPath},
+                                     {summary, &options.SummaryPath},
                                      {journal, &options.JournalPath}})
     if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");
   if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
   if (jobs->count() > 0 && seeds.empty()) return fail("--jobs: only a batch (--seeds) runs on several threads");
   if (threads->count() > 0 && !seeds.empty()) return fail("--threads: a batch runs each world on one thread (see --jobs)");
   if (!options.JournalPath.empty() && seeds.empty()) return fail("--journal: only a batch (--seeds) keeps a journal");
+  if (!sweeps.empty() && seeds.empty()) return fail("--sweep: needs --seeds, the seeds every grid point runs");
+  if (!options.SummaryPath.empty() && seeds.empty()) return fail("--summary: only a batch (--seeds) has one");
+  for (const std::string& sweep : sweeps) {
+    const size_t equals = sweep.find('=');
+    const std::string name = sweep.substr(0, std::min(equals, sweep.size()));
+    const TParameterInfo* info = FindParameter(name);
+    if (equals == std::string::npos || !info) return fail("--sweep " + sweep + ": expected NAME=V1,V2,... with a known parameter");
+    if (name == "lifetime") return fail("--sweep lifetime: cannot be swept, the length of every world depends on it");
+    for (const TSweepAxis& axis : options.Sweep)
+      if (axis.Name == name) return fail("--sweep " + name + ": given twice");
+    TSweepAxis axis{name, {}};
+    // Values split at commas outside brackets, so lists of hidden layers can be swept.
+    std::string value;
+    int depth = 0;
+    for (size_t k = equals + 1; k <= sweep.size(); ++k) {
+      const char c = k < sweep.size() ? sweep[k] : ',';
+      if (c == ',' && depth == 0) {
+        TParameters check;
+        if (const std::string reason = SetParameterText(check, *info, value); !reason.empty())
+          return fail("--sweep " + sweep + ": " + name + " " + reason);
+        axis.Values.push_back(value);
+        value.clear();
+        continue;
+      }
+      depth += c == '[' ? 1 : c == ']' ? -1 : 0;
+      value += c;
+    }
+    options.Sweep.push_back(std::move(axis));
+  }
   if (options.JournalPath == "-") return fail("--journal: needs a file that can be read again, not standard output");
   if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
   const int toStandardOutput =

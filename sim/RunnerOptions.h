@@ -17,6 +17,12 @@ struct TSeedRange {
   uint64_t Count() const { return uint64_t{Last} - First + 1; }
 };
 
+// One swept parameter and its values, as given (each checked against the registry).
+struct TSweepAxis {
+  std::string Name;
+  std::vector<std::string> Values;
+};
+
 struct TRunnerOptions {
   uint32_t Seed = 0;          // the clock's seed when not given
   int32_t Bugs = 30;
@@ -37,6 +43,8 @@ struct TRunnerOptions {
   std::string PlotPath;       // SVG of average and best fitness; "-": standard output
   std::string LoadPath;       // continue from this dump instead of building a population
   std::optional<TSeedRange> Seeds;  // a batch: one independent world per seed
+  std::vector<TSweepAxis> Sweep;    // a batch over the product of these values, every seed each
+  std::string SummaryPath;          // a batch's mean, spread and interval per grid point and generation
   unsigned Jobs = 1;          // threads for a batch
   unsigned Threads = 1;       // threads inside one world's tick (large worlds only)
   std::string JournalPath;    // a batch's finished items, kept across runs; empty: none

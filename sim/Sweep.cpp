@@ -1,5 +1,11 @@
 #include "sim/Sweep.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
 #include "files/FitnessCsv.h"
 #include "files/SavedState.h"
 #include "sim/HeadlessHost.h"
@@ -22,7 +28,17 @@ std::string TSweep::Identity() const {
          std::to_string(Options_.Lifetime) +
          (Options_.Generations > 0 ? " --generations " + std::to_string(Options_.Generations)
                                    : " --ticks " + std::to_string(TicksPerItem())) +
-         " --seeds " + std::to_string(seeds.First) + "-" + std::to_string(seeds.Last) + ParameterIdentity();
+         " --seeds " + std::to_string(seeds.First) + "-" + std::to_string(seeds.Last) + ParameterIdentity() +
+         SweepIdentity();
+}
+
+std::string TSweep::SweepIdentity() const {
+  std::string text;
+  for (const TSweepAxis& axis : Options_.Sweep) {
+    text += " --sweep " + axis.Name + "=";
+    for (size_t k = 0; k < axis.Values.size(); ++k) text += (k > 0 ? "," : "") + axis.Values[k];
+  }
+  return text;
 }
 
 // The parameters besides the counts and the lifetime above, as --set options.
@@ -35,18 +51,66 @@ std::string TSweep::ParameterIdentity() const {
 }
 
 std::string TSweep::Describe(uint64_t index) const {
-  return "seed " + std::to_string(Options_.Seeds->First + index);
+  const uint64_t seeds = Options_.Seeds->Count();
+  std::string text;
+  for (const std::string& value : PointValues(PointOf(index))) text += value + " ";
+  return text + "seed " + std::to_string(Options_.Seeds->First + index % seeds);
 }
 
+uint64_t TSweep::GridPoints() const {
+  uint64_t points = 1;
+  for (const TSweepAxis& axis : Options_.Sweep) points *= axis.Values.size();
+  return points;
+}
+
+// name=value for each axis at this point, the last axis fastest.
+std::vector<std::string> TSweep::PointValues(uint64_t point) const {
+  std::vector<std::string> values(Options_.Sweep.size());
+  for (size_t a = Options_.Sweep.size(); a-- > 0;) {
+    const TSweepAxis& axis = Options_.Sweep[a];
+    values[a] = axis.Name + "=" + axis.Values[point % axis.Values.size()];
+    point /= axis.Values.size();
+  }
+  return values;
+}
+
+TParameters TSweep::PointParameters(uint64_t point) const {
+  TParameters parameters = Options_.Parameters;
+  for (const std::string& setting : PointValues(point)) {
+    const size_t equals = setting.find('=');
+    SetParameterText(parameters, *FindParameter(setting.substr(0, equals)), setting.substr(equals + 1));
+  }
+  return parameters;
+}
+
+std::string TSweep::PointColumns(uint64_t point) const {
+  std::string columns;
+  for (const std::string& setting : PointValues(point)) {
+    const std::string value = setting.substr(setting.find('=') + 1);
+    columns += (value.find(',') != std::string::npos ? "\"" + value + "\"" : value) + ",";
+  }
+  return columns;
+}
+
+std::string TSweep::AxisColumns() const {
+  std::string columns;
+  for (const TSweepAxis& axis : Options_.Sweep) columns += axis.Name + ",";
+  return columns;
+}
+
+std::string TSweep::CsvHeader() const { return AxisColumns() + zemlix::CsvHeader(true); }
+
 std::string TSweep::RunItem(uint64_t index, TObserver& observer) const {
-  const auto seed = static_cast<uint32_t>(Options_.Seeds->First + index);
+  const auto seed = static_cast<uint32_t>(Options_.Seeds->First + index % Options_.Seeds->Count());
+  const TParameters parameters = PointParameters(PointOf(index));
+  const std::string columns = PointColumns(PointOf(index));
   std::string rows;
-  THeadlessHost host(Options_.Parameters, false);
+  THeadlessHost host(parameters, false);
   TWorld world(host);
-  world.Parameters = Options_.Parameters;
+  world.Parameters = parameters;
   world.Random.Seed = seed;
   world.OnGenerationEnd = [&](const TGenerationReport& report) {
-    rows += FormatCsvRow(report, seed);
+    rows += columns + FormatCsvRow(report, seed);
     observer.GenerationEnded();
   };
   world.BuildPopulation();
@@ -72,6 +136,7 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
   TJournalContents journal;
   try {
     output->Csv_ = std::make_unique<TOutputFile>(options.CsvPath, out);
+    if (!options.SummaryPath.empty()) output->Summary_ = std::make_unique<TOutputFile>(options.SummaryPath, out);
     if (!options.JournalPath.empty()) {
       journal = ReadJournal(options.JournalPath, sweep.Identity(), sweep.ItemCount());
       if (journal.CutShort)
@@ -86,10 +151,14 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
     error << "zemlix-sim: " << e.what() << "\n";
     return 2;
   }
-  output->Csv_->Stream() << CsvHeader(true);
+  output->Sweep_ = &sweep;
+  output->Csv_->Stream() << sweep.CsvHeader();
   for (uint64_t index = 0; index < output->ItemCount_; ++index)
     if (journal.Finished.count(index) == 0) output->Pending_.push_back(index);
-  for (auto& [index, rows] : journal.Finished) output->Waiting_.emplace(index, std::move(rows));
+  for (auto& [index, rows] : journal.Finished) {
+    output->KeepAverages(index, rows);
+    output->Waiting_.emplace(index, std::move(rows));
+  }
   output->WriteReady();
   opened = std::move(output);
   return 0;
@@ -97,6 +166,7 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
 
 void TSweepOutput::Put(uint64_t index, std::string rows) {
   if (Journal_) Journal_->Append(index, rows);
+  KeepAverages(index, rows);
   Waiting_.emplace(index, std::move(rows));
   WriteReady();
 }
@@ -110,8 +180,71 @@ void TSweepOutput::WriteReady() {
   }
 }
 
+void TSweepOutput::KeepAverages(uint64_t index, const std::string& rows) {
+  if (!Summary_) return;
+  // Each row: the swept values (a list quoted), the seed, the generation, the average, ...
+  std::vector<double>& averages = Averages_[index];
+  const size_t lead = Sweep_->Options().Sweep.size() + 2;
+  for (size_t start = 0; start < rows.size();) {
+    const size_t end = rows.find('\n', start);
+    const std::string row = rows.substr(start, end - start);
+    start = end == std::string::npos ? rows.size() : end + 1;
+    size_t field = 0, at = 0;
+    bool quoted = false;
+    for (; at < row.size() && field < lead; ++at) {
+      if (row[at] == '"') quoted = !quoted;
+      if (row[at] == ',' && !quoted) ++field;
+    }
+    averages.push_back(std::strtod(row.c_str() + at, nullptr));
+  }
+}
+
+namespace {
+
+// The two-sided 95 % quantile of Student's t with `df` degrees of freedom.
+double StudentT95(uint64_t df) {
+  static const double table[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
+                                 2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
+                                 2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045, 2.042};
+  if (df >= 1 && df <= 30) return table[df - 1];
+  return 1.959964 + 2.37 / df + 2.8 / (static_cast<double>(df) * df);  // within 0.001 beyond 30
+}
+
+}  // namespace
+
+std::string TSweepOutput::FormatSummary() const {
+  std::string text = Sweep_->AxisColumns() + "generation,seeds,mean,sd,ci_low,ci_high\n";
+  const uint64_t seeds = Sweep_->Options().Seeds->Count();
+  for (uint64_t point = 0; point < Sweep_->GridPoints(); ++point) {
+    size_t generations = SIZE_MAX;
+    for (uint64_t s = 0; s < seeds; ++s) generations = std::min(generations, Averages_.at(point * seeds + s).size());
+    for (size_t g = 0; g < generations; ++g) {
+      long double sum = 0, squares = 0;
+      for (uint64_t s = 0; s < seeds; ++s) sum += Averages_.at(point * seeds + s)[g];
+      const double mean = static_cast<double>(sum / seeds);
+      for (uint64_t s = 0; s < seeds; ++s) {
+        const long double d = Averages_.at(point * seeds + s)[g] - static_cast<long double>(mean);
+        squares += d * d;
+      }
+      char line[200];
+      if (seeds > 1) {
+        const double sd = static_cast<double>(std::sqrt(squares / (seeds - 1)));
+        const double half = StudentT95(seeds - 1) * sd / std::sqrt(static_cast<double>(seeds));
+        std::snprintf(line, sizeof line, "%zu,%llu,%.17g,%.17g,%.17g,%.17g\n", g + 1,
+                      static_cast<unsigned long long>(seeds), mean, sd, mean - half, mean + half);
+      } else {
+        std::snprintf(line, sizeof line, "%zu,1,%.17g,,,\n", g + 1, mean);
+      }
+      text += Sweep_->PointColumns(point) + line;
+    }
+  }
+  return text;
+}
+
 void TSweepOutput::Commit() {
+  if (Summary_) Summary_->Stream() << FormatSummary();
   Csv_->Commit();
+  if (Summary_) Summary_->Commit();
   if (Journal_) Journal_->Close();
 }
 

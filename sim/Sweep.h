@@ -23,13 +23,26 @@ class TSweep {
   // `options` must describe a batch (Seeds set).
   explicit TSweep(const TRunnerOptions& options);
 
-  uint64_t ItemCount() const { return Options_.Seeds->Count(); }
+  // Items run grid point by grid point (the last axis fastest), every seed in order within
+  // a point.
+  uint64_t ItemCount() const { return GridPoints() * Options_.Seeds->Count(); }
+  uint64_t GridPoints() const;
+  uint64_t PointOf(uint64_t index) const { return index / Options_.Seeds->Count(); }
+  // The point's values as the CSV leads its rows with them ("0.2," or "" without a sweep),
+  // and the CSV's header.
+  std::string PointColumns(uint64_t point) const;
+  std::string CsvHeader() const;
+  // The swept names as leading header columns ("mutation_rate,").
+  std::string AxisColumns() const;
+  const TRunnerOptions& Options() const { return Options_; }
   uint64_t TicksPerItem() const;
   // The options that decide every item's rows, as a command line ("--bugs 30 --food 40
   // --lifetime 2000 --generations 5 --seeds 1-8"): equal identities, equal rows.
   std::string Identity() const;
   // "seed 17", for messages.
   std::string Describe(uint64_t index) const;
+  // The base parameters with the point's values.
+  TParameters PointParameters(uint64_t point) const;
 
   // Told about an item's progress by the thread that runs it.
   class TObserver {
@@ -44,6 +57,8 @@ class TSweep {
 
  private:
   std::string ParameterIdentity() const;
+  std::string SweepIdentity() const;
+  std::vector<std::string> PointValues(uint64_t point) const;
 
   TRunnerOptions Options_;
 };
@@ -74,6 +89,12 @@ class TSweepOutput {
   uint64_t ItemCount_ = 0;
   std::vector<uint64_t> Pending_;
   std::unique_ptr<TOutputFile> Csv_;
+  std::unique_ptr<TOutputFile> Summary_;
+  const TSweep* Sweep_ = nullptr;
+  // Per item, by generation from 1: the average fitness, for the summary.
+  std::map<uint64_t, std::vector<double>> Averages_;
+  void KeepAverages(uint64_t index, const std::string& rows);
+  std::string FormatSummary() const;
   std::unique_ptr<TJournalWriter> Journal_;
   std::map<uint64_t, std::string> Waiting_;  // rows of items after a gap
   uint64_t Written_ = 0;                     // items whose rows are in the CSV
