@@ -50,46 +50,13 @@ void AppendText(std::string& svg, double x, double y, const std::string& anchor,
          EscapeXml(text) + "</text>\n";
 }
 
-}  // namespace
+double ToX(const TAxis& x, double g) { return Left + (g - x.Low) / (x.High - x.Low) * PlotWidth; }
+double ToY(const TAxis& y, double f) { return Top + PlotHeight - (f - y.Low) / (y.High - y.Low) * PlotHeight; }
 
-std::string EscapeXml(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations, const std::string& title) {
-  // The generation axis spans the run (at least one step); the fitness axis starts at 0
-  // and ends on a tick above the highest value.
-  double firstGeneration = generations.empty() ? 0 : generations.front().Generation;
-  double lastGeneration = generations.empty() ? 1 : generations.back().Generation;
-  if (lastGeneration <= firstGeneration) lastGeneration = firstGeneration + 1;
-  double highest = 1;
-  double lowest = 0;
-  for (const TGenerationReport& report : generations)
-    for (double value : {report.AverageFitness, static_cast<double>(report.BestFitness)}) {
-      highest = std::max(highest, value);
-      lowest = std::min(lowest, value);
-    }
-  TAxis x{firstGeneration, lastGeneration, NiceStep(lastGeneration - firstGeneration, 8, 1)};
-  TAxis y{lowest, highest, 0};
-  y.Step = NiceStep(y.High - y.Low, 6, 1e-6);
-  y.Low = std::floor(y.Low / y.Step) * y.Step;
-  y.High = std::ceil(y.High / y.Step) * y.Step;
-
-  const auto toX = [&x](double g) { return Left + (g - x.Low) / (x.High - x.Low) * PlotWidth; };
-  const auto toY = [&y](double f) { return Top + PlotHeight - (f - y.Low) / (y.High - y.Low) * PlotHeight; };
-
+// The picture up to the curves: title, grid, ticks with labels, axes and their names.
+std::string PlotFrame(const std::string& title, const TAxis& x, const TAxis& y) {
+  const auto toX = [&x](double g) { return ToX(x, g); };
+  const auto toY = [&y](double f) { return ToY(y, f); };
   std::string svg;
   svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Number(Width) + "\" height=\"" + Number(Height) +
@@ -129,6 +96,56 @@ std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations,
   AppendText(svg, 22, Top + PlotHeight / 2, "middle", "fitness (pellets eaten per bug)",
              " transform=\"rotate(-90 22 " + Number(Top + PlotHeight / 2) + ")\"");
 
+  return svg;
+}
+
+// A fitness axis from 0 (or below) to a round value above the highest.
+TAxis FitnessAxis(double lowest, double highest) {
+  TAxis y{lowest, highest, 0};
+  y.Step = NiceStep(y.High - y.Low, 6, 1e-6);
+  y.Low = std::floor(y.Low / y.Step) * y.Step;
+  y.High = std::ceil(y.High / y.Step) * y.Step;
+  return y;
+}
+
+}  // namespace
+
+std::string EscapeXml(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations, const std::string& title) {
+  // The generation axis spans the run (at least one step); the fitness axis starts at 0
+  // and ends on a tick above the highest value.
+  double firstGeneration = generations.empty() ? 0 : generations.front().Generation;
+  double lastGeneration = generations.empty() ? 1 : generations.back().Generation;
+  if (lastGeneration <= firstGeneration) lastGeneration = firstGeneration + 1;
+  double highest = 1;
+  double lowest = 0;
+  for (const TGenerationReport& report : generations)
+    for (double value : {report.AverageFitness, static_cast<double>(report.BestFitness)}) {
+      highest = std::max(highest, value);
+      lowest = std::min(lowest, value);
+    }
+  TAxis x{firstGeneration, lastGeneration, NiceStep(lastGeneration - firstGeneration, 8, 1)};
+  const TAxis y = FitnessAxis(lowest, highest);
+
+  const auto toX = [&x](double g) { return ToX(x, g); };
+  const auto toY = [&y](double f) { return ToY(y, f); };
+
+  std::string svg = PlotFrame(title, x, y);
   // The two series.
   const auto series = [&](const char* name, const char* colour, auto value) {
     std::string points;
@@ -159,6 +176,60 @@ std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations,
     svg += "<line x1=\"" + Number(legendX + 10) + "\" y1=\"" + Number(rowY) + "\" x2=\"" + Number(legendX + 40) +
            "\" y2=\"" + Number(rowY) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
     AppendText(svg, legendX + 50, rowY + 4, "start", name);
+  }
+  svg += "</svg>\n";
+  return svg;
+}
+
+std::string FormatSweepPlot(const std::vector<TPlotSeries>& series, const std::string& title) {
+  static const char* const colours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
+                                        "#8c564b", "#e377c2", "#17becf", "#bcbd22", "#7f7f7f"};
+  size_t generations = 1;
+  double lowest = 0, highest = 1;
+  for (const TPlotSeries& s : series) {
+    generations = std::max(generations, s.Mean.size());
+    for (const std::vector<double>* values : {&s.Mean, &s.Low, &s.High})
+      for (double v : *values) {
+        lowest = std::min(lowest, v);
+        highest = std::max(highest, v);
+      }
+  }
+  const double last = std::max<double>(generations, 2);
+  const TAxis x{1, last, NiceStep(last - 1, 8, 1)};
+  const TAxis y = FitnessAxis(lowest, highest);
+  std::string svg = PlotFrame(title, x, y);
+  // Bands first, so that no band hides a line; each band is the interval around its mean.
+  for (size_t k = 0; k < series.size(); ++k) {
+    const TPlotSeries& s = series[k];
+    if (s.Low.size() != s.Mean.size() || s.Mean.empty()) continue;
+    std::string points;
+    for (size_t g = 0; g < s.High.size(); ++g) points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, s.High[g])) + " ";
+    for (size_t g = s.Low.size(); g-- > 0;) points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, s.Low[g])) + " ";
+    points.pop_back();
+    svg += std::string("<polygon class=\"band\" fill=\"") + colours[k % std::size(colours)] +
+           "\" fill-opacity=\"0.15\" stroke=\"none\" points=\"" + points + "\"/>\n";
+  }
+  for (size_t k = 0; k < series.size(); ++k) {
+    std::string points;
+    for (size_t g = 0; g < series[k].Mean.size(); ++g) {
+      if (!points.empty()) points += ' ';
+      points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, series[k].Mean[g]));
+    }
+    svg += std::string("<polyline class=\"mean\" fill=\"none\" stroke=\"") + colours[k % std::size(colours)] +
+           "\" stroke-width=\"2\" stroke-linejoin=\"round\" points=\"" + points + "\"/>\n";
+  }
+  // Legend, top left inside the plot.
+  const double legendX = Left + 14, legendY = Top + 12;
+  size_t widest = 0;
+  for (const TPlotSeries& s : series) widest = std::max(widest, s.Name.size());
+  svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(legendY) + "\" width=\"" +
+         Number(70 + 7.5 * static_cast<double>(widest)) + "\" height=\"" + Number(10 + 20.0 * series.size()) +
+         "\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999999\"/>\n";
+  for (size_t k = 0; k < series.size(); ++k) {
+    const double rowY = legendY + 17 + 20.0 * k;
+    svg += "<line x1=\"" + Number(legendX + 10) + "\" y1=\"" + Number(rowY) + "\" x2=\"" + Number(legendX + 40) +
+           "\" y2=\"" + Number(rowY) + "\" stroke=\"" + colours[k % std::size(colours)] + "\" stroke-width=\"2\"/>\n";
+    AppendText(svg, legendX + 50, rowY + 4, "start", series[k].Name);
   }
   svg += "</svg>\n";
   return svg;

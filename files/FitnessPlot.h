@@ -12,6 +12,17 @@ namespace zemlix {
 // there is a single generation, and says so when there is none.
 std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations, const std::string& title);
 
+// One grid point of a sweep: per generation from 1, the mean average fitness across the
+// seeds and its confidence interval (Low and High may be empty: no band).
+struct TPlotSeries {
+  std::string Name;  // the legend's entry, "mutation_rate=0.2"
+  std::vector<double> Mean, Low, High;
+};
+
+// One line per series with its interval as a shaded band, a legend naming the series,
+// axes and `title`, as a self-contained SVG picture.
+std::string FormatSweepPlot(const std::vector<TPlotSeries>& series, const std::string& title);
+
 // The text with &, <, >, " and ' written as XML entities.
 std::string EscapeXml(const std::string& text);
 

@@ -124,7 +124,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                  "write one row per generation end (generation,average,best,worst,total) to FILE, or - for "
                  "standard output")
       ->type_name("FILE|-");
-  CLI::Option* plot = app.add_option("--plot", options.PlotPath, "draw average and best fitness per generation as an SVG picture in FILE")
+  CLI::Option* plot = app.add_option("--plot", options.PlotPath, "draw average and best fitness per generation as an SVG picture in FILE; for a batch, the mean average fitness of each grid point across the seeds with its 95 % confidence band")
       ->type_name("FILE|-");
   CLI::Option* load = app.add_option("--load", options.LoadPath,
                  "continue from a state written by --dump (the last one in the file); --ticks and --generations "
@@ -241,8 +241,9 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   if (options.JournalPath == "-") return fail("--journal: needs a file that can be read again, not standard output");
   if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
   const int toStandardOutput =
-      (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-");
-  if (toStandardOutput > 1) return fail("--dump, --csv and --plot: only one of them can write to standard output (-)");
+      (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-") + (options.SummaryPath == "-");
+  if (toStandardOutput > 1)
+    return fail("--dump, --csv, --plot and --summary: only one of them can write to standard output (-)");
   // Two outputs on one file would write over each other; the loaded file may be replaced
   // only by the dump, which reads it completely first.
   const std::pair<const char*, const std::string*> outputs[] = {{"--dump", &options.DumpPath},
@@ -250,6 +251,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                                                                 {"--plot", &options.PlotPath},
                                                                 {"--load", &options.LoadPath},
                                                                 {"--journal", &options.JournalPath},
+                                                                {"--summary", &options.SummaryPath},
                                                                 {"--record-io", options.RecordIO ? &networkLog : &none}};
   for (size_t i = 0; i < std::size(outputs); ++i)
     for (size_t k = i + 1; k < std::size(outputs); ++k)
@@ -271,7 +273,6 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     if (options.CsvPath.empty()) return fail("--seeds: needs --csv, where the rows of every seed go");
     // One file per run: a batch has no single dump, plot or NN.log to write.
     for (const auto& [given, name] : TConflicts{{!options.DumpPath.empty(), "--dump"},
-                                                {!options.PlotPath.empty(), "--plot"},
                                                 {options.RecordIO, "--record-io"}})
       if (given) return fail(std::string("--seeds: cannot be combined with ") + name);
     options.Seeds = ParseSeedRange(seeds);

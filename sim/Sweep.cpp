@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "files/FitnessCsv.h"
+#include "files/FitnessPlot.h"
 #include "files/SavedState.h"
 #include "sim/HeadlessHost.h"
 
@@ -92,6 +93,12 @@ std::string TSweep::PointColumns(uint64_t point) const {
   return columns;
 }
 
+std::string TSweep::PointName(uint64_t point) const {
+  std::string name;
+  for (const std::string& setting : PointValues(point)) name += (name.empty() ? "" : ", ") + setting;
+  return name;
+}
+
 std::string TSweep::AxisColumns() const {
   std::string columns;
   for (const TSweepAxis& axis : Options_.Sweep) columns += axis.Name + ",";
@@ -137,6 +144,7 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
   try {
     output->Csv_ = std::make_unique<TOutputFile>(options.CsvPath, out);
     if (!options.SummaryPath.empty()) output->Summary_ = std::make_unique<TOutputFile>(options.SummaryPath, out);
+    if (!options.PlotPath.empty()) output->Plot_ = std::make_unique<TOutputFile>(options.PlotPath, out);
     if (!options.JournalPath.empty()) {
       journal = ReadJournal(options.JournalPath, sweep.Identity(), sweep.ItemCount());
       if (journal.CutShort)
@@ -181,7 +189,7 @@ void TSweepOutput::WriteReady() {
 }
 
 void TSweepOutput::KeepAverages(uint64_t index, const std::string& rows) {
-  if (!Summary_) return;
+  if (!Summary_ && !Plot_) return;
   // Each row: the swept values (a list quoted), the seed, the generation, the average, ...
   std::vector<double>& averages = Averages_[index];
   const size_t lead = Sweep_->Options().Sweep.size() + 2;
@@ -212,39 +220,69 @@ double StudentT95(uint64_t df) {
 
 }  // namespace
 
+TSweepOutput::TStatistics TSweepOutput::Statistics(uint64_t point) const {
+  const uint64_t seeds = Sweep_->Options().Seeds->Count();
+  size_t generations = SIZE_MAX;
+  for (uint64_t s = 0; s < seeds; ++s) generations = std::min(generations, Averages_.at(point * seeds + s).size());
+  TStatistics statistics;
+  for (size_t g = 0; g < generations; ++g) {
+    long double sum = 0, squares = 0;
+    for (uint64_t s = 0; s < seeds; ++s) sum += Averages_.at(point * seeds + s)[g];
+    const double mean = static_cast<double>(sum / seeds);
+    for (uint64_t s = 0; s < seeds; ++s) {
+      const long double d = Averages_.at(point * seeds + s)[g] - static_cast<long double>(mean);
+      squares += d * d;
+    }
+    statistics.Mean.push_back(mean);
+    if (seeds < 2) continue;  // no spread from one seed
+    const double sd = static_cast<double>(std::sqrt(squares / (seeds - 1)));
+    const double half = StudentT95(seeds - 1) * sd / std::sqrt(static_cast<double>(seeds));
+    statistics.Deviation.push_back(sd);
+    statistics.Low.push_back(mean - half);
+    statistics.High.push_back(mean + half);
+  }
+  return statistics;
+}
+
 std::string TSweepOutput::FormatSummary() const {
   std::string text = Sweep_->AxisColumns() + "generation,seeds,mean,sd,ci_low,ci_high\n";
   const uint64_t seeds = Sweep_->Options().Seeds->Count();
   for (uint64_t point = 0; point < Sweep_->GridPoints(); ++point) {
-    size_t generations = SIZE_MAX;
-    for (uint64_t s = 0; s < seeds; ++s) generations = std::min(generations, Averages_.at(point * seeds + s).size());
-    for (size_t g = 0; g < generations; ++g) {
-      long double sum = 0, squares = 0;
-      for (uint64_t s = 0; s < seeds; ++s) sum += Averages_.at(point * seeds + s)[g];
-      const double mean = static_cast<double>(sum / seeds);
-      for (uint64_t s = 0; s < seeds; ++s) {
-        const long double d = Averages_.at(point * seeds + s)[g] - static_cast<long double>(mean);
-        squares += d * d;
-      }
+    const TStatistics statistics = Statistics(point);
+    for (size_t g = 0; g < statistics.Mean.size(); ++g) {
       char line[200];
-      if (seeds > 1) {
-        const double sd = static_cast<double>(std::sqrt(squares / (seeds - 1)));
-        const double half = StudentT95(seeds - 1) * sd / std::sqrt(static_cast<double>(seeds));
+      if (seeds > 1)
         std::snprintf(line, sizeof line, "%zu,%llu,%.17g,%.17g,%.17g,%.17g\n", g + 1,
-                      static_cast<unsigned long long>(seeds), mean, sd, mean - half, mean + half);
-      } else {
-        std::snprintf(line, sizeof line, "%zu,1,%.17g,,,\n", g + 1, mean);
-      }
+                      static_cast<unsigned long long>(seeds), statistics.Mean[g], statistics.Deviation[g],
+                      statistics.Low[g], statistics.High[g]);
+      else
+        std::snprintf(line, sizeof line, "%zu,1,%.17g,,,\n", g + 1, statistics.Mean[g]);
       text += Sweep_->PointColumns(point) + line;
     }
   }
   return text;
 }
 
+std::string TSweepOutput::FormatPlot() const {
+  const TRunnerOptions& options = Sweep_->Options();
+  std::vector<TPlotSeries> series;
+  for (uint64_t point = 0; point < Sweep_->GridPoints(); ++point) {
+    TStatistics statistics = Statistics(point);
+    std::string name = Sweep_->PointName(point);
+    series.push_back({name.empty() ? "mean average fitness" : name, std::move(statistics.Mean),
+                      std::move(statistics.Low), std::move(statistics.High)});
+  }
+  const std::string title = "Zemlix: mean average fitness over seeds " + std::to_string(options.Seeds->First) + "-" +
+                            std::to_string(options.Seeds->Last) + ", 95 % confidence bands";
+  return FormatSweepPlot(series, title);
+}
+
 void TSweepOutput::Commit() {
   if (Summary_) Summary_->Stream() << FormatSummary();
+  if (Plot_) Plot_->Stream() << FormatPlot();
   Csv_->Commit();
   if (Summary_) Summary_->Commit();
+  if (Plot_) Plot_->Commit();
   if (Journal_) Journal_->Close();
 }
 

@@ -34,6 +34,8 @@ class TSweep {
   std::string CsvHeader() const;
   // The swept names as leading header columns ("mutation_rate,").
   std::string AxisColumns() const;
+  // "mutation_rate=0.2, hidden_layers=[6]" for the legend; empty without a sweep.
+  std::string PointName(uint64_t point) const;
   const TRunnerOptions& Options() const { return Options_; }
   uint64_t TicksPerItem() const;
   // The options that decide every item's rows, as a command line ("--bugs 30 --food 40
@@ -90,6 +92,13 @@ class TSweepOutput {
   std::vector<uint64_t> Pending_;
   std::unique_ptr<TOutputFile> Csv_;
   std::unique_ptr<TOutputFile> Summary_;
+  std::unique_ptr<TOutputFile> Plot_;
+  // A grid point's statistics per generation: mean, standard deviation and interval.
+  struct TStatistics {
+    std::vector<double> Mean, Deviation, Low, High;
+  };
+  TStatistics Statistics(uint64_t point) const;
+  std::string FormatPlot() const;
   const TSweep* Sweep_ = nullptr;
   // Per item, by generation from 1: the average fitness, for the summary.
   std::map<uint64_t, std::vector<double>> Averages_;

@@ -65,7 +65,7 @@ TEST(RunnerOptions, BadValuesNameTheOptionAndRange) {
            {{"--seeds", "-3", "--csv", "-"}, "--seeds: must be a range"},
            {{"--seeds", "1-3"}, "--seeds: needs --csv"},
            {{"--seeds", "1-3", "--csv", "-", "--seed", "4"}, "--seeds: cannot be combined with --seed"},
-           {{"--seeds", "1-3", "--csv", "a.csv", "--plot", "a.svg"}, "--seeds: cannot be combined with --plot"},
+           {{"--seeds", "1-3", "--csv", "-", "--summary", "-"}, "only one of them can write to standard output"},
            {{"--seeds", "1-3", "--csv", "a.csv", "--dump", "a"}, "--seeds: cannot be combined with --dump"},
            {{"--seeds", "1-3", "--csv", "a.csv", "--record-io"}, "--seeds: cannot be combined with --record-io"},
            {{"--jobs", "0"}, "--jobs: must be an integer from 1 to 1024, not '0'"},

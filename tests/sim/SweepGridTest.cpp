@@ -27,12 +27,22 @@ TEST(SweepGrid, RowsAndSummaryFollowTheGridWhateverTheJobs) {
   const auto sweep = [&](const std::string& name, const char* jobs) {
     return RunSim({"--seeds", "4-6", "--sweep", "mutation_rate=0.01,0.2", "--sweep", "hidden_layers=[6],[4,3]",
                    "--lifetime", "500", "--generations", "3", "--csv", scratch / (name + ".csv"), "--summary",
-                   scratch / (name + ".summary"), "--jobs", jobs, "--quiet"});
+                   scratch / (name + ".summary"), "--plot", scratch / (name + ".svg"), "--jobs", jobs, "--quiet"});
   };
   ASSERT_EQ(sweep("one", "1").Status, 0);
   ASSERT_EQ(sweep("three", "3").Status, 0);
   EXPECT_EQ(ReadFile(scratch / "one.csv"), ReadFile(scratch / "three.csv"));
   EXPECT_EQ(ReadFile(scratch / "one.summary"), ReadFile(scratch / "three.summary"));
+  // The plot: a line and a band per grid point, named in the legend.
+  const std::string svg = ReadFile(scratch / "one.svg");
+  EXPECT_EQ(svg, ReadFile(scratch / "three.svg"));
+  size_t lines = 0, bands = 0;
+  for (size_t at = svg.find("class=\"mean\""); at != std::string::npos; at = svg.find("class=\"mean\"", at + 1)) ++lines;
+  for (size_t at = svg.find("class=\"band\""); at != std::string::npos; at = svg.find("class=\"band\"", at + 1)) ++bands;
+  EXPECT_EQ(lines, 4u);
+  EXPECT_EQ(bands, 4u);
+  EXPECT_NE(svg.find(">mutation_rate=0.2, hidden_layers=[4,3]</text>"), std::string::npos);
+  EXPECT_NE(svg.find("seeds 4-6, 95 % confidence bands"), std::string::npos);
 
   const auto csv = Lines(ReadFile(scratch / "one.csv"));
   ASSERT_EQ(csv.size(), 1u + 2 * 2 * 3 * 3);
