@@ -101,11 +101,17 @@ void TProgressBar::WriteLine(std::ostream& out, const std::string& line) {
   out << line << std::flush;
 }
 
+std::string FormatGridProgress(uint64_t worldsDone, uint64_t worlds, uint64_t pointsDone, uint64_t points) {
+  return "  " + std::to_string(worldsDone) + "/" + std::to_string(worlds) + " worlds, " + std::to_string(pointsDone) +
+         "/" + std::to_string(points) + " grid points";
+}
+
 void TProgressBar::Draw() {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start_).count();
   Out_ << "\r\033[K" << FormatProgress(Ticks(), TicksTotal_, Generations_.load(std::memory_order_relaxed),
-                                       GenerationsTotal_, seconds)
-       << std::flush;
+                                       GenerationsTotal_, seconds);
+  if (Worlds_ > 0) Out_ << FormatGridProgress(WorldsDone_, Worlds_, PointsDone_, Points_);
+  Out_ << std::flush;
 }
 
 }  // namespace zemlix

@@ -17,6 +17,10 @@ namespace zemlix {
 std::string FormatProgress(uint64_t ticksDone, uint64_t ticksTotal, uint64_t generationsDone,
                            uint64_t generationsTotal, double seconds);
 
+// "  7/48 worlds, 2/3 grid points": a sweep's finished items and the grid points whose
+// seeds have all finished, to follow a progress line.
+std::string FormatGridProgress(uint64_t worldsDone, uint64_t worlds, uint64_t pointsDone, uint64_t points);
+
 // "zemlix-sim: 100000 ticks in 2.04 s, 49020 ticks/s (4 worlds on 2 threads)"; the MPI
 // runner counts ranks instead of threads.
 std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads,
@@ -45,6 +49,15 @@ class TProgressBar {
   void AddTick() { Ticks_.fetch_add(1, std::memory_order_relaxed); }
   void AddGeneration() { Generations_.fetch_add(1, std::memory_order_relaxed); }
   uint64_t Ticks() const { return Ticks_.load(std::memory_order_relaxed); }
+  // A sweep's worlds and grid points to show beside the ticks (FormatGridProgress).
+  void CountWorlds(uint64_t worlds, uint64_t points) {
+    Worlds_ = worlds;
+    Points_ = points;
+  }
+  void WorldDone(uint64_t pointsDone) {
+    WorldsDone_.fetch_add(1, std::memory_order_relaxed);
+    PointsDone_.store(pointsDone, std::memory_order_relaxed);
+  }
 
  private:
   void Draw();
@@ -54,6 +67,7 @@ class TProgressBar {
   const uint64_t GenerationsTotal_;
   std::atomic<uint64_t> Ticks_{0};
   std::atomic<uint64_t> Generations_{0};
+  std::atomic<uint64_t> Worlds_{0}, Points_{0}, WorldsDone_{0}, PointsDone_{0};
   const std::chrono::steady_clock::time_point Start_ = std::chrono::steady_clock::now();
   std::mutex Mutex_;
   std::condition_variable Wake_;

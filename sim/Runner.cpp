@@ -223,6 +223,12 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
   {
     TProgressBar progress(error, options.Progress && !options.Quiet, sweep.TicksPerItem() * count,
                           options.Generations * count);
+    // Seeds still to finish per grid point, those kept in the journal already counted.
+    std::vector<uint64_t> seedsLeft(sweep.GridPoints(), 0);
+    for (uint64_t index : pending) ++seedsLeft[sweep.PointOf(index)];
+    uint64_t pointsDone = static_cast<uint64_t>(std::count(seedsLeft.begin(), seedsLeft.end(), 0));
+    progress.CountWorlds(sweep.ItemCount(), sweep.GridPoints());
+    for (uint64_t k = 0; k < sweep.ItemCount() - count; ++k) progress.WorldDone(pointsDone);
     struct TCounter : TSweep::TObserver {
       TProgressBar& Progress;
       const std::atomic<bool>& Failed;
@@ -240,7 +246,11 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
         try {
           std::string rows = sweep.RunItem(index, counter);
           std::lock_guard lock(outputMutex);
-          if (!failed) output->Put(index, std::move(rows));
+          if (!failed) {
+            output->Put(index, std::move(rows));
+            if (--seedsLeft[sweep.PointOf(index)] == 0) ++pointsDone;
+            progress.WorldDone(pointsDone);
+          }
         } catch (const std::exception& e) {
           std::lock_guard lock(outputMutex);
           if (!failed.exchange(true)) failure = sweep.Describe(index) + ": " + e.what();

@@ -86,6 +86,7 @@ TEST(Progress, LinesShowCountRateAndTimeLeft) {
   EXPECT_EQ(FormatProgress(1000, 4000, 1, 4, 2.0), "[######..................]  1/4 generations  500 ticks/s  0:06 left");
   EXPECT_EQ(FormatProgress(3000, 3000, 0, 0, 1.5), "[########################]  3000/3000 ticks  2000 ticks/s  0:00 left");
   EXPECT_EQ(FormatProgress(0, 3000, 0, 0, 0.0), "[........................]  0/3000 ticks");
+  EXPECT_EQ(FormatGridProgress(7, 48, 2, 3), "  7/48 worlds, 2/3 grid points");
   EXPECT_EQ(FormatProgress(10, 100000, 0, 0, 1.0).substr(FormatProgress(10, 100000, 0, 0, 1.0).size() - 12),
             "2:46:39 left");
   EXPECT_EQ(FormatSummary(5000, 2.0, 1, 1), "zemlix-sim: 5000 ticks in 2.00 s, 2500 ticks/s");
