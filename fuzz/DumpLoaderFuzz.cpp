@@ -56,17 +56,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  if (state.Creatures.size() != zemlix::TWorld::MaxBugs || state.Pellets.size() != zemlix::TWorld::MaxFood ||
-      state.Weights.size() != zemlix::TWorld::MaxBugs)
+  const auto bugSlots = static_cast<size_t>(zemlix::TWorld::BugSlotsFor(state.Bugs));
+  if (state.Creatures.size() != bugSlots || state.Weights.size() != bugSlots ||
+      state.Pellets.size() != static_cast<size_t>(zemlix::TWorld::FoodSlotsFor(state.Food)))
     Fail("a loaded state without every slot");
   for (const auto& weights : state.Weights)
     if (weights.size() != state.Weights[0].size()) Fail("networks of different sizes");
-  if (state.Bugs < zemlix::BugCountRange.Minimum || state.Bugs > zemlix::BugCountRange.Maximum ||
-      state.Food < zemlix::FoodCountRange.Minimum || state.Food > zemlix::FoodCountRange.Maximum ||
-      state.Lifetime < zemlix::LifetimeRange.Minimum || state.Lifetime > zemlix::LifetimeRange.Maximum)
-    Fail("starting conditions outside their ranges");
+  for (const auto& [value, name] : {std::pair{state.Bugs, "bugs"}, {state.Food, "food"}, {state.Lifetime, "lifetime"}}) {
+    const zemlix::TParameterInfo& info = *zemlix::FindParameter(name);
+    if (value < info.Minimum || value > info.Maximum) Fail("starting conditions outside their ranges");
+  }
 
-  zemlix::THeadlessHost host(state.Bugs, state.Food, state.Lifetime, false);
+  zemlix::THeadlessHost host(state.Parameters, false);
   zemlix::TWorld world(host);
   try {
     zemlix::RestoreWorld(world, state, "fuzz.dump");

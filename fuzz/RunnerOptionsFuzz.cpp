@@ -17,10 +17,6 @@ namespace {
   std::abort();
 }
 
-bool InRange(int32_t value, const zemlix::TSettingRange& range) {
-  return value >= range.Minimum && value <= range.Maximum;
-}
-
 }  // namespace
 
 // The input is the arguments after the program's name, separated by NUL bytes.
@@ -54,8 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const zemlix::TRunnerOptions& options = *result.Options;
   if (!error.str().empty()) Fail("options given, yet an error printed", error.str());
-  if (!InRange(options.Bugs, zemlix::BugCountRange) || !InRange(options.Food, zemlix::FoodCountRange) ||
-      !InRange(options.Lifetime, zemlix::LifetimeRange))
+  // The runner's counts reach the parameters' limits, beyond the window's boxes.
+  const auto withinParameter = [](int32_t value, const char* name) {
+    const zemlix::TParameterInfo& info = *zemlix::FindParameter(name);
+    return value >= info.Minimum && value <= info.Maximum;
+  };
+  if (!withinParameter(options.Bugs, "bugs") || !withinParameter(options.Food, "food") ||
+      !withinParameter(options.Lifetime, "lifetime"))
     Fail("a starting condition outside its range", std::to_string(options.Bugs) + " " +
                                                         std::to_string(options.Food) + " " +
                                                         std::to_string(options.Lifetime));
