@@ -20,20 +20,46 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 [ -f build/fuzz/build.ninja ] || cmake --preset fuzz "${launcher[@]}" >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
-status=0
-for target in "${targets[@]}"; do
-  corpus=build/fuzz/corpus/$target
-  findings=build/fuzz/findings/$target
+# The targets run side by side, one per core at a time, so CI spends about a minute per core.
+run_target() {
+  local target=$1
+  local corpus=build/fuzz/corpus/$target findings=build/fuzz/findings/$target
   mkdir -p "$corpus" "$findings"
-  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-           -artifact_prefix="$findings/")
+  local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+                 -artifact_prefix="$findings/")
   # A whole dump is about 200 KB; let the loader's inputs grow that far.
   [ "$target" = dump_loader ] && options+=(-max_len=262144)
+  "build/fuzz/fuzz/fuzz_$target" "${options[@]}" "$corpus" "fuzz/corpus/$target" 2>"build/fuzz/$target.log"
+}
+
+status=0
+pids=()
+names=()
+report() {
+  local target=$1 result=$2
   echo "== $target: ${seconds} s"
-  if ! "build/fuzz/fuzz/fuzz_$target" "${options[@]}" "$corpus" "fuzz/corpus/$target" 2>"build/fuzz/$target.log"; then
-    echo "   FINDING: see build/fuzz/$target.log and $findings/" >&2
+  if [ "$result" -ne 0 ]; then
+    echo "   FINDING: see build/fuzz/$target.log and build/fuzz/findings/$target/" >&2
     status=1
   fi
   grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "build/fuzz/$target.log" | sed 's/^/   /'
+}
+cores=$(nproc)
+for target in "${targets[@]}"; do
+  if [ ${#pids[@]} -ge "$cores" ]; then
+    result=0
+    wait "${pids[0]}" || result=$?
+    report "${names[0]}" $result
+    pids=("${pids[@]:1}")
+    names=("${names[@]:1}")
+  fi
+  run_target "$target" &
+  pids+=($!)
+  names+=("$target")
+done
+for i in "${!pids[@]}"; do
+  result=0
+  wait "${pids[$i]}" || result=$?
+  report "${names[$i]}" $result
 done
 exit $status
