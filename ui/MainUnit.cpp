@@ -385,15 +385,7 @@ bool TMain::Running() const { return World.HasPopulation() && Timer.Enabled(); }
 
 void TMain::RedrawWhilePaused() {
   if (!World.HasPopulation() || Timer.Enabled()) return;
-  if (WorldViewEnabled->isChecked() && WorldView->CanDraw()) {
-    WorldView->Surface().Fill(0);
-    DrawWorldBorder();
-    DrawFood();
-    DrawCreatures();
-    DrawWorldStats();
-    WorldView->Flip();
-  }
-  if (ShowStatsBox->isChecked()) DrawObservation();
+  DrawViews();
 }
 
 void TMain::PauseBtnClick() {

@@ -68,6 +68,8 @@ class TMain : public QWidget, public TWorldHost {
   // Draws the world view and the panel from the frozen world, as a frame would but without
   // a tick: selection and manipulation show at once while paused.
   void RedrawWhilePaused();
+  // The world view and the observation panel as the visual toggles ask, without a tick.
+  void DrawViews();
 
   // The observation panel of the selected bug.
   void DrawObservation();

@@ -41,7 +41,11 @@ void TMain::TimerTimer(int LagCount) {
   // views keep their black.
   if (!World.HasPopulation()) return;
   if (!WorldView->CanDraw()) return;
-  if (WorldViewEnabled->isChecked()) {
+  DrawViews();
+}
+
+void TMain::DrawViews() {
+  if (WorldViewEnabled->isChecked() && WorldView->CanDraw()) {
     WorldView->Surface().Fill(0);
     DrawWorldBorder();
     DrawFood();
