@@ -20,11 +20,15 @@ fail() {
   failures=$((failures + 1))
 }
 
-small=(--quiet --bugs 30 --lifetime 500 --generations 2 --seeds 1-10)
-"$sim" "${small[@]}" --csv "$scratch/plain.csv" || fail "zemlix-sim"
+small=(--quiet --bugs 30 --lifetime 500 --generations 2 --seeds 1-5 --sweep mutation_rate=0.05,0.2)
+"$sim" "${small[@]}" --csv "$scratch/plain.csv" --summary "$scratch/plain.summary" --plot "$scratch/plain.svg" ||
+  fail "zemlix-sim"
 for ranks in 1 2 3 8; do
-  "${mpirun[@]}" -np $ranks "$mpi" "${small[@]}" --csv "$scratch/ranks$ranks.csv" || fail "-np $ranks: status $?"
-  cmp "$scratch/plain.csv" "$scratch/ranks$ranks.csv" || fail "-np $ranks: the CSV differs"
+  "${mpirun[@]}" -np $ranks "$mpi" "${small[@]}" --csv "$scratch/ranks$ranks.csv" \
+    --summary "$scratch/ranks$ranks.summary" --plot "$scratch/ranks$ranks.svg" || fail "-np $ranks: status $?"
+  for kind in csv summary svg; do
+    cmp "$scratch/plain.$kind" "$scratch/ranks$ranks.$kind" || fail "-np $ranks: the $kind file differs"
+  done
 done
 
 "${mpirun[@]}" -np 3 "$mpi" --seeds 1-4 --lifetime 3 --csv "$scratch/bad.csv" >"$scratch/bad.out" 2>"$scratch/bad.err"
