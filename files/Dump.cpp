@@ -2,7 +2,8 @@
 
 #include <cinttypes>
 
-#include "files/SavedState.h"
+#include "files/Checksum.h"
+#include "files/Checksum.h"
 
 namespace zemlix {
 namespace {
@@ -20,7 +21,7 @@ void AppendInteger(std::string& out, long long value) {
 
 }  // namespace
 
-std::string FormatHistory(const std::vector<TGenerationReport>& history) {
+std::string FormatHistory(std::span<const TGenerationReport> history) {
   std::string out;
   for (const TGenerationReport& report : history) {
     char line[160];
@@ -32,7 +33,7 @@ std::string FormatHistory(const std::vector<TGenerationReport>& history) {
 }
 
 std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
-                       const std::vector<TGenerationReport>& history) {
+                       std::span<const TGenerationReport> history) {
   std::string out = FormatHistory(history);
   out.reserve(out.size() + world.BugSlots * 1000);
   // The state line holds the counts and the lifetime; the host answers the field.
@@ -79,9 +80,9 @@ std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
     for (double weight : weights) AppendReal(out, weight);
     out += '\n';
   }
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
-  for (unsigned char byte : out) hash = (hash ^ byte) * 1099511628211ull;
-  out += "check " + FormatChecksum(hash) + "\nend\n";
+  TChecksum checksum;
+  checksum.Add(out);
+  out += "check " + FormatChecksum(checksum.Value) + "\nend\n";
   return out;
 }
 

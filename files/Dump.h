@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,9 @@ namespace zemlix {
 //   end
 // A file holds one state or (the runner's --dump-every) several in a row.
 std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
-                       const std::vector<TGenerationReport>& history = {});
+                       std::span<const TGenerationReport> history = {});
 
 // The history lines alone, as FormatDump writes them.
-std::string FormatHistory(const std::vector<TGenerationReport>& history);
+std::string FormatHistory(std::span<const TGenerationReport> history);
 
 }  // namespace zemlix

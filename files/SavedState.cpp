@@ -36,9 +36,9 @@ class TDumpReader {
       throw EDumpError(Name + ": " + e.what());
     }
     ++LineNumber;
-    HashBeforeLine = Hash;
-    for (unsigned char byte : Line) Hash = (Hash ^ byte) * FnvPrime;
-    Hash = (Hash ^ static_cast<unsigned char>('\n')) * FnvPrime;
+    HashBeforeLine = Hash.Value;
+    Hash.Add(Line);
+    Hash.Add("\n");
     Fields.clear();
     std::string_view rest = Line;
     for (;;) {
@@ -52,7 +52,7 @@ class TDumpReader {
   }
 
   // A state's checksum covers its lines and the history lines before it.
-  void StartChecksum() { Hash = FnvOffset; }
+  void StartChecksum() { Hash = TChecksum(); }
 
   // Whether the file stops inside the current state: it ended where a line was expected,
   // or its last line was cut short. A run stopped while appending a state leaves this.
@@ -117,17 +117,14 @@ class TDumpReader {
 
   std::string Excerpt() const { return Printable(Line); }
 
-  static constexpr uint64_t FnvOffset = 14695981039346656037ull;
-  static constexpr uint64_t FnvPrime = 1099511628211ull;
-
   TLineReader Lines;
   const std::string& Name;
   uint64_t LineNumber = 0;
   std::string Line;
   std::vector<std::string_view> Fields;
   bool HitEnd = false;
-  uint64_t Hash = FnvOffset;
-  uint64_t HashBeforeLine = FnvOffset;
+  TChecksum Hash;
+  uint64_t HashBeforeLine = Hash.Value;
 };
 
 const TParameterInfo& CountInfo(const char* name) { return *FindParameter(name); }
@@ -306,12 +303,6 @@ TGenerationReport ReadHistoryLine(TDumpReader& reader) {
 }
 
 }  // namespace
-
-std::string FormatChecksum(uint64_t hash) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%016" PRIx64, hash);
-  return text;
-}
 
 TWorldFile ReadWorld(std::istream& in, const std::string& name, std::string* note) {
   TDumpReader reader(in, name);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ai/WeightList.h"
+#include "files/Checksum.h"
 #include "world/World.h"
 
 namespace zemlix {
@@ -66,9 +67,6 @@ struct TWorldFile {
 // memory. Throws EDumpError naming `name` and the line.
 TWorldFile ReadWorld(std::istream& in, const std::string& name, std::string* note);
 TWorldFile ReadWorldFile(const std::string& path, std::string* note = nullptr);
-
-// The 16 hex digits of a "check" line.
-std::string FormatChecksum(uint64_t hash);
 
 // Reads every state in `in` (a --dump-every file holds several) and returns the last.
 // Every state must be complete and consistent: the exact line layout with every slot in

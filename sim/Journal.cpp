@@ -1,5 +1,7 @@
 #include "sim/Journal.h"
 
+#include "files/Checksum.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -8,6 +10,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "files/Checksum.h"
 #include "files/LineReader.h"
 #include "files/SavedState.h"
 
@@ -21,10 +24,10 @@ const std::string OptionsPrefix = "options ";
 constexpr size_t LineLimit = 4096;
 
 uint64_t ItemChecksum(const std::string& indexText, const std::string& rows) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
-  for (const std::string* text : {&indexText, &rows})
-    for (const unsigned char byte : *text) hash = (hash ^ byte) * 1099511628211ull;
-  return hash;
+  TChecksum checksum;
+  checksum.Add(indexText);
+  checksum.Add(rows);
+  return checksum.Value;
 }
 
 template <typename T>

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -163,9 +164,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     // Each state goes out whole, with the history since the one before, and becomes a
     // checkpoint under the dump's own name at once.
     const auto writeState = [&](uint64_t tick) {
-      const std::vector<TGenerationReport> recent(history.begin() + static_cast<std::ptrdiff_t>(historyWritten),
-                                                  history.end());
-      dump->Stream() << FormatDump(world, tick, lifetime, recent);
+      dump->Stream() << FormatDump(world, tick, lifetime, std::span(history).subspan(historyWritten));
       historyWritten = history.size();
       dump->Checkpoint();
     };

@@ -100,7 +100,7 @@ TEST(WorldFile, AStateCutShortAtTheEndLeavesTheOneBefore) {
   TSample sample;
   const std::string first = sample.File();
   for (int tick = 0; tick < 300; ++tick) sample.World.Tick();  // a generation end on the way
-  const std::string second = FormatDump(sample.World, 1600, 500, {sample.History.back()});
+  const std::string second = FormatDump(sample.World, 1600, 500, std::span(&sample.History.back(), 1));
   ASSERT_EQ(second.rfind("history 3 ", 0), 0u);
   // Cut inside the history, the header, a bug, between lines, inside the checksum, before "end".
   for (size_t keep : {size_t{5}, second.find("state") + 9, second.find("\nbug 9 ") + 20, second.find("\nfood 3"),
