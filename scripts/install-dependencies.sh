@@ -9,7 +9,7 @@ packages=(
   libopenmpi-dev openmpi-bin
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick xdotool
-  desktop-file-utils appstream dpkg-dev file
+  desktop-file-utils appstream dpkg-dev file procps
 )
 
 missing=()
