@@ -1,6 +1,6 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -12,7 +12,10 @@ namespace zemlix {
 
 // A team of threads kept for the life of the object, so that work split many times a second
 // (a tick of a large world) does not pay for starting threads each time. The calling thread
-// is member 0 and takes its share itself; members 1 .. Size() - 1 wait between runs.
+// is member 0 and takes its share itself; members 1 .. Size() - 1 wait between runs, spinning
+// for a fraction of a millisecond first (the gap between two ticks' runs) and then asleep. A
+// team larger than the machine's cores does not spin: a spinning member would hold the core
+// another one needs.
 class TWorkerThreads {
  public:
   // One member is the caller alone: no thread is started.
@@ -30,14 +33,14 @@ class TWorkerThreads {
 
  private:
   void Serve(int32_t member);
+  void Work(int32_t member);
 
-  std::mutex mutex_;
-  std::condition_variable started_;   // a new run, or the end
-  std::condition_variable finished_;  // the last member of a run is done
   const std::function<void(int32_t)>* work_ = nullptr;
-  uint64_t run_ = 0;         // counts runs, so that each member takes each run once
-  int32_t unfinished_ = 0;   // members of the current run still working
-  bool stopping_ = false;
+  std::atomic<uint64_t> run_{0};          // counts runs, so that each member takes each run once
+  std::atomic<int32_t> unfinished_{0};    // members of the current run still working
+  std::atomic<bool> stopping_{false};
+  const bool spin_;
+  std::mutex failureMutex_;
   std::exception_ptr failure_;
   std::vector<std::thread> workers_;
 };
