@@ -92,9 +92,7 @@ class TCoordinator : public TSweep::TObserver {
       return 1;
     }
     if (!Options_.Quiet)
-      Error_ << FormatSummary(TicksHere_, seconds, DoneHere_, static_cast<unsigned>(Ranks_),
-                              "rank")
-             << "\n";
+      Error_ << FormatSummary(TicksHere_, seconds, DoneHere_, static_cast<unsigned>(Ranks_), "rank") << "\n";
     return 0;
   }
 
