@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -19,29 +20,46 @@ int32_t WrappingAdd(int32_t a, int32_t b) {
 
 }  // namespace
 
-int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw) {
+int32_t RouletteWalk(std::span<const int32_t> fitness, int32_t n, int32_t total, double draw) {
   // Ends for every positive total: the value left falls by the total on each pass.
   double value = static_cast<double>(draw * static_cast<long double>(total));
   int32_t j = 0;
   for (;;) {
     if (j > n - 1) j = 0;
-    value = static_cast<double>(value - static_cast<long double>(chromosomes[j].Fitness));
-    if (chromosomes[j].Fitness > value) return j;
+    value = static_cast<double>(value - static_cast<long double>(fitness[j]));
+    if (fitness[j] > value) return j;
     ++j;
   }
 }
 
-TRouletteIndex::TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t n) {
+namespace {
+
+std::vector<int32_t> FitnessOf(std::span<const TChromosome> chromosomes, int32_t n) {
+  std::vector<int32_t> fitness(std::max(n, 0));
+  for (int32_t j = 0; j < n; ++j) fitness[j] = chromosomes[j].Fitness;
+  return fitness;
+}
+
+}  // namespace
+
+int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw) {
+  return RouletteWalk(FitnessOf(chromosomes, n), n, total, draw);
+}
+
+TRouletteIndex::TRouletteIndex(std::span<const int32_t> fitness, int32_t n) {
   ReachMaximum_.reserve(n);
   int64_t before = 0, maximum = INT64_MIN;
   for (int32_t j = 0; j < n; ++j) {
-    const int64_t fitness = chromosomes[j].Fitness;
-    if (fitness < 1) Usable_ = false;
-    maximum = std::max(maximum, before + 2 * fitness);
+    const int64_t f = fitness[j];
+    if (f < 1) Usable_ = false;
+    maximum = std::max(maximum, before + 2 * f);
     ReachMaximum_.push_back(maximum);
-    before += fitness;
+    before += f;
   }
 }
+
+TRouletteIndex::TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t n)
+    : TRouletteIndex(FitnessOf(chromosomes, n), n) {}
 
 int32_t TRouletteIndex::Pick(int32_t total, double draw) const {
   const double value = static_cast<double>(draw * static_cast<long double>(total));
@@ -55,7 +73,7 @@ int32_t TRouletteIndex::Pick(int32_t total, double draw) const {
 
 namespace {
 
-int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int64_t total, const TRouletteIndex& index,
+int32_t PickParent(std::span<const int32_t> fitness, int32_t n, int64_t total, const TRouletteIndex& index,
                    TRandomGenerator& random) {
   // The walk ends only when the true sum of the fitness values is positive. A sum of zero
   // or less (only after punishing), or one past 32 bits that would wrap to a positive
@@ -63,9 +81,43 @@ int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int64_t 
   if (total > 0 && total <= INT32_MAX) {
     const double draw = random.Random();
     if (index.Usable()) return index.Pick(static_cast<int32_t>(total), draw);
-    return RouletteWalk(chromosomes, n, static_cast<int32_t>(total), draw);
+    return RouletteWalk(fitness, n, static_cast<int32_t>(total), draw);
   }
   return std::min(static_cast<int32_t>(random.Random() * n), n - 1);
+}
+
+// Breeds fitness.size() children into `children` (child i at i * genomeLength) from as many
+// parents: parent j has fitness[j], raised by one here, and the genomeLength genes at
+// parentGenes(j), which must stay readable until the last child is made.
+void BreedChildren(std::span<int32_t> fitness, const std::function<const double*(int32_t)>& parentGenes,
+                   int32_t genomeLength, TRandomGenerator& random, const TBreedRates& rates,
+                   std::span<double> children) {
+  const int32_t n = static_cast<int32_t>(fitness.size());
+  int64_t total = 0;
+  for (int32_t& f : fitness) {
+    f = WrappingAdd(f, 1);
+    total += f;
+  }
+
+  const TRouletteIndex index(fitness, n);
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t first = PickParent(fitness, n, total, index, random);
+    const int32_t second = PickParent(fitness, n, total, index, random);
+    const double* firstGenes = parentGenes(first);
+    const double* secondGenes = parentGenes(second);
+    double* child = children.data() + static_cast<size_t>(i) * genomeLength;
+
+    if (random.Random() <= rates.Crossover) {
+      const int32_t point = Round(random.Random() * static_cast<long double>(genomeLength));
+      std::copy_n(firstGenes, point, child);
+      std::copy(secondGenes + point, secondGenes + genomeLength, child + point);
+    } else {
+      std::copy_n(fitness[second] < fitness[first] ? firstGenes : secondGenes, genomeLength, child);
+    }
+
+    for (double* gene = child; gene != child + genomeLength; ++gene)
+      if (random.Random() <= rates.Mutation) *gene = (random.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
+  }
 }
 
 }  // namespace
@@ -110,37 +162,34 @@ void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeL
     if (chromosomes[i].NumGenes != genomeLength || static_cast<int64_t>(chromosomes[i].Genes.size()) != genomeLength)
       throw std::invalid_argument("Breed: every chromosome must have genomeLength genes");
 
-  std::vector<TChromosome> children;
-  children.reserve(n);
-  int64_t total = 0;
+  std::vector<int32_t> fitness = FitnessOf(chromosomes, n);
+  std::vector<double> children(static_cast<size_t>(n) * genomeLength);
+  BreedChildren(fitness, [&](int32_t j) { return chromosomes[j].Genes.data(); }, genomeLength, random, rates,
+                children);
   for (int32_t i = 0; i < n; ++i) {
-    children.emplace_back(genomeLength);
-    chromosomes[i].Fitness = WrappingAdd(chromosomes[i].Fitness, 1);
-    total += chromosomes[i].Fitness;
-  }
-
-  const TRouletteIndex index(chromosomes, n);
-  for (int32_t i = 0; i < n; ++i) {
-    const TChromosome& first = chromosomes[PickParent(chromosomes, n, total, index, random)];
-    const TChromosome& second = chromosomes[PickParent(chromosomes, n, total, index, random)];
-    TWeightList& child = children[i].Genes;
-    const int32_t genes = chromosomes[i].NumGenes;
-
-    if (random.Random() <= rates.Crossover) {
-      const int32_t point = Round(random.Random() * static_cast<long double>(genes));
-      std::copy_n(first.Genes.begin(), point, child.begin());
-      std::copy(second.Genes.begin() + point, second.Genes.end(), child.begin() + point);
-    } else {
-      child = second.Fitness < first.Fitness ? first.Genes : second.Genes;
-    }
-
-    for (double& gene : child)
-      if (random.Random() <= rates.Mutation) gene = (random.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
-  }
-
-  for (int32_t i = 0; i < n; ++i) {
-    chromosomes[i].Genes = std::move(children[i].Genes);
+    std::copy_n(children.begin() + static_cast<ptrdiff_t>(i) * genomeLength, genomeLength,
+                chromosomes[i].Genes.begin());
     chromosomes[i].Fitness = 0;
+  }
+}
+
+void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength, TRandomGenerator& random,
+           const TBreedRates& rates) {
+  const int32_t n = std::min<int64_t>(bugCount, nets.size());
+  if (n <= 0) return;
+  for (int32_t i = 0; i < n; ++i)
+    if (nets[i].CountWeights() != genomeLength)
+      throw EFatalError("ERROR <Breed()>: Non-Equal Array Sizes! tried<" + std::to_string(genomeLength) +
+                        "> actual<" + std::to_string(nets[i].CountWeights()) + ">");
+
+  std::vector<int32_t> fitness(n);
+  for (int32_t i = 0; i < n; ++i) fitness[i] = nets[i].Fitness;
+  std::vector<double> children(static_cast<size_t>(n) * genomeLength);
+  BreedChildren(fitness, [&](int32_t j) { return nets[j].Weights().data(); }, genomeLength, random, rates,
+                children);
+  for (int32_t i = 0; i < n; ++i) {
+    nets[i].PutWeights(std::span<const double>(children).subspan(static_cast<size_t>(i) * genomeLength));
+    nets[i].Fitness = 0;
   }
 }
 

@@ -182,6 +182,50 @@ TEST(Breed, ZeroBugsChangesNothing) {
   EXPECT_EQ(chromosomes[1].Genes, before[1].Genes);
 }
 
+// Breeding the networks in place makes, draw for draw, the children that breeding their
+// chromosomes makes: fitness of every kind (ties, negatives, a non-positive total), with
+// upper slots left alone.
+TEST(Breed, NetworksBreedAsTheirChromosomes) {
+  for (const std::vector<int32_t>& fitness : std::vector<std::vector<int32_t>>{
+           {3, 0, 5, 1, 2, 7, 0, 0, 4}, {1, 1, 1, 1, 1, 1}, {-3, 0, 4, -2, 9, 1}, {-5, -5, -5, 0}}) {
+    TRandomGenerator random(31);
+    std::vector<TNeuralNet> nets;
+    for (size_t i = 0; i < fitness.size(); ++i) {
+      nets.emplace_back(4, std::vector<int32_t>{6, 2}, false, random);
+      nets.back().Fitness = fitness[i];
+    }
+    std::vector<TChromosome> chromosomes(nets.size(), TChromosome(44));
+    GetChromosomes(nets, chromosomes, 44);
+    const int32_t bugCount = static_cast<int32_t>(nets.size()) - 1;
+    const TBreedRates rates{0.6, 0.2, 0.5};
+    TRandomGenerator fromChromosomes(1234), fromNets(1234);
+    Breed(chromosomes, bugCount, 44, fromChromosomes, rates);
+    Breed(std::span<TNeuralNet>(nets), bugCount, 44, fromNets, rates);
+    EXPECT_EQ(fromNets.Seed, fromChromosomes.Seed);
+    for (size_t i = 0; i < nets.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_TRUE(std::equal(nets[i].Weights().begin(), nets[i].Weights().end(), chromosomes[i].Genes.begin(),
+                             chromosomes[i].Genes.end()));
+      EXPECT_EQ(nets[i].Fitness, chromosomes[i].Fitness);
+    }
+    EXPECT_EQ(nets.back().Fitness, fitness.back());
+  }
+}
+
+TEST(Breed, NetworksOfAnotherGenomeLengthAreFatal) {
+  TRandomGenerator random(8);
+  std::vector<TNeuralNet> nets;
+  for (int i = 0; i < 3; ++i) nets.emplace_back(4, std::vector<int32_t>{6, 2}, false, random);
+  const TWeightList before(nets[0].Weights().begin(), nets[0].Weights().end());
+  try {
+    Breed(std::span<TNeuralNet>(nets), 3, 45, random);
+    FAIL() << "no error";
+  } catch (const EFatalError& e) {
+    EXPECT_STREQ(e.what(), "ERROR <Breed()>: Non-Equal Array Sizes! tried<45> actual<44>");
+  }
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), nets[0].Weights().begin(), nets[0].Weights().end()));
+}
+
 TEST(Chromosomes, RoundTripThroughNetworksLeavesThemUnchanged) {
   TRandomGenerator random(8);
   std::vector<TNeuralNet> nets;
