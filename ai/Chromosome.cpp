@@ -5,6 +5,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "base/Errors.h"
 #include "base/Rounding.h"
@@ -86,37 +87,114 @@ int32_t PickParent(std::span<const int32_t> fitness, int32_t n, int64_t total, c
   return std::min(static_cast<int32_t>(random.Random() * n), n - 1);
 }
 
-// Breeds fitness.size() children into `children` (child i at i * genomeLength) from as many
-// parents: parent j has fitness[j], raised by one here, and the genomeLength genes at
-// parentGenes(j), which must stay readable until the last child is made.
-void BreedChildren(std::span<int32_t> fitness, const std::function<const double*(int32_t)>& parentGenes,
-                   int32_t genomeLength, TRandomGenerator& random, const TBreedRates& rates,
-                   std::span<double> children) {
+// What a child is made of: genes 0 .. Point - 1 of parent First and the rest of parent
+// Second (a copy of one parent has both the same), then the mutations that a generator
+// started from MutationSeed draws. The draws for mutations do not depend on any gene, so
+// every child's draws can be made before any genome changes, and replayed.
+struct TRecipe {
+  int32_t First, Second, Point;
+  uint32_t MutationSeed;
+};
+
+// Breeds the genomes 0 .. fitness.size() - 1 in place: genome j holds parent j's genomeLength
+// genes at genes(j) and fitness[j] (raised by one here), and is replaced by child j.
+//
+// All draws come first, in the order that defines them, as one small recipe per child. Then
+// each genome is overwritten once no child still to be made reads it; where every genome left
+// is still read (parents choose each other in cycles), one of them is kept apart first. So
+// only those few genomes are copied, not a whole second generation.
+void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_t)>& genes, int32_t genomeLength,
+                  TRandomGenerator& random, const TBreedRates& rates) {
   const int32_t n = static_cast<int32_t>(fitness.size());
-  int64_t total = 0;
-  for (int32_t& f : fitness) {
-    f = WrappingAdd(f, 1);
-    total += f;
+  std::vector<TRecipe> recipes(n);
+  {
+    int64_t total = 0;
+    for (int32_t& f : fitness) {
+      f = WrappingAdd(f, 1);
+      total += f;
+    }
+    const TRouletteIndex index(fitness, n);
+    for (TRecipe& recipe : recipes) {
+      recipe.First = PickParent(fitness, n, total, index, random);
+      recipe.Second = PickParent(fitness, n, total, index, random);
+      if (random.Random() <= rates.Crossover) {
+        recipe.Point = Round(random.Random() * static_cast<long double>(genomeLength));
+      } else {
+        recipe.First = recipe.Second = fitness[recipe.Second] < fitness[recipe.First] ? recipe.First : recipe.Second;
+        recipe.Point = genomeLength;
+      }
+      recipe.MutationSeed = random.Seed;
+      for (int32_t k = 0; k < genomeLength; ++k)
+        if (random.Random() <= rates.Mutation) random.Random();  // the new gene's draw
+    }
   }
 
-  const TRouletteIndex index(fitness, n);
+  // The parents whose genes child i takes, other than genome i itself (read before it is
+  // overwritten); -1 for none.
+  const auto parentsOf = [&](int32_t i) {
+    const TRecipe& recipe = recipes[i];
+    int32_t first = recipe.Point > 0 ? recipe.First : -1;
+    int32_t second = recipe.Point < genomeLength && recipe.Second != first ? recipe.Second : -1;
+    if (first == i) first = -1;
+    if (second == i) second = -1;
+    return std::pair{first, second};
+  };
+  std::vector<int32_t> readers(n, 0);  // children still to be made that read genome j
   for (int32_t i = 0; i < n; ++i) {
-    const int32_t first = PickParent(fitness, n, total, index, random);
-    const int32_t second = PickParent(fitness, n, total, index, random);
-    const double* firstGenes = parentGenes(first);
-    const double* secondGenes = parentGenes(second);
-    double* child = children.data() + static_cast<size_t>(i) * genomeLength;
+    const auto [first, second] = parentsOf(i);
+    if (first >= 0) ++readers[first];
+    if (second >= 0) ++readers[second];
+  }
 
-    if (random.Random() <= rates.Crossover) {
-      const int32_t point = Round(random.Random() * static_cast<long double>(genomeLength));
-      std::copy_n(firstGenes, point, child);
-      std::copy(secondGenes + point, secondGenes + genomeLength, child + point);
-    } else {
-      std::copy_n(fitness[second] < fitness[first] ? firstGenes : secondGenes, genomeLength, child);
+  std::vector<uint8_t> made(n, 0);
+  std::vector<int32_t> keptAt(n, -1);  // where a genome overwritten while still read is kept
+  std::vector<TWeightList> kept;
+  std::vector<int32_t> freeKept;
+  std::vector<int32_t> ready;
+  for (int32_t j = 0; j < n; ++j)
+    if (readers[j] == 0) ready.push_back(j);
+  const auto parentGenes = [&](int32_t j) -> const double* { return keptAt[j] >= 0 ? kept[keptAt[j]].data() : genes(j); };
+
+  TWeightList child(genomeLength);
+  int32_t cursor = 0;
+  for (int32_t madeCount = 0; madeCount < n;) {
+    if (ready.empty()) {
+      while (made[cursor]) ++cursor;
+      if (freeKept.empty()) {
+        freeKept.push_back(static_cast<int32_t>(kept.size()));
+        kept.emplace_back(genomeLength);
+      }
+      keptAt[cursor] = freeKept.back();
+      freeKept.pop_back();
+      std::copy_n(genes(cursor), genomeLength, kept[keptAt[cursor]].begin());
+      ready.push_back(cursor);
     }
+    const int32_t i = ready.back();
+    ready.pop_back();
+    if (made[i]) continue;
 
-    for (double* gene = child; gene != child + genomeLength; ++gene)
-      if (random.Random() <= rates.Mutation) *gene = (random.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
+    const TRecipe& recipe = recipes[i];
+    const double* first = parentGenes(recipe.First);
+    const double* second = parentGenes(recipe.Second);
+    std::copy_n(first, recipe.Point, child.begin());
+    std::copy(second + recipe.Point, second + genomeLength, child.begin() + recipe.Point);
+    TRandomGenerator mutations(recipe.MutationSeed);
+    for (double& gene : child)
+      if (mutations.Random() <= rates.Mutation) gene = (mutations.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
+    std::copy(child.begin(), child.end(), genes(i));
+    made[i] = 1;
+    ++madeCount;
+
+    const auto [firstParent, secondParent] = parentsOf(i);
+    for (const int32_t parent : {firstParent, secondParent}) {
+      if (parent < 0 || --readers[parent] > 0) continue;
+      if (keptAt[parent] >= 0) {
+        freeKept.push_back(keptAt[parent]);
+        keptAt[parent] = -1;
+      } else if (!made[parent]) {
+        ready.push_back(parent);
+      }
+    }
   }
 }
 
@@ -163,14 +241,8 @@ void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeL
       throw std::invalid_argument("Breed: every chromosome must have genomeLength genes");
 
   std::vector<int32_t> fitness = FitnessOf(chromosomes, n);
-  std::vector<double> children(static_cast<size_t>(n) * genomeLength);
-  BreedChildren(fitness, [&](int32_t j) { return chromosomes[j].Genes.data(); }, genomeLength, random, rates,
-                children);
-  for (int32_t i = 0; i < n; ++i) {
-    std::copy_n(children.begin() + static_cast<ptrdiff_t>(i) * genomeLength, genomeLength,
-                chromosomes[i].Genes.begin());
-    chromosomes[i].Fitness = 0;
-  }
+  BreedInPlace(fitness, [&](int32_t j) { return chromosomes[j].Genes.data(); }, genomeLength, random, rates);
+  for (int32_t i = 0; i < n; ++i) chromosomes[i].Fitness = 0;
 }
 
 void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength, TRandomGenerator& random,
@@ -184,13 +256,8 @@ void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength, T
 
   std::vector<int32_t> fitness(n);
   for (int32_t i = 0; i < n; ++i) fitness[i] = nets[i].Fitness;
-  std::vector<double> children(static_cast<size_t>(n) * genomeLength);
-  BreedChildren(fitness, [&](int32_t j) { return nets[j].Weights().data(); }, genomeLength, random, rates,
-                children);
-  for (int32_t i = 0; i < n; ++i) {
-    nets[i].PutWeights(std::span<const double>(children).subspan(static_cast<size_t>(i) * genomeLength));
-    nets[i].Fitness = 0;
-  }
+  BreedInPlace(fitness, [&](int32_t j) { return nets[j].Weights().data(); }, genomeLength, random, rates);
+  for (int32_t i = 0; i < n; ++i) nets[i].Fitness = 0;
 }
 
 }  // namespace zemlix

@@ -71,10 +71,10 @@ struct TBreedRates {
 void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeLength,
            TRandomGenerator& random, const TBreedRates& rates = {});
 
-// The same breeding, with the same draws, from the networks' own weights and fitness: the
-// children are made in one transient flat list and then put into the first `bugCount`
-// networks, whose fitness becomes 0. A network among them whose weight count is not
-// genomeLength is a fatal error.
+// The same breeding, with the same draws, from the networks' own weights and fitness, in
+// place: the children replace the weights of the first `bugCount` networks, whose fitness
+// becomes 0, and only the parents that a cycle of choices needs are copied meanwhile. A
+// network among them whose weight count is not genomeLength is a fatal error.
 void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength,
            TRandomGenerator& random, const TBreedRates& rates = {});
 

@@ -7,6 +7,7 @@
 
 #include "ai/AIUnit.h"
 #include "base/Errors.h"
+#include "base/Rounding.h"
 
 namespace zemlix {
 namespace {
@@ -209,6 +210,53 @@ TEST(Breed, NetworksBreedAsTheirChromosomes) {
       EXPECT_EQ(nets[i].Fitness, chromosomes[i].Fitness);
     }
     EXPECT_EQ(nets.back().Fitness, fitness.back());
+  }
+}
+
+// Breeding overwrites the genomes in place, in whatever order keeps every parent readable:
+// the children must be those made from an untouched copy of the parents. Populations with
+// many self-choices and cycles (a few fit parents), every child a mutant or none, all
+// crossovers or all copies.
+TEST(Breed, InPlaceBreedingMakesTheChildrenOfACopiedGeneration) {
+  struct TCase {
+    int32_t Bugs, Genes, FitnessTop;
+    TBreedRates Rates;
+  };
+  for (const TCase c : {TCase{1, 5, 3, {}}, TCase{2, 3, 1, {}}, TCase{7, 10, 2, {1.0, 0.5, 1.0}},
+                        TCase{300, 44, 20, {}}, TCase{300, 44, 0, {0.0, 0.05, 1.0}},
+                        TCase{500, 12, 1000, {1.0, 1.0, 0.25}}, TCase{500, 12, 3, {0.7, 0.0, 1.0}}}) {
+    SCOPED_TRACE(std::to_string(c.Bugs) + " bugs, fitness up to " + std::to_string(c.FitnessTop));
+    TRandomGenerator setup(static_cast<uint32_t>(c.Bugs * 31 + c.FitnessTop));
+    std::vector<int32_t> fitness(c.Bugs);
+    // Mostly unfit bugs and a few fit ones, so that the fit ones parent each other.
+    for (int32_t& f : fitness) f = setup.Random() < 0.1 ? static_cast<int32_t>(setup.Random() * (c.FitnessTop + 1)) : 0;
+    auto chromosomes = Population(fitness, c.Genes);
+    for (auto& chromosome : chromosomes)
+      for (double& gene : chromosome.Genes) gene = setup.Random() * 2 - 1;
+    const auto parents = chromosomes;
+
+    TRandomGenerator random(c.Bugs + 5u), replay(c.Bugs + 5u);
+    Breed(chromosomes, c.Bugs, c.Genes, random, c.Rates);
+
+    std::vector<int32_t> raised(c.Bugs);
+    int32_t total = 0;
+    for (int32_t j = 0; j < c.Bugs; ++j) total += raised[j] = fitness[j] + 1;
+    for (int32_t i = 0; i < c.Bugs; ++i) {
+      const TChromosome& first = parents[RouletteWalk(raised, c.Bugs, total, replay.Random())];
+      const TChromosome& second = parents[RouletteWalk(raised, c.Bugs, total, replay.Random())];
+      TWeightList child(c.Genes);
+      if (replay.Random() <= c.Rates.Crossover) {
+        const int32_t point = Round(replay.Random() * static_cast<long double>(c.Genes));
+        for (int32_t k = 0; k < c.Genes; ++k) child[k] = (k < point ? first : second).Genes[k];
+      } else {
+        child = second.Fitness + 1 < first.Fitness + 1 ? first.Genes : second.Genes;
+      }
+      for (double& gene : child)
+        if (replay.Random() <= c.Rates.Mutation) gene = (replay.Random() * 2 - 1) * c.Rates.GeneRange;
+      ASSERT_EQ(chromosomes[i].Genes, child) << "child " << i;
+      EXPECT_EQ(chromosomes[i].Fitness, 0);
+    }
+    EXPECT_EQ(random.Seed, replay.Seed);
   }
 }
 
