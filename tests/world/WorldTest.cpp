@@ -175,6 +175,16 @@ TEST_F(WorldTest, ADirectEditOfAWeightTakesEffectOnTheNextTick) {
   }
 }
 
+// A change of shape is not followed by itself: a tick that meets one without NetworksChanged
+// must not go unnoticed in debug builds.
+TEST_F(WorldTest, AStepChangeWithoutNetworksChangedIsCaughtInDebugBuilds) {
+  Build();
+  world.Nets[3].Step = true;
+  EXPECT_DEBUG_DEATH(world.UpdateCreatures(), "NetworksChanged");
+  world.NetworksChanged();
+  world.UpdateCreatures();  // the block now runs network by network
+}
+
 TEST_F(WorldTest, TurnIsLimitedAndSpeedIsTheSum) {
   Build();
   world.BugCount = 5;
