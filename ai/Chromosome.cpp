@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "base/Errors.h"
 #include "base/Rounding.h"
@@ -19,29 +21,46 @@ int32_t WrappingAdd(int32_t a, int32_t b) {
 
 }  // namespace
 
-int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw) {
+int32_t RouletteWalk(std::span<const int32_t> fitness, int32_t n, int32_t total, double draw) {
   // Ends for every positive total: the value left falls by the total on each pass.
   double value = static_cast<double>(draw * static_cast<long double>(total));
   int32_t j = 0;
   for (;;) {
     if (j > n - 1) j = 0;
-    value = static_cast<double>(value - static_cast<long double>(chromosomes[j].Fitness));
-    if (chromosomes[j].Fitness > value) return j;
+    value = static_cast<double>(value - static_cast<long double>(fitness[j]));
+    if (fitness[j] > value) return j;
     ++j;
   }
 }
 
-TRouletteIndex::TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t n) {
+namespace {
+
+std::vector<int32_t> FitnessOf(std::span<const TChromosome> chromosomes, int32_t n) {
+  std::vector<int32_t> fitness(std::max(n, 0));
+  for (int32_t j = 0; j < n; ++j) fitness[j] = chromosomes[j].Fitness;
+  return fitness;
+}
+
+}  // namespace
+
+int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw) {
+  return RouletteWalk(FitnessOf(chromosomes, n), n, total, draw);
+}
+
+TRouletteIndex::TRouletteIndex(std::span<const int32_t> fitness, int32_t n) {
   ReachMaximum_.reserve(n);
   int64_t before = 0, maximum = INT64_MIN;
   for (int32_t j = 0; j < n; ++j) {
-    const int64_t fitness = chromosomes[j].Fitness;
-    if (fitness < 1) Usable_ = false;
-    maximum = std::max(maximum, before + 2 * fitness);
+    const int64_t f = fitness[j];
+    if (f < 1) Usable_ = false;
+    maximum = std::max(maximum, before + 2 * f);
     ReachMaximum_.push_back(maximum);
-    before += fitness;
+    before += f;
   }
 }
+
+TRouletteIndex::TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t n)
+    : TRouletteIndex(FitnessOf(chromosomes, n), n) {}
 
 int32_t TRouletteIndex::Pick(int32_t total, double draw) const {
   const double value = static_cast<double>(draw * static_cast<long double>(total));
@@ -55,7 +74,7 @@ int32_t TRouletteIndex::Pick(int32_t total, double draw) const {
 
 namespace {
 
-int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int64_t total, const TRouletteIndex& index,
+int32_t PickParent(std::span<const int32_t> fitness, int32_t n, int64_t total, const TRouletteIndex& index,
                    TRandomGenerator& random) {
   // The walk ends only when the true sum of the fitness values is positive. A sum of zero
   // or less (only after punishing), or one past 32 bits that would wrap to a positive
@@ -63,9 +82,120 @@ int32_t PickParent(std::span<const TChromosome> chromosomes, int32_t n, int64_t 
   if (total > 0 && total <= INT32_MAX) {
     const double draw = random.Random();
     if (index.Usable()) return index.Pick(static_cast<int32_t>(total), draw);
-    return RouletteWalk(chromosomes, n, static_cast<int32_t>(total), draw);
+    return RouletteWalk(fitness, n, static_cast<int32_t>(total), draw);
   }
   return std::min(static_cast<int32_t>(random.Random() * n), n - 1);
+}
+
+// What a child is made of: genes 0 .. Point - 1 of parent First and the rest of parent
+// Second (a copy of one parent has both the same), then the mutations that a generator
+// started from MutationSeed draws. The draws for mutations do not depend on any gene, so
+// every child's draws can be made before any genome changes, and replayed.
+struct TRecipe {
+  int32_t First, Second, Point;
+  uint32_t MutationSeed;
+};
+
+// Breeds the genomes 0 .. fitness.size() - 1 in place: genome j holds parent j's genomeLength
+// genes at genes(j) and fitness[j] (raised by one here), and is replaced by child j.
+//
+// All draws come first, in the order that defines them, as one small recipe per child. Then
+// each genome is overwritten once no child still to be made reads it; where every genome left
+// is still read (parents choose each other in cycles), one of them is kept apart first. So
+// only those few genomes are copied, not a whole second generation.
+void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_t)>& genes, int32_t genomeLength,
+                  TRandomGenerator& random, const TBreedRates& rates) {
+  const int32_t n = static_cast<int32_t>(fitness.size());
+  std::vector<TRecipe> recipes(n);
+  {
+    int64_t total = 0;
+    for (int32_t& f : fitness) {
+      f = WrappingAdd(f, 1);
+      total += f;
+    }
+    const TRouletteIndex index(fitness, n);
+    for (TRecipe& recipe : recipes) {
+      recipe.First = PickParent(fitness, n, total, index, random);
+      recipe.Second = PickParent(fitness, n, total, index, random);
+      if (random.Random() <= rates.Crossover) {
+        recipe.Point = Round(random.Random() * static_cast<long double>(genomeLength));
+      } else {
+        recipe.First = recipe.Second = fitness[recipe.Second] < fitness[recipe.First] ? recipe.First : recipe.Second;
+        recipe.Point = genomeLength;
+      }
+      recipe.MutationSeed = random.Seed;
+      for (int32_t k = 0; k < genomeLength; ++k)
+        if (random.Random() <= rates.Mutation) random.Random();  // the new gene's draw
+    }
+  }
+
+  // The parents whose genes child i takes, other than genome i itself (read before it is
+  // overwritten); -1 for none.
+  const auto parentsOf = [&](int32_t i) {
+    const TRecipe& recipe = recipes[i];
+    int32_t first = recipe.Point > 0 ? recipe.First : -1;
+    int32_t second = recipe.Point < genomeLength && recipe.Second != first ? recipe.Second : -1;
+    if (first == i) first = -1;
+    if (second == i) second = -1;
+    return std::pair{first, second};
+  };
+  std::vector<int32_t> readers(n, 0);  // children still to be made that read genome j
+  for (int32_t i = 0; i < n; ++i) {
+    const auto [first, second] = parentsOf(i);
+    if (first >= 0) ++readers[first];
+    if (second >= 0) ++readers[second];
+  }
+
+  std::vector<uint8_t> made(n, 0);
+  std::vector<int32_t> keptAt(n, -1);  // where a genome overwritten while still read is kept
+  std::vector<TWeightList> kept;
+  std::vector<int32_t> freeKept;
+  std::vector<int32_t> ready;
+  for (int32_t j = 0; j < n; ++j)
+    if (readers[j] == 0) ready.push_back(j);
+  const auto parentGenes = [&](int32_t j) -> const double* { return keptAt[j] >= 0 ? kept[keptAt[j]].data() : genes(j); };
+
+  TWeightList child(genomeLength);
+  int32_t cursor = 0;
+  for (int32_t madeCount = 0; madeCount < n;) {
+    if (ready.empty()) {
+      while (made[cursor]) ++cursor;
+      if (freeKept.empty()) {
+        freeKept.push_back(static_cast<int32_t>(kept.size()));
+        kept.emplace_back(genomeLength);
+      }
+      keptAt[cursor] = freeKept.back();
+      freeKept.pop_back();
+      std::copy_n(genes(cursor), genomeLength, kept[keptAt[cursor]].begin());
+      ready.push_back(cursor);
+    }
+    const int32_t i = ready.back();
+    ready.pop_back();
+    if (made[i]) continue;
+
+    const TRecipe& recipe = recipes[i];
+    const double* first = parentGenes(recipe.First);
+    const double* second = parentGenes(recipe.Second);
+    std::copy_n(first, recipe.Point, child.begin());
+    std::copy(second + recipe.Point, second + genomeLength, child.begin() + recipe.Point);
+    TRandomGenerator mutations(recipe.MutationSeed);
+    for (double& gene : child)
+      if (mutations.Random() <= rates.Mutation) gene = (mutations.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
+    std::copy(child.begin(), child.end(), genes(i));
+    made[i] = 1;
+    ++madeCount;
+
+    const auto [firstParent, secondParent] = parentsOf(i);
+    for (const int32_t parent : {firstParent, secondParent}) {
+      if (parent < 0 || --readers[parent] > 0) continue;
+      if (keptAt[parent] >= 0) {
+        freeKept.push_back(keptAt[parent]);
+        keptAt[parent] = -1;
+      } else if (!made[parent]) {
+        ready.push_back(parent);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -110,38 +240,24 @@ void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeL
     if (chromosomes[i].NumGenes != genomeLength || static_cast<int64_t>(chromosomes[i].Genes.size()) != genomeLength)
       throw std::invalid_argument("Breed: every chromosome must have genomeLength genes");
 
-  std::vector<TChromosome> children;
-  children.reserve(n);
-  int64_t total = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    children.emplace_back(genomeLength);
-    chromosomes[i].Fitness = WrappingAdd(chromosomes[i].Fitness, 1);
-    total += chromosomes[i].Fitness;
-  }
+  std::vector<int32_t> fitness = FitnessOf(chromosomes, n);
+  BreedInPlace(fitness, [&](int32_t j) { return chromosomes[j].Genes.data(); }, genomeLength, random, rates);
+  for (int32_t i = 0; i < n; ++i) chromosomes[i].Fitness = 0;
+}
 
-  const TRouletteIndex index(chromosomes, n);
-  for (int32_t i = 0; i < n; ++i) {
-    const TChromosome& first = chromosomes[PickParent(chromosomes, n, total, index, random)];
-    const TChromosome& second = chromosomes[PickParent(chromosomes, n, total, index, random)];
-    TWeightList& child = children[i].Genes;
-    const int32_t genes = chromosomes[i].NumGenes;
+void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength, TRandomGenerator& random,
+           const TBreedRates& rates) {
+  const int32_t n = std::min<int64_t>(bugCount, nets.size());
+  if (n <= 0) return;
+  for (int32_t i = 0; i < n; ++i)
+    if (nets[i].CountWeights() != genomeLength)
+      throw EFatalError("ERROR <Breed()>: Non-Equal Array Sizes! tried<" + std::to_string(genomeLength) +
+                        "> actual<" + std::to_string(nets[i].CountWeights()) + ">");
 
-    if (random.Random() <= rates.Crossover) {
-      const int32_t point = Round(random.Random() * static_cast<long double>(genes));
-      std::copy_n(first.Genes.begin(), point, child.begin());
-      std::copy(second.Genes.begin() + point, second.Genes.end(), child.begin() + point);
-    } else {
-      child = second.Fitness < first.Fitness ? first.Genes : second.Genes;
-    }
-
-    for (double& gene : child)
-      if (random.Random() <= rates.Mutation) gene = (random.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
-  }
-
-  for (int32_t i = 0; i < n; ++i) {
-    chromosomes[i].Genes = std::move(children[i].Genes);
-    chromosomes[i].Fitness = 0;
-  }
+  std::vector<int32_t> fitness(n);
+  for (int32_t i = 0; i < n; ++i) fitness[i] = nets[i].Fitness;
+  BreedInPlace(fitness, [&](int32_t j) { return nets[j].Weights().data(); }, genomeLength, random, rates);
+  for (int32_t i = 0; i < n; ++i) nets[i].Fitness = 0;
 }
 
 }  // namespace zemlix

@@ -10,7 +10,8 @@
 namespace zemlix {
 
 // One bug's network weights as genes (gene k is the weight at flat index k), with the
-// fitness carried alongside.
+// fitness carried alongside. The world breeds from its networks directly; chromosomes are
+// for callers that want the genes apart from any network.
 class TChromosome {
  public:
   explicit TChromosome(int32_t NumGenes);
@@ -31,9 +32,11 @@ void GetChromosomes(std::span<const TNeuralNet> nets, std::span<TChromosome> chr
 // Copies fitness and genes of every chromosome back into the network of the same slot.
 void PutChromosomes(std::span<TNeuralNet> nets, std::span<const TChromosome> chromosomes);
 
-// The roulette walk for one draw in [0, 1) over the first n chromosomes, whose fitness is
-// already raised by one and sums to `total` > 0: subtract each fitness from draw * total in
-// turn, wrapping to chromosome 0, until a fitness is greater than the value left.
+// The roulette walk for one draw in [0, 1) over the first n fitness values, already raised
+// by one and summing to `total` > 0: subtract each fitness from draw * total in turn,
+// wrapping to the first, until a fitness is greater than the value left.
+int32_t RouletteWalk(std::span<const int32_t> fitness, int32_t n, int32_t total, double draw);
+// The same over the chromosomes' fitness.
 int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_t total, double draw);
 
 // The same choice as RouletteWalk for every draw, found by a binary search: for fitness
@@ -43,6 +46,7 @@ int32_t RouletteWalk(std::span<const TChromosome> chromosomes, int32_t n, int32_
 class TRouletteIndex {
  public:
   // Usable() is false when a fitness is below 1; then only RouletteWalk decides.
+  TRouletteIndex(std::span<const int32_t> fitness, int32_t n);
   TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t n);
   bool Usable() const { return Usable_; }
   int32_t Pick(int32_t total, double draw) const;
@@ -65,6 +69,13 @@ struct TBreedRates {
 // have fitness 0; slots at or above bugCount are untouched. bugCount must not exceed
 // chromosomes.size() and every chromosome must have genomeLength genes.
 void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeLength,
+           TRandomGenerator& random, const TBreedRates& rates = {});
+
+// The same breeding, with the same draws, from the networks' own weights and fitness, in
+// place: the children replace the weights of the first `bugCount` networks, whose fitness
+// becomes 0, and only the parents that a cycle of choices needs are copied meanwhile. A
+// network among them whose weight count is not genomeLength is a fatal error.
+void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength,
            TRandomGenerator& random, const TBreedRates& rates = {});
 
 }  // namespace zemlix

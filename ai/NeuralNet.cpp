@@ -1,54 +1,38 @@
 #include "ai/NeuralNet.h"
 
 #include <algorithm>
-#include <array>
 #include <stdexcept>
 
 #include "ai/Sigmoid.h"
 
 namespace zemlix {
 
-TNeuron::TNeuron(int32_t NumInputs, bool Step, TRandomGenerator& random)
-    : Step(Step), NumInputs(NumInputs), Weights(NumInputs + 1) {
-  for (double& weight : Weights) weight = random.Random() * 2 - 1;
-}
-
-double TNeuron::Compute(const double* inputs) const {
-  // The sum starts just off zero and is stored as a double after every addition; each
-  // product and addition is made in extended precision first.
+double ComputeNeuron(const double* weights, const double* inputs, int32_t numInputs, bool step) {
   double sum = 1e-10;
-  for (int32_t i = 0; i < NumInputs; ++i)
-    sum = static_cast<double>(sum + static_cast<long double>(inputs[i]) * Weights[i + 1]);
-  if (Step) return sum >= Weights[0] ? 1.0 : 0.0;
-  const double activation = static_cast<double>(static_cast<long double>(sum) - Weights[0]);
+  for (int32_t i = 0; i < numInputs; ++i)
+    sum = static_cast<double>(sum + static_cast<long double>(inputs[i]) * weights[i + 1]);
+  if (step) return sum >= weights[0] ? 1.0 : 0.0;
+  const double activation = static_cast<double>(static_cast<long double>(sum) - weights[0]);
   return Sigmoid(activation, 1.0);
-}
-
-TNeuronLayer::TNeuronLayer(int32_t NumNeurons, int32_t inputsPerNeuron, bool Step,
-                           TRandomGenerator& random)
-    : NumNeurons(NumNeurons) {
-  Neurons.reserve(std::max(NumNeurons, 0));
-  for (int32_t i = 0; i < NumNeurons; ++i) Neurons.emplace_back(inputsPerNeuron, Step, random);
-}
-
-void TNeuronLayer::Compute(const double* inputs, double* outputs) const {
-  for (int32_t i = 0; i < NumNeurons; ++i) outputs[i] = Neurons[i].Compute(inputs);
 }
 
 TNeuralNet::TNeuralNet(int32_t NumInputs, const std::vector<int32_t>& LayerSizes, bool Step,
                        TRandomGenerator& random)
     : NumInputs(NumInputs), NumOutputs(0), NumLayers(static_cast<int32_t>(LayerSizes.size())),
       Step(Step) {
-  if (LayerSizes.empty() || NumInputs < 0 ||
+  if (LayerSizes.empty() || LayerSizes.size() > MaxLayers || NumInputs < 0 ||
       std::any_of(LayerSizes.begin(), LayerSizes.end(), [](int32_t s) { return s < 0; }))
-    throw std::invalid_argument("TNeuralNet: layer sizes must be one or more counts, none negative");
+    throw std::invalid_argument("TNeuralNet: layer sizes must be one to eight counts, none negative");
   NumOutputs = LayerSizes.back();
-  Layers.reserve(LayerSizes.size());
-  int32_t inputs = NumInputs;
-  for (int32_t size : LayerSizes) {
-    Layers.emplace_back(size, inputs, Step, random);
-    inputs = size;
-  }
+  std::copy(LayerSizes.begin(), LayerSizes.end(), LayerSizes_.begin());
+  Weights_.resize(LayerOffset(NumLayers));
+  for (double& weight : Weights_) weight = random.Random() * 2 - 1;
+}
+
+int32_t TNeuralNet::LayerOffset(int32_t k) const {
+  int32_t offset = 0;
+  for (int32_t j = 0; j < k; ++j) offset += LayerSizes_[j] * (LayerInputs(j) + 1);
+  return offset;
 }
 
 void TNeuralNet::Compute(const TWeightList& inputs, TWeightList& outputs) const {
@@ -57,8 +41,7 @@ void TNeuralNet::Compute(const TWeightList& inputs, TWeightList& outputs) const 
     throw std::out_of_range("TNeuralNet.Compute: output list too short");
 
   // Two working lists, on the stack for the program's small layers.
-  int32_t widest = 0;
-  for (const TNeuronLayer& layer : Layers) widest = std::max(widest, layer.NumNeurons);
+  const int32_t widest = *std::max_element(LayerSizes_.begin(), LayerSizes_.begin() + NumLayers);
   std::array<double, 64> stackCurrent, stackNext;
   std::vector<double> heapCurrent, heapNext;
   double* current = stackCurrent.data();
@@ -70,40 +53,29 @@ void TNeuralNet::Compute(const TWeightList& inputs, TWeightList& outputs) const 
     next = heapNext.data();
   }
 
-  Layers[0].Compute(inputs.data(), current);
-  for (int32_t k = 1; k < NumLayers; ++k) {
-    Layers[k].Compute(current, next);
+  const double* layerInputs = inputs.data();
+  const double* weights = Weights_.data();
+  for (int32_t k = 0; k < NumLayers; ++k) {
+    const int32_t count = LayerInputs(k);
+    for (int32_t n = 0; n < LayerSizes_[k]; ++n, weights += count + 1)
+      next[n] = ComputeNeuron(weights, layerInputs, count, Step);
     std::swap(current, next);
+    layerInputs = current;
   }
   for (int32_t j = 0; j < NumOutputs; ++j)
     outputs[j] = Step ? (current[j] > 0.0 ? 1.0 : 0.0) : current[j];
 }
 
-int32_t TNeuralNet::CountWeights() const {
-  int32_t count = 0;
-  for (const TNeuronLayer& layer : Layers)
-    for (const TNeuron& neuron : layer.Neurons) count += neuron.NumInputs + 1;
-  return count;
-}
-
-void TNeuralNet::GetWeights(TWeightList& weights) const {
-  if (static_cast<int64_t>(weights.size()) < CountWeights())
+void TNeuralNet::GetWeights(std::span<double> weights) const {
+  if (weights.size() < Weights_.size())
     throw std::out_of_range("TNeuralNet.GetWeights: weight list too short");
-  auto out = weights.begin();
-  for (const TNeuronLayer& layer : Layers)
-    for (const TNeuron& neuron : layer.Neurons) out = std::copy(neuron.Weights.begin(), neuron.Weights.end(), out);
+  std::copy(Weights_.begin(), Weights_.end(), weights.begin());
 }
 
-void TNeuralNet::PutWeights(const TWeightList& weights) {
-  if (static_cast<int64_t>(weights.size()) < CountWeights())
+void TNeuralNet::PutWeights(std::span<const double> weights) {
+  if (weights.size() < Weights_.size())
     throw std::out_of_range("TNeuralNet.PutWeights: weight list too short");
-  auto in = weights.begin();
-  for (TNeuronLayer& layer : Layers)
-    for (TNeuron& neuron : layer.Neurons) {
-      std::copy_n(in, neuron.Weights.size(), neuron.Weights.begin());
-      in += neuron.Weights.size();
-    }
-  ++WeightsVersion;
+  std::copy_n(weights.begin(), Weights_.size(), Weights_.begin());
 }
 
 }  // namespace zemlix

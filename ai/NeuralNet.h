@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "ai/WeightList.h"
@@ -8,37 +10,21 @@
 
 namespace zemlix {
 
-class TNeuron {
- public:
-  // Draws the NumInputs + 1 weights from `random`, threshold weight first, each in [-1, 1).
-  TNeuron(int32_t NumInputs, bool Step, TRandomGenerator& random);
+// One neuron: `weights` holds numInputs + 1 entries, the threshold weight first, then one per
+// input; the caller hands in at least numInputs inputs. The sum starts just off zero and is
+// stored as a double after every addition; each product and addition is made in extended
+// precision first. A step neuron fires (1.0) when the sum reaches the threshold.
+double ComputeNeuron(const double* weights, const double* inputs, int32_t numInputs, bool step);
 
-  // Reads inputs 0 .. NumInputs - 1; the caller hands in at least that many.
-  double Compute(const double* inputs) const;
-
-  bool Step;
-  int32_t NumInputs;
-  TWeightList Weights;  // entry 0 is the threshold weight, entry i weighs input i - 1
-};
-
-class TNeuronLayer {
- public:
-  TNeuronLayer(int32_t NumNeurons, int32_t inputsPerNeuron, bool Step, TRandomGenerator& random);
-
-  // Writes outputs 0 .. NumNeurons - 1; every neuron reads the same whole input list.
-  void Compute(const double* inputs, double* outputs) const;
-
-  int32_t NumNeurons;
-  std::vector<TNeuron> Neurons;
-};
-
-// A fully connected feed-forward network. Weights are drawn at construction in flat weight
-// order (layer by layer, neuron by neuron, threshold weight first) and change afterwards
-// only through PutWeights, which counts the changes in WeightsVersion: copies of the weights
-// (the world's batched layout) compare it to know they are current.
+// A fully connected feed-forward network. Its weights are one flat list in flat weight order
+// (layer by layer, neuron by neuron, threshold weight first), drawn in that order at
+// construction. Their count is fixed by the shape; their values may change at any time,
+// through PutWeights or in place through Weights(), and every Compute reads them as they are.
 class TNeuralNet {
  public:
-  // LayerSizes must have at least one entry and none negative.
+  static constexpr int32_t MaxLayers = 8;  // kept inside the object: no allocation per shape
+
+  // LayerSizes must have 1 .. MaxLayers entries, none negative.
   TNeuralNet(int32_t NumInputs, const std::vector<int32_t>& LayerSizes, bool Step,
              TRandomGenerator& random);
 
@@ -46,20 +32,32 @@ class TNeuralNet {
   // untouched; otherwise `outputs` must hold at least NumOutputs entries.
   void Compute(const TWeightList& inputs, TWeightList& outputs) const;
 
-  int32_t CountWeights() const;
+  int32_t CountWeights() const { return static_cast<int32_t>(Weights_.size()); }
   // Copies all weights out in flat order; `weights` holds at least CountWeights entries,
   // and entries past the last weight are left as they were.
-  void GetWeights(TWeightList& weights) const;
+  void GetWeights(std::span<double> weights) const;
   // Loads all weights in flat order from the first CountWeights entries of `weights`.
-  void PutWeights(const TWeightList& weights);
+  void PutWeights(std::span<const double> weights);
+  // The weights themselves, in flat order.
+  std::span<double> Weights() { return Weights_; }
+  std::span<const double> Weights() const { return Weights_; }
+
+  // Neurons in layer k, and the flat index of that layer's first weight.
+  int32_t LayerSize(int32_t k) const { return LayerSizes_[k]; }
+  int32_t LayerInputs(int32_t k) const { return k == 0 ? NumInputs : LayerSizes_[k - 1]; }
+  int32_t LayerOffset(int32_t k) const;
 
   int32_t NumInputs;
   int32_t NumOutputs;
   int32_t NumLayers;
-  std::vector<TNeuronLayer> Layers;
   int32_t Fitness = 0;  // the bug's score this generation; changed only from outside
+  // Every neuron a step neuron. Changing it on a network of the world is a shape change:
+  // call TWorld::NetworksChanged.
   bool Step;
-  uint64_t WeightsVersion = 0;  // raised by every PutWeights
+
+ private:
+  std::array<int32_t, MaxLayers> LayerSizes_{};
+  TWeightList Weights_;
 };
 
 }  // namespace zemlix

@@ -92,9 +92,7 @@ class TCoordinator : public TSweep::TObserver {
       return 1;
     }
     if (!Options_.Quiet)
-      Error_ << FormatSummary(DoneHere_ * Sweep_.TicksPerItem(), seconds, DoneHere_, static_cast<unsigned>(Ranks_),
-                              "rank")
-             << "\n";
+      Error_ << FormatSummary(TicksHere_, seconds, DoneHere_, static_cast<unsigned>(Ranks_), "rank") << "\n";
     return 0;
   }
 
@@ -148,6 +146,7 @@ class TCoordinator : public TSweep::TObserver {
     }
     ++Done_;
     ++DoneHere_;
+    TicksHere_ += Sweep_.Ticks(index);
     const auto now = TClock::now();
     if (!Options_.Quiet && now - LastReport_ >= std::chrono::seconds(10)) {
       LastReport_ = now;
@@ -171,6 +170,7 @@ class TCoordinator : public TSweep::TObserver {
   const uint64_t Total_;
   uint64_t Done_;           // finished items, the journal's included
   uint64_t DoneHere_ = 0;   // finished by this run
+  uint64_t TicksHere_ = 0;  // the ticks of those, each item's own
   size_t Next_ = 0;         // the next pending item to hand out
   int Working_ = 0;         // workers not yet told to stop
   uint64_t Ticks_ = 0;

@@ -220,8 +220,9 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
   const auto start = TClock::now();
   uint64_t ticksRun = 0;
   {
-    TProgressBar progress(error, options.Progress && !options.Quiet, sweep.TicksPerItem() * count,
-                          options.Generations * count);
+    uint64_t ticksToRun = 0;  // each item's own, when the lifetime is swept
+    for (uint64_t index : pending) ticksToRun += sweep.Ticks(index);
+    TProgressBar progress(error, options.Progress && !options.Quiet, ticksToRun, options.Generations * count);
     // Seeds still to finish per grid point, those kept in the journal already counted.
     std::vector<uint64_t> seedsLeft(sweep.GridPoints(), 0);
     for (uint64_t index : pending) ++seedsLeft[sweep.PointOf(index)];

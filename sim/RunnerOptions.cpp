@@ -139,7 +139,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
           },
           ""));
   std::vector<std::string> sweeps;
-  app.add_option("--sweep", sweeps, "with --seeds: run every seed for every value of a parameter, e.g. mutation_rate=0.01,0.05,0.2; repeatable, the grid is the product")
+  app.add_option("--sweep", sweeps, "with --seeds: run every seed for every value of a parameter, e.g. mutation_rate=0.01,0.05,0.2; repeatable, the grid is the product; with lifetime swept, each point runs its own generations (--generations N: N of its lifetimes; --ticks: the same ticks, so more generations where the lifetime is shorter)")
       ->type_name("NAME=V1,V2,...")
       ->allow_extra_args(false);
   CLI::Option* summary = app.add_option("--summary", options.SummaryPath,
@@ -216,7 +216,6 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     const std::string name = sweep.substr(0, std::min(equals, sweep.size()));
     const TParameterInfo* info = FindParameter(name);
     if (equals == std::string::npos || !info) return fail("--sweep " + sweep + ": expected NAME=V1,V2,... with a known parameter");
-    if (name == "lifetime") return fail("--sweep lifetime: cannot be swept, the length of every world depends on it");
     for (const TSweepAxis& axis : options.Sweep)
       if (axis.Name == name) return fail("--sweep " + name + ": given twice");
     TSweepAxis axis{name, {}};

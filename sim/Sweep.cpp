@@ -15,22 +15,43 @@ namespace zemlix {
 
 TSweep::TSweep(const TRunnerOptions& options) : Options_(options) {}
 
+bool TSweep::Swept(const std::string& name) const {
+  return std::any_of(Options_.Sweep.begin(), Options_.Sweep.end(),
+                     [&](const TSweepAxis& axis) { return axis.Name == name; });
+}
+
+int32_t TSweep::Lifetime(uint64_t point) const {
+  return Swept("lifetime") ? PointParameters(point).Lifetime : Options_.Lifetime;
+}
+
 // A fresh world ends its first generation after one lifetime and every later one a
 // lifetime after that, so N generations take N lifetimes.
-uint64_t TSweep::TicksPerItem() const {
-  const auto lifetime = static_cast<uint64_t>(Options_.Lifetime);
+uint64_t TSweep::Ticks(uint64_t index) const {
+  const auto lifetime = static_cast<uint64_t>(Lifetime(PointOf(index)));
   if (Options_.Generations > 0) return Options_.Generations * lifetime;
   return Options_.Ticks.value_or(lifetime);
 }
 
+uint64_t TSweep::MostGenerations() const {
+  uint64_t most = 0;
+  for (uint64_t point = 0; point < GridPoints(); ++point)
+    most = std::max(most, Ticks(point * Options_.Seeds->Count()) / static_cast<uint64_t>(Lifetime(point)));
+  return most;
+}
+
 std::string TSweep::Identity() const {
   const TSeedRange seeds = *Options_.Seeds;
-  return "--bugs " + std::to_string(Options_.Bugs) + " --food " + std::to_string(Options_.Food) + " --lifetime " +
-         std::to_string(Options_.Lifetime) +
-         (Options_.Generations > 0 ? " --generations " + std::to_string(Options_.Generations)
-                                   : " --ticks " + std::to_string(TicksPerItem())) +
-         " --seeds " + std::to_string(seeds.First) + "-" + std::to_string(seeds.Last) + ParameterIdentity() +
-         SweepIdentity();
+  const bool lifetimeSwept = Swept("lifetime");
+  std::string length;
+  if (Options_.Generations > 0)
+    length = " --generations " + std::to_string(Options_.Generations);
+  else if (Options_.Ticks || !lifetimeSwept)
+    length = " --ticks " + std::to_string(Options_.Ticks.value_or(static_cast<uint64_t>(Options_.Lifetime)));
+  else
+    length = " --generations 1";  // one of each point's own lifetimes
+  return "--bugs " + std::to_string(Options_.Bugs) + " --food " + std::to_string(Options_.Food) +
+         (lifetimeSwept ? "" : " --lifetime " + std::to_string(Options_.Lifetime)) + length + " --seeds " +
+         std::to_string(seeds.First) + "-" + std::to_string(seeds.Last) + ParameterIdentity() + SweepIdentity();
 }
 
 std::string TSweep::SweepIdentity() const {
@@ -121,7 +142,7 @@ std::string TSweep::RunItem(uint64_t index, TObserver& observer) const {
     observer.GenerationEnded();
   };
   world.BuildPopulation();
-  const uint64_t ticks = TicksPerItem();
+  const uint64_t ticks = Ticks(index);
   for (uint64_t tick = 0; tick < ticks; ++tick) {
     world.Tick();
     if (!observer.Ticked()) break;
@@ -132,8 +153,7 @@ std::string TSweep::RunItem(uint64_t index, TObserver& observer) const {
 int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::ostream& out, std::ostream& error,
                        std::unique_ptr<TSweepOutput>& opened) {
   // The single run refuses the same; a batch keeps to what a world file could hold.
-  const uint64_t lifetime = static_cast<uint64_t>(options.Lifetime);
-  if (sweep.TicksPerItem() / lifetime > static_cast<uint64_t>(MaxSavedGeneration)) {
+  if (sweep.MostGenerations() > static_cast<uint64_t>(MaxSavedGeneration)) {
     error << "zemlix-sim: the run would take the generation count past " << MaxSavedGeneration
           << ", the most a world file can hold\n";
     return 2;

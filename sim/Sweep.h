@@ -37,9 +37,16 @@ class TSweep {
   // "mutation_rate=0.2, hidden_layers=[6]" for the legend; empty without a sweep.
   std::string PointName(uint64_t point) const;
   const TRunnerOptions& Options() const { return Options_; }
-  uint64_t TicksPerItem() const;
+  // The lifetime at a grid point: its own when the lifetime is swept.
+  int32_t Lifetime(uint64_t point) const;
+  // The ticks an item runs, from its own lifetime: N of them with --generations N, the
+  // --ticks count whatever the lifetime, otherwise one.
+  uint64_t Ticks(uint64_t index) const;
+  // The most generations any item ends, for the limit a world file puts on the count.
+  uint64_t MostGenerations() const;
   // The options that decide every item's rows, as a command line ("--bugs 30 --food 40
-  // --lifetime 2000 --generations 5 --seeds 1-8"): equal identities, equal rows.
+  // --lifetime 2000 --generations 5 --seeds 1-8"): equal identities, equal rows. A swept
+  // lifetime stands in the --sweep alone, the one it replaces deciding nothing.
   std::string Identity() const;
   // "seed 17", for messages.
   std::string Describe(uint64_t index) const;
@@ -60,6 +67,7 @@ class TSweep {
  private:
   std::string ParameterIdentity() const;
   std::string SweepIdentity() const;
+  bool Swept(const std::string& name) const;
   std::vector<std::string> PointValues(uint64_t point) const;
 
   TRunnerOptions Options_;

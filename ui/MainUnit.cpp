@@ -341,7 +341,6 @@ void TMain::FormCreate() {
 void TMain::FormDestroy() {
   Timer.SetEnabled(false);
   World.Nets.clear();
-  World.Chromosomes.clear();
   World.Creatures.clear();
   World.Log.WriteClosed();
 }

@@ -14,7 +14,6 @@ TWorld::TWorld(TWorldHost& host, TNetworkLog log) : Host(host), Log(std::move(lo
 
 void TWorld::BuildPopulation() {
   Nets.clear();
-  Chromosomes.clear();
   Creatures.clear();
 
   // A box still being typed in can hold a value outside its range; the counts index the
@@ -26,19 +25,12 @@ void TWorld::BuildPopulation() {
 
   LayerSizes = Parameters.LayerSizes();
   Nets.reserve(BugSlots);
-  Chromosomes.reserve(BugSlots);
-  TWeightList weights;
   for (int32_t i = 0; i < BugSlots; ++i) {
     Nets.emplace_back(4, LayerSizes, false, Random);
     GenomeLength = Nets.back().CountWeights();
-    if (Parameters.GeneRange != 1.0) {
-      // The same product as a mutation's: (draw * 2 - 1) * range.
-      weights.resize(GenomeLength);
-      Nets.back().GetWeights(weights);
-      for (double& weight : weights) weight *= Parameters.GeneRange;
-      Nets.back().PutWeights(weights);
-    }
-    Chromosomes.emplace_back(GenomeLength);
+    // The same product as a mutation's: (draw * 2 - 1) * range.
+    if (Parameters.GeneRange != 1.0)
+      for (double& weight : Nets.back().Weights()) weight *= Parameters.GeneRange;
   }
   RebuildBatched();
   CreateCreatures();
@@ -90,10 +82,7 @@ void TWorld::RebuildBatched() {
 
 bool TWorld::BatchedCurrent() const {
   const size_t stride = TBatchedNetworks::Stride;
-  if (Batched.size() != (Nets.size() + stride - 1) / stride) return false;
-  for (size_t block = 0; block < Batched.size(); ++block)
-    if (!Batched[block].Current(std::span<const TNeuralNet>(Nets).subspan(block * stride))) return false;
-  return true;
+  return Batched.size() == (Nets.size() + stride - 1) / stride;
 }
 
 void TWorld::PlaceFood(int32_t index) {

@@ -95,10 +95,8 @@ void TWorld::EndGeneration() {
     report.WorstFitness = std::min(report.WorstFitness, Nets[i].Fitness);
   }
 
-  GetChromosomes(Nets, Chromosomes, GenomeLength);
-  Breed(Chromosomes, BugCount, GenomeLength, Random,
+  Breed(std::span<TNeuralNet>(Nets), BugCount, GenomeLength, Random,
         {Parameters.CrossoverRate, Parameters.MutationRate, Parameters.GeneRange});
-  PutChromosomes(Nets, Chromosomes);
   ++Generation;
   AverageFitness = static_cast<double>(static_cast<long double>(TotalFitness) / BugCount);
   report.Generation = Generation;
@@ -214,7 +212,7 @@ void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoo
   }
   TBatchedNetworks& batched = Batched[block];
   if (batched.Supported() && !PlainEvaluation() && LayerSizes.back() >= 2) {
-    batched.Compute(count, Inputs, Outputs);
+    batched.Compute(std::span<const TNeuralNet>(Nets).subspan(first, count), Inputs, Outputs);
   } else {
     // Networks the layout does not take (a hidden layer wider than its MaxWidth), and the
     // plain evaluation: one by one.

@@ -93,9 +93,10 @@ class TWorld {
   // Index of the active pellet nearest to (x, y); ties keep the lower index.
   int32_t NearestFood(double x, double y) const;
 
-  // The tick runs the networks from a copy of their weights laid out across the bugs, which
-  // follows PutWeights by itself. After editing a network any other way (a weight, a
-  // neuron's Step), call this; debug builds assert when a tick finds a stale copy.
+  // The tick runs the networks block by block in the shape it took from them, reading their
+  // weights in place: a weight edited by any means takes effect on the next tick. After
+  // changing a network's Step or replacing a network, call this; debug builds assert when a
+  // tick finds a network whose shape changed.
   void NetworksChanged() { RebuildBatched(); }
 
   TWorldHost& Host;
@@ -106,7 +107,6 @@ class TWorld {
   TParameters Parameters;
 
   std::vector<TNeuralNet> Nets;          // the bug slots once a population exists
-  std::vector<TChromosome> Chromosomes;  // the bug slots
   std::vector<TCreature> Creatures;      // the bug slots
   std::vector<TFood> Food = std::vector<TFood>(MaxFood);  // the pellet slots
 
@@ -150,7 +150,7 @@ class TWorld {
   std::vector<TFoodDirection> FoodDirections;  // one per pellet slot, made by CreateFood
 
   std::vector<TBatchedNetworks> Batched;  // one per block of Stride bug slots
-  bool BatchedCurrent() const;
+  bool BatchedCurrent() const;  // whether there is one per block of the networks
   void RebuildBatched();
   TFoodGrid Grid;  // the tick's, kept for its storage
   std::vector<int32_t> EatingCandidates;

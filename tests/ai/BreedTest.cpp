@@ -7,6 +7,7 @@
 
 #include "ai/AIUnit.h"
 #include "base/Errors.h"
+#include "base/Rounding.h"
 
 namespace zemlix {
 namespace {
@@ -180,6 +181,97 @@ TEST(Breed, ZeroBugsChangesNothing) {
   EXPECT_EQ(random.Seed, 5u);
   EXPECT_EQ(chromosomes[1].Fitness, 2);
   EXPECT_EQ(chromosomes[1].Genes, before[1].Genes);
+}
+
+// Breeding the networks in place makes, draw for draw, the children that breeding their
+// chromosomes makes: fitness of every kind (ties, negatives, a non-positive total), with
+// upper slots left alone.
+TEST(Breed, NetworksBreedAsTheirChromosomes) {
+  for (const std::vector<int32_t>& fitness : std::vector<std::vector<int32_t>>{
+           {3, 0, 5, 1, 2, 7, 0, 0, 4}, {1, 1, 1, 1, 1, 1}, {-3, 0, 4, -2, 9, 1}, {-5, -5, -5, 0}}) {
+    TRandomGenerator random(31);
+    std::vector<TNeuralNet> nets;
+    for (size_t i = 0; i < fitness.size(); ++i) {
+      nets.emplace_back(4, std::vector<int32_t>{6, 2}, false, random);
+      nets.back().Fitness = fitness[i];
+    }
+    std::vector<TChromosome> chromosomes(nets.size(), TChromosome(44));
+    GetChromosomes(nets, chromosomes, 44);
+    const int32_t bugCount = static_cast<int32_t>(nets.size()) - 1;
+    const TBreedRates rates{0.6, 0.2, 0.5};
+    TRandomGenerator fromChromosomes(1234), fromNets(1234);
+    Breed(chromosomes, bugCount, 44, fromChromosomes, rates);
+    Breed(std::span<TNeuralNet>(nets), bugCount, 44, fromNets, rates);
+    EXPECT_EQ(fromNets.Seed, fromChromosomes.Seed);
+    for (size_t i = 0; i < nets.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_TRUE(std::equal(nets[i].Weights().begin(), nets[i].Weights().end(), chromosomes[i].Genes.begin(),
+                             chromosomes[i].Genes.end()));
+      EXPECT_EQ(nets[i].Fitness, chromosomes[i].Fitness);
+    }
+    EXPECT_EQ(nets.back().Fitness, fitness.back());
+  }
+}
+
+// Breeding overwrites the genomes in place, in whatever order keeps every parent readable:
+// the children must be those made from an untouched copy of the parents. Populations with
+// many self-choices and cycles (a few fit parents), every child a mutant or none, all
+// crossovers or all copies.
+TEST(Breed, InPlaceBreedingMakesTheChildrenOfACopiedGeneration) {
+  struct TCase {
+    int32_t Bugs, Genes, FitnessTop;
+    TBreedRates Rates;
+  };
+  for (const TCase c : {TCase{1, 5, 3, {}}, TCase{2, 3, 1, {}}, TCase{7, 10, 2, {1.0, 0.5, 1.0}},
+                        TCase{300, 44, 20, {}}, TCase{300, 44, 0, {0.0, 0.05, 1.0}},
+                        TCase{500, 12, 1000, {1.0, 1.0, 0.25}}, TCase{500, 12, 3, {0.7, 0.0, 1.0}}}) {
+    SCOPED_TRACE(std::to_string(c.Bugs) + " bugs, fitness up to " + std::to_string(c.FitnessTop));
+    TRandomGenerator setup(static_cast<uint32_t>(c.Bugs * 31 + c.FitnessTop));
+    std::vector<int32_t> fitness(c.Bugs);
+    // Mostly unfit bugs and a few fit ones, so that the fit ones parent each other.
+    for (int32_t& f : fitness) f = setup.Random() < 0.1 ? static_cast<int32_t>(setup.Random() * (c.FitnessTop + 1)) : 0;
+    auto chromosomes = Population(fitness, c.Genes);
+    for (auto& chromosome : chromosomes)
+      for (double& gene : chromosome.Genes) gene = setup.Random() * 2 - 1;
+    const auto parents = chromosomes;
+
+    TRandomGenerator random(c.Bugs + 5u), replay(c.Bugs + 5u);
+    Breed(chromosomes, c.Bugs, c.Genes, random, c.Rates);
+
+    std::vector<int32_t> raised(c.Bugs);
+    int32_t total = 0;
+    for (int32_t j = 0; j < c.Bugs; ++j) total += raised[j] = fitness[j] + 1;
+    for (int32_t i = 0; i < c.Bugs; ++i) {
+      const TChromosome& first = parents[RouletteWalk(raised, c.Bugs, total, replay.Random())];
+      const TChromosome& second = parents[RouletteWalk(raised, c.Bugs, total, replay.Random())];
+      TWeightList child(c.Genes);
+      if (replay.Random() <= c.Rates.Crossover) {
+        const int32_t point = Round(replay.Random() * static_cast<long double>(c.Genes));
+        for (int32_t k = 0; k < c.Genes; ++k) child[k] = (k < point ? first : second).Genes[k];
+      } else {
+        child = second.Fitness + 1 < first.Fitness + 1 ? first.Genes : second.Genes;
+      }
+      for (double& gene : child)
+        if (replay.Random() <= c.Rates.Mutation) gene = (replay.Random() * 2 - 1) * c.Rates.GeneRange;
+      ASSERT_EQ(chromosomes[i].Genes, child) << "child " << i;
+      EXPECT_EQ(chromosomes[i].Fitness, 0);
+    }
+    EXPECT_EQ(random.Seed, replay.Seed);
+  }
+}
+
+TEST(Breed, NetworksOfAnotherGenomeLengthAreFatal) {
+  TRandomGenerator random(8);
+  std::vector<TNeuralNet> nets;
+  for (int i = 0; i < 3; ++i) nets.emplace_back(4, std::vector<int32_t>{6, 2}, false, random);
+  const TWeightList before(nets[0].Weights().begin(), nets[0].Weights().end());
+  try {
+    Breed(std::span<TNeuralNet>(nets), 3, 45, random);
+    FAIL() << "no error";
+  } catch (const EFatalError& e) {
+    EXPECT_STREQ(e.what(), "ERROR <Breed()>: Non-Equal Array Sizes! tried<45> actual<44>");
+  }
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), nets[0].Weights().begin(), nets[0].Weights().end()));
 }
 
 TEST(Chromosomes, RoundTripThroughNetworksLeavesThemUnchanged) {

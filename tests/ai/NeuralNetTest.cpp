@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "ai/AIUnit.h"
@@ -17,31 +18,26 @@ TEST(Sigmoid, UsesTheBase2Point7183) {
 }
 
 TEST(Neuron, SumStartsJustAboveZero) {
-  TRandomGenerator random(1);
-  TNeuron sigmoid(3, false, random);
-  sigmoid.Weights = {0, 0.7, -0.2, 0.9};
+  const double sigmoid[4] = {0, 0.7, -0.2, 0.9};
   const double zeros[3] = {0, 0, 0};
-  EXPECT_EQ(sigmoid.Compute(zeros), Sigmoid(1e-10, 1.0));
-  EXPECT_NE(sigmoid.Compute(zeros), 0.5);
+  EXPECT_EQ(ComputeNeuron(sigmoid, zeros, 3, false), Sigmoid(1e-10, 1.0));
+  EXPECT_NE(ComputeNeuron(sigmoid, zeros, 3, false), 0.5);
 
-  TNeuron step(3, true, random);
-  step.Weights = {1e-10, 0.5, 0.5, 0.5};
-  EXPECT_EQ(step.Compute(zeros), 1.0);  // a sum equal to the threshold fires
-  step.Weights[0] = std::nextafter(1e-10, 1.0);
-  EXPECT_EQ(step.Compute(zeros), 0.0);
+  double step[4] = {1e-10, 0.5, 0.5, 0.5};
+  EXPECT_EQ(ComputeNeuron(step, zeros, 3, true), 1.0);  // a sum equal to the threshold fires
+  step[0] = std::nextafter(1e-10, 1.0);
+  EXPECT_EQ(ComputeNeuron(step, zeros, 3, true), 0.0);
 }
 
 TEST(Neuron, SumIsRoundedToDoubleAfterEachAddition) {
-  TRandomGenerator random(1);
-  TNeuron neuron(3, true, random);
   // 1e-10 + 1 rounds to a double near 1; adding -1 then leaves that rounding error, not 1e-10.
-  neuron.Weights = {0, 1, -1, 0};
+  double weights[4] = {0, 1, -1, 0};
   const double inputs[3] = {1, 1, 0};
   const double sumInDouble = (1e-10 + 1.0) - 1.0;
-  neuron.Weights[0] = sumInDouble;
-  EXPECT_EQ(neuron.Compute(inputs), 1.0);
-  neuron.Weights[0] = std::nextafter(sumInDouble, 1.0);
-  EXPECT_EQ(neuron.Compute(inputs), 0.0);
+  weights[0] = sumInDouble;
+  EXPECT_EQ(ComputeNeuron(weights, inputs, 3, true), 1.0);
+  weights[0] = std::nextafter(sumInDouble, 1.0);
+  EXPECT_EQ(ComputeNeuron(weights, inputs, 3, true), 0.0);
 }
 
 TEST(NeuralNet, ProgramShapeAndFlatOrder) {
@@ -63,11 +59,16 @@ TEST(NeuralNet, ProgramShapeAndFlatOrder) {
   }
   EXPECT_EQ(random.Seed, replay.Seed);
 
-  // Threshold weights sit at 0, 5, ..., 25, 30 and 37.
-  for (int n = 0; n < 6; ++n) EXPECT_EQ(weights[5 * n], net.Layers[0].Neurons[n].Weights[0]);
-  EXPECT_EQ(weights[30], net.Layers[1].Neurons[0].Weights[0]);
-  EXPECT_EQ(weights[37], net.Layers[1].Neurons[1].Weights[0]);
-  EXPECT_EQ(weights[36], net.Layers[1].Neurons[0].Weights[6]);
+  // The network holds them in that order: the hidden layer's neurons take 5 weights each
+  // from 0, the output layer's 7 each from 30.
+  EXPECT_TRUE(std::equal(weights.begin(), weights.end(), net.Weights().begin(), net.Weights().end()));
+  EXPECT_EQ(net.LayerOffset(0), 0);
+  EXPECT_EQ(net.LayerOffset(1), 30);
+  EXPECT_EQ(net.LayerOffset(2), 44);
+  EXPECT_EQ(net.LayerInputs(0), 4);
+  EXPECT_EQ(net.LayerInputs(1), 6);
+  EXPECT_EQ(net.LayerSize(0), 6);
+  EXPECT_EQ(net.LayerSize(1), 2);
 }
 
 TEST(NeuralNet, ComputeMatchesAHandEvaluation) {
@@ -77,9 +78,11 @@ TEST(NeuralNet, ComputeMatchesAHandEvaluation) {
   TWeightList outputs(2);
   net.Compute(inputs, outputs);
 
+  // Threshold weights sit at 0, 5, ..., 25, 30 and 37.
+  const double* weights = net.Weights().data();
   double hidden[6];
-  for (int n = 0; n < 6; ++n) hidden[n] = net.Layers[0].Neurons[n].Compute(inputs.data());
-  for (int m = 0; m < 2; ++m) EXPECT_EQ(outputs[m], net.Layers[1].Neurons[m].Compute(hidden));
+  for (int n = 0; n < 6; ++n) hidden[n] = ComputeNeuron(weights + 5 * n, inputs.data(), 4, false);
+  for (int m = 0; m < 2; ++m) EXPECT_EQ(outputs[m], ComputeNeuron(weights + 30 + 7 * m, hidden, 6, false));
 }
 
 TEST(NeuralNet, WrongInputCountLeavesOutputsAlone) {
@@ -122,7 +125,7 @@ TEST(NeuralNet, SingleLayerOutputsItsLayer) {
   TWeightList outputs(3);
   const TWeightList inputs = {0.5, -0.25};
   net.Compute(inputs, outputs);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(outputs[i], net.Layers[0].Neurons[i].Compute(inputs.data()));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(outputs[i], ComputeNeuron(net.Weights().data() + 3 * i, inputs.data(), 2, false));
 }
 
 TEST(NeuralNet, RefusesListsThatAreTooShort) {
@@ -135,6 +138,8 @@ TEST(NeuralNet, RefusesListsThatAreTooShort) {
   EXPECT_THROW(net.Compute({1, 2, 3, 4}, oneOutput), std::out_of_range);
   EXPECT_THROW(TNeuralNet(4, {}, false, random), std::invalid_argument);
   EXPECT_THROW(TNeuralNet(4, {3, -1}, false, random), std::invalid_argument);
+  EXPECT_THROW(TNeuralNet(4, std::vector<int32_t>(TNeuralNet::MaxLayers + 1, 2), false, random), std::invalid_argument);
+  EXPECT_EQ(TNeuralNet(4, std::vector<int32_t>(TNeuralNet::MaxLayers, 2), false, random).CountWeights(), 10 + 7 * 6);
 }
 
 }  // namespace

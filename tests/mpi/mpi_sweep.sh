@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# zemlix-sim-mpi against zemlix-sim: the same CSV for any number of ranks; a bad option
-# gives one message and status 2; a run that loses a rank replaces no file, and a rerun
-# with its journal finishes with the files of an uninterrupted run.
+# zemlix-sim-mpi against zemlix-sim: the same CSV and tick count for any number of ranks,
+# a swept lifetime's too; a bad option gives one message and status 2; a run that loses a
+# rank replaces no file, and a rerun with its journal finishes with the files of an
+# uninterrupted run.
 # Usage: mpi_sweep.sh ZEMLIX_SIM ZEMLIX_SIM_MPI
 set -uo pipefail
 sim=$1
@@ -20,15 +21,27 @@ fail() {
   failures=$((failures + 1))
 }
 
-small=(--quiet --bugs 30 --lifetime 500 --generations 2 --seeds 1-5 --sweep mutation_rate=0.05,0.2)
-"$sim" "${small[@]}" --csv "$scratch/plain.csv" --summary "$scratch/plain.summary" --plot "$scratch/plain.svg" ||
-  fail "zemlix-sim"
-for ranks in 1 2 3 8; do
-  "${mpirun[@]}" -np $ranks "$mpi" "${small[@]}" --csv "$scratch/ranks$ranks.csv" \
-    --summary "$scratch/ranks$ranks.summary" --plot "$scratch/ranks$ranks.svg" || fail "-np $ranks: status $?"
-  for kind in csv summary svg; do
-    cmp "$scratch/plain.$kind" "$scratch/ranks$ranks.$kind" || fail "-np $ranks: the $kind file differs"
+# Each small sweep: its options, its items and the ticks they take together (a swept
+# lifetime: 1000 ticks an item at 500, 3000 at 1500).
+smalls=("--bugs 30 --lifetime 500 --generations 2 --seeds 1-5 --sweep mutation_rate=0.05,0.2|10|10000"
+  "--bugs 30 --generations 2 --seeds 1-3 --sweep lifetime=500,1500|6|12000")
+for sweep in "${smalls[@]}"; do
+  IFS='|' read -r options items ticks <<<"$sweep"
+  read -ra small <<<"$options"
+  "$sim" "${small[@]}" --csv "$scratch/plain.csv" --summary "$scratch/plain.summary" --plot "$scratch/plain.svg" \
+    2>"$scratch/plain.err" || fail "zemlix-sim $options"
+  for ranks in 1 2 3 8; do
+    "${mpirun[@]}" -np $ranks "$mpi" "${small[@]}" --csv "$scratch/ranks$ranks.csv" \
+      --summary "$scratch/ranks$ranks.summary" --plot "$scratch/ranks$ranks.svg" 2>"$scratch/ranks$ranks.err" ||
+      fail "$options -np $ranks: status $?"
+    for kind in csv summary svg; do
+      cmp "$scratch/plain.$kind" "$scratch/ranks$ranks.$kind" || fail "$options -np $ranks: the $kind file differs"
+    done
+    grep -qE "^zemlix-sim: $ticks ticks in .* \($items worlds on $ranks ranks?\)$" "$scratch/ranks$ranks.err" ||
+      fail "$options -np $ranks: not $ticks ticks in $items worlds: $(cat "$scratch/ranks$ranks.err")"
   done
+  grep -qE "^zemlix-sim: $ticks ticks in .* \($items worlds on [0-9]+ threads?\)$" "$scratch/plain.err" ||
+    fail "zemlix-sim $options: not $ticks ticks: $(cat "$scratch/plain.err")"
 done
 
 "${mpirun[@]}" -np 3 "$mpi" --seeds 1-4 --lifetime 3 --csv "$scratch/bad.csv" >"$scratch/bad.out" 2>"$scratch/bad.err"

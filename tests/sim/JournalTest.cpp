@@ -68,6 +68,45 @@ TEST(Journal, ARerunDoesOnlyWhatIsMissingAndWritesTheSameFiles) {
   EXPECT_EQ(dir.Names().size(), 2u);
 }
 
+// Items of a swept lifetime run their own ticks: a rerun's count is the sum of the missing
+// items' (500 ticks a generation at the first point, 1000 at the second). The base lifetime
+// decides nothing, so a rerun may give another.
+TEST(Journal, ALifetimeSweepRerunRunsTheMissingItemsOwnTicks) {
+  TScratchDirectory dir;
+  const std::vector<std::string> sweep = {"--bugs", "30", "--sweep", "lifetime=500,1000", "--generations", "2",
+                                          "--seeds", "1-2", "--jobs", "1"};
+  const auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = sweep;
+    args.insert(args.end(), {"--csv", dir / "sweep.csv", "--journal", dir / "journal"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunSim(args);
+  };
+  ASSERT_EQ(run({"--quiet"}).Status, 0);
+  const std::string expected = ReadFile(dir.Path / "sweep.csv");
+  const std::string journal = ReadFile(dir.Path / "journal");
+  ASSERT_EQ(journal.rfind("zemlix-sim journal 1\noptions --bugs 30 --food 40 --generations 2 --seeds 1-2 --sweep "
+                          "lifetime=500,1000\nitem 0 2 ",
+                          0),
+            0u)
+      << journal;
+  const struct {
+    std::string Cut;
+    std::vector<std::string> Extra;
+    uint64_t Ticks;
+  } cases[] = {{"item 1 ", {}, 1000 + 2000 + 2000}, {"item 2 ", {}, 2000 + 2000},
+               {"item 3 ", {"--lifetime", "700"}, 2000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Cut);
+    WriteFile(dir.Path / "journal", journal.substr(0, journal.find(c.Cut)));
+    WriteFile(dir.Path / "sweep.csv", "an earlier result\n");
+    const auto rerun = run(c.Extra);
+    ASSERT_EQ(rerun.Status, 0) << rerun.Error;
+    EXPECT_EQ(rerun.Error.rfind("zemlix-sim: " + std::to_string(c.Ticks) + " ticks in ", 0), 0u) << rerun.Error;
+    EXPECT_EQ(ReadFile(dir.Path / "sweep.csv"), expected);
+    EXPECT_EQ(ReadFile(dir.Path / "journal"), journal);
+  }
+}
+
 TEST(Journal, DamagedOrForeignJournalsAreRefusedAndNothingIsOverwritten) {
   TScratchDirectory dir;
   ASSERT_EQ(RunSweep(dir, {"--quiet"}).Status, 0);

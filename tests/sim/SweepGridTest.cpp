@@ -81,12 +81,86 @@ TEST(SweepGrid, RowsAndSummaryFollowTheGridWhateverTheJobs) {
   EXPECT_NEAR(values[0] - values[2], values[3] - values[0], 1e-12);
 }
 
+// Every grid point runs its own lifetime's generations: N of them with --generations N, as
+// many as fit with --ticks, one with neither; its rows are a plain batch's at that lifetime,
+// and the files are the same for any number of workers.
+TEST(SweepGrid, ASweptLifetimeGivesEveryPointItsOwnGenerations) {
+  struct TPoint {
+    std::string Columns;             // the point's leading CSV columns
+    std::vector<std::string> Plain;  // the same point as a plain batch
+    size_t Generations;
+    std::string Legend;
+  };
+  const struct {
+    std::vector<std::string> Args;
+    std::vector<TPoint> Points;
+  } cases[] = {
+      {{"--sweep", "lifetime=500,1500", "--generations", "2"},
+       {{"500,", {"--lifetime", "500", "--generations", "2"}, 2, "lifetime=500"},
+        {"1500,", {"--lifetime", "1500", "--generations", "2"}, 2, "lifetime=1500"}}},
+      {{"--sweep", "lifetime=500,1500", "--ticks", "3000"},
+       {{"500,", {"--lifetime", "500", "--ticks", "3000"}, 6, "lifetime=500"},
+        {"1500,", {"--lifetime", "1500", "--ticks", "3000"}, 2, "lifetime=1500"}}},
+      {{"--sweep", "lifetime=1500,500"},
+       {{"1500,", {"--lifetime", "1500"}, 1, "lifetime=1500"}, {"500,", {"--lifetime", "500"}, 1, "lifetime=500"}}},
+      {{"--sweep", "bugs=20,40", "--sweep", "lifetime=1000,500", "--ticks", "2000", "--lifetime", "700"},
+       {{"20,1000,", {"--bugs", "20", "--lifetime", "1000", "--ticks", "2000"}, 2, "bugs=20, lifetime=1000"},
+        {"20,500,", {"--bugs", "20", "--lifetime", "500", "--ticks", "2000"}, 4, "bugs=20, lifetime=500"},
+        {"40,1000,", {"--bugs", "40", "--lifetime", "1000", "--ticks", "2000"}, 2, "bugs=40, lifetime=1000"},
+        {"40,500,", {"--bugs", "40", "--lifetime", "500", "--ticks", "2000"}, 4, "bugs=40, lifetime=500"}}},
+  };
+  const std::vector<std::string> seeds = {"--seeds", "1-3", "--quiet"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args[1]);
+    TScratchDirectory scratch;
+    for (const char* jobs : {"1", "2"}) {
+      std::vector<std::string> args = seeds;
+      args.insert(args.end(), c.Args.begin(), c.Args.end());
+      const std::string name = scratch / jobs;
+      args.insert(args.end(), {"--jobs", jobs, "--csv", name + ".csv", "--summary", name + ".summary", "--plot",
+                               name + ".svg"});
+      ASSERT_EQ(RunSim(args).Status, 0);
+    }
+    for (const char* kind : {".csv", ".summary", ".svg"})
+      EXPECT_EQ(ReadFile((scratch / "1") + kind), ReadFile((scratch / "2") + kind)) << kind;
+
+    const auto csv = Lines(ReadFile(scratch / "1.csv"));
+    const auto summary = Lines(ReadFile(scratch / "1.summary"));
+    const std::string svg = ReadFile(scratch / "1.svg");
+    size_t row = 1, summaryRow = 1;
+    for (const TPoint& point : c.Points) {
+      SCOPED_TRACE(point.Legend);
+      std::vector<std::string> args = seeds;
+      args.insert(args.end(), point.Plain.begin(), point.Plain.end());
+      args.insert(args.end(), {"--csv", "-"});
+      const auto plain = Lines(RunSim(args).Out);
+      ASSERT_EQ(plain.size(), 1 + 3 * point.Generations);
+      for (size_t k = 1; k < plain.size(); ++k, ++row) {
+        ASSERT_LT(row, csv.size());
+        EXPECT_EQ(csv[row], point.Columns + plain[k]);
+      }
+      for (size_t g = 1; g <= point.Generations; ++g, ++summaryRow) {
+        ASSERT_LT(summaryRow, summary.size());
+        EXPECT_EQ(summary[summaryRow].rfind(point.Columns + std::to_string(g) + ",3,", 0), 0u) << summary[summaryRow];
+      }
+      EXPECT_NE(svg.find(">" + point.Legend + "</text>"), std::string::npos);
+    }
+    EXPECT_EQ(row, csv.size());
+    EXPECT_EQ(summaryRow, summary.size());
+  }
+}
+
 TEST(SweepGrid, BadSweepsStopWithStatus2) {
+  TScratchDirectory scratch;
+  const std::string missing = scratch / "missing/sweep.csv";  // refused before it is opened, or else unwritable
   for (const auto& [args, expected] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--seeds", "1-2", "--csv", "-", "--sweep", "mutation_rate=0.1,2"}, "--sweep mutation_rate=0.1,2: mutation_rate must be"},
            {{"--seeds", "1-2", "--csv", "-", "--sweep", "rate=1"}, "--sweep rate=1: expected NAME=V1,V2"},
            {{"--seeds", "1-2", "--csv", "-", "--sweep", "bugs=10", "--sweep", "bugs=20"}, "--sweep bugs: given twice"},
-           {{"--seeds", "1-2", "--csv", "-", "--sweep", "lifetime=500,600"}, "--sweep lifetime: cannot be swept"},
+           {{"--seeds", "1-2", "--csv", "-", "--sweep", "lifetime=500,300"}, "--sweep lifetime=500,300: lifetime must be"},
+           // The shortest lifetime ends the most generations: 2^31 at 500, where 2000 or 10000 would fit.
+           {{"--seeds", "1-2", "--csv", missing, "--sweep", "lifetime=10000,500", "--ticks", "1073741824000"},
+            "the run would take the generation count past 2147483646"},
            {{"--sweep", "bugs=10,20"}, "--sweep: needs --seeds"},
            {{"--summary", "s.csv"}, "--summary: only a batch"},
        }) {

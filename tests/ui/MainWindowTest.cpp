@@ -216,15 +216,17 @@ TEST_F(WindowTest, UnwritableLogIsReportedOnceAndRecordingStops) {
 
 TEST_F(WindowTest, FatalErrorsGoToTheFatalBox) {
   Start();
-  window->World.Chromosomes.pop_back();
+  // The generation end breeds genomes of the recorded length from the networks: a record that
+  // disagrees with them is fatal.
+  window->World.GenomeLength = 43;
   window->World.TimeToLive = 1;
   EXPECT_THROW(RunHandler([&] { window->TimerTimer(1); }), std::logic_error);
   try {
     RunHandler([&] { window->World.TimeToLive = 1, window->TimerTimer(1); });
   } catch (const std::logic_error& e) {
-    EXPECT_STREQ(e.what(), "fatal: ERROR <GetChromosomes()>: Non-Equal Array Sizes!");
+    EXPECT_STREQ(e.what(), "fatal: ERROR <Breed()>: Non-Equal Array Sizes! tried<43> actual<44>");
   }
-  window->World.Chromosomes.emplace_back(44);
+  window->World.GenomeLength = 44;
 }
 
 }  // namespace zemlix::testing

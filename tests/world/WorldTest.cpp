@@ -41,7 +41,7 @@ TEST_F(WorldTest, BuildPopulationDrawsWeightsThenBugsThenFood) {
   host.Height = 200;
   Build(77);
   ASSERT_EQ(world.Nets.size(), 200u);
-  ASSERT_EQ(world.Chromosomes.size(), 200u);
+  for (const TNeuralNet& net : world.Nets) ASSERT_EQ(net.CountWeights(), 44);
   ASSERT_EQ(world.Creatures.size(), 200u);
   EXPECT_EQ(world.GenomeLength, 44);
   EXPECT_EQ(world.LayerSizes, (std::vector<int32_t>{6, 2}));
@@ -142,28 +142,61 @@ TEST_F(WorldTest, UpdateSensesTheNearestPelletsOwnPosition) {
   EXPECT_EQ(bug.LookX, expected.LookX);
 }
 
-// The tick runs the networks from a copy of their weights that follows PutWeights; an edit
-// that bypasses it and forgets NetworksChanged must not go unnoticed in debug builds.
-TEST_F(WorldTest, AStaleCopyOfTheWeightsIsCaughtInDebugBuilds) {
+// The tick reads the networks' weights where they are: an edit by any means, without
+// PutWeights or NetworksChanged, shows in the very next tick's impulses, exactly as
+// TNeuralNet::Compute gives them. Bugs in an eight-wide group, in the four-wide tail and
+// the block's first; weights of the hidden and of the output layer.
+TEST_F(WorldTest, ADirectEditOfAWeightTakesEffectOnTheNextTick) {
+  struct TCase {
+    int Bug, Weight;
+    double Value;
+  };
+  for (const TCase c : {TCase{0, 0, 0.75}, TCase{3, 1, 0.9}, TCase{13, 30, -0.5}, TCase{29, 43, 0.25},
+                        TCase{29, 12, -0.8}}) {
+    SCOPED_TRACE("bug " + std::to_string(c.Bug) + ", weight " + std::to_string(c.Weight));
+    Build();
+    host.Stats = true;
+    world.SelectedBug = c.Bug;
+    const TCreature& bug = world.Creatures[c.Bug];
+    const TFood& pellet = world.Food[world.NearestFood(bug.X, bug.Y)];
+    const long double len = std::sqrt(static_cast<long double>(pellet.X) * pellet.X + static_cast<long double>(pellet.Y) * pellet.Y);
+    const TWeightList inputs = {static_cast<double>(pellet.X / len), static_cast<double>(pellet.Y / len), bug.LookX, bug.LookY};
+    TWeightList unedited(2), edited(2);
+    world.Nets[c.Bug].Compute(inputs, unedited);
+    world.Nets[c.Bug].Weights()[c.Weight] = c.Value;
+    world.Nets[c.Bug].Compute(inputs, edited);
+    ASSERT_NE(edited, unedited);
+
+    world.UpdateCreatures();
+    EXPECT_EQ(host.MeterDraws, 1);
+    EXPECT_EQ(host.LastLeft, edited[0]);
+    EXPECT_EQ(host.LastRight, edited[1]);
+    host.MeterDraws = 0;
+  }
+}
+
+// A change of shape is not followed by itself: a tick that meets one without NetworksChanged
+// must not go unnoticed in debug builds.
+TEST_F(WorldTest, AStepChangeWithoutNetworksChangedIsCaughtInDebugBuilds) {
   Build();
-  world.Nets[3].Layers[0].Neurons[2].Weights[1] += 0.5;
+  world.Nets[3].Step = true;
   EXPECT_DEBUG_DEATH(world.UpdateCreatures(), "NetworksChanged");
   world.NetworksChanged();
-  world.UpdateCreatures();  // current again
+  world.UpdateCreatures();  // the block now runs network by network
 }
 
 TEST_F(WorldTest, TurnIsLimitedAndSpeedIsTheSum) {
   Build();
   world.BugCount = 5;
   // Output neurons with zero weights and thresholds chosen for left 0.9, right 0.1 would
-  // need an inverse sigmoid; instead give the output layer step neurons.
+  // need an inverse sigmoid; instead make it a step network whose output neurons see only
+  // their thresholds.
   TNeuralNet& net = world.Nets[0];
-  for (TNeuron& neuron : net.Layers[1].Neurons) {
-    std::fill(neuron.Weights.begin(), neuron.Weights.end(), 0.0);
-    neuron.Step = true;
-  }
-  net.Layers[1].Neurons[0].Weights[0] = -1;   // left fires: 1.0
-  net.Layers[1].Neurons[1].Weights[0] = 1;    // right stays 0.0
+  net.Step = true;
+  const std::span<double> output = net.Weights().subspan(net.LayerOffset(1));
+  std::fill(output.begin(), output.end(), 0.0);
+  output[0] = -1;  // left fires: 1.0
+  output[7] = 1;   // right stays 0.0
   world.NetworksChanged();
   TCreature& bug = world.Creatures[0];
   bug.X = 200;
@@ -184,11 +217,10 @@ TEST_F(WorldTest, BugsWrapToTheOppositeEdgeExactly) {
     world.BugCount = 5;
     for (int b = 0; b < 5; ++b) {
       TNeuralNet& net = world.Nets[b];
-      for (TNeuron& neuron : net.Layers[1].Neurons) {
-        std::fill(neuron.Weights.begin(), neuron.Weights.end(), 0.0);
-        neuron.Step = true;
-        neuron.Weights[0] = -1;  // both impulses 1.0: no turn, speed 2
-      }
+      net.Step = true;
+      const std::span<double> output = net.Weights().subspan(net.LayerOffset(1));
+      std::fill(output.begin(), output.end(), 0.0);
+      output[0] = output[7] = -1;  // both impulses 1.0: no turn, speed 2
     }
     world.NetworksChanged();
     auto place = [&](int b, double x, double y, double degrees) {
