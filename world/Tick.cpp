@@ -77,8 +77,7 @@ void TWorld::Tick() {
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
-  const bool fast = LoadFoodGrid(Grid);
-  UpdateCreatures(fast ? &Grid : nullptr);
+  const bool fast = LoadGridAndUpdateCreatures();
   EatFood(fast ? &Grid : nullptr);
 }
 
@@ -131,17 +130,54 @@ void TWorld::Sense(int32_t b, const TFoodGrid* grid, double* inputs) {
   inputs[3] = c.LookY;
 }
 
-void TWorld::UpdateCreatures() {
-  TFoodGrid grid;
-  const bool fast = LoadFoodGrid(grid);
-  UpdateCreatures(fast ? &grid : nullptr);
+void TWorld::UpdateCreatures() { LoadGridAndUpdateCreatures(); }
+
+int32_t TWorld::TickThreads() const {
+  if (BugCount < ParallelBugs || Host.RecordNNIO() || Host.ShowStats()) return 1;
+  return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
+}
+
+bool TWorld::LoadGridAndUpdateCreatures() {
+  GatheredShares = 0;
+  const int32_t threads = TickThreads();
+  if (threads == 1) {
+    const bool fast = LoadFoodGrid(Grid);
+    UpdateCreatures(fast ? &Grid : nullptr);
+    return fast;
+  }
+  // Each thread loads a grid of its own: one that a thread sorts and the others search
+  // would cross between their caches on every tick. Grid is member 0's, the one the eating
+  // uses; they are all the same.
+  if (!BatchedCurrent()) RebuildBatched();
+  if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
+  if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
+  std::barrier directionsMade(threads);
+  bool fast = false;
+  Workers->Run([&](int32_t t) {
+    TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
+    const bool loaded = LoadFoodGrid(grid);
+    if (t == 0) fast = loaded;
+    // Every pellet's direction is made before any bug senses, so that sensing only reads
+    // the shared entries.
+    for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) {
+      TFoodDirection& known = FoodDirections[j];
+      if (!SameBits(known.X, Food[j].X) || !SameBits(known.Y, Food[j].Y)) {
+        known.X = Food[j].X;
+        known.Y = Food[j].Y;
+        DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
+      }
+    }
+    directionsMade.arrive_and_wait();
+    UpdateShare(t, threads, loaded ? &grid : nullptr);
+  });
+  if (fast && Grid.FollowsMoves()) GatheredShares = threads;
+  return fast;
 }
 
 void TWorld::UpdateCreatures(const TFoodGrid* grid) {
   const bool recording = Host.RecordNNIO();
   const bool showStats = Host.ShowStats();
   NetOutputs.resize(LayerSizes.back(), 0.0);  // allocates once per population shape
-  GatheredShares = 0;
 
   if (recording) {
     // One bug after the other: a failed log line must leave the later bugs untouched.
@@ -154,47 +190,26 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     }
     return;
   }
-
-  // Without a log no bug's update reads another's, so the same steps run stage by stage over
-  // a block of bugs, and the networks layer by layer across the block: the long dependency
-  // chains inside one bug's update then overlap with the others'. The meters only show the
-  // selected bug's impulses, so they may follow after all bugs have moved.
   if (!BatchedCurrent()) RebuildBatched();
+  UpdateShare(0, 1, grid);
+  if (grid && grid->FollowsMoves()) GatheredShares = 1;
+}
+
+// Without a log no bug's update reads another's, so the same steps run stage by stage over
+// a block of bugs, and the networks layer by layer across the block: the long dependency
+// chains inside one bug's update then overlap with the others'. The meters only show the
+// selected bug's impulses, so they may follow after all bugs have moved. A share is a
+// contiguous run of whole blocks.
+void TWorld::UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid) {
   constexpr int32_t Stride = TBatchedNetworks::Stride;
   const int32_t blocks = (BugCount + Stride - 1) / Stride;
-  const int32_t threads = BugCount >= ParallelBugs && !showStats ? std::clamp(Threads, 1, blocks) : 1;
-  // A large world gathers what each bug may eat right after moving it, while its share is
+  const int32_t firstBlock = blocks * share / shares, endBlock = blocks * (share + 1) / shares;
+  for (int32_t block = firstBlock; block < endBlock; ++block)
+    UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Shares[share].Scratch);
+  // A large world gathers what each bug may eat right after moving it, while the share is
   // still in the cache and on every thread: the eating that follows is in bug order, alone.
-  const bool gather = grid && grid->FollowsMoves();
-  if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
-  // Each share is a contiguous run of whole blocks.
-  const auto update = [&](int32_t t) {
-    const int32_t firstBlock = blocks * t / threads, endBlock = blocks * (t + 1) / threads;
-    for (int32_t block = firstBlock; block < endBlock; ++block)
-      UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Shares[t].Scratch);
-    if (gather) GatherEatingCandidates(*grid, firstBlock * Stride, std::min(endBlock * Stride, BugCount), Shares[t]);
-  };
-  if (threads == 1) {
-    update(0);
-  } else {
-    // Every pellet's direction is made before any bug senses, so that sensing only reads
-    // the shared entries.
-    if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
-    std::barrier directionsMade(threads);
-    Workers->Run([&](int32_t t) {
-      for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) {
-        TFoodDirection& known = FoodDirections[j];
-        if (!SameBits(known.X, Food[j].X) || !SameBits(known.Y, Food[j].Y)) {
-          known.X = Food[j].X;
-          known.Y = Food[j].Y;
-          DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
-        }
-      }
-      directionsMade.arrive_and_wait();
-      update(t);
-    });
-  }
-  if (gather) GatheredShares = threads;
+  if (grid && grid->FollowsMoves())
+    GatherEatingCandidates(*grid, firstBlock * Stride, std::min(endBlock * Stride, BugCount), Shares[share]);
 }
 
 void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid,

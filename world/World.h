@@ -136,7 +136,13 @@ class TWorld {
 
  private:
   // The tick's own steps with the pellet grid it loaded once for both (null: plain scans).
+  // The first loads Grid and returns whether it serves.
+  bool LoadGridAndUpdateCreatures();
   void UpdateCreatures(const TFoodGrid* grid);
+  void UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid);
+  // How many threads share this tick: Threads for a large enough world without a log or
+  // the meters, at most one per block, else 1.
+  int32_t TickThreads() const;
   void EatFood(TFoodGrid* grid);
   bool LoadFoodGrid(TFoodGrid& grid) const;
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
@@ -175,6 +181,7 @@ class TWorld {
     std::vector<int32_t> BugsByCell;
     std::vector<int32_t> BugCell;  // by bug from the share's first: its cell, -1 off the range
     std::vector<int32_t> Found;    // the gathering's own
+    TFoodGrid Grid;                // the share's own copy of the tick's grid (not share 0's)
   };
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
