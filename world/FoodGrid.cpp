@@ -200,6 +200,11 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
 // A pellet less than d from (x, y) has both coordinates within d (plus far less than 1)
 // of the bug's, so by the monotony of CellX and CellY it lies in the block of cells between
 // those of (x - d - 1, y - d - 1) and (x + d + 1, y + d + 1).
+TFoodGrid::TCellBlock TFoodGrid::CellsWithin(double x, double y, double distance) const {
+  const double reach = distance + 1;
+  return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
+}
+
 int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_t* indices) const {
   int32_t found = LoadedWithinEatingReach(x, y, distance, indices);
   if (AnyMoved) found += MovedWithinEatingReach(x, y, distance, indices + found);
@@ -210,9 +215,7 @@ int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_
 int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, int32_t* indices) const {
   int32_t found = 0;
   const double limit = EatingLimit(distance);
-  const double reach = distance + 1;
-  const int32_t left = CellX(x - reach), right = CellX(x + reach);
-  const int32_t top = CellY(y - reach), bottom = CellY(y + reach);
+  const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   for (int32_t row = top; row <= bottom; ++row)
     for (int32_t k = CellStart[row * Side + left]; k < CellStart[row * Side + right + 1]; ++k) {
       const double dx = SortedX[k] - x;
@@ -226,9 +229,7 @@ int32_t TFoodGrid::MovedWithinEatingReach(double x, double y, double distance, i
   if (!AnyMoved) return 0;
   int32_t found = 0;
   const double limit = EatingLimit(distance);
-  const double reach = distance + 1;
-  const int32_t left = CellX(x - reach), right = CellX(x + reach);
-  const int32_t top = CellY(y - reach), bottom = CellY(y + reach);
+  const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   for (int32_t row = top; row <= bottom; ++row)
     for (int32_t column = left; column <= right; ++column)
       for (int32_t j = FirstMoved[row * Side + column]; j >= 0; j = NextMoved[j]) {

@@ -48,6 +48,16 @@ class TFoodGrid {
 
   static constexpr int32_t MaxSortedCount = 1024;
 
+  // The cells a search for anything less than `distance` from (x, y) covers: columns Left ..
+  // Right of rows Top .. Bottom. Requires InRange(x) and InRange(y).
+  struct TCellBlock {
+    int32_t Left, Right, Top, Bottom;
+  };
+  TCellBlock CellsWithin(double x, double y, double distance) const;
+  // Cells are numbered row by row, Columns() to a row.
+  int32_t Columns() const { return Side; }
+  int32_t CellOfPoint(double x, double y) const { return CellY(y) * Side + CellX(x); }
+
   // Coordinates the grid takes: far beyond any field, and small enough that the rounding of
   // cell boundaries stays below Slack.
   static bool InRange(double v) { return std::fabs(v) <= 0x1p20; }

@@ -1,9 +1,10 @@
 #include <algorithm>
 #include <array>
+#include <barrier>
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <thread>
+#include <functional>
 #include <vector>
 
 #include "ai/PlainEvaluation.h"
@@ -76,8 +77,7 @@ void TWorld::Tick() {
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
-  const bool fast = LoadFoodGrid(Grid);
-  UpdateCreatures(fast ? &Grid : nullptr);
+  const bool fast = LoadGridAndUpdateCreatures();
   EatFood(fast ? &Grid : nullptr);
 }
 
@@ -130,10 +130,48 @@ void TWorld::Sense(int32_t b, const TFoodGrid* grid, double* inputs) {
   inputs[3] = c.LookY;
 }
 
-void TWorld::UpdateCreatures() {
-  TFoodGrid grid;
-  const bool fast = LoadFoodGrid(grid);
-  UpdateCreatures(fast ? &grid : nullptr);
+void TWorld::UpdateCreatures() { LoadGridAndUpdateCreatures(); }
+
+int32_t TWorld::TickThreads() const {
+  if (BugCount < ParallelBugs || Host.RecordNNIO() || Host.ShowStats()) return 1;
+  return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
+}
+
+bool TWorld::LoadGridAndUpdateCreatures() {
+  GatheredShares = 0;
+  const int32_t threads = TickThreads();
+  if (threads == 1) {
+    const bool fast = LoadFoodGrid(Grid);
+    UpdateCreatures(fast ? &Grid : nullptr);
+    return fast;
+  }
+  // Each thread loads a grid of its own: one that a thread sorts and the others search
+  // would cross between their caches on every tick. Grid is member 0's, the one the eating
+  // uses; they are all the same.
+  if (!BatchedCurrent()) RebuildBatched();
+  if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
+  if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
+  std::barrier directionsMade(threads);
+  bool fast = false;
+  Workers->Run([&](int32_t t) {
+    TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
+    const bool loaded = LoadFoodGrid(grid);
+    if (t == 0) fast = loaded;
+    // Every pellet's direction is made before any bug senses, so that sensing only reads
+    // the shared entries.
+    for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) {
+      TFoodDirection& known = FoodDirections[j];
+      if (!SameBits(known.X, Food[j].X) || !SameBits(known.Y, Food[j].Y)) {
+        known.X = Food[j].X;
+        known.Y = Food[j].Y;
+        DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
+      }
+    }
+    directionsMade.arrive_and_wait();
+    UpdateShare(t, threads, loaded ? &grid : nullptr);
+  });
+  if (fast && Grid.FollowsMoves()) GatheredShares = threads;
+  return fast;
 }
 
 void TWorld::UpdateCreatures(const TFoodGrid* grid) {
@@ -152,40 +190,26 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     }
     return;
   }
-
-  // Without a log no bug's update reads another's, so the same steps run stage by stage over
-  // a block of bugs, and the networks layer by layer across the block: the long dependency
-  // chains inside one bug's update then overlap with the others'. The meters only show the
-  // selected bug's impulses, so they may follow after all bugs have moved.
   if (!BatchedCurrent()) RebuildBatched();
+  UpdateShare(0, 1, grid);
+  if (grid && grid->FollowsMoves()) GatheredShares = 1;
+}
+
+// Without a log no bug's update reads another's, so the same steps run stage by stage over
+// a block of bugs, and the networks layer by layer across the block: the long dependency
+// chains inside one bug's update then overlap with the others'. The meters only show the
+// selected bug's impulses, so they may follow after all bugs have moved. A share is a
+// contiguous run of whole blocks.
+void TWorld::UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid) {
   constexpr int32_t Stride = TBatchedNetworks::Stride;
   const int32_t blocks = (BugCount + Stride - 1) / Stride;
-  const int32_t threads = BugCount >= ParallelBugs && !showStats ? std::clamp(Threads, 1, blocks) : 1;
-  if (threads == 1) {
-    for (int32_t block = 0; block < blocks; ++block)
-      UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Scratch[0]);
-    return;
-  }
-  // Every pellet's direction is made before the threads start, so that sensing only reads
-  // the shared entries; each thread takes whole blocks, a contiguous share of them.
-  for (int32_t j = 0; j < FoodCount; ++j) {
-    TFoodDirection& known = FoodDirections[j];
-    if (!SameBits(known.X, Food[j].X) || !SameBits(known.Y, Food[j].Y)) {
-      known.X = Food[j].X;
-      known.Y = Food[j].Y;
-      DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
-    }
-  }
-  if (static_cast<int32_t>(Scratch.size()) < threads) Scratch.resize(threads);
-  const auto share = [&](int32_t t) {
-    for (int32_t block = blocks * t / threads; block < blocks * (t + 1) / threads; ++block)
-      UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Scratch[t]);
-  };
-  {
-    std::vector<std::jthread> pool;
-    for (int32_t t = 1; t < threads; ++t) pool.emplace_back(share, t);
-    share(0);
-  }
+  const int32_t firstBlock = blocks * share / shares, endBlock = blocks * (share + 1) / shares;
+  for (int32_t block = firstBlock; block < endBlock; ++block)
+    UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Shares[share].Scratch);
+  // A large world gathers what each bug may eat right after moving it, while the share is
+  // still in the cache and on every thread: the eating that follows is in bug order, alone.
+  if (grid && grid->FollowsMoves())
+    GatherEatingCandidates(*grid, firstBlock * Stride, std::min(endBlock * Stride, BugCount), Shares[share]);
 }
 
 void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid,
@@ -234,83 +258,148 @@ void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoo
 void TWorld::EatFood() {
   TFoodGrid grid;
   const bool fast = LoadFoodGrid(grid);
+  GatheredShares = 0;  // gathered against another grid
   EatFood(fast ? &grid : nullptr);
 }
 
 void TWorld::EatFood(TFoodGrid* grid) {
   bool fast = grid != nullptr;
-  // A large world gathers every bug's candidates among the unmoved pellets first (on all
-  // threads); each bug then adds those moved into its reach since, which is exactly what
-  // WithinEatingReach would find at its turn.
-  std::vector<std::vector<int32_t>> gathered;
-  size_t next = 0;
-  int32_t share = 0;
-  if (fast && grid->FollowsMoves()) gathered = GatherEatingCandidates(*grid);
-  EatingCandidates.resize(FoodCount);
-  int32_t* candidates = EatingCandidates.data();
   const long double eatingDistance = Parameters.EatingDistance;
-  for (int32_t b = 0; b < BugCount; ++b) {
+  // Whether bug b eats pellet j, where it lies now.
+  const auto eat = [&](int32_t b, int32_t j) {
     const TCreature& c = Creatures[b];
-    const auto eatIfNear = [&](int32_t j) {
-      if (Distance(c.X, c.Y, Food[j].X, Food[j].Y) < eatingDistance) {
-        // Wrapping like the 32-bit counters they are: a huge world may count past them.
-        Nets[b].Fitness = static_cast<int32_t>(static_cast<uint32_t>(Nets[b].Fitness) + 1u);
-        TotalFitness = static_cast<int32_t>(static_cast<uint32_t>(TotalFitness) + 1u);
-        PlaceFood(j);
-        if (fast) fast = grid->Move(j, Food[j]);
-      }
+    if (!(Distance(c.X, c.Y, Food[j].X, Food[j].Y) < eatingDistance)) return false;
+    // Wrapping like the 32-bit counters they are: a huge world may count past them.
+    Nets[b].Fitness = static_cast<int32_t>(static_cast<uint32_t>(Nets[b].Fitness) + 1u);
+    TotalFitness = static_cast<int32_t>(static_cast<uint32_t>(TotalFitness) + 1u);
+    PlaceFood(j);
+    if (fast) fast = grid->Move(j, Food[j]);
+    return true;
+  };
+  std::vector<int32_t>& candidates = EatingCandidates;
+  int32_t b = 0;
+  if (fast && GatheredShares > 0) {
+    // Only the bugs with something to eat take a turn: those that found a pellet within
+    // reach where Load put it, and those a pellet has moved next to since, which each move
+    // notes in Pending. Each turn looks at exactly what WithinEatingReach would find then.
+    Pending.clear();
+    int32_t share = 0;
+    size_t next = 0;
+    const auto nextGathered = [&] {
+      while (share < GatheredShares && next == Shares[share].Eating.size()) ++share, next = 0;
+      return share < GatheredShares ? Shares[share].Eating[next] : BugCount;
     };
-    if (!gathered.empty()) {
-      // Each bug's entry: its count (-1: off the grid's range), then its candidates.
-      while (next == gathered[share].size()) ++share, next = 0;
-      const int32_t loaded = gathered[share][next++];
-      const int32_t* entries = gathered[share].data() + next;
-      next += std::max(loaded, 0);
-      if (fast && loaded >= 0) {
-        int32_t count = 0;
+    const auto nextPending = [&] { return Pending.empty() ? BugCount : static_cast<int32_t>(Pending.front() >> 32); };
+    for (;;) {
+      const int32_t turn = std::min(nextGathered(), nextPending());
+      if (turn == BugCount) {
+        b = BugCount;
+        break;
+      }
+      if (!fast) break;  // a pellet left the grid's range: plain scans from bug b on
+      candidates.clear();
+      int32_t loaded = 0;
+      if (share < GatheredShares && Shares[share].Eating[next] == turn) {
+        const int32_t* entry = Shares[share].Eating.data() + next;
+        loaded = entry[1];
+        next += 2 + std::max(loaded, 0);
         for (int32_t k = 0; k < loaded; ++k)
-          if (!grid->HasMoved(entries[k])) candidates[count++] = entries[k];
-        count += grid->MovedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, candidates + count);
-        std::sort(candidates, candidates + count);
-        for (int32_t k = 0; k < count; ++k) eatIfNear(candidates[k]);
+          if (!grid->HasMoved(entry[2 + k])) candidates.push_back(entry[2 + k]);
+      }
+      for (; !Pending.empty() && static_cast<int32_t>(Pending.front() >> 32) == turn; Pending.pop_back()) {
+        candidates.push_back(static_cast<int32_t>(Pending.front() & 0xffffffffu));
+        std::pop_heap(Pending.begin(), Pending.end(), std::greater<>());
+      }
+      b = turn + 1;
+      if (loaded < 0) {
+        // Off the grid's range: every pellet, in order.
+        for (int32_t j = 0; j < FoodCount; ++j)
+          if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j);
         continue;
       }
+      // A pellet moved twice may be noted twice, and one noted may have moved on since:
+      // the test at its turn takes it where it is now.
+      std::sort(candidates.begin(), candidates.end());
+      candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+      for (int32_t j : candidates)
+        if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j);
     }
+  }
+  candidates.resize(FoodCount);
+  for (; b < BugCount; ++b) {
+    const TCreature& c = Creatures[b];
     if (fast && TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y)) {
       // The candidates are taken before this bug eats: a pellet it eats moves, but the bug
       // goes on with the next index and never looks at that one again, and no other pellet
       // moves meanwhile.
-      const int32_t count = grid->WithinEatingReach(c.X, c.Y, Parameters.EatingDistance, candidates);
-      for (int32_t k = 0; k < count; ++k) eatIfNear(candidates[k]);
+      const int32_t count = grid->WithinEatingReach(c.X, c.Y, Parameters.EatingDistance, candidates.data());
+      for (int32_t k = 0; k < count; ++k) eat(b, candidates[k]);
     } else {
-      for (int32_t j = 0; j < FoodCount; ++j) eatIfNear(j);
+      for (int32_t j = 0; j < FoodCount; ++j) eat(b, j);
     }
+  }
+  GatheredShares = 0;
+}
+
+// The later bugs the pellet now lies within reach of, from the shares' grids of bugs.
+void TWorld::NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet) {
+  const double x = Food[pellet].X, y = Food[pellet].Y;
+  const long double eatingDistance = Parameters.EatingDistance;
+  const auto [left, right, top, bottom] = grid.CellsWithin(x, y, Parameters.EatingDistance);
+  for (int32_t s = 0; s < GatheredShares; ++s) {
+    const TShare& share = Shares[s];
+    if (share.EndBug <= eater + 1) continue;
+    for (int32_t row = top; row <= bottom; ++row)
+      for (int32_t k = share.BugCellStart[row * grid.Columns() + left];
+           k < share.BugCellStart[row * grid.Columns() + right + 1]; ++k) {
+        const int32_t b = share.BugsByCell[k];
+        if (b > eater && Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) {
+          Pending.push_back(static_cast<uint64_t>(b) << 32 | static_cast<uint32_t>(pellet));
+          std::push_heap(Pending.begin(), Pending.end(), std::greater<>());
+        }
+      }
   }
 }
 
-std::vector<std::vector<int32_t>> TWorld::GatherEatingCandidates(const TFoodGrid& grid) {
-  const int32_t threads = BugCount >= ParallelBugs ? std::clamp(Threads, 1, BugCount) : 1;
-  std::vector<std::vector<int32_t>> gathered(threads);
-  const auto gather = [&](int32_t t) {
-    std::vector<int32_t> found(FoodCount);
-    std::vector<int32_t>& out = gathered[t];
-    for (int32_t b = BugCount * t / threads; b < BugCount * (t + 1) / threads; ++b) {
-      const TCreature& c = Creatures[b];
-      if (!TFoodGrid::InRange(c.X) || !TFoodGrid::InRange(c.Y)) {
-        out.push_back(-1);
-        continue;
-      }
-      const int32_t count = grid.LoadedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, found.data());
-      out.push_back(count);
-      out.insert(out.end(), found.begin(), found.begin() + count);
-    }
-  };
-  {
-    std::vector<std::jthread> pool;
-    for (int32_t t = 1; t < threads; ++t) pool.emplace_back(gather, t);
-    gather(0);
+// Exact for the pellets that have not moved when the bug's turn comes: they lie where Load
+// found them, and no pellet moves before the eating starts.
+void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share) {
+  share.Eating.clear();
+  share.Found.resize(FoodCount);
+  share.EndBug = end;
+  // The share's bugs within the range by cell, each cell's in bug order (a counting sort).
+  const int32_t cells = grid.Columns() * grid.Columns();
+  share.BugCellStart.assign(cells + 1, 0);
+  share.BugCell.resize(end - first);
+  for (int32_t b = first; b < end; ++b) {
+    const TCreature& c = Creatures[b];
+    const bool inRange = TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y);
+    share.BugCell[b - first] = inRange ? grid.CellOfPoint(c.X, c.Y) : -1;
+    if (inRange) ++share.BugCellStart[share.BugCell[b - first] + 1];
   }
-  return gathered;
+  for (int32_t cell = 0; cell < cells; ++cell) share.BugCellStart[cell + 1] += share.BugCellStart[cell];
+  share.BugsByCell.resize(share.BugCellStart[cells]);
+  share.Found.assign(share.BugCellStart.begin(), share.BugCellStart.end() - 1);  // each cell's next entry
+  for (int32_t b = first; b < end; ++b)
+    if (share.BugCell[b - first] >= 0) share.BugsByCell[share.Found[share.BugCell[b - first]]++] = b;
+
+  share.Found.resize(std::max(FoodCount, cells));
+  const long double eatingDistance = Parameters.EatingDistance;
+  for (int32_t b = first; b < end; ++b) {
+    const TCreature& c = Creatures[b];
+    if (share.BugCell[b - first] < 0) {
+      share.Eating.insert(share.Eating.end(), {b, -1});
+      continue;
+    }
+    int32_t* found = share.Found.data();
+    const int32_t count = grid.LoadedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, found);
+    int32_t kept = 0;
+    for (int32_t k = 0; k < count; ++k)
+      if (Distance(c.X, c.Y, Food[found[k]].X, Food[found[k]].Y) < eatingDistance) found[kept++] = found[k];
+    if (kept == 0) continue;
+    share.Eating.insert(share.Eating.end(), {b, kept});
+    share.Eating.insert(share.Eating.end(), found, found + kept);
+  }
 }
 
 }  // namespace zemlix
