@@ -81,15 +81,6 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
   return true;
 }
 
-// Monotone in x: a product by a positive constant, a clamp and a truncation of a
-// non-negative value. So a pellet between two abscissas lies in a column between theirs.
-int32_t TFoodGrid::CellX(double x) const {
-  return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Side - 1.0));
-}
-int32_t TFoodGrid::CellY(double y) const {
-  return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Side - 1.0));
-}
-
 // A counting sort: stable, so each cell keeps its pellets in increasing index.
 void TFoodGrid::Sort() {
   const int32_t cells = Side * Side;
@@ -174,20 +165,18 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
 
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.
-  std::vector<int32_t> candidates(Count);
-  candidates[0] = SortedIndex[leastEntry];  // found again below: the block holds it
-  int32_t candidateCount = 0;
+  std::vector<int32_t> candidates;
   const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, Side - 1);
   for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, Side - 1); ++row)
     for (int32_t k = CellStart[row * Side + firstColumn]; k < CellStart[row * Side + lastColumn + 1]; ++k) {
       const double dx = SortedX[k] - x;
       const double dy = SortedY[k] - y;
-      if (dx * dx + dy * dy <= limit) candidates[candidateCount++] = SortedIndex[k];
+      if (dx * dx + dy * dy <= limit) candidates.push_back(SortedIndex[k]);
     }
-  std::sort(candidates.begin(), candidates.begin() + candidateCount);
+  std::sort(candidates.begin(), candidates.end());  // the block holds the least: never empty
   int32_t nearest = candidates[0];
   long double best = Distance(x, y, food[nearest].X, food[nearest].Y);
-  for (int32_t k = 1; k < candidateCount; ++k) {
+  for (size_t k = 1; k < candidates.size(); ++k) {
     const long double d = Distance(x, y, food[candidates[k]].X, food[candidates[k]].Y);
     if (d < best) {
       best = d;
@@ -195,14 +184,6 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
     }
   }
   return nearest;
-}
-
-// A pellet less than d from (x, y) has both coordinates within d (plus far less than 1)
-// of the bug's, so by the monotony of CellX and CellY it lies in the block of cells between
-// those of (x - d - 1, y - d - 1) and (x + d + 1, y + d + 1).
-TFoodGrid::TCellBlock TFoodGrid::CellsWithin(double x, double y, double distance) const {
-  const double reach = distance + 1;
-  return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
 }
 
 int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_t* indices) const {

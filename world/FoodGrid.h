@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -53,7 +54,13 @@ class TFoodGrid {
   struct TCellBlock {
     int32_t Left, Right, Top, Bottom;
   };
-  TCellBlock CellsWithin(double x, double y, double distance) const;
+  // A pellet less than d from (x, y) has both coordinates within d (plus far less than 1)
+  // of it, so by the monotony of CellX and CellY it lies in the block of cells between those
+  // of (x - d - 1, y - d - 1) and (x + d + 1, y + d + 1).
+  TCellBlock CellsWithin(double x, double y, double distance) const {
+    const double reach = distance + 1;
+    return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
+  }
   // Cells are numbered row by row, Columns() to a row.
   int32_t Columns() const { return Side; }
   int32_t CellOfPoint(double x, double y) const { return CellY(y) * Side + CellX(x); }
@@ -65,8 +72,11 @@ class TFoodGrid {
  private:
   static constexpr int32_t MaxSide = 1024;
 
-  int32_t CellX(double x) const;
-  int32_t CellY(double y) const;
+  // Monotone in x: a product by a positive constant, a clamp and a truncation of a
+  // non-negative value. So a pellet between two abscissas lies in a column between theirs.
+  // Inline: every search of every bug starts here.
+  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Side - 1.0)); }
+  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Side - 1.0)); }
   // Sorts the pellets by cell (by index within a cell) into the contiguous lists below.
   void Sort();
 

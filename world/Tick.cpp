@@ -112,18 +112,22 @@ int32_t TWorld::NearestFood(double x, double y) const {
   return NearestFoodIn(fast ? &grid : nullptr, Food.data(), FoodCount, x, y);
 }
 
+TWorld::TFoodDirection& TWorld::RefreshDirection(int32_t pellet) {
+  TFoodDirection& known = FoodDirections[pellet];
+  if (!SameBits(known.X, Food[pellet].X) || !SameBits(known.Y, Food[pellet].Y)) {
+    known.X = Food[pellet].X;
+    known.Y = Food[pellet].Y;
+    DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
+  }
+  return known;
+}
+
 // Steps 1 and 2 of a bug's update: the nearest pellet and the network's four inputs.
 void TWorld::Sense(int32_t b, const TFoodGrid* grid, double* inputs) {
   const TCreature& c = Creatures[b];
   const int32_t nearest = NearestFoodIn(grid, Food.data(), FoodCount, c.X, c.Y);
   if (b == SelectedBug) SelectedBugFood = nearest;
-  TFoodDirection& known = FoodDirections[nearest];
-  const TFood& pellet = Food[nearest];
-  if (!SameBits(known.X, pellet.X) || !SameBits(known.Y, pellet.Y)) {
-    known.X = pellet.X;
-    known.Y = pellet.Y;
-    DirectionOf(pellet.X, pellet.Y, known.DirectionX, known.DirectionY);
-  }
+  const TFoodDirection& known = RefreshDirection(nearest);
   inputs[0] = known.DirectionX;
   inputs[1] = known.DirectionY;
   inputs[2] = c.LookX;
@@ -159,14 +163,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     if (t == 0) fast = loaded;
     // Every pellet's direction is made before any bug senses, so that sensing only reads
     // the shared entries.
-    for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) {
-      TFoodDirection& known = FoodDirections[j];
-      if (!SameBits(known.X, Food[j].X) || !SameBits(known.Y, Food[j].Y)) {
-        known.X = Food[j].X;
-        known.Y = Food[j].Y;
-        DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
-      }
-    }
+    for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) RefreshDirection(j);
     directionsMade.arrive_and_wait();
     UpdateShare(t, threads, loaded ? &grid : nullptr);
   });
@@ -184,7 +181,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     for (int32_t b = 0; b < BugCount; ++b) {
       Sense(b, grid, NetInputs.data());
       Nets[b].Compute(NetInputs, NetOutputs);
-      if (recording) Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1]));
+      Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1]));
       Act(Host, Parameters, Creatures[b], NetOutputs[0], NetOutputs[1]);
       if (showStats && b == SelectedBug) Host.DrawImpulseMeters(NetOutputs[0], NetOutputs[1]);
     }
@@ -285,13 +282,15 @@ void TWorld::EatFood(TFoodGrid* grid) {
     Pending.clear();
     int32_t share = 0;
     size_t next = 0;
-    const auto nextGathered = [&] {
+    // The next gathered entry (bug, count, pellets...), or null after the last.
+    const auto nextGathered = [&]() -> const int32_t* {
       while (share < GatheredShares && next == Shares[share].Eating.size()) ++share, next = 0;
-      return share < GatheredShares ? Shares[share].Eating[next] : BugCount;
+      return share < GatheredShares ? Shares[share].Eating.data() + next : nullptr;
     };
     const auto nextPending = [&] { return Pending.empty() ? BugCount : static_cast<int32_t>(Pending.front() >> 32); };
     for (;;) {
-      const int32_t turn = std::min(nextGathered(), nextPending());
+      const int32_t* entry = nextGathered();
+      const int32_t turn = std::min(entry ? entry[0] : BugCount, nextPending());
       if (turn == BugCount) {
         b = BugCount;
         break;
@@ -299,8 +298,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       if (!fast) break;  // a pellet left the grid's range: plain scans from bug b on
       candidates.clear();
       int32_t loaded = 0;
-      if (share < GatheredShares && Shares[share].Eating[next] == turn) {
-        const int32_t* entry = Shares[share].Eating.data() + next;
+      if (entry && entry[0] == turn) {
         loaded = entry[1];
         next += 2 + std::max(loaded, 0);
         for (int32_t k = 0; k < loaded; ++k)

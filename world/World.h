@@ -154,6 +154,8 @@ class TWorld {
     double DirectionX, DirectionY;
   };
   std::vector<TFoodDirection> FoodDirections;  // one per pellet slot, made by CreateFood
+  // The pellet's entry, made again first if the pellet has moved since.
+  TFoodDirection& RefreshDirection(int32_t pellet);
 
   std::vector<TBatchedNetworks> Batched;  // one per block of Stride bug slots
   bool BatchedCurrent() const;  // whether there is one per block of the networks
