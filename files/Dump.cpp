@@ -40,11 +40,7 @@ std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
   TParameters recorded = world.Parameters;
   recorded.FieldWidth = world.Host.FieldWidth();
   recorded.FieldHeight = world.Host.FieldHeight();
-  const TParameters defaults;
-  recorded.Bugs = defaults.Bugs;
-  recorded.Food = defaults.Food;
-  recorded.Lifetime = defaults.Lifetime;
-  const std::vector<std::string> changed = NonDefaultParameters(recorded);
+  const std::vector<std::string> changed = ExperimentParameters(recorded);
   if (!changed.empty()) {
     out += "parameters";
     for (const std::string& entry : changed) out += ' ' + entry;

@@ -380,7 +380,6 @@ TWorldFile ReadWorldFile(const std::string& path, std::string* note) {
   return ReadWorld(in, path, note);
 }
 
-TSavedState ReadDumpFile(const std::string& path) { return ReadWorldFile(path, nullptr).State; }
 
 void RestoreWorld(TWorld& world, const TSavedState& state, const std::string& name) {
   world.Parameters = state.Parameters;

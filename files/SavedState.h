@@ -74,7 +74,6 @@ TWorldFile ReadWorldFile(const std::string& path, std::string* note = nullptr);
 // within their ranges (ParameterRegistry), the countdown agreeing with the tick and generation counters, and the
 // total agreeing with the active bugs' fitness. Throws EDumpError naming `name` and the line.
 TSavedState ReadDump(std::istream& in, const std::string& name);
-TSavedState ReadDumpFile(const std::string& path);
 
 // Puts `world` into exactly the state saved, under the state's parameters. The world must
 // run on a host that answers the state's bugs, food, lifetime and field. Builds a population first (for the objects; its

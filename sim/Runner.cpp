@@ -33,28 +33,6 @@ double SecondsSince(TClock::time_point start) {
   return std::chrono::duration<double>(TClock::now() - start).count();
 }
 
-// The ticks a freshly built or loaded world runs. A generation ends in the tick that
-// brings the countdown to 0, and every later one `lifetime` ticks after that, so N
-// generation ends take the countdown plus N - 1 lifetimes.
-uint64_t TicksToRun(const TRunnerOptions& options, int32_t timeToLive, int32_t lifetime) {
-  if (options.Generations > 0)
-    return static_cast<uint64_t>(timeToLive) + (options.Generations - 1) * static_cast<uint64_t>(lifetime);
-  return options.Ticks.value_or(static_cast<uint64_t>(lifetime));
-}
-
-// A run that would carry the generation counter past what a world file can hold is
-// refused before it starts, rather than overflowing or writing a state no one can load.
-bool GenerationCountFits(int32_t generation, uint64_t ticks, int32_t timeToLive, int32_t lifetime) {
-  const uint64_t ends = ticks < static_cast<uint64_t>(timeToLive)
-                            ? 0
-                            : 1 + (ticks - static_cast<uint64_t>(timeToLive)) / static_cast<uint64_t>(lifetime);
-  return ends <= static_cast<uint64_t>(MaxSavedGeneration - generation);
-}
-
-const std::string GenerationCountTooLarge = "zemlix-sim: the run would take the generation count past " +
-                                            std::to_string(MaxSavedGeneration) +
-                                            ", the most a world file can hold\n";
-
 std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64_t startTick, int32_t lifetime) {
   std::string title = "Zemlix: ";
   if (options.LoadPath.empty())
@@ -65,9 +43,7 @@ std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64
            " food, lifetime " + std::to_string(lifetime) + ", ";
   title += options.Generations > 0 ? std::to_string(options.Generations) + " generations"
                                    : std::to_string(options.Ticks.value_or(lifetime)) + " ticks";
-  for (const std::string& changed : NonDefaultParameters(world.Parameters))
-    if (changed.rfind("bugs=", 0) != 0 && changed.rfind("food=", 0) != 0 && changed.rfind("lifetime=", 0) != 0)
-      title += ", " + changed;
+  for (const std::string& changed : ExperimentParameters(world.Parameters)) title += ", " + changed;
   return title;
 }
 
@@ -141,8 +117,9 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     // every generation end here added. A fresh run's dump stays the plain state format that
     // independent tools compare; its history is what --csv writes.
     const bool carryHistory = saved && !saved->History.empty();
+    // The saved history, then this run's reports from historyStart on (the plot's).
     std::vector<TGenerationReport> history = saved ? saved->History : std::vector<TGenerationReport>{};
-    std::vector<TGenerationReport> reports;  // this run's, for the plot
+    const size_t historyStart = history.size();
     size_t historyWritten = 0;               // history lines already in the dump file
     int outputFailure = 0;                   // why standard output failed, if it did
     const bool reportLines = !dump && !csv && !plot;
@@ -150,8 +127,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     progress.emplace(error, options.Progress && !options.Quiet, ticks, options.Generations);
     if (csv) csv->Stream() << CsvHeader(false);
     world.OnGenerationEnd = [&](const TGenerationReport& report) {
-      if (carryHistory) history.push_back(report);
-      if (plot) reports.push_back(report);
+      history.push_back(report);
       if (csv) csv->Stream() << FormatCsvRow(report);
       if (reportLines) {
         char line[160];
@@ -164,7 +140,9 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     // Each state goes out whole, with the history since the one before, and becomes a
     // checkpoint under the dump's own name at once.
     const auto writeState = [&](uint64_t tick) {
-      dump->Stream() << FormatDump(world, tick, lifetime, std::span(history).subspan(historyWritten));
+      dump->Stream() << FormatDump(world, tick, lifetime,
+                                   carryHistory ? std::span(history).subspan(historyWritten)
+                                                : std::span<const TGenerationReport>());
       historyWritten = history.size();
       dump->Checkpoint();
     };
@@ -184,7 +162,9 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
 
     if (reportLines && FinishStandardOutput(out, error, outputFailure) != 0) return 1;
     if (dump) writeState(lastTick);
-    if (plot) plot->Stream() << FormatFitnessPlot(reports, PlotTitle(options, world, startTick, lifetime));
+    if (plot)
+      plot->Stream() << FormatFitnessPlot({history.begin() + historyStart, history.end()},
+                                          PlotTitle(options, world, startTick, lifetime));
     if (options.RecordIO) world.Log.WriteClosed();
     for (TOutputFile* file : {dump.get(), csv.get(), plot.get()})
       if (file) file->Commit();

@@ -13,6 +13,28 @@
 
 namespace zemlix {
 
+// The ticks a freshly built or loaded world runs. A generation ends in the tick that
+// brings the countdown to 0, and every later one `lifetime` ticks after that, so N
+// generation ends take the countdown plus N - 1 lifetimes.
+uint64_t TicksToRun(const TRunnerOptions& options, int32_t timeToLive, int32_t lifetime) {
+  if (options.Generations > 0)
+    return static_cast<uint64_t>(timeToLive) + (options.Generations - 1) * static_cast<uint64_t>(lifetime);
+  return options.Ticks.value_or(static_cast<uint64_t>(lifetime));
+}
+
+// A run that would carry the generation counter past what a world file can hold is
+// refused before it starts, rather than overflowing or writing a state no one can load.
+bool GenerationCountFits(int32_t generation, uint64_t ticks, int32_t timeToLive, int32_t lifetime) {
+  const uint64_t ends = ticks < static_cast<uint64_t>(timeToLive)
+                            ? 0
+                            : 1 + (ticks - static_cast<uint64_t>(timeToLive)) / static_cast<uint64_t>(lifetime);
+  return ends <= static_cast<uint64_t>(MaxSavedGeneration - generation);
+}
+
+const std::string GenerationCountTooLarge = "zemlix-sim: the run would take the generation count past " +
+                                            std::to_string(MaxSavedGeneration) +
+                                            ", the most a world file can hold\n";
+
 TSweep::TSweep(const TRunnerOptions& options) : Options_(options) {}
 
 bool TSweep::Swept(const std::string& name) const {
@@ -24,19 +46,18 @@ int32_t TSweep::Lifetime(uint64_t point) const {
   return Swept("lifetime") ? PointParameters(point).Lifetime : Options_.Lifetime;
 }
 
-// A fresh world ends its first generation after one lifetime and every later one a
-// lifetime after that, so N generations take N lifetimes.
+// A fresh world's countdown starts at a whole lifetime.
 uint64_t TSweep::Ticks(uint64_t index) const {
-  const auto lifetime = static_cast<uint64_t>(Lifetime(PointOf(index)));
-  if (Options_.Generations > 0) return Options_.Generations * lifetime;
-  return Options_.Ticks.value_or(lifetime);
+  const int32_t lifetime = Lifetime(PointOf(index));
+  return TicksToRun(Options_, lifetime, lifetime);
 }
 
-uint64_t TSweep::MostGenerations() const {
-  uint64_t most = 0;
-  for (uint64_t point = 0; point < GridPoints(); ++point)
-    most = std::max(most, Ticks(point * Options_.Seeds->Count()) / static_cast<uint64_t>(Lifetime(point)));
-  return most;
+bool TSweep::GenerationCountsFit() const {
+  for (uint64_t point = 0; point < GridPoints(); ++point) {
+    const int32_t lifetime = Lifetime(point);
+    if (!GenerationCountFits(0, Ticks(point * Options_.Seeds->Count()), lifetime, lifetime)) return false;
+  }
+  return true;
 }
 
 std::string TSweep::Identity() const {
@@ -66,9 +87,7 @@ std::string TSweep::SweepIdentity() const {
 // The parameters besides the counts and the lifetime above, as --set options.
 std::string TSweep::ParameterIdentity() const {
   std::string text;
-  for (const std::string& changed : NonDefaultParameters(Options_.Parameters))
-    if (changed.rfind("bugs=", 0) != 0 && changed.rfind("food=", 0) != 0 && changed.rfind("lifetime=", 0) != 0)
-      text += " --set " + changed;
+  for (const std::string& changed : ExperimentParameters(Options_.Parameters)) text += " --set " + changed;
   return text;
 }
 
@@ -153,9 +172,8 @@ std::string TSweep::RunItem(uint64_t index, TObserver& observer) const {
 int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::ostream& out, std::ostream& error,
                        std::unique_ptr<TSweepOutput>& opened) {
   // The single run refuses the same; a batch keeps to what a world file could hold.
-  if (sweep.MostGenerations() > static_cast<uint64_t>(MaxSavedGeneration)) {
-    error << "zemlix-sim: the run would take the generation count past " << MaxSavedGeneration
-          << ", the most a world file can hold\n";
+  if (!sweep.GenerationCountsFit()) {
+    error << GenerationCountTooLarge;
     return 2;
   }
   std::unique_ptr<TSweepOutput> output(new TSweepOutput);

@@ -13,6 +13,15 @@
 
 namespace zemlix {
 
+// The ticks a freshly built or loaded world runs. A generation ends in the tick that
+// brings the countdown (timeToLive) to 0, and every later one `lifetime` ticks after that,
+// so N generation ends take the countdown plus N - 1 lifetimes.
+uint64_t TicksToRun(const TRunnerOptions& options, int32_t timeToLive, int32_t lifetime);
+// A run that would carry the generation counter past what a world file can hold is
+// refused before it starts, rather than overflowing or writing a state no one can load.
+bool GenerationCountFits(int32_t generation, uint64_t ticks, int32_t timeToLive, int32_t lifetime);
+extern const std::string GenerationCountTooLarge;  // the message of that refusal
+
 // A sweep: an ordered list of independent work items, each run on a world of its own and
 // giving rows of the CSV. An item is known by its index in that list (today a batch has one
 // item per seed, in seed order). Whoever runs the items, threads of zemlix-sim or ranks of
@@ -42,8 +51,8 @@ class TSweep {
   // The ticks an item runs, from its own lifetime: N of them with --generations N, the
   // --ticks count whatever the lifetime, otherwise one.
   uint64_t Ticks(uint64_t index) const;
-  // The most generations any item ends, for the limit a world file puts on the count.
-  uint64_t MostGenerations() const;
+  // Whether every item's generation count stays within what a world file can hold.
+  bool GenerationCountsFit() const;
   // The options that decide every item's rows, as a command line ("--bugs 30 --food 40
   // --lifetime 2000 --generations 5 --seeds 1-8"): equal identities, equal rows. A swept
   // lifetime stands in the --sweep alone, the one it replaces deciding nothing.
@@ -87,7 +96,6 @@ class TSweepOutput {
   const std::vector<uint64_t>& Pending() const { return Pending_; }
   // Records a finished item; throws std::runtime_error when the journal cannot be written.
   void Put(uint64_t index, std::string rows);
-  bool Complete() const { return Written_ == ItemCount_; }
   // Publishes the CSV (which must be complete) and closes the journal.
   void Commit();
 

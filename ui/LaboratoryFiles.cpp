@@ -78,9 +78,8 @@ bool TLaboratoryWindow::OpenWorld(const QString& path) {
   // world's own parameters go on with it, and are named.
   std::string message = note;
   std::string changed;
-  for (const std::string& entry : NonDefaultParameters(file.State.Parameters))
-    if (entry.rfind("bugs=", 0) != 0 && entry.rfind("food=", 0) != 0 && entry.rfind("lifetime=", 0) != 0)
-      changed += (changed.empty() ? "" : " ") + entry;
+  for (const std::string& entry : ExperimentParameters(file.State.Parameters))
+    changed += (changed.empty() ? "" : " ") + entry;
   if (!changed.empty()) message += (message.empty() ? "" : "; ") + std::string("Parameters: ") + changed;
   if (!message.empty()) statusBar()->showMessage(QString::fromStdString(message), note.empty() ? 0 : 10000);
   return true;

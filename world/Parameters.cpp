@@ -171,4 +171,12 @@ std::vector<std::string> NonDefaultParameters(const TParameters& parameters) {
   return changed;
 }
 
+std::vector<std::string> ExperimentParameters(TParameters parameters) {
+  const TParameters defaults;
+  parameters.Bugs = defaults.Bugs;
+  parameters.Food = defaults.Food;
+  parameters.Lifetime = defaults.Lifetime;
+  return NonDefaultParameters(parameters);
+}
+
 }  // namespace zemlix

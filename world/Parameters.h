@@ -70,5 +70,8 @@ std::string DescribeRange(const TParameterInfo& info);
 
 // The parameters whose value differs from the default, as name=value, in registry order.
 std::vector<std::string> NonDefaultParameters(const TParameters& parameters);
+// The same without the counts and the lifetime, which a world's own state, a title or a
+// command line gives apart: what an experiment changed in the model.
+std::vector<std::string> ExperimentParameters(TParameters parameters);
 
 }  // namespace zemlix
