@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -47,29 +46,11 @@ double Sin256(int angle) { return Cos256((angle & 255) + 192); }
 // -angle mod 256, without overflowing at INT_MIN.
 int NegatedAngle(int angle) { return static_cast<int>((0u - static_cast<unsigned>(angle)) & 255u); }
 
-// Truncation towards zero that refuses values a 64-bit integer cannot hold. A plain
-// conversion switches the FPU's rounding mode twice, which stalls the pipeline and cost more
-// than all the pixels of a sprite. Small values (all real ones) are rounded to an integer by
-// adding and removing 1.5 * 2^63, whose unit in the last place is 1, then stepped towards
-// zero; the integer is then exact in double. Larger ones are read from the x87 format.
+// Truncation towards zero that refuses values a 64-bit integer cannot hold. Called only when
+// a turn is not cached yet, never per pixel.
 std::optional<std::int64_t> Trunc(long double value) {
   if (!std::isfinite(value) || std::fabs(value) >= 0x1p62L) return std::nullopt;
-  if (std::fabs(value) < 0x1p52L) {
-    constexpr long double RoundingShift = 0x1.8p63L;
-    long double integer = (value + RoundingShift) - RoundingShift;  // nearest, in the FPU's default mode
-    if (value >= 0 && integer > value) integer -= 1;
-    if (value < 0 && integer < value) integer += 1;
-    return static_cast<std::int64_t>(static_cast<double>(integer));
-  }
-  std::uint64_t significand;
-  std::uint16_t signAndExponent;
-  static_assert(sizeof(long double) >= 10, "the x87 extended format");
-  std::memcpy(&significand, &value, sizeof significand);
-  std::memcpy(&signAndExponent, reinterpret_cast<const char*>(&value) + 8, sizeof signAndExponent);
-  // value = significand * 2^(exponent - 63); here 52 <= exponent <= 61.
-  const int exponent = (signAndExponent & 0x7FFF) - 16383;
-  const auto magnitude = static_cast<std::int64_t>(significand >> (63 - exponent));
-  return (signAndExponent & 0x8000) != 0 ? -magnitude : magnitude;
+  return static_cast<std::int64_t>(value);
 }
 
 }  // namespace

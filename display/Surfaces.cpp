@@ -4,13 +4,12 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-
-#include <emmintrin.h>
 #include <QPen>
 
 #include "display/HandlerErrors.h"
@@ -107,8 +106,6 @@ QPainter& TSurfaceCanvas::Painter() {
   if (!painter_->isActive()) {
     if (!painter_->begin(&surface_.image_)) throw ESurfaceError("Canvas does not allow drawing");
     painter_->setRenderHint(QPainter::Antialiasing, false);
-    painter_->setRenderHint(QPainter::TextAntialiasing, false);
-    painter_->setFont(Font.Face());
   }
   return *painter_;
 }
@@ -230,17 +227,20 @@ int TSurfaceCanvas::TextHeight() const { return Font.Metrics().height(); }
 
 void TSurfaceCanvas::TextOut(int x, int y, const QString& text) {
   if (!OpenPass()) return;
-  const int width = TextWidth(text);
-  const int height = Font.Metrics().height();
+  // Only the background box needs the width before the text is drawn; otherwise the
+  // drawing's own layout gives it.
+  std::optional<int> width;
   if (Brush.Style() == bsSolid) {
+    width = TextWidth(text);
     if (const auto fill = ColorToPixel(Brush.Color())) {
-      FillBox(x, y, Saturate(std::int64_t{x} + width), Saturate(std::int64_t{y} + height), *fill);
+      FillBox(x, y, Saturate(std::int64_t{x} + *width), Saturate(std::int64_t{y} + Font.Metrics().height()),
+              *fill);
     }
   }
   if (const auto color = ColorToPixel(Font.Color()); color && !text.isEmpty()) {
     // Written directly: a QPainter pass per string cost more than the rest of a frame.
     const std::int64_t surfaceWidth = surface_.Width(), surfaceHeight = surface_.Height();
-    Font.LayOut(text, [&](const TFont::TGlyph& glyph, int pen) {
+    width = Font.LayOut(text, [&](const TFont::TGlyph& glyph, int pen) {
       for (const QPoint& ink : glyph.Ink) {
         const std::int64_t px = std::int64_t{x} + pen + ink.x();
         const std::int64_t py = std::int64_t{y} + ink.y();
@@ -249,7 +249,7 @@ void TSurfaceCanvas::TextOut(int x, int y, const QString& text) {
       }
     });
   }
-  penPos_ = QPoint(Saturate(std::int64_t{x} + width), y);
+  penPos_ = QPoint(Saturate(std::int64_t{x} + (width ? *width : TextWidth(text))), y);
 }
 
 // ---------------------------------------------------------------------------------
@@ -292,17 +292,10 @@ void TSurface::Free() {
 void TSurface::Fill(std::uint32_t pixel) {
   if (bits_ == nullptr) return;
   const std::uint32_t word = kOpaque | pixel;
-  // Four pixels a store: a frame fills the whole world view first.
-  const __m128i four = _mm_set1_epi32(static_cast<int>(word));
-  const auto fill = [&](std::uint32_t* to, std::ptrdiff_t count) {
-    std::ptrdiff_t i = 0;
-    for (; i + 4 <= count; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), four);
-    for (; i < count; ++i) to[i] = word;
-  };
   if (stride_ == width_) {
-    fill(bits_, static_cast<std::ptrdiff_t>(width_) * height_);
+    std::fill_n(bits_, static_cast<std::ptrdiff_t>(width_) * height_, word);
   } else {
-    for (int y = 0; y < height_; ++y) fill(ScanLine(y), width_);
+    for (int y = 0; y < height_; ++y) std::fill_n(ScanLine(y), width_, word);
   }
 }
 

@@ -195,8 +195,7 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
   if (state.TimeToLive < 1 || state.TimeToLive > state.Lifetime)
     reader.Fail("ttl=" + std::to_string(state.TimeToLive) + " is outside 1 to the lifetime " +
                 std::to_string(state.Lifetime));
-  const uint64_t expectedTick = static_cast<uint64_t>(state.Generation) * static_cast<uint64_t>(state.Lifetime) +
-                                static_cast<uint64_t>(state.Lifetime - state.TimeToLive);
+  const uint64_t expectedTick = TickAt(state.Generation, state.Lifetime, state.TimeToLive);
   if (state.Tick != expectedTick)
     reader.Fail("tick=" + std::to_string(state.Tick) + " disagrees with generation, ttl and lifetime (expected " +
                 std::to_string(expectedTick) + ")");
@@ -380,6 +379,10 @@ TWorldFile ReadWorldFile(const std::string& path, std::string* note) {
   return ReadWorld(in, path, note);
 }
 
+uint64_t TickAt(int32_t generation, int32_t lifetime, int32_t timeToLive) {
+  return static_cast<uint64_t>(generation) * static_cast<uint64_t>(lifetime) +
+         static_cast<uint64_t>(lifetime - timeToLive);
+}
 
 void RestoreWorld(TWorld& world, const TSavedState& state, const std::string& name) {
   world.Parameters = state.Parameters;

@@ -68,6 +68,10 @@ struct TWorldFile {
 TWorldFile ReadWorld(std::istream& in, const std::string& name, std::string* note);
 TWorldFile ReadWorldFile(const std::string& path, std::string* note = nullptr);
 
+// The tick a world stands at between ticks: with a fixed lifetime it follows from the
+// generation counter and the countdown (1 .. lifetime).
+uint64_t TickAt(int32_t generation, int32_t lifetime, int32_t timeToLive);
+
 // Reads every state in `in` (a --dump-every file holds several) and returns the last.
 // Every state must be complete and consistent: the exact line layout with every slot in
 // order, integers and finite reals that read back exactly, parameters, counts and lifetime

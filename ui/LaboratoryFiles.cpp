@@ -101,8 +101,7 @@ std::optional<uint64_t> TLaboratoryWindow::TickForSave(std::string& reason) cons
              std::to_string(world.TimeToLive) + " frames to live; save again once it has ended";
     return std::nullopt;
   }
-  return static_cast<uint64_t>(world.Generation) * static_cast<uint64_t>(lifetime) +
-         static_cast<uint64_t>(lifetime - world.TimeToLive);
+  return TickAt(world.Generation, lifetime, world.TimeToLive);
 }
 
 bool TLaboratoryWindow::SaveWorld(const QString& path) {
