@@ -81,16 +81,7 @@ class TCoordinator : public TSweep::TObserver {
       }
     }
     const double seconds = std::chrono::duration<double>(TClock::now() - Start_).count();
-    if (!Failure_.empty()) {
-      Error_ << "zemlix-sim: " << Failure_ << "\n";
-      return 1;
-    }
-    try {
-      Output_.Commit();
-    } catch (const std::runtime_error& e) {
-      Error_ << "zemlix-sim: " << e.what() << "\n";
-      return 1;
-    }
+    if (Output_.Finish(Failure_, Error_) != 0) return 1;
     if (!Options_.Quiet)
       Error_ << FormatSummary(TicksHere_, seconds, DoneHere_, static_cast<unsigned>(Ranks_), "rank") << "\n";
     return 0;

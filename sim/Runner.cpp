@@ -246,16 +246,7 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
   }
   const double seconds = SecondsSince(start);
 
-  if (failed) {
-    error << "zemlix-sim: " << failure << "\n";
-    return 1;
-  }
-  try {
-    output->Commit();
-  } catch (const std::runtime_error& e) {
-    error << "zemlix-sim: " << e.what() << "\n";
-    return 1;
-  }
+  if (output->Finish(failure, error) != 0) return 1;
   if (!options.Quiet) error << FormatSummary(ticksRun, seconds, count, threads) << "\n";
   return 0;
 }

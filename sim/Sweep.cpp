@@ -94,7 +94,7 @@ std::string TSweep::ParameterIdentity() const {
 std::string TSweep::Describe(uint64_t index) const {
   const uint64_t seeds = Options_.Seeds->Count();
   std::string text;
-  for (const std::string& value : PointValues(PointOf(index))) text += value + " ";
+  for (const std::string& setting : PointSettings(PointOf(index))) text += setting + " ";
   return text + "seed " + std::to_string(Options_.Seeds->First + index % seeds);
 }
 
@@ -109,33 +109,36 @@ std::vector<std::string> TSweep::PointValues(uint64_t point) const {
   std::vector<std::string> values(Options_.Sweep.size());
   for (size_t a = Options_.Sweep.size(); a-- > 0;) {
     const TSweepAxis& axis = Options_.Sweep[a];
-    values[a] = axis.Name + "=" + axis.Values[point % axis.Values.size()];
+    values[a] = axis.Values[point % axis.Values.size()];
     point /= axis.Values.size();
   }
   return values;
 }
 
+std::vector<std::string> TSweep::PointSettings(uint64_t point) const {
+  std::vector<std::string> settings = PointValues(point);
+  for (size_t a = 0; a < settings.size(); ++a) settings[a] = Options_.Sweep[a].Name + "=" + settings[a];
+  return settings;
+}
+
 TParameters TSweep::PointParameters(uint64_t point) const {
   TParameters parameters = Options_.Parameters;
-  for (const std::string& setting : PointValues(point)) {
-    const size_t equals = setting.find('=');
-    SetParameterText(parameters, *FindParameter(setting.substr(0, equals)), setting.substr(equals + 1));
-  }
+  const std::vector<std::string> values = PointValues(point);
+  for (size_t a = 0; a < values.size(); ++a)
+    SetParameterText(parameters, *FindParameter(Options_.Sweep[a].Name), values[a]);
   return parameters;
 }
 
 std::string TSweep::PointColumns(uint64_t point) const {
   std::string columns;
-  for (const std::string& setting : PointValues(point)) {
-    const std::string value = setting.substr(setting.find('=') + 1);
+  for (const std::string& value : PointValues(point))
     columns += (value.find(',') != std::string::npos ? "\"" + value + "\"" : value) + ",";
-  }
   return columns;
 }
 
 std::string TSweep::PointName(uint64_t point) const {
   std::string name;
-  for (const std::string& setting : PointValues(point)) name += (name.empty() ? "" : ", ") + setting;
+  for (const std::string& setting : PointSettings(point)) name += (name.empty() ? "" : ", ") + setting;
   return name;
 }
 
@@ -313,6 +316,20 @@ std::string TSweepOutput::FormatPlot() const {
   const std::string title = "Zemlix: mean average fitness over seeds " + std::to_string(options.Seeds->First) + "-" +
                             std::to_string(options.Seeds->Last) + ", 95 % confidence bands";
   return FormatSweepPlot(series, title);
+}
+
+int TSweepOutput::Finish(const std::string& failure, std::ostream& error) {
+  if (!failure.empty()) {
+    error << "zemlix-sim: " << failure << "\n";
+    return 1;
+  }
+  try {
+    Commit();
+  } catch (const std::runtime_error& e) {
+    error << "zemlix-sim: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
 }
 
 void TSweepOutput::Commit() {

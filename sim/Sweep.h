@@ -77,7 +77,9 @@ class TSweep {
   std::string ParameterIdentity() const;
   std::string SweepIdentity() const;
   bool Swept(const std::string& name) const;
+  // The point's value on every axis ("0.2"), and as settings ("mutation_rate=0.2").
   std::vector<std::string> PointValues(uint64_t point) const;
+  std::vector<std::string> PointSettings(uint64_t point) const;
 
   TRunnerOptions Options_;
 };
@@ -98,6 +100,9 @@ class TSweepOutput {
   void Put(uint64_t index, std::string rows);
   // Publishes the CSV (which must be complete) and closes the journal.
   void Commit();
+  // Ends the batch: with a failure (the first item's that failed), says so and replaces no
+  // file; otherwise commits. Returns the exit status, 0 or 1.
+  int Finish(const std::string& failure, std::ostream& error);
 
  private:
   TSweepOutput() = default;
