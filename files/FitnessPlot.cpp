@@ -108,6 +108,26 @@ TAxis FitnessAxis(double lowest, double highest) {
   return y;
 }
 
+void AppendCurve(std::string& svg, const char* cls, const std::string& colour, const std::string& points) {
+  svg += std::string("<polyline class=\"") + cls + "\" fill=\"none\" stroke=\"" + colour +
+         "\" stroke-width=\"2\" stroke-linejoin=\"round\" points=\"" + points + "\"/>\n";
+}
+
+// A legend box top left inside the plot, where the curves start low: one row per entry
+// (its colour's line, its name). The box's size comes formatted.
+void AppendLegend(std::string& svg, const std::vector<std::pair<std::string, std::string>>& entries,
+                  const std::string& width, const std::string& height) {
+  const double legendX = Left + 14, legendY = Top + 12;
+  svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(legendY) + "\" width=\"" + width + "\" height=\"" +
+         height + "\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999999\"/>\n";
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const double rowY = legendY + 17 + 20.0 * k;
+    svg += "<line x1=\"" + Number(legendX + 10) + "\" y1=\"" + Number(rowY) + "\" x2=\"" + Number(legendX + 40) +
+           "\" y2=\"" + Number(rowY) + "\" stroke=\"" + entries[k].second + "\" stroke-width=\"2\"/>\n";
+    AppendText(svg, legendX + 50, rowY + 4, "start", entries[k].first);
+  }
+}
+
 }  // namespace
 
 std::string EscapeXml(const std::string& text) {
@@ -153,8 +173,7 @@ std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations,
       if (!points.empty()) points += ' ';
       points += Number(toX(report.Generation)) + "," + Number(toY(value(report)));
     }
-    svg += std::string("<polyline class=\"") + name + "\" fill=\"none\" stroke=\"" + colour +
-           "\" stroke-width=\"2\" stroke-linejoin=\"round\" points=\"" + points + "\"/>\n";
+    AppendCurve(svg, name, colour, points);
     if (generations.size() == 1)
       svg += "<circle cx=\"" + Number(toX(generations[0].Generation)) + "\" cy=\"" +
              Number(toY(value(generations[0]))) + "\" r=\"4\" fill=\"" + colour + "\"/>\n";
@@ -165,18 +184,7 @@ std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations,
     AppendText(svg, Left + PlotWidth / 2, Top + PlotHeight / 2, "middle", "no generation has ended yet",
                " fill=\"#777777\"");
 
-  // Legend, top left inside the plot where the curves start low.
-  const double legendX = Left + 14;
-  const double legendY = Top + 12;
-  svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(legendY) +
-         "\" width=\"150\" height=\"50\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999999\"/>\n";
-  int row = 0;
-  for (const auto& [name, colour] : {std::pair{"best", BestColour}, std::pair{"average", AverageColour}}) {
-    const double rowY = legendY + 17 + row++ * 20;
-    svg += "<line x1=\"" + Number(legendX + 10) + "\" y1=\"" + Number(rowY) + "\" x2=\"" + Number(legendX + 40) +
-           "\" y2=\"" + Number(rowY) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
-    AppendText(svg, legendX + 50, rowY + 4, "start", name);
-  }
+  AppendLegend(svg, {{"best", BestColour}, {"average", AverageColour}}, "150", "50");
   svg += "</svg>\n";
   return svg;
 }
@@ -215,22 +223,15 @@ std::string FormatSweepPlot(const std::vector<TPlotSeries>& series, const std::s
       if (!points.empty()) points += ' ';
       points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, series[k].Mean[g]));
     }
-    svg += std::string("<polyline class=\"mean\" fill=\"none\" stroke=\"") + colours[k % std::size(colours)] +
-           "\" stroke-width=\"2\" stroke-linejoin=\"round\" points=\"" + points + "\"/>\n";
+    AppendCurve(svg, "mean", colours[k % std::size(colours)], points);
   }
-  // Legend, top left inside the plot.
-  const double legendX = Left + 14, legendY = Top + 12;
   size_t widest = 0;
-  for (const TPlotSeries& s : series) widest = std::max(widest, s.Name.size());
-  svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(legendY) + "\" width=\"" +
-         Number(70 + 7.5 * static_cast<double>(widest)) + "\" height=\"" + Number(10 + 20.0 * series.size()) +
-         "\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999999\"/>\n";
+  std::vector<std::pair<std::string, std::string>> entries;
   for (size_t k = 0; k < series.size(); ++k) {
-    const double rowY = legendY + 17 + 20.0 * k;
-    svg += "<line x1=\"" + Number(legendX + 10) + "\" y1=\"" + Number(rowY) + "\" x2=\"" + Number(legendX + 40) +
-           "\" y2=\"" + Number(rowY) + "\" stroke=\"" + colours[k % std::size(colours)] + "\" stroke-width=\"2\"/>\n";
-    AppendText(svg, legendX + 50, rowY + 4, "start", series[k].Name);
+    widest = std::max(widest, series[k].Name.size());
+    entries.emplace_back(series[k].Name, colours[k % std::size(colours)]);
   }
+  AppendLegend(svg, entries, Number(70 + 7.5 * static_cast<double>(widest)), Number(10 + 20.0 * series.size()));
   svg += "</svg>\n";
   return svg;
 }
