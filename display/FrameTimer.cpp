@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <exception>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -17,58 +18,57 @@ namespace zemlix {
 
 namespace {
 
-class QtIdleSlot final : public IdleSlot {
+// A handler on a Qt timer, made when first started and parented to the application so it
+// dies with it, not at static destruction. A repeating one keeps its handler; a single-shot
+// one (precise, for waking up on time) lets it go when it fires.
+class TQtHandlerTimer {
  public:
-  void Fill(std::function<void()> handler) override {
-    handler_ = std::move(handler);
-    if (timer_.isNull()) {
-      // Parented to the application so it dies with it, not at static destruction.
-      timer_ = new QTimer(QCoreApplication::instance());
-      timer_->setInterval(0);
-      QObject::connect(timer_.data(), &QTimer::timeout, [this] {
-        // A copy: the handler may empty the slot while it runs.
-        const std::function<void()> handler = handler_;
-        if (handler) handler();
-      });
-    }
-    timer_->start();
-  }
+  explicit TQtHandlerTimer(bool singleShot) : singleShot_(singleShot) {}
 
-  void Empty() override {
-    handler_ = nullptr;
-    if (!timer_.isNull()) timer_->stop();
-  }
-
- private:
-  std::function<void()> handler_;
-  QPointer<QTimer> timer_;
-};
-
-class QtWakeUp final : public WakeUp {
- public:
-  void Schedule(int milliseconds, std::function<void()> handler) override {
+  void Start(int milliseconds, std::function<void()> handler) {
     handler_ = std::move(handler);
     if (timer_.isNull()) {
       timer_ = new QTimer(QCoreApplication::instance());
-      timer_->setSingleShot(true);
-      timer_->setTimerType(Qt::PreciseTimer);
+      timer_->setSingleShot(singleShot_);
+      if (singleShot_) timer_->setTimerType(Qt::PreciseTimer);
       QObject::connect(timer_.data(), &QTimer::timeout, [this] {
-        const std::function<void()> handler = std::move(handler_);
-        handler_ = nullptr;
+        // A copy: the handler may stop the timer while it runs.
+        const std::function<void()> handler = singleShot_ ? std::exchange(handler_, nullptr) : handler_;
         if (handler) handler();
       });
     }
     timer_->start(milliseconds);
   }
 
-  void Cancel() override {
+  void Stop() {
     handler_ = nullptr;
     if (!timer_.isNull()) timer_->stop();
   }
 
  private:
+  const bool singleShot_;
   std::function<void()> handler_;
   QPointer<QTimer> timer_;
+};
+
+class QtIdleSlot final : public IdleSlot {
+ public:
+  void Fill(std::function<void()> handler) override { timer_.Start(0, std::move(handler)); }
+  void Empty() override { timer_.Stop(); }
+
+ private:
+  TQtHandlerTimer timer_{false};
+};
+
+class QtWakeUp final : public WakeUp {
+ public:
+  void Schedule(int milliseconds, std::function<void()> handler) override {
+    timer_.Start(milliseconds, std::move(handler));
+  }
+  void Cancel() override { timer_.Stop(); }
+
+ private:
+  TQtHandlerTimer timer_{true};
 };
 
 // Below this many milliseconds to the next frame the timer polls rather than sleeps.
