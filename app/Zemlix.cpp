@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "base/Version.h"
-#include "display/HandlerErrors.h"
 #include "ui/CommandLine.h"
 #include "ui/LaboratoryWindow.h"
 
@@ -40,7 +39,6 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Zemlix");
   QApplication::setApplicationDisplayName("Zemlix");
   QApplication::setApplicationVersion(zemlix::Version);
-  zemlix::SetErrorReporter(zemlix::ShowErrorBox);
   zemlix::TLaboratoryWindow window;
 
   // A terminal's Ctrl+C or a session's SIGTERM closes the window the ordinary way, so the

@@ -1,5 +1,7 @@
 #include "display/HandlerErrors.h"
 
+#include <utility>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
@@ -15,30 +17,28 @@ ErrorReporter& CurrentReporter() {
 }
 
 bool reporting = false;
-
-void ShowMessageBox(const std::string& message) {
-  if (qApp == nullptr) {
-    qWarning("%s", message.c_str());
-    return;
-  }
-  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
-                        QString::fromStdString(message));
-}
+std::string reportedDetails;
 
 }  // namespace
 
 void SetErrorReporter(ErrorReporter reporter) { CurrentReporter() = std::move(reporter); }
 
-void ReportHandlerError(const std::exception& error) { ReportHandlerError(std::string(error.what())); }
+void ReportHandlerError(const std::exception& error, std::string details) {
+  ReportHandlerError(std::string(error.what()), std::move(details));
+}
 
-void ReportHandlerError(const std::string& message) {
+void ReportHandlerError(const std::string& message, std::string details) {
   if (reporting) {
     qWarning("%s", message.c_str());
     return;
   }
   reporting = true;
+  reportedDetails = std::move(details);
   struct ResetFlag {
-    ~ResetFlag() { reporting = false; }
+    ~ResetFlag() {
+      reporting = false;
+      reportedDetails.clear();
+    }
   } resetFlag;
   // A copy, so a reporter that replaces itself while running stays alive.
   const ErrorReporter reporter = CurrentReporter();
@@ -46,11 +46,24 @@ void ReportHandlerError(const std::string& message) {
     if (reporter) {
       reporter(message);
     } else {
-      ShowMessageBox(message);
+      ShowErrorBox(message);
     }
   } catch (const std::exception& nested) {
     qWarning("error while reporting \"%s\": %s", message.c_str(), nested.what());
   }
+}
+
+const std::string& ReportedErrorDetails() { return reportedDetails; }
+
+void ShowErrorBox(const std::string& message) {
+  if (qApp == nullptr) {
+    qWarning("%s", message.c_str());
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString::fromStdString(message),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  box.setInformativeText(QString::fromStdString(reportedDetails));
+  box.exec();
 }
 
 bool IsReportingError() { return reporting; }

@@ -25,25 +25,6 @@
 namespace zemlix {
 namespace {
 
-std::string& CurrentErrorDetails() {
-  static std::string details;
-  return details;
-}
-
-// The details of one report, for as long as it runs.
-class TErrorDetailsScope {
- public:
-  explicit TErrorDetailsScope(std::string details) : Saved_(std::move(CurrentErrorDetails())) {
-    CurrentErrorDetails() = std::move(details);
-  }
-  ~TErrorDetailsScope() { CurrentErrorDetails() = std::move(Saved_); }
-  TErrorDetailsScope(const TErrorDetailsScope&) = delete;
-  TErrorDetailsScope& operator=(const TErrorDetailsScope&) = delete;
-
- private:
-  std::string Saved_;
-};
-
 // A world on its own answering a saved state's starting conditions: where a state is tried
 // before it replaces the window's world.
 class TSavedStateHost : public TWorldHost {
@@ -145,21 +126,10 @@ void RunHandler(const std::function<void()>& handler, const std::filesystem::pat
     ShowFatalError(error.what());
   } catch (const EInOutError& error) {
     std::error_code ignored;
-    const TErrorDetailsScope details(logPath.empty() ? std::string()
-                                                     : std::filesystem::absolute(logPath, ignored).string());
-    ReportHandlerError(error);
+    ReportHandlerError(error, logPath.empty() ? std::string() : std::filesystem::absolute(logPath, ignored).string());
   } catch (const std::exception& error) {
     ReportHandlerError(error);
   }
-}
-
-const std::string& ReportedErrorDetails() { return CurrentErrorDetails(); }
-
-void ShowErrorBox(const std::string& message) {
-  QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString::fromStdString(message),
-                  QMessageBox::Ok, QApplication::activeWindow());
-  box.setInformativeText(QString::fromStdString(ReportedErrorDetails()));
-  box.exec();
 }
 
 void TMain::Handle(const std::function<void()>& handler) { RunHandler(handler, World.Log.Path()); }

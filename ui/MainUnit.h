@@ -159,14 +159,6 @@ class TMain : public QWidget, public TWorldHost {
 // of the network log carries `logPath` as the details of its report (ReportedErrorDetails).
 void RunHandler(const std::function<void()>& handler, const std::filesystem::path& logPath = {});
 
-// The details of the error being reported right now (the full path of the file it is
-// about), empty otherwise. The window's error box shows them as its informative text.
-const std::string& ReportedErrorDetails();
-
-// The window's error box: the standard critical box with ReportedErrorDetails() as its
-// informative text. The program installs it as the error reporter.
-void ShowErrorBox(const std::string& message);
-
 // The fatal box: the message in a modal box captioned "Zemlix", no icon, one OK button,
 // centred on the screen; the program ends when it is closed. Tests replace it.
 using FatalErrorHandler = std::function<void(const std::string& message)>;
