@@ -1,11 +1,20 @@
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <istream>
 #include <string>
 #include <string_view>
 
 namespace zemlix {
+
+// Whether `text` is one whole integer in `base` that fits T; `value` holds it then.
+template <typename T>
+bool ParseInteger(std::string_view text, T& value, int base = 10) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+  return !text.empty() && error == std::errc() && stop == end;
+}
 
 // Reads a text file line by line with a bound on the line length, so a file without line
 // ends (a device of zeros, a huge binary) fails at once instead of filling the memory.

@@ -72,9 +72,7 @@ class TDumpReader {
 
   int64_t Integer(std::string_view text, int64_t minimum, int64_t maximum, const std::string& what) const {
     int64_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || stop != end) Fail(what + ": '" + Printable(text) + "' is not an integer");
+    if (!ParseInteger(text, value)) Fail(what + ": '" + Printable(text) + "' is not an integer");
     if (value < minimum || value > maximum)
       Fail(what + ": " + std::string(text) + " is outside " + std::to_string(minimum) + " to " +
            std::to_string(maximum));
@@ -96,9 +94,7 @@ class TDumpReader {
   // Slots come in order: the second field of a slot line is its index.
   void ExpectIndex(int32_t index) const {
     int64_t value = -1;
-    const std::string_view text = Fields[1];
-    const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || stop != text.data() + text.size() || value != index)
+    if (!ParseInteger(Fields[1], value) || value != index)
       Fail("expected '" + std::string(Fields[0]) + " " + std::to_string(index) + " ...', found '" + Excerpt() + "'");
   }
 
@@ -164,11 +160,7 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
     return reader.Integer(reader.HeaderValue(index, key), minimum, maximum, key);
   };
   const std::string_view tick = reader.HeaderValue(1, "tick");
-  {
-    const char* end = tick.data() + tick.size();
-    const auto [stop, error] = std::from_chars(tick.data(), end, state.Tick);
-    if (error != std::errc() || stop != end) reader.Fail("tick: '" + Printable(tick) + "' is not a tick count");
-  }
+  if (!ParseInteger(tick, state.Tick)) reader.Fail("tick: '" + Printable(tick) + "' is not a tick count");
   // Room for at least the next generation end: a loaded world can always be ticked.
   state.Generation = static_cast<int32_t>(integer(2, "generation", 0, MaxSavedGeneration));
   state.TimeToLive = static_cast<int32_t>(integer(3, "ttl", Int32Min, Int32Max));

@@ -30,13 +30,6 @@ uint64_t ItemChecksum(const std::string& indexText, const std::string& rows) {
   return checksum.Value;
 }
 
-template <typename T>
-bool ParseNumber(std::string_view text, T& value, int base = 10) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value, base);
-  return !text.empty() && error == std::errc() && stop == end;
-}
-
 }  // namespace
 
 TJournalContents ReadJournal(const std::string& path, const std::string& identity, uint64_t items) {
@@ -71,8 +64,8 @@ TJournalContents ReadJournal(const std::string& path, const std::string& identit
       std::string word, indexText, countText, checksumText, extra;
       fields >> word >> indexText >> countText >> checksumText;
       uint64_t index = 0, count = 0, checksum = 0;
-      if (word != "item" || (fields >> extra) || !ParseNumber(indexText, index) || !ParseNumber(countText, count) ||
-          checksumText.size() != 16 || !ParseNumber(checksumText, checksum, 16))
+      if (word != "item" || (fields >> extra) || !ParseInteger(indexText, index) || !ParseInteger(countText, count) ||
+          checksumText.size() != 16 || !ParseInteger(checksumText, checksum, 16))
         throw refuse("expected \"item INDEX ROWS CHECKSUM\", found \"" + Printable(line) + "\"");
       if (index >= items)
         throw refuse("item " + indexText + " is beyond the last of this sweep's " + std::to_string(items) + " items");

@@ -9,6 +9,7 @@
 
 #include "base/Random.h"
 #include "base/Version.h"
+#include "files/LineReader.h"
 #include "files/OutputFile.h"
 #include "sim/ParameterFile.h"
 #include "world/Settings.h"
@@ -26,19 +27,11 @@ CLI::Validator IntegerIn(uint64_t minimum, uint64_t maximum) {
   return CLI::Validator(
       [=](std::string& text) -> std::string {
         uint64_t value = 0;
-        const char* end = text.data() + text.size();
-        const auto [stop, error] = std::from_chars(text.data(), end, value);
-        if (text.empty() || error != std::errc() || stop != end || value < minimum || value > maximum)
+        if (!ParseInteger(text, value) || value < minimum || value > maximum)
           return "must be " + range + ", not '" + text + "'";
         return {};
       },
       std::string());  // each option's own description already names its range
-}
-
-bool ParseSeed(std::string_view text, uint32_t& seed) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, seed);
-  return !text.empty() && error == std::errc() && stop == end;
 }
 
 // "A-B" with A <= B, or a single seed "A".
@@ -46,11 +39,11 @@ std::optional<TSeedRange> ParseSeedRange(std::string_view text) {
   TSeedRange range;
   const size_t dash = text.find('-');
   if (dash == std::string_view::npos) {
-    if (!ParseSeed(text, range.First)) return std::nullopt;
+    if (!ParseInteger(text, range.First)) return std::nullopt;
     range.Last = range.First;
     return range;
   }
-  if (!ParseSeed(text.substr(0, dash), range.First) || !ParseSeed(text.substr(dash + 1), range.Last) ||
+  if (!ParseInteger(text.substr(0, dash), range.First) || !ParseInteger(text.substr(dash + 1), range.Last) ||
       range.First > range.Last)
     return std::nullopt;
   return range;
