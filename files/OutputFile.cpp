@@ -1,5 +1,8 @@
 #include "files/OutputFile.h"
 
+#include "files/Checksum.h"
+#include "files/LineReader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,13 +22,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Follows symbolic links, relative ones from the link's own folder, to the name that a
-// write must replace. The result need not exist yet.
-std::string FollowLinks(const std::string& path, int& error) {
+// The number of the process's own descriptor that `path` names (an entry of /proc/self/fd,
+// which /dev/fd and /dev/stdout lead to), or -1. Such an entry is a link to whatever the
+// descriptor has open: following it would rename over a file the shell opened for the
+// process, or fail on a pipe, so the descriptor itself is written instead.
+int OwnDescriptor(const std::string& path) {
+  const fs::path name(path);
+  int descriptor = -1;
+  if (!ParseInteger(name.filename().string(), descriptor) || descriptor < 0) return -1;
+  struct stat folder {}, ownFolder {};
+  if (::stat(name.parent_path().c_str(), &folder) != 0 || ::stat("/proc/self/fd", &ownFolder) != 0) return -1;
+  return folder.st_dev == ownFolder.st_dev && folder.st_ino == ownFolder.st_ino ? descriptor : -1;
+}
+
+// Where a path ends once symbolic links are followed, relative ones from the link's own
+// folder: one of the process's descriptors, or the name that a write must replace (which
+// need not exist yet). Empty Name and Descriptor -1, with `error` set, when it cannot end.
+struct TPathEnd {
+  std::string Name;
+  int Descriptor = -1;
+};
+
+TPathEnd FollowLinks(const std::string& path, int& error) {
   std::string current = path;
   for (int hop = 0; hop < 40; ++hop) {
+    if (const int descriptor = OwnDescriptor(current); descriptor >= 0) return {current, descriptor};
     struct stat status {};
-    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return {current, -1};
     std::array<char, PATH_MAX> target{};
     const ssize_t length = ::readlink(current.c_str(), target.data(), target.size() - 1);
     if (length < 0) {
@@ -59,6 +82,36 @@ struct TTemporarySlot {
 };
 std::array<TTemporarySlot, MaxTemporaries> TemporarySlots;
 std::mutex TemporarySlotsMutex;
+
+// Temporaries are named ".zemlix-<host and target>-<pid>-XXXXXX": short, so a legal long
+// file name never becomes an illegal temporary one, yet telling which machine's process
+// wrote it, for which target.
+std::string TemporaryPrefix(const std::string& target) {
+  std::array<char, 256> host{};
+  ::gethostname(host.data(), host.size() - 1);
+  TChecksum checksum;
+  checksum.Add(host.data());
+  checksum.Add("/");
+  checksum.Add(fs::path(target).filename().string());
+  return ".zemlix-" + FormatChecksum(checksum.Value).substr(8) + "-";
+}
+
+// A process killed outright (SIGKILL, a power cut) leaves its temporary behind. The next
+// writer of the same target removes those whose process, on this machine, is gone; a
+// live one's, or one it cannot tell about, stays.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix) {
+  std::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const size_t dash = name.find('-', prefix.size());
+    pid_t owner = 0;
+    if (dash == std::string::npos || !ParseInteger(std::string_view(name).substr(prefix.size(), dash - prefix.size()), owner) ||
+        owner <= 0 || owner == ::getpid())
+      continue;
+    if (::kill(owner, 0) != 0 && errno == ESRCH) ::unlink(entry->path().c_str());
+  }
+}
 
 void OnTerminationSignal(int signal) {
   for (TTemporarySlot& slot : TemporarySlots)
@@ -112,14 +165,25 @@ bool TFileBuffer::Close() {
 
 TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
     : Path_(path) {
-  if (path == "-") {
-    Buffer_.Attach(standardOutput.rdbuf());
-    return;
-  }
   if (path.empty()) throw std::runtime_error("cannot write a file with an empty name");
   int error = 0;
-  Target_ = FollowLinks(path, error);
-  if (Target_.empty()) Fail(error);
+  const TPathEnd end = path == "-" ? TPathEnd{path, STDOUT_FILENO} : FollowLinks(path, error);
+  if (end.Name.empty()) Fail(error);
+  if (end.Descriptor == STDOUT_FILENO) {
+    // Through the caller's stream, so nothing it writes there is reordered with the file.
+    Buffer_.Attach(standardOutput.rdbuf());
+    StandardOutput_ = true;
+    return;
+  }
+  if (end.Descriptor >= 0) {
+    // A copy of the descriptor shares its offset and its append flag, as the shell's
+    // redirection intends; closing the copy leaves the process's own open.
+    const int fd = ::fcntl(end.Descriptor, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) Fail(errno);
+    Buffer_.Attach(fd);
+    return;
+  }
+  Target_ = end.Name;
 
   struct stat status {};
   const bool exists = ::stat(Target_.c_str(), &status) == 0;
@@ -131,8 +195,10 @@ TOutputFile::TOutputFile(const std::string& path, std::ostream& standardOutput)
     return;
   }
 
-  // A short name, so a legal long file name never becomes an illegal temporary one.
-  std::string pattern = FolderOf(Target_) + "/.zemlix-XXXXXX";
+  const std::string folder = FolderOf(Target_);
+  const std::string prefix = TemporaryPrefix(Target_);
+  RemoveStaleTemporaries(folder, prefix);
+  std::string pattern = folder + "/" + prefix + std::to_string(::getpid()) + "-XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) Fail(errno);
   Temporary_ = pattern;
@@ -175,7 +241,7 @@ void TOutputFile::Checkpoint() {
 
 void TOutputFile::Persist() {
   Checkpoint();
-  if (Path_ == "-") return;
+  if (StandardOutput_) return;
   // What was appended after the first checkpoint reaches the disk too; a device or a pipe
   // need not support that.
   struct stat status {};
@@ -185,26 +251,34 @@ void TOutputFile::Persist() {
 void TOutputFile::Commit() {
   if (Committed_) return;
   Persist();
-  if (Path_ != "-" && !Buffer_.Close()) Fail(Buffer_.Error());
+  if (!StandardOutput_ && !Buffer_.Close()) Fail(Buffer_.Error());
   Committed_ = true;
 }
 
 bool SameOutputFile(const std::string& first, const std::string& second) {
-  if (first == "-" || second == "-" || first.empty() || second.empty()) return false;
+  if (first.empty() || second.empty()) return false;
   int error = 0;
-  const std::string a = FollowLinks(first, error);
-  const std::string b = FollowLinks(second, error);
-  if (a.empty() || b.empty()) return false;
+  const TPathEnd a = first == "-" ? TPathEnd{first, STDOUT_FILENO} : FollowLinks(first, error);
+  const TPathEnd b = second == "-" ? TPathEnd{second, STDOUT_FILENO} : FollowLinks(second, error);
+  if (a.Name.empty() || b.Name.empty()) return false;
+  if (a.Descriptor >= 0 && a.Descriptor == b.Descriptor) return true;
+  // What each writes into: a descriptor's open file, or the named file if it exists.
+  const auto status = [](const TPathEnd& end, struct stat& into) {
+    return end.Descriptor >= 0 ? ::fstat(end.Descriptor, &into) == 0 : ::stat(end.Name.c_str(), &into) == 0;
+  };
   struct stat statusA {}, statusB {};
-  const bool existsA = ::stat(a.c_str(), &statusA) == 0;
-  const bool existsB = ::stat(b.c_str(), &statusB) == 0;
+  const bool existsA = status(a, statusA);
+  const bool existsB = status(b, statusB);
+  // Two descriptors on one terminal or pipe interleave as the shell's 2>&1 does; only a
+  // file can be overwritten.
   if ((existsA && !S_ISREG(statusA.st_mode)) || (existsB && !S_ISREG(statusB.st_mode))) return false;
   if (existsA && existsB) return statusA.st_dev == statusB.st_dev && statusA.st_ino == statusB.st_ino;
+  if (a.Descriptor >= 0 || b.Descriptor >= 0) return false;
   std::error_code ignored;
   const auto normal = [&ignored](const std::string& path) {
     return fs::weakly_canonical(fs::absolute(path, ignored), ignored).lexically_normal();
   };
-  return normal(a) == normal(b);
+  return normal(a.Name) == normal(b.Name);
 }
 
 void TTemporaryFiles::RemoveOnTerminationSignals() {

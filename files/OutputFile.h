@@ -13,12 +13,15 @@ namespace zemlix {
 // run never leaves half a file under the user's name, and a run may overwrite the very file
 // it loaded. A symbolic link is followed: its final target is replaced and the link stays.
 // An existing file keeps its permission bits. Anything else (a device, a FIFO, a socket)
-// is written straight through, as every Unix tool does. Destroyed without Commit, the
-// temporary is removed; while it exists it is also removed when the process is ended by
-// SIGINT, SIGTERM or SIGHUP (see TTemporaryFiles).
+// is written straight through, as every Unix tool does, and so is a path that ends at one
+// of the process's own descriptors (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N):
+// the descriptor is written, appending where the shell opened it for appending, and never
+// renamed over. Standard output, "-" or any spelling of descriptor 1, goes through the
+// stream the caller gives. Destroyed without Commit, the temporary is removed; while it
+// exists it is also removed when the process is ended by SIGINT, SIGTERM or SIGHUP (see
+// TTemporaryFiles), and a later writer of the same target removes the temporaries that
+// killed processes left.
 //
-// The constructor opens (or creates) everything it needs, so a path that cannot be written
-// fails before any work is done. Errors are std::runtime_error: "cannot write PATH: reason".
 // A stream buffer over a file descriptor that remembers why a write failed, so a message
 // can give the system's reason ("No space left on device") however long ago it happened.
 class TFileBuffer : public std::streambuf {
@@ -80,11 +83,15 @@ class TOutputFile {
   std::string Temporary_;  // empty once renamed, or when writing straight through
   TFileBuffer Buffer_;
   std::ostream File_{&Buffer_};
+  bool StandardOutput_ = false;  // written through the caller's standard output stream
   bool Committed_ = false;
 };
 
-// The same file, or two paths that would name the same file once written: symbolic links
-// and "." or ".." resolved. Standard output ("-") and non-regular files never clash.
+// Whether two outputs would write over each other: the same file, or two paths that would
+// name the same file once written (symbolic links and "." or ".." resolved), or the same
+// descriptor of the process ("-", /dev/stdout, /dev/fd/1 and /proc/self/fd/1 are all
+// standard output). A device or a pipe is never overwritten, so it never clashes but with
+// the very same descriptor.
 bool SameOutputFile(const std::string& first, const std::string& second);
 
 // The process-wide list of temporary files to remove when a termination signal arrives.

@@ -249,8 +249,8 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     for (size_t k = i + 1; k < std::size(outputs); ++k)
       if (SameOutputFile(*outputs[i].second, *outputs[k].second) &&
           !(outputs[i].first == std::string_view("--dump") && outputs[k].first == std::string_view("--load")))
-        return fail(std::string(outputs[i].first) + " and " + outputs[k].first + ": both name the file " +
-                    *outputs[k].second);
+        return fail(std::string(outputs[i].first) + " and " + outputs[k].first + ": both name " +
+                    (*outputs[k].second == "-" ? std::string("standard output") : "the file " + *outputs[k].second));
   if (!options.LoadPath.empty()) {
     // The loaded state carries its own seed and starting conditions.
     for (const auto& [given, name] : TConflicts{{seed.has_value(), "--seed"},

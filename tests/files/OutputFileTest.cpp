@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -193,10 +195,71 @@ TEST(OutputFile, SameFileSeesThroughSpellingsAndLinks) {
       {dir / "exists", dir / "link", true},
       {dir / "exists", dir / "hard", true},
       {dir / "new.txt", dir / "other.txt", false},
-      {"-", "-", false},
+      {"-", "-", true},
+      {"-", "/dev/stdout", true},
+      {"/dev/fd/1", "/proc/self/fd/1", true},
+      {"-", "/dev/stderr", false},
       {"", "", false},
   };
   for (const auto& c : cases) EXPECT_EQ(SameOutputFile(c.First, c.Second), c.Same) << c.First << " " << c.Second;
+}
+
+TEST(OutputFile, AProcessDescriptorIsWrittenThroughNeverRenamedOver) {
+  TScratchDirectory dir;
+  WriteFile(dir.Path / "log.txt", "KEEP\n");
+  const int appending = ::open((dir / "log.txt").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  int pipeEnds[2];
+  ASSERT_TRUE(appending >= 0 && ::pipe(pipeEnds) == 0);
+  const std::string appendingName = std::to_string(appending), pipeName = std::to_string(pipeEnds[1]);
+  for (const std::string& path : {"/dev/fd/" + appendingName, "/proc/self/fd/" + appendingName}) {
+    SCOPED_TRACE(path);
+    WriteWhole(path, "rows\n");
+    EXPECT_TRUE(SameOutputFile(path, dir / "log.txt"));
+    EXPECT_FALSE(SameOutputFile(path, dir / "other.txt"));
+  }
+  EXPECT_EQ(ReadFile(dir.Path / "log.txt"), "KEEP\nrows\nrows\n");
+  WriteWhole("/dev/fd/" + pipeName, "through the pipe\n");
+  ::close(pipeEnds[1]);
+  char received[64] = {};
+  EXPECT_EQ(::read(pipeEnds[0], received, sizeof received - 1), 17);
+  EXPECT_STREQ(received, "through the pipe\n");
+  // The test's own descriptors stay open: only copies were closed.
+  EXPECT_EQ(::fcntl(appending, F_GETFD), FD_CLOEXEC);
+  ::close(appending);
+  ::close(pipeEnds[0]);
+
+  std::ostringstream standardOutput;
+  {
+    TOutputFile file("/dev/stdout", standardOutput);
+    file.Stream() << "to the caller's stream\n";
+    file.Commit();
+  }
+  EXPECT_EQ(standardOutput.str(), "to the caller's stream\n");
+  EXPECT_TRUE(LeavesNoTemporary(dir));
+}
+
+TEST(OutputFile, TemporariesOfKilledWritersAreRemovedByTheNextWriterOfTheirTarget) {
+  TScratchDirectory dir;
+  std::ostringstream unused;
+  std::string prefix;  // ".zemlix-<tag>-", as this process names temporaries of run.csv
+  {
+    TOutputFile file(dir / "run.csv", unused);
+    for (const std::string& name : dir.Names())
+      if (name.rfind(".zemlix-", 0) == 0) prefix = name.substr(0, name.find('-', 8) + 1);
+  }
+  ASSERT_FALSE(prefix.empty());
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string stale = prefix + std::to_string(gone) + "-a1b2c3";
+  const std::string living = prefix + std::to_string(::getppid()) + "-a1b2c3";
+  const std::string otherTarget = ".zemlix-00000000-" + std::to_string(gone) + "-a1b2c3";
+  for (const std::string& name : {stale, living, otherTarget}) WriteFile(dir.Path / name, "half\n");
+  WriteWhole(dir / "run.csv", "rows\n");
+  EXPECT_FALSE(fs::exists(dir.Path / stale));
+  EXPECT_TRUE(fs::exists(dir.Path / living));
+  EXPECT_TRUE(fs::exists(dir.Path / otherTarget));
+  EXPECT_EQ(ReadFile(dir.Path / "run.csv"), "rows\n");
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ TEST(DataSafety, MistakesOnTheCommandLineAreRefusedBeforeAnythingRuns) {
        "--dump and --csv: both name the file " + (dir / "./good.txt")},
       {{"--plot", dir / "good.txt", "--csv", dir / "good.txt"}, "--csv and --plot: both name the file " + (dir / "good.txt")},
       {{"--load", dir / "good.txt", "--csv", dir / "good.txt"}, "--csv and --load: both name the file " + (dir / "good.txt")},
+      {{"--dump", "/dev/stdout", "--csv", "-"}, "--dump and --csv: both name standard output"},
+      {{"--csv", "/dev/fd/1", "--plot", "/proc/self/fd/1"}, "--csv and --plot: both name the file /proc/self/fd/1"},
       {{"--load", ""}, "--load: the file name is empty"},
       {{"--dump", ""}, "--dump: the file name is empty"},
       {{"--csv", ""}, "--csv: the file name is empty"},
