@@ -1,7 +1,5 @@
 #include "sim/Journal.h"
 
-#include "files/Checksum.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -20,8 +18,14 @@ namespace {
 const std::string Magic = "zemlix-sim journal 1";
 const std::string OptionsPrefix = "options ";
 
-// Longer than any line a journal holds: rows of generation ends and short headers.
-constexpr size_t LineLimit = 4096;
+// Whether a line reads as a record's first line.
+bool IsItemLine(const std::string& line, std::string& indexText, uint64_t& index, uint64_t& count, uint64_t& checksum) {
+  std::istringstream fields(line);
+  std::string word, countText, checksumText, extra;
+  fields >> word >> indexText >> countText >> checksumText;
+  return word == "item" && !(fields >> extra) && ParseInteger(indexText, index) && ParseInteger(countText, count) &&
+         checksumText.size() == 16 && ParseInteger(checksumText, checksum, 16);
+}
 
 uint64_t ItemChecksum(const std::string& indexText, const std::string& rows) {
   TChecksum checksum;
@@ -39,7 +43,9 @@ TJournalContents ReadJournal(const std::string& path, const std::string& identit
     if (errno == ENOENT) return contents;
     throw EJournalRefused("cannot read " + path + ": " + std::strerror(errno));
   }
-  TLineReader reader(in, LineLimit);
+  // The options line grows with the sweep's values: bound lines as world files are, far
+  // beyond anything the writer writes.
+  TLineReader reader(in);
   const auto refuse = [&](const std::string& what) {
     return EJournalRefused(path + " line " + std::to_string(reader.LineNumber()) + ": " + what);
   };
@@ -60,12 +66,9 @@ TJournalContents ReadJournal(const std::string& path, const std::string& identit
         contents.CutShort = true;
         break;
       }
-      std::istringstream fields(line);
-      std::string word, indexText, countText, checksumText, extra;
-      fields >> word >> indexText >> countText >> checksumText;
+      std::string indexText;
       uint64_t index = 0, count = 0, checksum = 0;
-      if (word != "item" || (fields >> extra) || !ParseInteger(indexText, index) || !ParseInteger(countText, count) ||
-          checksumText.size() != 16 || !ParseInteger(checksumText, checksum, 16))
+      if (!IsItemLine(line, indexText, index, count, checksum))
         throw refuse("expected \"item INDEX ROWS CHECKSUM\", found \"" + Printable(line) + "\"");
       if (index >= items)
         throw refuse("item " + indexText + " is beyond the last of this sweep's " + std::to_string(items) + " items");
@@ -73,10 +76,21 @@ TJournalContents ReadJournal(const std::string& path, const std::string& identit
       const uint64_t itemLine = reader.LineNumber();
       std::string rows;
       bool whole = true;
+      uint64_t nextRecordLine = 0;  // a line among the rows that reads as a record's first
       for (uint64_t row = 0; row < count && whole; ++row) {
         whole = reader.Next(line) && reader.LineEnded();
         rows += line + "\n";
+        std::string ignoredText;
+        uint64_t ignored = 0;
+        if (nextRecordLine == 0 && IsItemLine(line, ignoredText, ignored, ignored, ignored))
+          nextRecordLine = reader.LineNumber();
       }
+      // Rows never read as a record's first line: a record that runs into another was
+      // damaged, not cut short by a crash, and the records after it must not be lost unseen.
+      if (!whole && nextRecordLine != 0)
+        throw EJournalRefused(path + " line " + std::to_string(itemLine) + ": item " + indexText + " claims " +
+                              std::to_string(count) + " rows, but line " + std::to_string(nextRecordLine) +
+                              " begins another record");
       if (!whole) {
         contents.CutShort = true;
         break;

@@ -153,5 +153,15 @@ TEST(LineReader, BoundsEveryLineAndEscapesWhatItShows) {
   EXPECT_EQ(Printable(std::string(50, 'x')), std::string(40, 'x') + "...");
 }
 
+// A file an earlier version of the program wrote, checksum and all: a change to the format
+// or to the checksum's arithmetic that reads its own files back but no longer the users'
+// fails here.
+TEST(WorldFile, AFileWrittenBeforeStillLoads) {
+  const TWorldFile file = ReadWorldFile(ZEMLIX_FIXTURES_DIR "/seed7-tick600.world");
+  EXPECT_EQ(file.State.Tick, 600u);
+  EXPECT_EQ(file.State.Generation, 1);
+  EXPECT_EQ(file.State.Seed, 2446870756u);
+}
+
 }  // namespace
 }  // namespace zemlix

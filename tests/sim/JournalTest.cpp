@@ -120,6 +120,10 @@ TEST(Journal, DamagedOrForeignJournalsAreRefusedAndNothingIsOverwritten) {
   damagedRow[secondRows] = damagedRow[secondRows] == '2' ? '3' : '2';
   std::string misspelt = good;
   misspelt.replace(second, 4, "itme");
+  std::string renumbered = good.substr(third, good.find("item 3 ") - third);
+  renumbered.replace(0, 6, "item 3");
+  std::string countDamaged = good;
+  countDamaged.replace(countDamaged.find(' ', countDamaged.find("item 0 ") + 5), 3, " 9999 ");
   // A record with a right checksum but an index past the sweep, as only another sweep writes.
   TScratchDirectory other;
   TJournalWriter(other / "journal", Identity, {{7, "8,1,0.5,3,0,15\n"}}).Close();
@@ -139,7 +143,10 @@ TEST(Journal, DamagedOrForeignJournalsAreRefusedAndNothingIsOverwritten) {
       {misspelt, {}, path + " line 6: expected \"item INDEX ROWS CHECKSUM\", found \"itme 1 2 "},
       {good + good.substr(second, third - second), {}, path + " line 18: item 1 is there twice"},
       {beyond, {}, path + " line 3: item 7 is beyond the last of this sweep's 5 items"},
-      {good.substr(0, third) + std::string(5000, 'x') + "\n", {}, path + ": line 9 is longer than 4096 bytes"},
+      {good.substr(0, third) + std::string(5000, 'x') + "\n", {}, path + " line 9: expected \"item INDEX ROWS CHECKSUM\""},
+      // The checksum covers the index: a record cannot be credited to another item.
+      {good.substr(0, third) + renumbered, {}, path + " line 9: item 3 does not match its checksum"},
+      {countDamaged, {}, path + " line 3: item 0 claims 9999 rows, but line 6 begins another record"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Message);
@@ -153,6 +160,24 @@ TEST(Journal, DamagedOrForeignJournalsAreRefusedAndNothingIsOverwritten) {
     EXPECT_EQ(ReadFile(dir.Path / "sweep.csv"), "an earlier result\n");
     EXPECT_EQ(dir.Names().size(), 2u);
   }
+}
+
+TEST(Journal, EveryLineTheWriterWritesReadsBack) {
+  TScratchDirectory dir;
+  // A sweep over hundreds of values has an options line of many kilobytes.
+  const std::string identity = "--sweep mutation_rate=" + std::string(100000, '1');
+  TJournalWriter(dir / "journal", identity, {{0, "1,1,0.5,3,0,15\n"}, {3, "4,1,0.5,3,0,15\n"}}).Close();
+  const TJournalContents contents = ReadJournal(dir / "journal", identity, 4);
+  EXPECT_EQ(contents.Finished, (std::map<uint64_t, std::string>{{0, "1,1,0.5,3,0,15\n"}, {3, "4,1,0.5,3,0,15\n"}}));
+  EXPECT_FALSE(contents.CutShort);
+}
+
+// A journal an earlier version wrote: its records still count, so no finished work is lost
+// to a change in the record's checksum or layout.
+TEST(Journal, AJournalWrittenBeforeStillResumes) {
+  const TJournalContents contents = ReadJournal(ZEMLIX_FIXTURES_DIR "/seeds1-2.journal",
+                                                "--bugs 5 --food 5 --lifetime 500 --generations 1 --seeds 1-2", 2);
+  EXPECT_EQ(contents.Finished, (std::map<uint64_t, std::string>{{0, "1,1,0,0,0,0\n"}, {1, "2,1,0.59999999999999998,2,0,3\n"}}));
 }
 
 }  // namespace
