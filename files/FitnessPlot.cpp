@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace zemlix {
 namespace {
@@ -130,18 +132,48 @@ void AppendLegend(std::string& svg, const std::vector<std::pair<std::string, std
 
 }  // namespace
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at` that XML allows as a character, or 0.
+size_t XmlCharacterLength(std::string_view text, size_t at) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(k) & 0x3F);
+  }
+  const uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+  const bool allowed = code >= shortest[length] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF) &&
+                       code != 0xFFFE && code != 0xFFFF;
+  return allowed ? length : 0;
+}
+
+}  // namespace
+
 std::string EscapeXml(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = XmlCharacterLength(text, at);
+    if (length == 0) {
+      // A file name may hold any byte; an SVG must stay well-formed XML whatever it shows.
+      out += "\xEF\xBF\xBD";
+      ++at;
+      continue;
+    }
+    switch (text[at]) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&apos;"; break;
-      default: out += c;
+      default: out.append(text, at, length);
     }
+    at += length;
   }
   return out;
 }

@@ -23,7 +23,8 @@ struct TPlotSeries {
 // axes and `title`, as a self-contained SVG picture.
 std::string FormatSweepPlot(const std::vector<TPlotSeries>& series, const std::string& title);
 
-// The text with &, <, >, " and ' written as XML entities.
+// The text with &, <, >, " and ' written as XML entities, and every byte that is not part of
+// a character XML allows (a control byte, broken UTF-8) replaced by U+FFFD.
 std::string EscapeXml(const std::string& text);
 
 }  // namespace zemlix
