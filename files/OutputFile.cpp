@@ -113,6 +113,13 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix
   }
 }
 
+std::atomic<uint64_t> SyncCount{0};
+
+int ForceToDisk(int fd) {
+  SyncCount.fetch_add(1, std::memory_order_relaxed);
+  return ::fsync(fd);
+}
+
 void OnTerminationSignal(int signal) {
   for (TTemporarySlot& slot : TemporarySlots)
     if (slot.Used.load(std::memory_order_acquire)) ::unlink(slot.Path);
@@ -233,7 +240,7 @@ void TOutputFile::Flush() {
 void TOutputFile::Checkpoint() {
   Flush();
   if (Temporary_.empty()) return;
-  if (::fsync(Buffer_.Fd()) != 0) Fail(errno);
+  if (ForceToDisk(Buffer_.Fd()) != 0) Fail(errno);
   if (::rename(Temporary_.c_str(), Target_.c_str()) != 0) Fail(errno);
   TTemporaryFiles::Remove(Temporary_);
   Temporary_.clear();
@@ -245,7 +252,7 @@ void TOutputFile::Persist() {
   // What was appended after the first checkpoint reaches the disk too; a device or a pipe
   // need not support that.
   struct stat status {};
-  if (::fstat(Buffer_.Fd(), &status) == 0 && S_ISREG(status.st_mode) && ::fsync(Buffer_.Fd()) != 0) Fail(errno);
+  if (::fstat(Buffer_.Fd(), &status) == 0 && S_ISREG(status.st_mode) && ForceToDisk(Buffer_.Fd()) != 0) Fail(errno);
 }
 
 void TOutputFile::Commit() {
@@ -254,6 +261,8 @@ void TOutputFile::Commit() {
   if (!StandardOutput_ && !Buffer_.Close()) Fail(Buffer_.Error());
   Committed_ = true;
 }
+
+uint64_t TOutputFile::DiskSyncs() { return SyncCount.load(std::memory_order_relaxed); }
 
 bool SameOutputFile(const std::string& first, const std::string& second) {
   if (first.empty() || second.empty()) return false;

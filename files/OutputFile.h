@@ -74,6 +74,10 @@ class TOutputFile {
   // Checkpoints and closes, with the data on the disk.
   void Commit();
 
+  // How often this process has forced a file's data onto the disk: the promise of Persist
+  // and Commit, which nothing else a test can observe shows.
+  static uint64_t DiskSyncs();
+
  private:
   [[noreturn]] void Fail(int error) const;
   void Flush();

@@ -262,5 +262,26 @@ TEST(OutputFile, TemporariesOfKilledWritersAreRemovedByTheNextWriterOfTheirTarge
   EXPECT_EQ(ReadFile(dir.Path / "run.csv"), "rows\n");
 }
 
+TEST(OutputFile, PersistAndCommitForceTheDataOntoTheDisk) {
+  TScratchDirectory dir;
+  std::ostringstream unused;
+  TOutputFile file(dir / "journal", unused);
+  const struct {
+    const char* Step;
+    std::function<void()> Run;
+  } steps[] = {
+      {"the first checkpoint, before the rename", [&] { file.Checkpoint(); }},
+      {"a persist of what was appended", [&] { file.Persist(); }},
+      {"the commit", [&] { file.Commit(); }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Step);
+    file.Stream() << "record\n";
+    const uint64_t before = TOutputFile::DiskSyncs();
+    step.Run();
+    EXPECT_GE(TOutputFile::DiskSyncs(), before + 1);
+  }
+}
+
 }  // namespace
 }  // namespace zemlix
