@@ -274,7 +274,8 @@ void TLaboratoryWindow::ShowAbout() {
   QMessageBox::about(this, "About Zemlix",
                      QStringLiteral("<p><b>Zemlix %1</b></p><p>Bugs with small neural networks evolving by a "
                                     "genetic algorithm.</p><p>Runs saved here continue exactly in "
-                                    "<tt>zemlix-sim --load</tt>, and the other way round.</p>")
+                                    "<tt>zemlix-sim --load</tt>, and the other way round.</p>"
+                                    "<p>Free software under the MIT licence.</p>")
                          .arg(Version));
 }
 
