@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
 # Installs what Zemlix needs to build, test and run on Debian 12; skips what is there.
+# Usage: scripts/install-dependencies.sh [--headless]
 set -euo pipefail
 
+# --headless: only what the runners need to build (zemlix-sim, zemlix-sim-mpi), for cluster
+# nodes: no Qt, no test tools.
+headless=(g++ cmake ninja-build pkg-config ccache libcli11-dev libtomlplusplus-dev libopenmpi-dev openmpi-bin)
 packages=(
-  g++ cmake ninja-build pkg-config ccache
-  libgtest-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev
+  "${headless[@]}"
+  libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core
-  libopenmpi-dev openmpi-bin
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick xdotool
-  desktop-file-utils appstream dpkg-dev file procps
+  desktop-file-utils appstream dpkg-dev file procps lintian
 )
+case "${1:-}" in
+  --headless) packages=("${headless[@]}") ;;
+  "") ;;
+  *) echo "usage: $0 [--headless]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

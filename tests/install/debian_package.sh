@@ -30,5 +30,14 @@ for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
   [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] || fail "Depends lacks $library"
 done
 
+# Debian's own checks: no error and no warning, pedantic ones included.
+if command -v lintian >/dev/null; then
+  lintian --pedantic --suppress-tags running-with-root-privileges "$package" >"$scratch/lintian.txt" 2>&1 || true
+  grep -E '^[EWP]: ' "$scratch/lintian.txt" && fail "lintian found the problems above"
+  grep -q '^usr/share/doc/zemlix/copyright$' "$scratch/files.txt" || fail "no copyright file"
+else
+  fail "lintian is not installed (scripts/install-dependencies.sh installs it)"
+fi
+
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "package checked: $(basename "$package")"
