@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package in its own build tree, without tests or benchmarks:
 # build/package/zemlix_<version>-1_<architecture>.deb. Install it with
-#   sudo apt install ./build/package/zemlix_*.deb
+#   apt install ./build/package/zemlix_*.deb   (as root, or with sudo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
