@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 
 #include "files/FitnessCsv.h"
 #include "files/FitnessPlot.h"
@@ -264,15 +265,18 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
   }
   output->Sweep_ = &sweep;
   output->Csv_->Stream() << sweep.CsvHeader();
-  // In one pass beside the journal's items (in index order); at most MaxBatchItems.
-  output->Pending_.reserve(output->ItemCount_ - journal.Finished.size());
-  auto finished = journal.Finished.begin();
-  for (uint64_t index = 0; index < output->ItemCount_; ++index) {
-    if (finished != journal.Finished.end() && finished->first == index)
-      ++finished;
-    else
-      output->Pending_.push_back(index);
+  // The runs of indices between the journal's items (in index order); at most MaxBatchItems.
+  std::vector<uint64_t>& pending = output->Pending_;
+  pending.resize(output->ItemCount_ - journal.Finished.size());
+  auto next = pending.begin();
+  uint64_t first = 0;
+  for (const auto& [index, rows] : journal.Finished) {
+    const auto run = static_cast<std::ptrdiff_t>(index - first);
+    std::iota(next, next + run, first);
+    next += run;
+    first = index + 1;
   }
+  std::iota(next, pending.end(), first);
   for (auto& [index, rows] : journal.Finished) {
     output->KeepAverages(index, rows);
     output->Waiting_.emplace(index, std::move(rows));
