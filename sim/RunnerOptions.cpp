@@ -6,12 +6,14 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include "base/Random.h"
 #include "base/Version.h"
 #include "files/LineReader.h"
 #include "files/OutputFile.h"
 #include "sim/ParameterFile.h"
+#include "sim/Sweep.h"
 #include "world/Settings.h"
 #include "world/World.h"
 
@@ -62,6 +64,53 @@ CLI::Validator Bounds(const char* name) {
   return IntegerIn(static_cast<uint64_t>(info.Minimum), static_cast<uint64_t>(info.Maximum));
 }
 
+// Arguments as a message may show them: control bytes from a command line never reach the
+// terminal raw.
+std::string Shown(std::string_view text) { return Printable(text, 4096); }
+
+// "--sweep NAME=V1,V2,...": the values, split at commas outside brackets so that lists of
+// hidden layers can be swept, each checked against the registry and given once (also when
+// only their parsed values are equal, as 0.1 and 0.10 are). Returns "" or the message.
+std::string ParseSweep(const std::string& sweep, const std::vector<TSweepAxis>& earlier, TSweepAxis& axis) {
+  const size_t equals = sweep.find('=');
+  const std::string name = sweep.substr(0, std::min(equals, sweep.size()));
+  const TParameterInfo* info = FindParameter(name);
+  const std::string option = "--sweep " + Shown(sweep) + ": ";
+  if (equals == std::string::npos || !info) return option + "expected NAME=V1,V2,... with a known parameter";
+  for (const TSweepAxis& other : earlier)
+    if (other.Name == name) return "--sweep " + name + ": given twice";
+  axis = {name, {}};
+  std::vector<std::string> parsed;  // each value as the registry reads it back
+  std::string value;
+  int depth = 0;
+  const auto add = [&]() -> std::string {
+    TParameters check;
+    if (const std::string reason = SetParameterText(check, *info, value); !reason.empty())
+      return option + name + " " + Shown(reason);
+    const std::string same = FormatParameter(check, *info);
+    for (size_t v = 0; v < parsed.size(); ++v)
+      if (parsed[v] == same)
+        return option + name + " " + Shown(value) + " is given twice" +
+               (axis.Values[v] == value ? "" : " (as " + Shown(axis.Values[v]) + " before)");
+    parsed.push_back(same);
+    axis.Values.push_back(std::exchange(value, {}));
+    return {};
+  };
+  const auto unpaired = [&] { return option + "the brackets in '" + Shown(value) + "' do not pair up"; };
+  for (size_t k = equals + 1; k < sweep.size(); ++k) {
+    const char c = sweep[k];
+    if (c == ',' && depth == 0) {
+      if (std::string refused = add(); !refused.empty()) return refused;
+      continue;
+    }
+    value += c;
+    depth += c == '[' ? 1 : c == ']' ? -1 : 0;
+    if (depth < 0) return unpaired();
+  }
+  if (depth != 0) return unpaired();
+  return add();
+}
+
 }  // namespace
 
 int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure) {
@@ -95,9 +144,9 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       app.add_option("--lifetime", options.Lifetime, Describe("ticks per generation", "lifetime"))->check(Bounds("lifetime"));
   std::string config;
   std::vector<std::string> settings;
-  app.add_option("--config", config, "read experiment parameters from a TOML file of name = value lines (see Parameters below)")
+  CLI::Option* configOption = app.add_option("--config", config, "read experiment parameters from a TOML file of name = value lines (see Parameters below)")
       ->type_name("FILE");
-  app.add_option("--set", settings, "set one experiment parameter, e.g. mutation_rate=0.2 or hidden_layers=[8,4]; repeatable, wins over --config and the shortcuts")
+  app.add_option("--set", settings, "set one experiment parameter, e.g. mutation_rate=0.2 or hidden_layers=[8,4]; repeatable, wins over --config; with --bugs, --food or --lifetime only the same value")
       ->type_name("NAME=VALUE")
       ->allow_extra_args(false);
   CLI::Option* ticks = app.add_option("--ticks", options.Ticks, "ticks to run, 0 or more (default: one generation, the lifetime)")
@@ -168,7 +217,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     out << version.what() << "\n";
     return {std::nullopt, FinishStandardOutput(out, error)};
   } catch (const CLI::ParseError& e) {
-    error << "zemlix-sim: " << e.what() << "\n";
+    error << "zemlix-sim: " << Shown(e.what()) << "\n";
     return {std::nullopt, 2};
   }
 
@@ -177,23 +226,51 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     error << "zemlix-sim: " << message << "\n";
     return TParseResult{std::nullopt, 2};
   };
-  // The file first, then the shortcuts, then every --set in order: the last word wins.
+  // The file first, then every --set in order: the last word wins. A shortcut and a --set
+  // or the file may name the same count only with the same value, as neither is the
+  // obvious winner.
   TParameters& parameters = options.Parameters;
+  std::vector<std::string> fromFile;
   if (!config.empty()) {
-    const std::string reason = ApplyParameterFile(config, parameters, &options.GivenParameters);
+    const std::string reason = ApplyParameterFile(config, parameters, &fromFile);
     if (!reason.empty()) return fail("--config: " + reason);
   }
-  if (bugs->count() > 0) parameters.Bugs = options.Bugs;
-  if (food->count() > 0) parameters.Food = options.Food;
-  if (lifetime->count() > 0) parameters.Lifetime = options.Lifetime;
-  for (const std::string& setting : settings) {
-    const std::string reason = ApplyParameterSetting(setting, parameters, &options.GivenParameters);
-    if (!reason.empty()) return fail("--set " + setting + ": " + reason);
+  struct TShortcut {
+    const CLI::Option* Option;
+    const char* Name;
+    int32_t Value;
+    int32_t TParameters::*Field;
+  };
+  const TShortcut shortcuts[] = {{bugs, "bugs", options.Bugs, &TParameters::Bugs},
+                                 {food, "food", options.Food, &TParameters::Food},
+                                 {lifetime, "lifetime", options.Lifetime, &TParameters::Lifetime}};
+  for (const TShortcut& shortcut : shortcuts) {
+    if (shortcut.Option->count() == 0) continue;
+    if (std::find(fromFile.begin(), fromFile.end(), shortcut.Name) != fromFile.end() &&
+        parameters.*shortcut.Field != shortcut.Value)
+      return fail(shortcut.Option->get_name() + " " + std::to_string(shortcut.Value) + " and " + shortcut.Name +
+                  " = " + std::to_string(parameters.*shortcut.Field) + " in " + Shown(config) +
+                  ": two values for " + shortcut.Name + "; give one of them");
+    parameters.*shortcut.Field = shortcut.Value;
   }
+  std::vector<std::pair<std::string, std::string>> fromSettings;  // name, setting
+  for (const std::string& setting : settings) {
+    std::vector<std::string> name;
+    const std::string reason = ApplyParameterSetting(setting, parameters, &name);
+    if (!reason.empty()) return fail("--set " + Shown(setting) + ": " + reason);
+    for (const TShortcut& shortcut : shortcuts)
+      if (shortcut.Option->count() > 0 && name[0] == shortcut.Name && parameters.*shortcut.Field != shortcut.Value)
+        return fail(shortcut.Option->get_name() + " " + std::to_string(shortcut.Value) + " and --set " +
+                    Shown(setting) + ": two values for " + shortcut.Name + "; give one of them");
+    fromSettings.emplace_back(name[0], setting);
+  }
+  options.GivenParameters = fromFile;
+  for (const auto& [name, setting] : fromSettings) options.GivenParameters.push_back(name);
   options.Bugs = parameters.Bugs;
   options.Food = parameters.Food;
   options.Lifetime = parameters.Lifetime;
   for (const auto& [option, path] : {std::pair{dump, &options.DumpPath}, {csv, &options.CsvPath},
+                                     {configOption, &config},
                                      {plot, &options.PlotPath}, {load, &options.LoadPath},
                                      {summary, &options.SummaryPath},
                                      {journal, &options.JournalPath}})
@@ -205,29 +282,14 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   if (!sweeps.empty() && seeds.empty()) return fail("--sweep: needs --seeds, the seeds every grid point runs");
   if (!options.SummaryPath.empty() && seeds.empty()) return fail("--summary: only a batch (--seeds) has one");
   for (const std::string& sweep : sweeps) {
-    const size_t equals = sweep.find('=');
-    const std::string name = sweep.substr(0, std::min(equals, sweep.size()));
-    const TParameterInfo* info = FindParameter(name);
-    if (equals == std::string::npos || !info) return fail("--sweep " + sweep + ": expected NAME=V1,V2,... with a known parameter");
-    for (const TSweepAxis& axis : options.Sweep)
-      if (axis.Name == name) return fail("--sweep " + name + ": given twice");
-    TSweepAxis axis{name, {}};
-    // Values split at commas outside brackets, so lists of hidden layers can be swept.
-    std::string value;
-    int depth = 0;
-    for (size_t k = equals + 1; k <= sweep.size(); ++k) {
-      const char c = k < sweep.size() ? sweep[k] : ',';
-      if (c == ',' && depth == 0) {
-        TParameters check;
-        if (const std::string reason = SetParameterText(check, *info, value); !reason.empty())
-          return fail("--sweep " + sweep + ": " + name + " " + reason);
-        axis.Values.push_back(value);
-        value.clear();
-        continue;
-      }
-      depth += c == '[' ? 1 : c == ']' ? -1 : 0;
-      value += c;
-    }
+    TSweepAxis axis;
+    if (const std::string refused = ParseSweep(sweep, options.Sweep, axis); !refused.empty()) return fail(refused);
+    // A swept parameter takes each of its values in turn: one set besides would be lost.
+    for (const auto& [name, setting] : fromSettings)
+      if (name == axis.Name)
+        return fail("--sweep " + axis.Name + " and --set " + Shown(setting) + ": both set " + name + "; give one of them");
+    if (std::find(fromFile.begin(), fromFile.end(), axis.Name) != fromFile.end())
+      return fail("--sweep " + axis.Name + " and --config " + Shown(config) + ": both set " + axis.Name + "; give one of them");
     options.Sweep.push_back(std::move(axis));
   }
   if (options.JournalPath == "-") return fail("--journal: needs a file that can be read again, not standard output");
@@ -250,7 +312,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       if (SameOutputFile(*outputs[i].second, *outputs[k].second) &&
           !(outputs[i].first == std::string_view("--dump") && outputs[k].first == std::string_view("--load")))
         return fail(std::string(outputs[i].first) + " and " + outputs[k].first + ": both name " +
-                    (*outputs[k].second == "-" ? std::string("standard output") : "the file " + *outputs[k].second));
+                    (*outputs[k].second == "-" ? std::string("standard output") : "the file " + Shown(*outputs[k].second)));
   if (!options.LoadPath.empty()) {
     // The loaded state carries its own seed and starting conditions.
     for (const auto& [given, name] : TConflicts{{seed.has_value(), "--seed"},
@@ -268,6 +330,8 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                                                 {options.RecordIO, "--record-io"}})
       if (given) return fail(std::string("--seeds: cannot be combined with ") + name);
     options.Seeds = ParseSeedRange(seeds);
+    if (const std::string refused = BatchSizeRefusal(*options.Seeds, options.Sweep); !refused.empty())
+      return fail(refused);
   }
   options.Seed = seed ? *seed : SeedFromClock();
   return {options, 0};

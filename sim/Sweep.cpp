@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 
 #include "files/FitnessCsv.h"
 #include "files/FitnessPlot.h"
@@ -35,7 +36,68 @@ const std::string GenerationCountTooLarge = "zemlix-sim: the run would take the 
                                             std::to_string(MaxSavedGeneration) +
                                             ", the most a world file can hold\n";
 
-TSweep::TSweep(const TRunnerOptions& options) : Options_(options) {}
+namespace {
+
+// The product of the factors in decimal, however large; each factor at most 2^32.
+std::string DecimalProduct(const std::vector<uint64_t>& factors) {
+  constexpr uint64_t Base = 1'000'000'000;
+  std::vector<uint64_t> digits{1};  // base 10^9, the lowest first
+  for (const uint64_t factor : factors) {
+    uint64_t carry = 0;
+    for (uint64_t& digit : digits) {
+      const uint64_t value = digit * factor + carry;  // below 10^9 * 2^32 + 2^32
+      digit = value % Base;
+      carry = value / Base;
+    }
+    for (; carry > 0; carry /= Base) digits.push_back(carry % Base);
+  }
+  while (digits.size() > 1 && digits.back() == 0) digits.pop_back();
+  std::string text = std::to_string(digits.back());
+  for (size_t k = digits.size() - 1; k-- > 0;) {
+    const std::string part = std::to_string(digits[k]);
+    text += std::string(9 - part.size(), '0') + part;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string BatchSizeRefusal(const TSeedRange& seeds, const std::vector<TSweepAxis>& sweep) {
+  // Multiplied while the product stays within the limit, so nothing can wrap around.
+  uint64_t items = seeds.Count();
+  bool tooMany = items > MaxBatchItems;
+  std::vector<uint64_t> axes;
+  for (const TSweepAxis& axis : sweep) {
+    const uint64_t values = axis.Values.size();
+    axes.push_back(values);
+    if (values == 0 || tooMany) continue;
+    tooMany = items > MaxBatchItems / values;
+    if (!tooMany) items *= values;
+  }
+  if (!tooMany) return {};
+  const std::string points = DecimalProduct(axes);
+  std::vector<uint64_t> all = axes;
+  all.push_back(seeds.Count());
+  return std::string(sweep.empty() ? "--seeds" : "--seeds and --sweep") + ": the batch would run " +
+         DecimalProduct(all) + " worlds (" + points + (points == "1" ? " grid point" : " grid points") + " times " +
+         std::to_string(seeds.Count()) + (seeds.Count() == 1 ? " seed" : " seeds") + "), more than the limit of " +
+         std::to_string(MaxBatchItems);
+}
+
+TSweep::TSweep(const TRunnerOptions& options) : Options_(options) {
+  for (size_t a = Options_.Sweep.size(); a-- > 0;) {
+    const TSweepAxis& axis = Options_.Sweep[a];
+    if (axis.Name == "lifetime") {
+      for (const std::string& value : axis.Values) {
+        TParameters parameters;
+        SetParameterText(parameters, *FindParameter("lifetime"), value);
+        Lifetimes_.push_back(parameters.Lifetime);
+      }
+      break;
+    }
+    LifetimeSpan_ *= axis.Values.size();
+  }
+}
 
 bool TSweep::Swept(const std::string& name) const {
   return std::any_of(Options_.Sweep.begin(), Options_.Sweep.end(),
@@ -43,7 +105,7 @@ bool TSweep::Swept(const std::string& name) const {
 }
 
 int32_t TSweep::Lifetime(uint64_t point) const {
-  return Swept("lifetime") ? PointParameters(point).Lifetime : Options_.Lifetime;
+  return Lifetimes_.empty() ? Options_.Lifetime : Lifetimes_[point / LifetimeSpan_ % Lifetimes_.size()];
 }
 
 // A fresh world's countdown starts at a whole lifetime.
@@ -52,12 +114,13 @@ uint64_t TSweep::Ticks(uint64_t index) const {
   return TicksToRun(Options_, lifetime, lifetime);
 }
 
+// Only the lifetime decides, so each of its values is checked once, not every point.
 bool TSweep::GenerationCountsFit() const {
-  for (uint64_t point = 0; point < GridPoints(); ++point) {
-    const int32_t lifetime = Lifetime(point);
-    if (!GenerationCountFits(0, Ticks(point * Options_.Seeds->Count()), lifetime, lifetime)) return false;
-  }
-  return true;
+  std::vector<int32_t> lifetimes = Lifetimes_;
+  if (lifetimes.empty()) lifetimes.push_back(Options_.Lifetime);
+  return std::all_of(lifetimes.begin(), lifetimes.end(), [this](int32_t lifetime) {
+    return GenerationCountFits(0, TicksToRun(Options_, lifetime, lifetime), lifetime, lifetime);
+  });
 }
 
 std::string TSweep::Identity() const {
@@ -202,8 +265,18 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
   }
   output->Sweep_ = &sweep;
   output->Csv_->Stream() << sweep.CsvHeader();
-  for (uint64_t index = 0; index < output->ItemCount_; ++index)
-    if (journal.Finished.count(index) == 0) output->Pending_.push_back(index);
+  // The runs of indices between the journal's items (in index order); at most MaxBatchItems.
+  std::vector<uint64_t>& pending = output->Pending_;
+  pending.resize(output->ItemCount_ - journal.Finished.size());
+  auto next = pending.begin();
+  uint64_t first = 0;
+  for (const auto& [index, rows] : journal.Finished) {
+    const auto run = static_cast<std::ptrdiff_t>(index - first);
+    std::iota(next, next + run, first);
+    next += run;
+    first = index + 1;
+  }
+  std::iota(next, pending.end(), first);
   for (auto& [index, rows] : journal.Finished) {
     output->KeepAverages(index, rows);
     output->Waiting_.emplace(index, std::move(rows));

@@ -22,6 +22,13 @@ uint64_t TicksToRun(const TRunnerOptions& options, int32_t timeToLive, int32_t l
 bool GenerationCountFits(int32_t generation, uint64_t ticks, int32_t timeToLive, int32_t lifetime);
 extern const std::string GenerationCountTooLarge;  // the message of that refusal
 
+// The most work items (grid points times seeds) one batch may have: more than any machine
+// runs, and few enough that no count of items, ticks or generations overflows.
+inline constexpr uint64_t MaxBatchItems = 1'000'000'000;
+// Refuses a batch of more items, before anything is built for them: "" or a message that
+// gives the count, however large, and the limit.
+std::string BatchSizeRefusal(const TSeedRange& seeds, const std::vector<TSweepAxis>& sweep);
+
 // A sweep: an ordered list of independent work items, each run on a world of its own and
 // giving rows of the CSV. An item is known by its index in that list (today a batch has one
 // item per seed, in seed order). Whoever runs the items, threads of zemlix-sim or ranks of
@@ -29,7 +36,7 @@ extern const std::string GenerationCountTooLarge;  // the message of that refusa
 // and so are the same byte for byte.
 class TSweep {
  public:
-  // `options` must describe a batch (Seeds set).
+  // `options` must describe a batch (Seeds set) that BatchSizeRefusal accepts.
   explicit TSweep(const TRunnerOptions& options);
 
   // Items run grid point by grid point (the last axis fastest), every seed in order within
@@ -82,6 +89,11 @@ class TSweep {
   std::vector<std::string> PointSettings(uint64_t point) const;
 
   TRunnerOptions Options_;
+  // Each point's lifetime by arithmetic on its index, as items are never listed whole: the
+  // lifetime axis's values read once (empty when it is not swept), and how many points in a
+  // row share each of them.
+  std::vector<int32_t> Lifetimes_;
+  uint64_t LifetimeSpan_ = 1;
 };
 
 // What a sweep run writes: the CSV, with each item's rows written as soon as every earlier

@@ -48,9 +48,19 @@ std::string TypeAndRange(const TParameterInfo& info) {
          Short(info.Maximum);
 }
 
+// A real as a refusal shows it: the shortest text that reads back to it, with a point or an
+// exponent, so that 1.0000001 is not shown as 1 and 1000.0 not as the integer 1000.
+std::string RealText(double value) {
+  char text[40];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  std::string shown(text, error == std::errc() ? end : text);
+  if (std::isfinite(value) && shown.find_first_of(".e") == std::string::npos) shown += ".0";
+  return shown;
+}
+
 std::string ValueText(const TParameterValue& value) {
   if (const auto* integer = std::get_if<int64_t>(&value)) return std::to_string(*integer);
-  if (const auto* real = std::get_if<double>(&value)) return Short(*real);
+  if (const auto* real = std::get_if<double>(&value)) return RealText(*real);
   std::string text = "[";
   for (int64_t entry : std::get<std::vector<int64_t>>(value)) {
     if (text.size() > 1) text += ',';

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,46 @@ TEST(FitnessPlot, GenerationTicksAreWholeGenerationsOfTheRun) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Generations);
     EXPECT_EQ(GenerationLabels(FormatFitnessPlot(Reports(c.Generations), "t")), c.Labels);
+  }
+}
+
+// The points of the polyline or polygon after `marker`, as (x, y).
+std::vector<std::pair<double, double>> PointsAfter(const std::string& svg, const std::string& marker) {
+  std::vector<std::pair<double, double>> points;
+  const size_t shape = svg.find(marker);
+  if (shape == std::string::npos) return points;
+  const size_t start = svg.find("points=\"", shape) + 8;
+  std::istringstream in(svg.substr(start, svg.find('"', start) - start));
+  double x = 0, y = 0;
+  char comma = 0;
+  while (in >> x >> comma >> y) points.emplace_back(x, y);
+  return points;
+}
+
+// A sweep's band runs along the upper bound from the first generation to the last and back
+// along the lower bound, every generation on each: under and over the mean line's points.
+TEST(FitnessPlot, TheConfidenceBandHoldsEveryGenerationOnBothSides) {
+  for (size_t generations : {1u, 2u, 5u}) {
+    SCOPED_TRACE(generations);
+    TPlotSeries series{"mutation_rate=0.2", {}, {}, {}};
+    for (size_t g = 0; g < generations; ++g) {
+      series.Mean.push_back(2.0 + g);
+      series.Low.push_back(1.0 + g);
+      series.High.push_back(3.5 + g);
+    }
+    const std::string svg = FormatSweepPlot({series}, "t");
+    const auto mean = PointsAfter(svg, "class=\"mean\"");
+    const auto band = PointsAfter(svg, "class=\"band\"");
+    ASSERT_EQ(mean.size(), generations);
+    ASSERT_EQ(band.size(), 2 * generations);
+    for (size_t g = 0; g < generations; ++g) {
+      const auto& upper = band[g];
+      const auto& lower = band[2 * generations - 1 - g];
+      EXPECT_EQ(upper.first, mean[g].first) << g;
+      EXPECT_EQ(lower.first, mean[g].first) << g;
+      EXPECT_LT(upper.second, mean[g].second) << g;  // higher is further up
+      EXPECT_GT(lower.second, mean[g].second) << g;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "ai/PlainEvaluation.h"
@@ -67,6 +68,60 @@ TEST(Parameters, BadParametersStopWithStatus2NamingThemAndTheirLine) {
     EXPECT_NE(result.Error.find(expected), std::string::npos) << result.Error;
     EXPECT_EQ(std::count(result.Error.begin(), result.Error.end(), '\n'), 1) << result.Error;
   }
+}
+
+// A configuration that is not a readable, small, flat file is refused with status 2 and a
+// line naming the file: a folder or an empty name once ran the defaults, a device of zeros
+// filled the memory, and dotted keys nested thousands deep overflowed the parser's stack.
+// Dots and brackets in strings, quoted keys and comments do not count as nesting.
+TEST(Parameters, ConfigurationsThatAreNotSmallFlatFilesAreRefused) {
+  TScratchDirectory scratch;
+  std::filesystem::create_directory(scratch.Path / "folder");
+  const auto deep = [](const std::string& open, const std::string& middle, const std::string& close, int depth) {
+    std::string text;
+    for (int k = 0; k < depth; ++k) text += open;
+    text += middle;
+    for (int k = 0; k < depth; ++k) text += close;
+    return text;
+  };
+  const std::string nested = "keys, tables or lists nested more than 8 levels deep";
+  const struct {
+    std::string Text;      // the file's contents; empty: the config is `Path`
+    std::string Path;      // relative to the scratch folder
+    std::string Expected;  // in the one line on standard error
+  } cases[] = {
+      {"", "folder", "--config: " + (scratch / "folder") + ": cannot read the file: it is a directory"},
+      {"", "", "--config: the file name is empty"},
+      {std::string((size_t{4} << 20) + 1, '\0'), "zeros.toml", "zeros.toml: the file is larger than 4 MiB"},
+      {"bugs = 30\n\na" + deep(".a", "", "", 300000) + " = 1\n", "p.toml", "p.toml:3: " + nested},
+      {"[a" + deep(".a", "", "", 300000) + "]\n", "p.toml", "p.toml:1: " + nested},
+      {"[[a.a.a.a.a.a.a.a]]\n", "p.toml", "p.toml:1: " + nested},
+      {"a = {b = 1, c" + deep(".c", "", "", 300000) + " = 2}\n", "p.toml", "p.toml:1: " + nested},
+      {"a = [\n1,\n" + deep("[", "1", "]", 100000) + "]\n", "p.toml", "p.toml:3: " + nested},
+      {"a = " + deep("{a = ", "1", "}", 100000) + "\n", "p.toml", "p.toml:1: " + nested},
+      // Eight parts pass the scan; the parser then names the unknown table.
+      {"a.a.a.a.a.a.a.a = 1\n", "p.toml", "p.toml:1: unknown parameter 'a'"},
+      {"[\"a.a.a.a.a.a.a.a.a\"]\n", "p.toml", "p.toml:1: unknown parameter 'a.a.a.a.a.a.a.a.a'"},
+      {"'x.x' = 0 # a.a.a.a.a.a.a.a.a.a [[[[[[[[[\n", "p.toml", "p.toml:1: unknown parameter 'x.x'"},
+      {"s = \"\"\"a.a.\\\"\"\"\na.a.a.a.a.a.a.a.a.[[[[[[[[[\"\"\"\"\nbugs = 1.5\n", "p.toml",
+       "p.toml:3: bugs must be an integer"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Expected);
+    if (!c.Text.empty()) WriteFile(scratch / c.Path, c.Text);
+    const auto result = RunSim({"--config", c.Path.empty() ? "" : scratch / c.Path, "--ticks", "1", "--quiet"});
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_NE(result.Error.find(c.Expected), std::string::npos) << result.Error.substr(0, 300);
+    EXPECT_EQ(std::count(result.Error.begin(), result.Error.end(), '\n'), 1);
+  }
+  // A flat file with comments, quoted names and a list over several lines still loads.
+  WriteFile(scratch / "flat.toml",
+            "# a.b.c.d.e.f.g.h.i.j [[[[[[[[[[\n\"mutation_rate\" = 0.2 # {{{{{{{{{{\n"
+            "hidden_layers = [\n  8, # a.a.a.a.a.a.a.a.a.a\n  4,\n]\n");
+  const auto parsed = RunSim({"--config", scratch / "flat.toml", "--ticks", "0", "--dump", "-", "--quiet"});
+  ASSERT_EQ(parsed.Status, 0) << parsed.Error;
+  EXPECT_NE(parsed.Out.find("parameters mutation_rate=0.20000000000000001 hidden_layers=[8,4]"), std::string::npos)
+      << parsed.Out.substr(0, 200);
 }
 
 // Each model parameter must reach the world: a changed value changes the run. Lifetime 500

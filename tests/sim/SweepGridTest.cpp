@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "sim/Sweep.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace zemlix {
@@ -167,6 +168,82 @@ TEST(SweepGrid, BadSweepsStopWithStatus2) {
     const auto result = RunSim(args);
     EXPECT_EQ(result.Status, 2) << expected;
     EXPECT_NE(result.Error.find(expected), std::string::npos) << result.Error;
+  }
+}
+
+// Sweeps that cannot be run as given are refused before any work, with status 2, the text
+// at fault or the count against the limit, and nothing written: unpaired brackets once lost
+// values, repeated values ran twice, and counts past 2^64 wrapped around to an empty batch.
+TEST(SweepGrid, MalformedRepeatedAndOversizedSweepsAreRefusedBeforeAnyWork) {
+  const auto values = [](const char* name, int count, double first, double step) {
+    std::string sweep = std::string(name) + "=";
+    for (int k = 0; k < count; ++k) {
+      char value[32];
+      std::snprintf(value, sizeof value, "%s%g", k > 0 ? "," : "", first + k * step);
+      sweep += value;
+    }
+    return std::vector<std::string>{"--sweep", sweep};
+  };
+  std::vector<std::string> eightAxes, tenAxes;
+  for (const char* name : {"mutation_rate", "crossover_rate", "gene_range", "turn_limit", "speed_cap",
+                           "eating_distance", "field_width", "field_height"}) {
+    const bool field = std::string_view(name).rfind("field", 0) == 0;
+    for (const std::string& arg : values(name, 256, field ? 50 : 0.001, field ? 1 : 0.001)) eightAxes.push_back(arg);
+    for (const std::string& arg : values(name, 10, field ? 50 : 0.001, field ? 1 : 0.001)) tenAxes.push_back(arg);
+  }
+  for (const char* name : {"bugs", "food"})
+    for (const std::string& arg : values(name, 10, 10, 1)) tenAxes.push_back(arg);
+
+  const struct {
+    std::vector<std::string> Args;
+    std::string Expected;
+  } cases[] = {
+      {{"--sweep", "mutation_rate=[0.1,0.2"}, "--sweep mutation_rate=[0.1,0.2: the brackets in '[0.1,0.2' do not pair up"},
+      {{"--sweep", "hidden_layers=[6],[8"}, "--sweep hidden_layers=[6],[8: the brackets in '[8' do not pair up"},
+      {{"--sweep", "hidden_layers=[6]],[8]"}, "the brackets in '[6]]' do not pair up"},
+      {{"--sweep", "mutation_rate=0.1,0.1"}, "--sweep mutation_rate=0.1,0.1: mutation_rate 0.1 is given twice"},
+      {{"--sweep", "mutation_rate=0.1,0.2,0.10"}, "mutation_rate 0.10 is given twice (as 0.1 before)"},
+      {{"--sweep", "hidden_layers=[6],[4,3],6"}, "hidden_layers 6 is given twice (as [6] before)"},
+      {{"--sweep", "mutation_rate=0.2", "--set", "mutation_rate=0.1"},
+       "--sweep mutation_rate and --set mutation_rate=0.1: both set mutation_rate"},
+      {eightAxes, "--seeds and --sweep: the batch would run 36893488147419103232 worlds (18446744073709551616 grid "
+                  "points times 2 seeds), more than the limit of 1000000000"},
+      {tenAxes, "the batch would run 20000000000 worlds (10000000000 grid points times 2 seeds)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Expected);
+    TScratchDirectory scratch;
+    std::vector<std::string> args{"--seeds", "1-2", "--lifetime", "500", "--ticks", "1", "--quiet",
+                                  "--csv", scratch / "grid.csv", "--journal", scratch / "journal"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const auto result = RunSim(args);
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_NE(result.Error.find(c.Expected), std::string::npos) << result.Error;
+    EXPECT_TRUE(scratch.Names().empty());
+  }
+  // Seeds alone count too, and the limit itself is a batch.
+  const auto seeds = RunSim({"--seeds", "0-4294967295", "--csv", "-", "--quiet"});
+  EXPECT_EQ(seeds.Status, 2);
+  EXPECT_EQ(seeds.Error, "zemlix-sim: --seeds: the batch would run 4294967296 worlds (1 grid point times 4294967296 "
+                         "seeds), more than the limit of 1000000000\n");
+  EXPECT_EQ(BatchSizeRefusal({1, MaxBatchItems}, {}), "");
+  EXPECT_NE(BatchSizeRefusal({0, MaxBatchItems}, {}), "");
+  EXPECT_EQ(BatchSizeRefusal({1, 1000}, {{"bugs", std::vector<std::string>(1'000'000, "5")}}), "");
+  EXPECT_NE(BatchSizeRefusal({1, 1001}, {{"bugs", std::vector<std::string>(1'000'000, "5")}}), "");
+}
+
+// Items are never listed whole: a point's lifetime comes from its index, whichever axis is
+// the lifetime's, as the point's own parameters give it.
+TEST(SweepGrid, EveryPointsLifetimeComesFromItsIndex) {
+  TRunnerOptions options;
+  options.Seeds = TSeedRange{1, 3};
+  options.Generations = 2;
+  options.Sweep = {{"bugs", {"10", "20", "30"}}, {"lifetime", {"500", "700"}}, {"mutation_rate", {"0.1", "0.2"}}};
+  const TSweep sweep(options);
+  ASSERT_EQ(sweep.GridPoints(), 12u);
+  for (uint64_t point = 0; point < sweep.GridPoints(); ++point) {
+    EXPECT_EQ(sweep.Lifetime(point), sweep.PointParameters(point).Lifetime) << point;
+    EXPECT_EQ(sweep.Ticks(point * 3 + 2), 2u * static_cast<uint64_t>(sweep.Lifetime(point))) << point;
   }
 }
 
