@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "base/StudentT.h"
 #include "files/FitnessCsv.h"
 #include "files/FitnessPlot.h"
 #include "files/SavedState.h"
@@ -321,24 +322,14 @@ void TSweepOutput::KeepAverages(uint64_t index, const std::string& rows) {
   }
 }
 
-namespace {
-
-// The two-sided 95 % quantile of Student's t with `df` degrees of freedom.
-double StudentT95(uint64_t df) {
-  static const double table[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
-                                 2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
-                                 2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045, 2.042};
-  if (df >= 1 && df <= 30) return table[df - 1];
-  return 1.959964 + 2.37 / df + 2.8 / (static_cast<double>(df) * df);  // within 0.001 beyond 30
-}
-
-}  // namespace
 
 TSweepOutput::TStatistics TSweepOutput::Statistics(uint64_t point) const {
   const uint64_t seeds = Sweep_->Options().Seeds->Count();
   size_t generations = SIZE_MAX;
   for (uint64_t s = 0; s < seeds; ++s) generations = std::min(generations, Averages_.at(point * seeds + s).size());
   TStatistics statistics;
+  // The two-sided 95 % interval's quantile.
+  const double t = seeds > 1 ? StudentTQuantile(0.975L, seeds - 1) : 0;
   for (size_t g = 0; g < generations; ++g) {
     long double sum = 0, squares = 0;
     for (uint64_t s = 0; s < seeds; ++s) sum += Averages_.at(point * seeds + s)[g];
@@ -350,7 +341,7 @@ TSweepOutput::TStatistics TSweepOutput::Statistics(uint64_t point) const {
     statistics.Mean.push_back(mean);
     if (seeds < 2) continue;  // no spread from one seed
     const double sd = static_cast<double>(std::sqrt(squares / (seeds - 1)));
-    const double half = StudentT95(seeds - 1) * sd / std::sqrt(static_cast<double>(seeds));
+    const double half = t * sd / std::sqrt(static_cast<double>(seeds));
     statistics.Deviation.push_back(sd);
     statistics.Low.push_back(mean - half);
     statistics.High.push_back(mean + half);
@@ -370,7 +361,7 @@ std::string TSweepOutput::FormatSummary() const {
                       static_cast<unsigned long long>(seeds), statistics.Mean[g], statistics.Deviation[g],
                       statistics.Low[g], statistics.High[g]);
       else
-        std::snprintf(line, sizeof line, "%zu,1,%.17g,,,\n", g + 1, statistics.Mean[g]);
+        std::snprintf(line, sizeof line, "%zu,1,%.17g,nan,nan,nan\n", g + 1, statistics.Mean[g]);
       text += Sweep_->PointColumns(point) + line;
     }
   }

@@ -78,8 +78,21 @@ TEST(SweepGrid, RowsAndSummaryFollowTheGridWhateverTheJobs) {
       << summary[11];
   EXPECT_NEAR(values[0], mean, 1e-12);
   EXPECT_NEAR(values[1], sd, 1e-12);
-  EXPECT_NEAR(values[3] - values[0], 4.303 * sd / std::sqrt(3.0), 1e-9);  // t for 2 degrees of freedom
+  EXPECT_NEAR(values[3] - values[0], 4.3026527297494638523 * sd / std::sqrt(3.0), 1e-12);  // t for 2 degrees of freedom
   EXPECT_NEAR(values[0] - values[2], values[3] - values[0], 1e-12);
+}
+
+// One seed has a mean but no spread: the summary says so in every column, as a number
+// reader understands it.
+TEST(SweepGrid, OneSeedsSpreadIsNotANumber) {
+  TScratchDirectory scratch;
+  ASSERT_EQ(RunSim({"--quiet", "--seeds", "3", "--lifetime", "500", "--generations", "2", "--csv", scratch / "s.csv",
+                    "--summary", scratch / "s.summary"})
+                .Status,
+            0);
+  const auto summary = Lines(ReadFile(scratch / "s.summary"));
+  ASSERT_EQ(summary.size(), 3u);
+  for (size_t g = 1; g < 3; ++g) EXPECT_EQ(summary[g].substr(summary[g].size() - 12), ",nan,nan,nan") << summary[g];
 }
 
 // Every grid point runs its own lifetime's generations: N of them with --generations N, as
