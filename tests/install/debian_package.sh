@@ -12,6 +12,7 @@ trap 'rm -rf "$scratch"' EXIT
 packages=("$scratch"/zemlix_"$version"-*_*.deb)
 [ -f "${packages[0]}" ] || { echo "FAIL: no zemlix_$version-*.deb in $scratch"; ls "$scratch"; exit 1; }
 package=${packages[0]}
+packages=("$package")
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -30,11 +31,32 @@ for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
   [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] || fail "Depends lacks $library"
 done
 
+grep -q '^share/doc/zemlix/copyright$' "$scratch/files.txt" || fail "no copyright file"
+
+# The cluster package, where the build has the MPI runner.
+if [ -x "$build/mpi/zemlix-sim-mpi" ]; then
+  mpi_packages=("$scratch"/zemlix-mpi_"$version"-*_*.deb)
+  if [ -f "${mpi_packages[0]}" ]; then
+    mpi_package=${mpi_packages[0]}
+    dpkg-deb -c "$mpi_package" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | LC_ALL=C sort >"$scratch/mpi-files.txt"
+    printf '%s\n' bin/zemlix-sim-mpi share/doc/zemlix-mpi/changelog.Debian.gz share/doc/zemlix-mpi/copyright \
+      share/doc/zemlix-mpi/examples/zemlix-sweep.sbatch share/man/man1/zemlix-sim-mpi.1.gz >"$scratch/mpi-expected.txt"
+    diff "$scratch/mpi-expected.txt" "$scratch/mpi-files.txt" || fail "zemlix-mpi's files differ (< expected, > packaged)"
+    mpi_depends=$(dpkg-deb -f "$mpi_package" Depends)
+    echo "zemlix-mpi Depends: $mpi_depends"
+    for library in libopenmpi3 openmpi-bin; do
+      [[ ", $mpi_depends," == *", $library"[\ ,]* ]] || fail "zemlix-mpi's Depends lacks $library"
+    done
+    packages+=("$mpi_package")
+  else
+    fail "no zemlix-mpi_$version-*.deb in $scratch"
+  fi
+fi
+
 # Debian's own checks: no error and no warning, pedantic ones included.
 if command -v lintian >/dev/null; then
-  lintian --pedantic --suppress-tags running-with-root-privileges "$package" >"$scratch/lintian.txt" 2>&1 || true
+  lintian --pedantic --suppress-tags running-with-root-privileges "${packages[@]}" >"$scratch/lintian.txt" 2>&1 || true
   grep -E '^[EWP]: ' "$scratch/lintian.txt" && fail "lintian found the problems above"
-  grep -q '^usr/share/doc/zemlix/copyright$' "$scratch/files.txt" || fail "no copyright file"
 else
   fail "lintian is not installed (scripts/install-dependencies.sh installs it)"
 fi

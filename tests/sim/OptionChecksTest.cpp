@@ -30,7 +30,7 @@ TEST(OptionChecks, ACountGivenTwiceMustAgree) {
   const struct {
     std::vector<std::string> Args;
     std::string Expected;  // the refusal, or empty: accepted with these counts
-    int32_t Bugs, Food, Lifetime;
+    int32_t Bugs = 0, Food = 0, Lifetime = 0;
   } cases[] = {
       {{"--bugs", "50", "--set", "bugs=60"}, "--bugs 50 and --set bugs=60: two values for bugs; give one of them"},
       {{"--set", "food=70", "--food", "80"}, "--food 80 and --set food=70: two values for food"},
