@@ -9,14 +9,16 @@
 namespace zemlix {
 namespace {
 
-constexpr double Width = 800;
+// The plot area is the same in every picture; the legend stands to its right, so that it
+// never covers a curve, and the picture is as wide as the legend needs.
 constexpr double Height = 500;
 constexpr double Left = 80;
-constexpr double Right = 30;
 constexpr double Top = 60;
 constexpr double Bottom = 70;
-constexpr double PlotWidth = Width - Left - Right;
+constexpr double PlotWidth = 690;
 constexpr double PlotHeight = Height - Top - Bottom;
+constexpr double LegendGap = 20;
+constexpr double Right = 20;
 
 constexpr const char* AverageColour = "#1f77b4";
 constexpr const char* BestColour = "#d62728";
@@ -56,7 +58,7 @@ double ToX(const TAxis& x, double g) { return Left + (g - x.Low) / (x.High - x.L
 double ToY(const TAxis& y, double f) { return Top + PlotHeight - (f - y.Low) / (y.High - y.Low) * PlotHeight; }
 
 // The picture up to the curves: title, grid, ticks with labels, axes and their names.
-std::string PlotFrame(const std::string& title, const TAxis& x, const TAxis& y) {
+std::string PlotFrame(const std::string& title, const TAxis& x, const TAxis& y, double Width) {
   const auto toX = [&x](double g) { return ToX(x, g); };
   const auto toY = [&y](double f) { return ToY(y, f); };
   std::string svg;
@@ -66,7 +68,7 @@ std::string PlotFrame(const std::string& title, const TAxis& x, const TAxis& y) 
          "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" font-size=\"13\">\n";
   svg += "<title>" + EscapeXml(title) + "</title>\n";
   svg += "<rect x=\"0\" y=\"0\" width=\"" + Number(Width) + "\" height=\"" + Number(Height) + "\" fill=\"white\"/>\n";
-  AppendText(svg, Width / 2, 30, "middle", title, " font-size=\"15\" font-weight=\"bold\"");
+  AppendText(svg, Left + PlotWidth / 2, 30, "middle", title, " font-size=\"15\" font-weight=\"bold\"");
 
   // Grid lines and tick labels.
   svg += "<g stroke=\"#dddddd\" stroke-width=\"1\">\n";
@@ -115,19 +117,28 @@ void AppendCurve(std::string& svg, const char* cls, const std::string& colour, c
          "\" stroke-width=\"2\" stroke-linejoin=\"round\" points=\"" + points + "\"/>\n";
 }
 
-// A legend box top left inside the plot, where the curves start low: one row per entry
-// (its colour's line, its name). The box's size comes formatted.
-void AppendLegend(std::string& svg, const std::vector<std::pair<std::string, std::string>>& entries,
-                  const std::string& width, const std::string& height) {
-  const double legendX = Left + 14, legendY = Top + 12;
-  svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(legendY) + "\" width=\"" + width + "\" height=\"" +
-         height + "\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999999\"/>\n";
+// The width of a legend whose longest name has `widest` characters.
+double LegendWidth(size_t widest) { return 60 + 7.5 * static_cast<double>(widest); }
+
+// A legend box right of the plot, level with its top: one row per entry (its colour's
+// line, its name).
+void AppendLegend(std::string& svg, const std::vector<std::pair<std::string, std::string>>& entries, double width) {
+  const double legendX = Left + PlotWidth + LegendGap, legendY = Top;
+  svg += "<rect x=\"" + Number(legendX) + "\" y=\"" + Number(legendY) + "\" width=\"" + Number(width) +
+         "\" height=\"" + Number(10 + 20.0 * static_cast<double>(entries.size())) +
+         "\" fill=\"white\" stroke=\"#999999\"/>\n";
   for (size_t k = 0; k < entries.size(); ++k) {
-    const double rowY = legendY + 17 + 20.0 * k;
+    const double rowY = legendY + 17 + 20.0 * static_cast<double>(k);
     svg += "<line x1=\"" + Number(legendX + 10) + "\" y1=\"" + Number(rowY) + "\" x2=\"" + Number(legendX + 40) +
            "\" y2=\"" + Number(rowY) + "\" stroke=\"" + entries[k].second + "\" stroke-width=\"2\"/>\n";
     AppendText(svg, legendX + 50, rowY + 4, "start", entries[k].first);
   }
+}
+
+size_t Widest(const std::vector<std::pair<std::string, std::string>>& entries) {
+  size_t widest = 0;
+  for (const auto& entry : entries) widest = std::max(widest, entry.first.size());
+  return widest;
 }
 
 }  // namespace
@@ -197,7 +208,9 @@ std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations,
   const auto toX = [&x](double g) { return ToX(x, g); };
   const auto toY = [&y](double f) { return ToY(y, f); };
 
-  std::string svg = PlotFrame(title, x, y);
+  const std::vector<std::pair<std::string, std::string>> legend = {{"best", BestColour}, {"average", AverageColour}};
+  const double legendWidth = LegendWidth(Widest(legend));
+  std::string svg = PlotFrame(title, x, y, Left + PlotWidth + LegendGap + legendWidth + Right);
   // The two series.
   const auto series = [&](const char* name, const char* colour, auto value) {
     std::string points;
@@ -216,7 +229,7 @@ std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations,
     AppendText(svg, Left + PlotWidth / 2, Top + PlotHeight / 2, "middle", "no generation has ended yet",
                " fill=\"#777777\"");
 
-  AppendLegend(svg, {{"best", BestColour}, {"average", AverageColour}}, "150", "50");
+  AppendLegend(svg, legend, legendWidth);
   svg += "</svg>\n";
   return svg;
 }
@@ -225,26 +238,33 @@ std::string FormatSweepPlot(const std::vector<TPlotSeries>& series, const std::s
   static const char* const colours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
                                         "#8c564b", "#e377c2", "#17becf", "#bcbd22", "#7f7f7f"};
   size_t generations = 1;
-  double lowest = 0, highest = 1;
+  // Fitness is not negative unless a mean is: a band is clipped where the values can lie,
+  // and the axis starts at 0 unless a mean is below it.
+  double floor = 0;
+  for (const TPlotSeries& s : series)
+    for (double v : s.Mean) floor = std::min(floor, v);
+  const auto clipped = [floor](double v) { return std::max(v, floor); };
+  double lowest = floor, highest = 1;
   for (const TPlotSeries& s : series) {
     generations = std::max(generations, s.Mean.size());
-    for (const std::vector<double>* values : {&s.Mean, &s.Low, &s.High})
-      for (double v : *values) {
-        lowest = std::min(lowest, v);
-        highest = std::max(highest, v);
-      }
+    for (const std::vector<double>* values : {&s.Mean, &s.High})
+      for (double v : *values) highest = std::max(highest, v);
   }
   const double last = std::max<double>(generations, 2);
   const TAxis x{1, last, NiceStep(last - 1, 8, 1)};
   const TAxis y = FitnessAxis(lowest, highest);
-  std::string svg = PlotFrame(title, x, y);
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (size_t k = 0; k < series.size(); ++k) entries.emplace_back(series[k].Name, colours[k % std::size(colours)]);
+  const double legendWidth = LegendWidth(Widest(entries));
+  std::string svg = PlotFrame(title, x, y, Left + PlotWidth + LegendGap + legendWidth + Right);
   // Bands first, so that no band hides a line; each band is the interval around its mean.
   for (size_t k = 0; k < series.size(); ++k) {
     const TPlotSeries& s = series[k];
     if (s.Low.size() != s.Mean.size() || s.Mean.empty()) continue;
     std::string points;
-    for (size_t g = 0; g < s.High.size(); ++g) points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, s.High[g])) + " ";
-    for (size_t g = s.Low.size(); g-- > 0;) points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, s.Low[g])) + " ";
+    for (size_t g = 0; g < s.High.size(); ++g)
+      points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, clipped(s.High[g]))) + " ";
+    for (size_t g = s.Low.size(); g-- > 0;) points += Number(ToX(x, g + 1.0)) + "," + Number(ToY(y, clipped(s.Low[g]))) + " ";
     points.pop_back();
     svg += std::string("<polygon class=\"band\" fill=\"") + colours[k % std::size(colours)] +
            "\" fill-opacity=\"0.15\" stroke=\"none\" points=\"" + points + "\"/>\n";
@@ -257,13 +277,7 @@ std::string FormatSweepPlot(const std::vector<TPlotSeries>& series, const std::s
     }
     AppendCurve(svg, "mean", colours[k % std::size(colours)], points);
   }
-  size_t widest = 0;
-  std::vector<std::pair<std::string, std::string>> entries;
-  for (size_t k = 0; k < series.size(); ++k) {
-    widest = std::max(widest, series[k].Name.size());
-    entries.emplace_back(series[k].Name, colours[k % std::size(colours)]);
-  }
-  AppendLegend(svg, entries, Number(70 + 7.5 * static_cast<double>(widest)), Number(10 + 20.0 * series.size()));
+  AppendLegend(svg, entries, legendWidth);
   svg += "</svg>\n";
   return svg;
 }

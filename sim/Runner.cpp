@@ -41,8 +41,11 @@ std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64
     title += "resumed from " + options.LoadPath + " at tick " + std::to_string(startTick);
   title += ", " + std::to_string(world.BugCount) + " bugs, " + std::to_string(world.FoodCount) +
            " food, lifetime " + std::to_string(lifetime) + ", ";
-  title += options.Generations > 0 ? std::to_string(options.Generations) + " generations"
-                                   : std::to_string(options.Ticks.value_or(lifetime)) + " ticks";
+  const auto count = [](uint64_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  title += options.Generations > 0 ? count(options.Generations, "generation")
+                                   : count(options.Ticks.value_or(lifetime), "tick");
   for (const std::string& changed : ExperimentParameters(world.Parameters)) title += ", " + changed;
   return title;
 }

@@ -377,8 +377,11 @@ std::string TSweepOutput::FormatPlot() const {
     series.push_back({name.empty() ? "mean average fitness" : name, std::move(statistics.Mean),
                       std::move(statistics.Low), std::move(statistics.High)});
   }
-  const std::string title = "Zemlix: mean average fitness over seeds " + std::to_string(options.Seeds->First) + "-" +
-                            std::to_string(options.Seeds->Last) + ", 95 % confidence bands";
+  const TSeedRange& seeds = *options.Seeds;
+  std::string title = "Zemlix: mean average fitness over ";
+  title += seeds.Count() == 1 ? "seed " + std::to_string(seeds.First)
+                              : "seeds " + std::to_string(seeds.First) + "-" + std::to_string(seeds.Last) +
+                                    ", 95 % confidence bands";
   return FormatSweepPlot(series, title);
 }
 

@@ -212,5 +212,34 @@ TEST(FitnessPlot, TheRunnerDrawsItsGenerationsAndSettings) {
   EXPECT_NE(svg.find("Zemlix: seed 7, 30 bugs, 40 food, lifetime 500, 3 generations"), std::string::npos);
 }
 
+// The legend stands beside the plot, never over a curve, and a band stops at 0 where no
+// mean lies below it.
+TEST(FitnessPlot, NeitherLegendNorBandLeavesWhereItBelongs) {
+  TPlotSeries series{"mutation_rate=0.2", {0.5, 4.0}, {-1.5, 3.0}, {2.5, 5.0}};
+  const std::string svg = FormatSweepPlot({series}, "t");
+  const auto band = PointsAfter(svg, "class=\"band\"");
+  const auto mean = PointsAfter(svg, "class=\"mean\"");
+  ASSERT_EQ(band.size(), 4u);
+  ASSERT_EQ(mean.size(), 2u);
+  const double zero = mean[0].second + (mean[0].second - mean[1].second) * 0.5 / 3.5;  // y of fitness 0
+  EXPECT_NEAR(band[3].second, zero, 0.02);  // the first generation's lower bound, clipped
+  double rightmost = 0;
+  for (const auto& point : band) rightmost = std::max(rightmost, point.first);
+  const size_t legend = svg.find("stroke=\"#999999\"");
+  ASSERT_NE(legend, std::string::npos);
+  const size_t x = svg.rfind("<rect x=\"", legend) + 9;
+  EXPECT_GT(std::stod(svg.substr(x)), rightmost);
+}
+
+TEST(FitnessPlot, TitlesCountInTheRightNumber) {
+  testing::TScratchDirectory dir;
+  ASSERT_EQ(testing::RunSim({"--quiet", "--seed", "7", "--lifetime", "500", "--generations", "1", "--plot",
+                             dir / "run.svg"}).Status, 0);
+  EXPECT_NE(testing::ReadFile(dir.Path / "run.svg").find("lifetime 500, 1 generation</title>"), std::string::npos);
+  ASSERT_EQ(testing::RunSim({"--quiet", "--seeds", "3", "--lifetime", "500", "--generations", "1", "--csv",
+                             dir / "s.csv", "--plot", dir / "s.svg"}).Status, 0);
+  EXPECT_NE(testing::ReadFile(dir.Path / "s.svg").find("over seed 3</title>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zemlix
