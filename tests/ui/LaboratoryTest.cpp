@@ -6,6 +6,7 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QInputDialog>
 #include <QPushButton>
 #include <QLabel>
 #include <QLineSeries>
@@ -250,6 +251,51 @@ TEST_F(LaboratoryTest, FailedSavesLeaveThePreviousFileWhole) {
     EXPECT_NE(errors[0].find(path.toStdString()), std::string::npos) << errors[0];
     EXPECT_NE(errors[0].find(readOnly ? "Read-only" : "No space"), std::string::npos) << errors[0];
     EXPECT_EQ(ReadText(mounted / "kept.world"), kept);
+  }
+}
+
+// The first frame of a generation has all its lifetime still to live: it saves like any
+// other frame, as the runner's world at that tick, and shows no average until a generation
+// has ended.
+TEST_F(LaboratoryTest, AGenerationsFirstFrameSavesAndNoAverageShowsBeforeOneEnds) {
+  StartRun(12);
+  Frames(499);
+  lab->UpdateStatus();
+  EXPECT_EQ(lab->AverageStatus->text().toStdString(), "Average —");
+  Frames(1);
+  ASSERT_EQ(Client().World.Generation, 1);
+  ASSERT_EQ(Client().World.TimeToLive, 500);
+  ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("first.world")))) << (errors.empty() ? "" : errors.front());
+  Runner({"--seed", "12", "--bugs", "10", "--food", "15", "--lifetime", "500", "--ticks", "500", "--dump",
+          Path("runner.dump")});
+  EXPECT_EQ(Canonical(Path("first.world")), Canonical(Path("runner.dump")));
+  EXPECT_EQ(ReadWorldFile(Path("first.world")).State.Tick, 500u);
+}
+
+// The seed dialog, answered by a timer once its loop runs.
+TEST_F(LaboratoryTest, TheSeedDialogTakesEveryThirtyTwoBitSeed) {
+  const struct {
+    const char* typed;
+    const char* status;  // empty: refused
+  } cases[] = {
+      {"4294967295", "Seed 4294967295 (next Start)"},
+      {"4294967296", ""},
+      {" 0 ", "Seed 0 (next Start)"},
+      {"", "Seed from the clock"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    lab->SetFixedSeed(7);
+    errors.clear();
+    QTimer::singleShot(0, lab.get(), [&c] {
+      auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      dialog->setTextValue(c.typed);
+      dialog->accept();
+    });
+    lab->SeedAction->trigger();
+    EXPECT_EQ(lab->SeedStatus->text().toStdString(), *c.status ? c.status : "Seed 7 (next Start)");
+    EXPECT_EQ(errors.size(), *c.status ? 0u : 1u);
   }
 }
 
