@@ -143,7 +143,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     return 2;
   }
   const std::string plan = "would run 1 world (" + DescribeWorld(parameters) + ") for " + std::to_string(ticks) +
-                           " ticks\n";
+                           (ticks == 1 ? " tick\n" : " ticks\n");
   if (const int status =
           CheckMemory(options, SingleMemoryNeed(options, parameters, state != nullptr), availableMemory, plan, out, error);
       status >= 0)
@@ -372,7 +372,7 @@ std::string DescribeBatch(const TSweep& sweep, const TMemoryNeed& need, const st
   for (uint64_t point = 0; point < sweep.GridPoints(); ++point) ticks += sweep.Ticks(point * seeds) * seeds;
   return "would run " + std::to_string(sweep.ItemCount()) + " worlds (" + std::to_string(seeds) + " seeds at " +
          std::to_string(sweep.GridPoints()) + " grid point" + (sweep.GridPoints() == 1 ? "" : "s") + ") for " +
-         std::to_string(ticks) + " ticks in all, " + std::to_string(need.Worlds) + " at once on " +
+         std::to_string(ticks) + (ticks == 1 ? " tick" : " ticks") + " in all, " + std::to_string(need.Worlds) + " at once on " +
          std::to_string(need.Worlds) + " " + workers + (need.Worlds == 1 ? "" : "s") + "\n";
 }
 
