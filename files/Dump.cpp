@@ -25,7 +25,7 @@ std::string FormatHistory(std::span<const TGenerationReport> history) {
   std::string out;
   for (const TGenerationReport& report : history) {
     char line[160];
-    std::snprintf(line, sizeof line, "history %d %.17g %d %d %d\n", report.Generation, report.AverageFitness,
+    std::snprintf(line, sizeof line, "history %d %.17g %d %d %" PRId64 "\n", report.Generation, report.AverageFitness,
                   report.BestFitness, report.WorstFitness, report.TotalFitness);
     out += line;
   }
@@ -48,7 +48,7 @@ std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
   }
   char head[512];
   std::snprintf(head, sizeof head,
-                "state tick=%" PRIu64 " generation=%d ttl=%d total=%d average=%.17g selfood=%d seed=%u bugs=%d "
+                "state tick=%" PRIu64 " generation=%d ttl=%d total=%" PRId64 " average=%.17g selfood=%d seed=%u bugs=%d "
                 "food=%d lifetime=%d\n",
                 tick, world.Generation, world.TimeToLive, world.TotalFitness, world.AverageFitness,
                 world.SelectedBugFood, world.Random.Seed, world.BugCount, world.FoodCount, lifetime);

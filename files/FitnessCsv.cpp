@@ -1,5 +1,6 @@
 #include "files/FitnessCsv.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 namespace zemlix {
@@ -10,7 +11,7 @@ std::string CsvHeader(bool withSeed) {
 
 std::string FormatCsvRow(const TGenerationReport& report, std::optional<uint32_t> seed) {
   char row[160];
-  std::snprintf(row, sizeof row, "%d,%.17g,%d,%d,%d\n", report.Generation, report.AverageFitness, report.BestFitness,
+  std::snprintf(row, sizeof row, "%d,%.17g,%d,%d,%" PRId64 "\n", report.Generation, report.AverageFitness, report.BestFitness,
                 report.WorstFitness, report.TotalFitness);
   return seed ? std::to_string(*seed) + "," + row : std::string(row);
 }

@@ -164,7 +164,7 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
   // Room for at least the next generation end: a loaded world can always be ticked.
   state.Generation = static_cast<int32_t>(integer(2, "generation", 0, MaxSavedGeneration));
   state.TimeToLive = static_cast<int32_t>(integer(3, "ttl", Int32Min, Int32Max));
-  state.TotalFitness = static_cast<int32_t>(integer(4, "total", 0, Int32Max));
+  state.TotalFitness = integer(4, "total", 0, std::numeric_limits<int64_t>::max());
   state.AverageFitness = reader.Real(reader.HeaderValue(5, "average"), "average");
   const TParameterInfo& bugsInfo = CountInfo("bugs");
   const TParameterInfo& foodInfo = CountInfo("food");
@@ -206,6 +206,9 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
   };
 
   int64_t activeFitness = 0;
+  // The first active bug whose count has no room for the rest of the generation (below).
+  std::string crowdedBug;
+  const int64_t bugRoom = Int32Max - static_cast<int64_t>(state.TimeToLive) * state.Food;
   state.Creatures.reserve(bugSlots);
   for (int32_t i = 0; i < bugSlots; ++i) {
     const std::string what = "bug " + std::to_string(i);
@@ -221,6 +224,10 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
     bug.Fitness = static_cast<int32_t>(
         reader.Integer(reader.Fields[8], i < state.Bugs ? 0 : Int32Min, Int32Max, what + " fitness"));
     if (i < state.Bugs) activeFitness += bug.Fitness;
+    if (i < state.Bugs && bug.Fitness > bugRoom && crowdedBug.empty())
+      crowdedBug = reader.Name + ":" + std::to_string(reader.LineNumber) + ": " + what + " fitness " +
+                   std::to_string(bug.Fitness) + " leaves its counter no room for the rest of the generation (" +
+                   std::to_string(state.TimeToLive) + " ticks of up to " + std::to_string(state.Food) + " pellets)";
     state.Creatures.push_back(bug);
   }
   if (activeFitness != state.TotalFitness)
@@ -228,12 +235,17 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
                      std::to_string(state.TotalFitness) + " disagrees with the active bugs' fitness, which sums to " +
                      std::to_string(activeFitness));
 
-  // Every bug may eat every pellet in every tick left; the counters must have room for it.
-  // (A world beyond the window's counts cannot promise that; its counters wrap instead.)
+  // Within the window's counts the total stays within 32 bits to the generation's end, as it
+  // always has, even if every bug eats every pellet in every tick left. (Beyond them only the
+  // bugs' own counts need room, checked above; the total is counted in 64 bits.)
   const int64_t roomLeft = Int32Max - static_cast<int64_t>(state.TimeToLive) * state.Bugs * state.Food;
   if (state.Bugs <= TWorld::MaxBugs && state.Food <= TWorld::MaxFood && state.TotalFitness > roomLeft)
     throw EDumpError(reader.Name + ":" + std::to_string(headerLine) + ": total=" +
                      std::to_string(state.TotalFitness) + " leaves the counters no room for the rest of the generation");
+  // A bug eats each pellet at most once a tick, so its 32-bit count must hold every pellet
+  // in every tick left. A file a run wrote always has that room (a count grows by at most
+  // food a tick over a lifetime of at most 10000 ticks); a damaged or edited one may not.
+  if (!crowdedBug.empty()) throw EDumpError(crowdedBug);
 
   state.Pellets.reserve(foodSlots);
   for (int32_t j = 0; j < foodSlots; ++j) {
@@ -289,7 +301,8 @@ TGenerationReport ReadHistoryLine(TDumpReader& reader) {
   report.AverageFitness = reader.Real(reader.Fields[2], "history average");
   report.BestFitness = static_cast<int32_t>(reader.Integer(reader.Fields[3], 0, Int32Max, "history best"));
   report.WorstFitness = static_cast<int32_t>(reader.Integer(reader.Fields[4], 0, report.BestFitness, "history worst"));
-  report.TotalFitness = static_cast<int32_t>(reader.Integer(reader.Fields[5], report.BestFitness, Int32Max, "history total"));
+  report.TotalFitness =
+      reader.Integer(reader.Fields[5], report.BestFitness, std::numeric_limits<int64_t>::max(), "history total");
   return report;
 }
 

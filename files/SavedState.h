@@ -30,7 +30,7 @@ struct TSavedState {
   uint64_t Tick = 0;
   int32_t Generation = 0;
   int32_t TimeToLive = 0;
-  int32_t TotalFitness = 0;
+  int64_t TotalFitness = 0;
   double AverageFitness = 0;
   int32_t SelectedBugFood = 0;
   uint32_t Seed = 0;

@@ -2,13 +2,19 @@
 
 #include <mpi.h>
 
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "sim/Progress.h"
+#include "sim/Runner.h"
 #include "sim/Sweep.h"
 
 namespace zemlix {
@@ -30,7 +36,98 @@ void Wait(MPI_Request& request, MPI_Status* status = MPI_STATUS_IGNORE) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void RunWorker(const TSweep& sweep) {
+// Every rank's `mine`, in rank order, on rank 0 (empty elsewhere).
+std::vector<std::string> GatherAtCoordinator(const std::string& mine) {
+  int rank = 0, ranks = 1;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+  const int size = static_cast<int>(mine.size());
+  std::vector<int> sizes(rank == Coordinator ? ranks : 0), offsets(sizes.size());
+  MPI_Gather(&size, 1, MPI_INT, sizes.data(), 1, MPI_INT, Coordinator, MPI_COMM_WORLD);
+  int total = 0;
+  for (size_t r = 0; r < sizes.size(); ++r) {
+    offsets[r] = total;
+    total += sizes[r];
+  }
+  std::string all(static_cast<size_t>(total), '\0');
+  MPI_Gatherv(mine.data(), size, MPI_CHAR, all.data(), sizes.data(), offsets.data(), MPI_CHAR, Coordinator,
+              MPI_COMM_WORLD);
+  std::vector<std::string> gathered;
+  for (size_t r = 0; r < sizes.size(); ++r) gathered.push_back(all.substr(offsets[r], sizes[r]));
+  return gathered;
+}
+
+// An identity's options in order, each with its value: "--set mutation_rate" and "0.9" for
+// " --set mutation_rate=0.9", so that a --set given on one rank alone still pairs up.
+std::vector<std::pair<std::string, std::string>> IdentityOptions(const std::string& identity) {
+  std::vector<std::pair<std::string, std::string>> options;
+  size_t at = 0;
+  while (at < identity.size()) {
+    size_t end = identity.find(' ', at);
+    if (end == std::string::npos) end = identity.size();
+    const std::string word = identity.substr(at, end - at);
+    at = end + 1;
+    if (word.rfind("--", 0) == 0 || options.empty()) {
+      options.emplace_back(word, "");
+    } else if ((options.back().first == "--set" || options.back().first == "--sweep") &&
+               options.back().second.empty() && word.find('=') != std::string::npos) {
+      const size_t equals = word.find('=');
+      options.back().first.append(" ").append(word, 0, equals);
+      options.back().second = word.substr(equals + 1);
+    } else {
+      if (!options.back().second.empty()) options.back().second += ' ';
+      options.back().second += word;
+    }
+  }
+  return options;
+}
+
+// A value as a person would write it: reals in their shortest exact form, not %.17g.
+std::string Readable(const std::string& value) {
+  double real = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, real);
+  if (error != std::errc() || stop != end || value.find('.') == std::string::npos) return value;
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, real).ptr);
+}
+
+// What an option is where an identity leaves it out: a --set the default, others not given.
+std::string Absent(const std::string& option) {
+  if (option.rfind("--set ", 0) == 0)
+    if (const TParameterInfo* info = FindParameter(option.substr(6)))
+      return "the default " + Readable(FormatParameter(TParameters(), *info));
+  return "not given";
+}
+
+// The first option, in rank 0's order and then the other's, whose value differs.
+std::string FirstDifference(const std::string& first, const std::string& other, int rank) {
+  const auto ours = IdentityOptions(first), theirs = IdentityOptions(other);
+  const auto find = [](const auto& options, const std::string& name) -> const std::string* {
+    for (const auto& [option, value] : options)
+      if (option == name) return &value;
+    return nullptr;
+  };
+  const auto describe = [](const std::string* value, const std::string& name) {
+    return value ? (value->empty() ? std::string("given") : Readable(*value)) : Absent(name);
+  };
+  std::vector<std::string> names;
+  for (const auto& [option, value] : ours) names.push_back(option);
+  for (const auto& [option, value] : theirs) names.push_back(option);
+  for (const std::string& name : names) {
+    const std::string *mine = find(ours, name), *its = find(theirs, name);
+    if (mine && its && *mine == *its) continue;
+    return name + " is " + describe(mine, name) + " on rank 0 but " + describe(its, name) + " on rank " +
+           std::to_string(rank);
+  }
+  return "rank " + std::to_string(rank) + " runs other items than rank 0";  // not reached: identities differ
+}
+
+std::string NotEnoughMemory(const TSweep& sweep, uint64_t index, int rank) {
+  return "not enough memory for " + sweep.Describe(index) + " on rank " + std::to_string(rank);
+}
+
+void RunWorker(const TSweep& sweep, int rank) {
   TSweep::TObserver unobserved;
   MPI_Send(nullptr, 0, MPI_BYTE, Coordinator, Ready, MPI_COMM_WORLD);
   for (;;) {
@@ -45,6 +142,9 @@ void RunWorker(const TSweep& sweep) {
     try {
       std::memcpy(message.data(), &index, sizeof index);
       message += sweep.RunItem(index, unobserved);
+    } catch (const std::bad_alloc&) {
+      message = NotEnoughMemory(sweep, index, rank);
+      tag = Failure;
     } catch (const std::exception& e) {
       message = sweep.Describe(index) + ": " + e.what();
       tag = Failure;
@@ -71,6 +171,8 @@ class TCoordinator : public TSweep::TObserver {
         try {
           std::string rows = Sweep_.RunItem(index, *this);
           Finished(index, std::move(rows));
+        } catch (const std::bad_alloc&) {
+          Fail(NotEnoughMemory(Sweep_, index, Coordinator));
         } catch (const std::exception& e) {
           Fail(Sweep_.Describe(index) + ": " + e.what());
         }
@@ -131,6 +233,9 @@ class TCoordinator : public TSweep::TObserver {
   void Finished(uint64_t index, std::string rows) {
     try {
       Output_.Put(index, std::move(rows));
+    } catch (const std::bad_alloc&) {
+      Fail("not enough memory for keeping the rows of " + Sweep_.Describe(index));
+      return;
     } catch (const std::runtime_error& e) {
       Fail(e.what());
       return;
@@ -179,16 +284,80 @@ int ShareStatus(int status) {
   return status;
 }
 
+int CheckSameOptions(const TRunnerOptions& options, std::ostream& error) {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  // A single world runs on rank 0 alone: only whether it is one must agree.
+  const std::string identity = options.Seeds ? TSweep(options).Identity() : "";
+  const std::vector<std::string> identities = GatherAtCoordinator(identity);
+  int status = 0;
+  for (size_t r = 1; r < identities.size() && status == 0; ++r) {
+    if (identities[r] == identities[0]) continue;
+    const int other = static_cast<int>(r);
+    error << "zemlix-sim: the ranks were given different options: "
+          << (identities[0].empty() || identities[r].empty()
+                  ? "--seeds is " + std::string(identities[0].empty() ? "not given" : "given") + " on rank 0 but " +
+                        (identities[r].empty() ? "not given" : "given") + " on rank " + std::to_string(other)
+                  : FirstDifference(identities[0], identities[r], other))
+          << "\n";
+    status = 2;
+  }
+  return ShareStatus(status);
+}
+
 int RunSweepOnRanks(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
   int rank = 0, ranks = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
   const TSweep sweep(options);
+
+  // Every rank runs one world at a time, so a node holds as many as it has ranks; each node
+  // checks its own memory, and rank 0 reports the first that lacks it.
+  MPI_Comm node;
+  MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, rank, MPI_INFO_NULL, &node);
+  int nodeRanks = 1;
+  MPI_Comm_size(node, &nodeRanks);
+  MPI_Comm_free(&node);
+  const TMemoryNeed need = BatchMemoryNeed(sweep, static_cast<uint64_t>(nodeRanks), static_cast<uint64_t>(nodeRanks));
+  const std::optional<uint64_t> available = AvailableMemory();
+  char host[MPI_MAX_PROCESSOR_NAME] = {};
+  int hostLength = 0;
+  MPI_Get_processor_name(host, &hostLength);
+  const std::string where = std::string(host, static_cast<size_t>(hostLength)) + " (" + std::to_string(nodeRanks) +
+                            " rank" + (nodeRanks == 1 ? "" : "s") + " there, rank " + std::to_string(rank) + " among them)";
+  int refused = 0;
+  for (const std::string& refusal : GatherAtCoordinator(options.DryRun ? "" : MemoryRefusal(need, available, where)))
+    if (!refusal.empty() && refused++ == 0) error << refusal << "\n";
+  if (const int status = ShareStatus(refused > 0 ? 2 : 0); status != 0) return status;
+  if (options.DryRun) {
+    int status = 0;
+    if (rank == Coordinator) {
+      TMemoryNeed whole = need;
+      whole.Worlds = static_cast<uint64_t>(ranks);
+      errno = 0;
+      out << DescribeBatch(sweep, whole, "rank") << "memory: about " << FormatBytes(need.Total())
+          << " needed on this node (" << nodeRanks << " world" << (nodeRanks == 1 ? "" : "s")
+          << " at once, each up to " << FormatBytes(need.WorldBytes) << "), "
+          << (available ? FormatBytes(*available) : std::string("an unknown amount")) << " available\n";
+      status = FinishStandardOutput(out, error);
+    }
+    return ShareStatus(status);
+  }
+
   std::unique_ptr<TSweepOutput> output;
-  const int opened = ShareStatus(rank == Coordinator ? TSweepOutput::Open(sweep, options, out, error, output) : 0);
+  int opening = 0;
+  if (rank == Coordinator) {
+    try {
+      opening = TSweepOutput::Open(sweep, options, out, error, output);
+    } catch (const std::bad_alloc&) {
+      error << "zemlix-sim: not enough memory for reading the journal and opening the outputs\n";
+      opening = 1;
+    }
+  }
+  const int opened = ShareStatus(opening);
   if (opened != 0) return opened;
   if (rank != Coordinator) {
-    RunWorker(sweep);
+    RunWorker(sweep, rank);
     return ShareStatus(0);
   }
   return ShareStatus(TCoordinator(sweep, *output, options, error, ranks).Run());

@@ -38,6 +38,7 @@ int Run(int argc, char** argv) {
     return 2;
   }
   if (!parsed.Options) return parsed.ExitStatus;
+  if (const int status = zemlix::CheckSameOptions(*parsed.Options, error); status != 0) return status;
 
   zemlix::TRunnerOptions& options = *parsed.Options;
   // Under mpirun or srun standard error is a pipe: progress comes as lines, not a bar.

@@ -2,15 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <limits>
+#include <new>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/Errors.h"
@@ -23,6 +27,7 @@
 #include "sim/Sweep.h"
 #include "files/SavedState.h"
 #include "files/WorldFile.h"
+#include "world/MemoryEstimate.h"
 
 namespace zemlix {
 namespace {
@@ -50,10 +55,61 @@ std::string PlotTitle(const TRunnerOptions& options, const TWorld& world, uint64
   return title;
 }
 
-int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
+// The program itself, its libraries and its heap before any world (measured: 5.1 MB).
+constexpr uint64_t ProgramBytes = 6'000'000;
+
+std::string DescribeWorld(const TParameters& parameters) {
+  std::string layers;
+  for (int32_t size : parameters.HiddenLayers) {
+    if (!layers.empty()) layers += ',';
+    layers += std::to_string(size);
+  }
+  return std::to_string(parameters.Bugs) + " bugs, " + std::to_string(parameters.Food) + " pellets, hidden layers [" +
+         layers + "]";
+}
+
+// A single run's world with what the runner keeps beside it: the loaded file's states, and
+// the dump's text, which is built whole before it is written (and may double while it grows).
+TMemoryNeed SingleMemoryNeed(const TRunnerOptions& options, const TParameters& parameters, bool loaded) {
+  TMemoryNeed need;
+  need.World = DescribeWorld(parameters);
+  const auto bugs = static_cast<uint64_t>(TWorld::BugSlotsFor(parameters.Bugs));
+  const auto pellets = static_cast<uint64_t>(TWorld::FoodSlotsFor(parameters.Food));
+  const uint64_t weights = NetworkWeights(parameters);
+  need.WorldBytes = EstimateWorldBytes(parameters, static_cast<int32_t>(options.Threads));
+  if (loaded) need.WorldBytes += bugs * (weights * sizeof(double) + 100) + pellets * sizeof(TFood);
+  if (!options.DumpPath.empty()) need.WorldBytes += 2 * (bugs * (weights * 22 + 160) + pellets * 50);
+  return need;
+}
+
+// Writes the dry run's report, or the refusal when the run cannot fit; returns the status
+// to stop with, or -1 to go on.
+int CheckMemory(const TRunnerOptions& options, const TMemoryNeed& need, std::optional<uint64_t> available,
+                const std::string& plan, std::ostream& out, std::ostream& error) {
+  if (options.DryRun) {
+    errno = 0;
+    out << plan << "memory: about " << FormatBytes(need.Total()) << " needed"
+        << (need.Worlds > 1 ? " (" + std::to_string(need.Worlds) + " worlds at once, each up to " +
+                                  FormatBytes(need.WorldBytes) + ")"
+                            : std::string())
+        << ", " << (available ? FormatBytes(*available) : std::string("an unknown amount")) << " available\n";
+    return FinishStandardOutput(out, error);
+  }
+  if (const std::string refusal = MemoryRefusal(need, available); !refusal.empty()) {
+    error << refusal << "\n";
+    return 2;
+  }
+  return -1;
+}
+
+// Runs one world; `doing` says at every moment what it is doing, for a message when the
+// memory runs out (which the caller catches once every file and the world are released).
+int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error,
+           std::optional<uint64_t> availableMemory, std::string& doing) {
   // A state to continue from is read completely before anything runs or is written.
   std::optional<TWorldFile> saved;
   if (!options.LoadPath.empty()) {
+    doing = "loading " + options.LoadPath;
     try {
       std::string note;
       saved = ReadWorldFile(options.LoadPath, &note);
@@ -89,6 +145,12 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     error << GenerationCountTooLarge;
     return 2;
   }
+  const std::string plan = "would run 1 world (" + DescribeWorld(parameters) + ") for " + std::to_string(ticks) +
+                           (ticks == 1 ? " tick\n" : " ticks\n");
+  if (const int status =
+          CheckMemory(options, SingleMemoryNeed(options, parameters, state != nullptr), availableMemory, plan, out, error);
+      status >= 0)
+    return status;
 
   // Every output is opened before the first tick: a path that cannot be written costs
   // nothing but this message.
@@ -103,6 +165,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
   }
 
   try {
+    doing = "building the world (" + DescribeWorld(parameters) + ")";
     if (state) {
       try {
         RestoreWorld(world, *state, options.LoadPath);
@@ -143,15 +206,19 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     // Each state goes out whole, with the history since the one before, and becomes a
     // checkpoint under the dump's own name at once.
     const auto writeState = [&](uint64_t tick) {
+      const std::string before = std::exchange(doing, "writing the state of tick " + std::to_string(tick) + " to " +
+                                                          options.DumpPath);
       dump->Stream() << FormatDump(world, tick, lifetime,
                                    carryHistory ? std::span(history).subspan(historyWritten)
                                                 : std::span<const TGenerationReport>());
       historyWritten = history.size();
       dump->Checkpoint();
+      doing = before;
     };
 
     const uint64_t lastTick = startTick + ticks;
     const auto start = TClock::now();
+    doing = "running the world (" + DescribeWorld(parameters) + ")";
     for (uint64_t tick = startTick + 1; tick <= lastTick; ++tick) {
       world.Tick();
       progress->AddTick();
@@ -164,6 +231,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     const double seconds = SecondsSince(start);
 
     if (reportLines && FinishStandardOutput(out, error, outputFailure) != 0) return 1;
+    doing = "writing the results";
     if (dump) writeState(lastTick);
     if (plot)
       plot->Stream() << FormatFitnessPlot({history.begin() + historyStart, history.end()},
@@ -187,10 +255,23 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
 
 // Each thread takes the next pending item and owns the world it runs; finished items go to
 // the output (and its journal) one at a time.
-int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
+int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& error,
+             std::optional<uint64_t> availableMemory) {
   const TSweep sweep(options);
+  // The threads run as many worlds at once, as far as there are items for them.
+  const uint64_t worldsAtOnce = std::min<uint64_t>(std::max(options.Jobs, 1u), sweep.ItemCount());
+  const TMemoryNeed need = BatchMemoryNeed(sweep, worldsAtOnce, 1);
+  if (const int status = CheckMemory(options, need, availableMemory,
+                                     DescribeBatch(sweep, need, "thread"), out, error);
+      status >= 0)
+    return status;
   std::unique_ptr<TSweepOutput> output;
-  if (const int status = TSweepOutput::Open(sweep, options, out, error, output); status != 0) return status;
+  try {
+    if (const int status = TSweepOutput::Open(sweep, options, out, error, output); status != 0) return status;
+  } catch (const std::bad_alloc&) {
+    error << "zemlix-sim: not enough memory for reading the journal and opening the outputs\n";
+    return 1;
+  }
   const std::vector<uint64_t>& pending = output->Pending();
   const uint64_t count = pending.size();
   const unsigned threads =
@@ -234,6 +315,10 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
             if (--seedsLeft[sweep.PointOf(index)] == 0) ++pointsDone;
             progress.WorldDone(pointsDone);
           }
+        } catch (const std::bad_alloc&) {
+          std::lock_guard lock(outputMutex);
+          if (!failed.exchange(true)) failure = "not enough memory for " + sweep.Describe(index);
+          return;
         } catch (const std::exception& e) {
           std::lock_guard lock(outputMutex);
           if (!failed.exchange(true)) failure = sweep.Describe(index) + ": " + e.what();
@@ -256,8 +341,90 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
 
 }  // namespace
 
+uint64_t TMemoryNeed::Total() const { return Programs * ProgramBytes + Worlds * WorldBytes; }
+
+TMemoryNeed BatchMemoryNeed(const TSweep& sweep, uint64_t worldsAtOnce, uint64_t programs) {
+  TMemoryNeed need;
+  need.Worlds = worldsAtOnce;
+  need.Programs = programs;
+  // Each item's world runs on its own thread.
+  for (uint64_t point = 0; point < sweep.GridPoints(); ++point) {
+    const TParameters parameters = sweep.PointParameters(point);
+    const uint64_t bytes = EstimateWorldBytes(parameters, 1);
+    if (bytes > need.WorldBytes || point == 0) {
+      need.WorldBytes = bytes;
+      need.World = DescribeWorld(parameters);
+    }
+  }
+  return need;
+}
+
+std::string MemoryRefusal(const TMemoryNeed& need, std::optional<uint64_t> available, const std::string& where) {
+  if (!available || need.Total() <= *available) return {};
+  const std::string worlds = need.Worlds > 1 ? std::to_string(need.Worlds) + " worlds at once, each up to " +
+                                                   FormatBytes(need.WorldBytes) + ": "
+                                             : "";
+  return "zemlix-sim: not enough memory: the run needs about " + FormatBytes(need.Total()) + " (" + worlds +
+         need.World + "), but " + FormatBytes(*available) + " is available" + (where.empty() ? "" : " on " + where) +
+         "; use fewer or smaller worlds";
+}
+
+std::string DescribeBatch(const TSweep& sweep, const TMemoryNeed& need, const std::string& workers) {
+  const uint64_t seeds = sweep.Options().Seeds->Count();
+  uint64_t ticks = 0;
+  for (uint64_t point = 0; point < sweep.GridPoints(); ++point) ticks += sweep.Ticks(point * seeds) * seeds;
+  return "would run " + std::to_string(sweep.ItemCount()) + " worlds (" + std::to_string(seeds) + " seeds at " +
+         std::to_string(sweep.GridPoints()) + " grid point" + (sweep.GridPoints() == 1 ? "" : "s") + ") for " +
+         std::to_string(ticks) + (ticks == 1 ? " tick" : " ticks") + " in all, " + std::to_string(need.Worlds) + " at once on " +
+         std::to_string(need.Worlds) + " " + workers + (need.Worlds == 1 ? "" : "s") + "\n";
+}
+
+std::string FormatBytes(uint64_t bytes) {
+  static const char* const units[] = {"bytes", "KB", "MB", "GB", "TB"};
+  double value = static_cast<double>(bytes);
+  size_t unit = 0;
+  while (value >= 999.5 && unit + 1 < std::size(units)) {
+    value /= 1000;
+    ++unit;
+  }
+  char text[32];
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  else
+    std::snprintf(text, sizeof text, "%.*f %s", value < 9.995 ? 2 : value < 99.95 ? 1 : 0, value, units[unit]);
+  return text;
+}
+
+std::optional<uint64_t> ReadAvailableMemory(std::istream& meminfo) {
+  std::string name, unit;
+  uint64_t value = 0;
+  while (meminfo >> name >> value) {
+    std::getline(meminfo, unit);
+    if (name == "MemAvailable:") return unit.find("kB") != std::string::npos ? value * 1024 : value;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint64_t> AvailableMemory() {
+  std::ifstream meminfo("/proc/meminfo");
+  return meminfo ? ReadAvailableMemory(meminfo) : std::nullopt;
+}
+
+int RunHeadless(const TRunnerOptions& options, std::ostream& out, std::ostream& error,
+                std::optional<uint64_t> availableMemory) {
+  if (options.Seeds) return RunBatch(options, out, error, availableMemory);
+  std::string doing = "starting";
+  try {
+    return RunOne(options, out, error, availableMemory, doing);
+  } catch (const std::bad_alloc&) {
+    // The world and the outputs are gone by now: their temporary files are removed.
+    error << "zemlix-sim: not enough memory for " << doing << "\n";
+    return 1;
+  }
+}
+
 int RunHeadless(const TRunnerOptions& options, std::ostream& out, std::ostream& error) {
-  return options.Seeds ? RunBatch(options, out, error) : RunOne(options, out, error);
+  return RunHeadless(options, out, error, AvailableMemory());
 }
 
 }  // namespace zemlix

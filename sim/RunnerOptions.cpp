@@ -202,6 +202,8 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                  "do only what is missing")
       ->type_name("FILE");
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
+  app.add_flag("--dry-run", options.DryRun,
+               "print what would run and the memory it would take, then exit without running or writing anything");
   app.set_version_flag("--version", std::string("zemlix-sim ") + Version, "print the version and exit");
   app.footer("\nParameters (in a --config file or with --set; the defaults are the model's):\n" + DescribeParameters());
 

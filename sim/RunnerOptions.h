@@ -50,6 +50,7 @@ struct TRunnerOptions {
   std::string JournalPath;    // a batch's finished items, kept across runs; empty: none
   bool Quiet = false;         // no speed summary, no progress bar
   bool Progress = false;      // draw a progress bar on the error stream (a terminal)
+  bool DryRun = false;        // say what would run and its memory estimate, run nothing
 };
 
 // Parses the command line. Returns the options, or the exit status when the program must

@@ -266,9 +266,10 @@ void TWorld::EatFood(TFoodGrid* grid) {
   const auto eat = [&](int32_t b, int32_t j) {
     const TCreature& c = Creatures[b];
     if (!(Distance(c.X, c.Y, Food[j].X, Food[j].Y) < eatingDistance)) return false;
-    // Wrapping like the 32-bit counters they are: a huge world may count past them.
+    // A bug eats each pellet at most once a tick, so its 32-bit count holds a generation of
+    // the largest world (food * lifetime); it wraps rather than overflow after punishing.
     Nets[b].Fitness = static_cast<int32_t>(static_cast<uint32_t>(Nets[b].Fitness) + 1u);
-    TotalFitness = static_cast<int32_t>(static_cast<uint32_t>(TotalFitness) + 1u);
+    ++TotalFitness;
     PlaceFood(j);
     if (fast) fast = grid->Move(j, Food[j]);
     return true;

@@ -48,7 +48,7 @@ struct TGenerationReport {
   double AverageFitness;   // TotalFitness / BugCount of that generation
   int32_t BestFitness;     // highest Fitness among the active bugs' networks
   int32_t WorstFitness;    // lowest
-  int32_t TotalFitness;    // pellets eaten by all bugs in that generation
+  int64_t TotalFitness;    // pellets eaten by all bugs in that generation (past 32 bits in huge worlds)
 };
 
 // The whole simulated world: population, food, counters and the one random generator.
@@ -117,7 +117,7 @@ class TWorld {
   std::vector<int32_t> LayerSizes;
   int32_t GenomeLength = 0;
   int32_t Generation = 0;
-  int32_t TotalFitness = 0;
+  int64_t TotalFitness = 0;  // a huge world eats past 32 bits in one generation
   double AverageFitness = 0.0;
   int32_t SelectedBug = 0;
   int32_t SelectedBugFood = 0;

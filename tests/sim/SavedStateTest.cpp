@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "files/Checksum.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace zemlix {
@@ -152,6 +153,77 @@ TEST(SavedState, TheSameStateTwiceAndANegativeZeroLoad) {
   const auto run = RunSim({"--quiet", "--load", dir / "saved", "--ticks", "0", "--dump", "-"});
   EXPECT_EQ(run.Status, 0) << run.Error;
   EXPECT_TRUE(testing::WithoutChecksums(run.Out) == JoinLines(lines));
+}
+
+// The state's lines with the check line a run writes before its "end".
+std::string WithChecksum(const TLines& lines) {
+  TChecksum checksum;
+  std::string text;
+  for (const std::string& line : lines) {
+    if (line == "end") text += "check " + FormatChecksum(checksum.Value) + "\n";
+    checksum.Add(line + "\n");
+    text += line + "\n";
+  }
+  return text;
+}
+
+// Beyond the window's counts a generation's total may pass 32 bits: it is counted in 64,
+// and a bug's own count must have room for the rest of the generation (the most it can eat
+// is every pellet in every tick left), which every file a run writes has.
+TEST(SavedState, FitnessNearThe32BitLimitGivesTheTrueTotalOrIsRefused) {
+  // 201 bugs and 10 pellets after 10 ticks: 490 ticks left, so a bug's count may be at
+  // most 2147483647 - 4900.
+  const TLines base = SplitLines(testing::WithoutChecksums(
+      RunSim({"--quiet", "--seed", "3", "--bugs", "201", "--food", "10", "--lifetime", "500", "--ticks", "10",
+              "--dump", "-"})
+          .Out));
+  ASSERT_EQ(base[0].rfind("state tick=10 generation=0 ttl=490 ", 0), 0u) << base[0];
+  const struct {
+    int64_t First, Second;
+    std::string Refusal;  // empty: loads
+  } cases[] = {
+      {2147478000, 2147478000, ""},
+      {2147478747, 1, ""},
+      {2147483646, 2147483646,
+       ":2: bug 0 fitness 2147483646 leaves its counter no room for the rest of the generation (490 ticks of up "
+       "to 10 pellets)"},
+      {5, 2147478748,
+       ":3: bug 1 fitness 2147478748 leaves its counter no room for the rest of the generation (490 ticks of up to "
+       "10 pellets)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.First) + " " + std::to_string(c.Second));
+    TLines lines = base;
+    SetField(lines[1], 8, std::to_string(c.First));
+    SetField(lines[2], 8, std::to_string(c.Second));
+    int64_t total = 0;
+    for (int bug = 0; bug < 201; ++bug) total += std::stoll(lines[1 + bug].substr(lines[1 + bug].rfind(' ') + 1));
+    SetField(lines[0], 4, "total=" + std::to_string(total));
+    TScratchDirectory dir;
+    WriteFile(dir.Path / "saved", WithChecksum(lines));
+    const auto run = RunSim({"--quiet", "--load", dir / "saved", "--generations", "1", "--csv", "-"});
+    if (!c.Refusal.empty()) {
+      EXPECT_EQ(run.Status, 2);
+      EXPECT_EQ(run.Error, "zemlix-sim: --load: " + (dir / "saved") + c.Refusal + "\n");
+      EXPECT_EQ(run.Out, "");
+      continue;
+    }
+    ASSERT_EQ(run.Status, 0) << run.Error;
+    // generation,average,best,worst,total: the total at least the file's, the average its share.
+    const TLines rows = SplitLines(run.Out);
+    ASSERT_EQ(rows.size(), 2u) << run.Out;
+    std::istringstream row(rows[1]);
+    std::string generation, average, best, worst, rowTotal;
+    std::getline(row, generation, ',');
+    std::getline(row, average, ',');
+    std::getline(row, best, ',');
+    std::getline(row, worst, ',');
+    std::getline(row, rowTotal, ',');
+    EXPECT_GE(std::stoll(rowTotal), total) << rows[1];
+    EXPECT_LE(std::stoll(rowTotal), total + 490 * 10 * 201) << rows[1];
+    EXPECT_EQ(std::stod(average), static_cast<double>(static_cast<long double>(std::stoll(rowTotal)) / 201)) << rows[1];
+    EXPECT_GE(std::stoll(best), std::max(c.First, c.Second)) << rows[1];
+  }
 }
 
 }  // namespace
