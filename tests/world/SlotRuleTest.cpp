@@ -65,7 +65,8 @@ TEST(SlotRule, AWorldBetweenTheTwoSlotCountsIsPinned) {
     hash.Add(world.Food[j].X);
     hash.Add(world.Food[j].Y);
   }
-  for (int32_t counter : {world.TimeToLive, world.TotalFitness, world.SelectedBugFood}) hash.Add(counter);
+  for (int32_t counter : {world.TimeToLive, static_cast<int32_t>(world.TotalFitness), world.SelectedBugFood})
+    hash.Add(counter);
   hash.Add(world.AverageFitness);
   hash.Add(world.Random.Seed);
   EXPECT_EQ(hash.Hex(), "40890163baf25416");
