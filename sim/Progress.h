@@ -54,8 +54,9 @@ class TProgressBar {
     Worlds_ = worlds;
     Points_ = points;
   }
-  void WorldDone(uint64_t pointsDone) {
-    WorldsDone_.fetch_add(1, std::memory_order_relaxed);
+  // `worlds` more are done, and `pointsDone` grid points in all.
+  void WorldsDone(uint64_t worlds, uint64_t pointsDone) {
+    WorldsDone_.fetch_add(worlds, std::memory_order_relaxed);
     PointsDone_.store(pointsDone, std::memory_order_relaxed);
   }
 

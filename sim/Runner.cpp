@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -272,7 +273,7 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
     error << "zemlix-sim: not enough memory for reading the journal and opening the outputs\n";
     return 1;
   }
-  const std::vector<uint64_t>& pending = output->Pending();
+  const TPendingItems& pending = output->Pending();
   const uint64_t count = pending.size();
   const unsigned threads =
       static_cast<unsigned>(std::min<uint64_t>(std::max(options.Jobs, 1u), std::max<uint64_t>(count, 1)));
@@ -284,15 +285,24 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
   const auto start = TClock::now();
   uint64_t ticksRun = 0;
   {
-    uint64_t ticksToRun = 0;  // each item's own, when the lifetime is swept
-    for (uint64_t index : pending) ticksToRun += sweep.Ticks(index);
+    // Everything here is worked out from the journal's items alone, so that a sweep of any
+    // size shows its progress at once.
+    uint64_t ticksToRun = sweep.TotalTicks();  // each item's own, when the lifetime is swept
+    for (uint64_t index : pending.Finished()) ticksToRun -= sweep.Ticks(index);
     TProgressBar progress(error, options.Progress && !options.Quiet, ticksToRun, options.Generations * count);
-    // Seeds still to finish per grid point, those kept in the journal already counted.
-    std::vector<uint64_t> seedsLeft(sweep.GridPoints(), 0);
-    for (uint64_t index : pending) ++seedsLeft[sweep.PointOf(index)];
-    uint64_t pointsDone = static_cast<uint64_t>(std::count(seedsLeft.begin(), seedsLeft.end(), 0));
+    // Seeds finished so far at the grid points that are started but not finished.
+    const uint64_t seeds = options.Seeds->Count();
+    std::unordered_map<uint64_t, uint64_t> seedsDone;
+    uint64_t pointsDone = 0;
+    const auto seedDone = [&](uint64_t index) {
+      const uint64_t point = sweep.PointOf(index);
+      if (++seedsDone[point] < seeds) return;
+      seedsDone.erase(point);
+      ++pointsDone;
+    };
+    for (uint64_t index : pending.Finished()) seedDone(index);
     progress.CountWorlds(sweep.ItemCount(), sweep.GridPoints());
-    for (uint64_t k = 0; k < sweep.ItemCount() - count; ++k) progress.WorldDone(pointsDone);
+    progress.WorldsDone(sweep.ItemCount() - count, pointsDone);
     struct TCounter : TSweep::TObserver {
       TProgressBar& Progress;
       const std::atomic<bool>& Failed;
@@ -312,8 +322,8 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
           std::lock_guard lock(outputMutex);
           if (!failed) {
             output->Put(index, std::move(rows));
-            if (--seedsLeft[sweep.PointOf(index)] == 0) ++pointsDone;
-            progress.WorldDone(pointsDone);
+            seedDone(index);
+            progress.WorldsDone(1, pointsDone);
           }
         } catch (const std::bad_alloc&) {
           std::lock_guard lock(outputMutex);

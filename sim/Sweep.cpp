@@ -115,6 +115,27 @@ uint64_t TSweep::Ticks(uint64_t index) const {
   return TicksToRun(Options_, lifetime, lifetime);
 }
 
+// Every lifetime value stands at an equal share of the grid points.
+uint64_t TSweep::TotalTicks() const {
+  if (Lifetimes_.empty()) return ItemCount() * TicksToRun(Options_, Options_.Lifetime, Options_.Lifetime);
+  const uint64_t share = ItemCount() / Lifetimes_.size();
+  uint64_t total = 0;
+  for (int32_t lifetime : Lifetimes_) total += share * TicksToRun(Options_, lifetime, lifetime);
+  return total;
+}
+
+TPendingItems::TPendingItems(uint64_t items, std::vector<uint64_t> finished)
+    : Items_(items), Finished_(std::move(finished)) {
+  PendingBefore_.reserve(Finished_.size());
+  for (size_t j = 0; j < Finished_.size(); ++j) PendingBefore_.push_back(Finished_[j] - j);
+}
+
+// The k-th pending index lies past every finished item with at most k pending ones before it.
+uint64_t TPendingItems::operator[](uint64_t k) const {
+  return k + static_cast<uint64_t>(std::upper_bound(PendingBefore_.begin(), PendingBefore_.end(), k) -
+                                   PendingBefore_.begin());
+}
+
 // Only the lifetime decides, so each of its values is checked once, not every point.
 bool TSweep::GenerationCountsFit() const {
   std::vector<int32_t> lifetimes = Lifetimes_;
@@ -266,18 +287,10 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
   }
   output->Sweep_ = &sweep;
   output->Csv_->Stream() << sweep.CsvHeader();
-  // The runs of indices between the journal's items (in index order); at most MaxBatchItems.
-  std::vector<uint64_t>& pending = output->Pending_;
-  pending.resize(output->ItemCount_ - journal.Finished.size());
-  auto next = pending.begin();
-  uint64_t first = 0;
-  for (const auto& [index, rows] : journal.Finished) {
-    const auto run = static_cast<std::ptrdiff_t>(index - first);
-    std::iota(next, next + run, first);
-    next += run;
-    first = index + 1;
-  }
-  std::iota(next, pending.end(), first);
+  std::vector<uint64_t> finished;
+  finished.reserve(journal.Finished.size());
+  for (const auto& entry : journal.Finished) finished.push_back(entry.first);
+  output->Pending_ = TPendingItems(output->ItemCount_, std::move(finished));
   for (auto& [index, rows] : journal.Finished) {
     output->KeepAverages(index, rows);
     output->Waiting_.emplace(index, std::move(rows));

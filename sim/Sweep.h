@@ -58,6 +58,8 @@ class TSweep {
   // The ticks an item runs, from its own lifetime: N of them with --generations N, the
   // --ticks count whatever the lifetime, otherwise one.
   uint64_t Ticks(uint64_t index) const;
+  // The ticks of all items together, by arithmetic over the grid.
+  uint64_t TotalTicks() const;
   // Whether every item's generation count stays within what a world file can hold.
   bool GenerationCountsFit() const;
   // The options that decide every item's rows, as a command line ("--bugs 30 --food 40
@@ -96,6 +98,25 @@ class TSweep {
   uint64_t LifetimeSpan_ = 1;
 };
 
+// The items a sweep still has to run, in item order: every index below the item count but
+// those a journal holds. Worked out from the indices rather than listed, so that a sweep of
+// any size starts at once.
+class TPendingItems {
+ public:
+  TPendingItems() = default;
+  // `finished`: sorted, each below `items`.
+  TPendingItems(uint64_t items, std::vector<uint64_t> finished);
+  uint64_t size() const { return Items_ - Finished_.size(); }
+  // The k-th pending item's index, k < size().
+  uint64_t operator[](uint64_t k) const;
+  const std::vector<uint64_t>& Finished() const { return Finished_; }
+
+ private:
+  uint64_t Items_ = 0;
+  std::vector<uint64_t> Finished_;
+  std::vector<uint64_t> PendingBefore_;  // per finished item, how many pending ones precede it
+};
+
 // What a sweep run writes: the CSV, with each item's rows written as soon as every earlier
 // item is in, and the journal, when asked for, which gets every item the moment it is put.
 // Used from one thread at a time.
@@ -107,7 +128,7 @@ class TSweepOutput {
                   std::unique_ptr<TSweepOutput>& opened);
 
   // The items still to run, in item order.
-  const std::vector<uint64_t>& Pending() const { return Pending_; }
+  const TPendingItems& Pending() const { return Pending_; }
   // Records a finished item; throws std::runtime_error when the journal cannot be written.
   void Put(uint64_t index, std::string rows);
   // Publishes the CSV (which must be complete) and closes the journal.
@@ -122,7 +143,7 @@ class TSweepOutput {
   void WriteReady();
 
   uint64_t ItemCount_ = 0;
-  std::vector<uint64_t> Pending_;
+  TPendingItems Pending_;
   std::unique_ptr<TOutputFile> Csv_;
   std::unique_ptr<TOutputFile> Summary_;
   std::unique_ptr<TOutputFile> Plot_;

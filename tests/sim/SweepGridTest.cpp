@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cmath>
 #include <sstream>
@@ -258,6 +264,46 @@ TEST(SweepGrid, EveryPointsLifetimeComesFromItsIndex) {
     EXPECT_EQ(sweep.Lifetime(point), sweep.PointParameters(point).Lifetime) << point;
     EXPECT_EQ(sweep.Ticks(point * 3 + 2), 2u * static_cast<uint64_t>(sweep.Lifetime(point))) << point;
   }
+}
+
+TEST(SweepGrid, PendingItemsAreCountedFromTheJournalAlone) {
+  const struct {
+    uint64_t Items;
+    std::vector<uint64_t> Finished, Pending;
+  } cases[] = {
+      {6, {}, {0, 1, 2, 3, 4, 5}},
+      {6, {2, 3}, {0, 1, 4, 5}},
+      {6, {0, 5}, {1, 2, 3, 4}},
+      {6, {0, 1, 2, 3, 4}, {5}},
+      {4, {0, 1, 2, 3}, {}},
+  };
+  for (const auto& c : cases) {
+    const TPendingItems pending(c.Items, c.Finished);
+    std::vector<uint64_t> listed;
+    for (uint64_t k = 0; k < pending.size(); ++k) listed.push_back(pending[k]);
+    EXPECT_EQ(listed, c.Pending);
+  }
+}
+
+// The largest batch the runner takes starts its first item at once: nothing is listed or
+// counted item by item before the work.
+TEST(SweepGrid, AHugeBatchStartsAtOnce) {
+  TScratchDirectory scratch;
+  const std::string journal = scratch / "j";
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execl(ZEMLIX_SIM_PATH, ZEMLIX_SIM_PATH, "--quiet", "--seeds", "1-999999999", "--ticks", "1", "--jobs", "1",
+            "--csv", (scratch / "s.csv").c_str(), "--journal", journal.c_str(), nullptr);
+    ::_exit(127);
+  }
+  while (ReadFile(journal).find("\nitem ") == std::string::npos &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(20))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto firstItem = std::chrono::steady_clock::now() - start;
+  ::kill(child, SIGTERM);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_LT(firstItem, std::chrono::seconds(2));
 }
 
 }  // namespace
