@@ -357,8 +357,24 @@ TMemoryNeed BatchMemoryNeed(const TSweep& sweep, uint64_t worldsAtOnce, uint64_t
   TMemoryNeed need;
   need.Worlds = worldsAtOnce;
   need.Programs = programs;
-  // Each item's world runs on its own thread.
-  for (uint64_t point = 0; point < sweep.GridPoints(); ++point) {
+  // Each item's world runs on its own thread. Only the axes of parameters that size a world
+  // are walked, every other at its first value, so a grid of any size is sized at once.
+  const std::vector<TSweepAxis>& axes = sweep.Options().Sweep;
+  std::vector<uint64_t> stride(axes.size(), 1);  // points between neighbours on an axis
+  for (size_t a = axes.size(); a-- > 1;) stride[a - 1] = stride[a] * axes[a].Values.size();
+  std::vector<size_t> sizing;
+  uint64_t combinations = 1;
+  for (size_t a = 0; a < axes.size(); ++a)
+    if (SizesAWorld(axes[a].Name)) {
+      sizing.push_back(a);
+      combinations *= axes[a].Values.size();
+    }
+  for (uint64_t combination = 0; combination < combinations; ++combination) {
+    uint64_t point = 0, rest = combination;
+    for (size_t a : sizing) {
+      point += rest % axes[a].Values.size() * stride[a];
+      rest /= axes[a].Values.size();
+    }
     const TParameters parameters = sweep.PointParameters(point);
     const uint64_t bytes = EstimateWorldBytes(parameters, 1);
     if (bytes > need.WorldBytes || point == 0) {

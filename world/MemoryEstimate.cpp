@@ -33,6 +33,12 @@ uint64_t NetworkWeights(const TParameters& parameters) {
   return weights;
 }
 
+bool SizesAWorld(std::string_view name) {
+  for (std::string_view sizing : {"bugs", "food", "hidden_layers", "field_width", "field_height", "eating_distance"})
+    if (name == sizing) return true;
+  return false;
+}
+
 uint64_t EstimateWorldBytes(const TParameters& parameters, int32_t threads) {
   const auto bugs = static_cast<uint64_t>(TWorld::BugSlotsFor(parameters.Bugs));
   const auto pellets = static_cast<uint64_t>(TWorld::FoodSlotsFor(parameters.Food));

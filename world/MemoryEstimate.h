@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "world/Parameters.h"
 
@@ -15,6 +16,10 @@ namespace zemlix {
 // the shapes measured, never below. Not counted: the program itself and what its runner
 // keeps beside the world (a loaded file, a dump's text).
 uint64_t EstimateWorldBytes(const TParameters& parameters, int32_t threads = 1);
+
+// Whether the parameter `name` is one that EstimateWorldBytes reads: a sweep need only be
+// sized over those parameters' values.
+bool SizesAWorld(std::string_view name);
 
 // The weights of one network of that shape.
 uint64_t NetworkWeights(const TParameters& parameters);
