@@ -185,7 +185,7 @@ class TCoordinator : public TSweep::TObserver {
     const double seconds = std::chrono::duration<double>(TClock::now() - Start_).count();
     if (Output_.Finish(Failure_, Error_) != 0) return 1;
     if (!Options_.Quiet)
-      Error_ << FormatSummary(TicksHere_, seconds, DoneHere_, static_cast<unsigned>(Ranks_), "rank") << "\n";
+      Error_ << Options_.Program << ": " << FormatSummary(TicksHere_, seconds, DoneHere_, static_cast<unsigned>(Ranks_), "rank") << "\n";
     return 0;
   }
 
@@ -246,7 +246,7 @@ class TCoordinator : public TSweep::TObserver {
     const auto now = TClock::now();
     if (!Options_.Quiet && now - LastReport_ >= std::chrono::seconds(10)) {
       LastReport_ = now;
-      Error_ << FormatItemProgress(Done_, Total_, DoneHere_, std::chrono::duration<double>(now - Start_).count())
+      Error_ << Options_.Program << ": " << FormatItemProgress(Done_, Total_, DoneHere_, std::chrono::duration<double>(now - Start_).count())
              << "\n"
              << std::flush;
     }
@@ -294,7 +294,7 @@ int CheckSameOptions(const TRunnerOptions& options, std::ostream& error) {
   for (size_t r = 1; r < identities.size() && status == 0; ++r) {
     if (identities[r] == identities[0]) continue;
     const int other = static_cast<int>(r);
-    error << "zemlix-sim: the ranks were given different options: "
+    error << options.Program << ": the ranks were given different options: "
           << (identities[0].empty() || identities[r].empty()
                   ? "--seeds is " + std::string(identities[0].empty() ? "not given" : "given") + " on rank 0 but " +
                         (identities[r].empty() ? "not given" : "given") + " on rank " + std::to_string(other)
@@ -326,7 +326,7 @@ int RunSweepOnRanks(const TRunnerOptions& options, std::ostream& out, std::ostre
   const std::string where = std::string(host, static_cast<size_t>(hostLength)) + " (" + std::to_string(nodeRanks) +
                             " rank" + (nodeRanks == 1 ? "" : "s") + " there, rank " + std::to_string(rank) + " among them)";
   int refused = 0;
-  for (const std::string& refusal : GatherAtCoordinator(options.DryRun ? "" : MemoryRefusal(need, available, where)))
+  for (const std::string& refusal : GatherAtCoordinator(options.DryRun ? "" : MemoryRefusal(options.Program, need, available, where)))
     if (!refusal.empty() && refused++ == 0) error << refusal << "\n";
   if (const int status = ShareStatus(refused > 0 ? 2 : 0); status != 0) return status;
   if (options.DryRun) {
@@ -339,7 +339,7 @@ int RunSweepOnRanks(const TRunnerOptions& options, std::ostream& out, std::ostre
           << " needed on this node (" << nodeRanks << " world" << (nodeRanks == 1 ? "" : "s")
           << " at once, each up to " << FormatBytes(need.WorldBytes) << "), "
           << (available ? FormatBytes(*available) : std::string("an unknown amount")) << " available\n";
-      status = FinishStandardOutput(out, error);
+      status = FinishStandardOutput(out, error, 0, options.Program);
     }
     return ShareStatus(status);
   }
@@ -350,7 +350,7 @@ int RunSweepOnRanks(const TRunnerOptions& options, std::ostream& out, std::ostre
     try {
       opening = TSweepOutput::Open(sweep, options, out, error, output);
     } catch (const std::bad_alloc&) {
-      error << "zemlix-sim: not enough memory for reading the journal and opening the outputs\n";
+      error << options.Program << ": not enough memory for reading the journal and opening the outputs\n";
       opening = 1;
     }
   }

@@ -12,6 +12,8 @@
 
 namespace {
 
+const std::string Program = "zemlix-sim-mpi";
+
 // Where the other ranks' messages go: every rank checks the options, rank 0 alone speaks.
 class TDiscardBuffer : public std::streambuf {
  protected:
@@ -27,14 +29,14 @@ int Run(int argc, char** argv) {
   std::ostream& out = rank == 0 ? std::cout : silent;
   std::ostream& error = rank == 0 ? std::cerr : silent;
 
-  auto parsed = zemlix::ParseRunnerOptions(argc, argv, out, error);
+  auto parsed = zemlix::ParseRunnerOptions(argc, argv, out, error, Program);
   // Ranks on other nodes may see other files: the run goes on only where all agree.
   const int mine = parsed.Options ? -1 : parsed.ExitStatus;
   int lowest = 0, highest = 0;
   MPI_Allreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   MPI_Allreduce(&mine, &highest, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
   if (lowest != highest) {
-    if (parsed.Options) error << "zemlix-sim: the options are not accepted on every rank: check the paths on every node\n";
+    if (parsed.Options) error << Program << ": the options are not accepted on every rank: check the paths on every node\n";
     return 2;
   }
   if (!parsed.Options) return parsed.ExitStatus;

@@ -53,7 +53,7 @@ std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsig
                           const std::string& worker) {
   char text[160];
   const double rate = seconds > 0 ? static_cast<double>(ticks) / seconds : 0.0;
-  std::snprintf(text, sizeof text, "zemlix-sim: %" PRIu64 " ticks in %.2f s, %.0f ticks/s", ticks, seconds, rate);
+  std::snprintf(text, sizeof text, "%" PRIu64 " ticks in %.2f s, %.0f ticks/s", ticks, seconds, rate);
   std::string line = text;
   if (worlds > 1 || threads > 1)
     line += " (" + std::to_string(worlds) + (worlds == 1 ? " world" : " worlds") + " on " + std::to_string(threads) +
@@ -62,7 +62,7 @@ std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsig
 }
 
 std::string FormatItemProgress(uint64_t done, uint64_t total, uint64_t doneHere, double seconds) {
-  std::string line = "zemlix-sim: " + std::to_string(done) + "/" + std::to_string(total) + " items";
+  std::string line = std::to_string(done) + "/" + std::to_string(total) + " items";
   if (doneHere > 0 && seconds > 0) {
     const double rate = static_cast<double>(doneHere) / seconds;
     char text[64];

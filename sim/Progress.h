@@ -21,12 +21,12 @@ std::string FormatProgress(uint64_t ticksDone, uint64_t ticksTotal, uint64_t gen
 // seeds have all finished, to follow a progress line.
 std::string FormatGridProgress(uint64_t worldsDone, uint64_t worlds, uint64_t pointsDone, uint64_t points);
 
-// "zemlix-sim: 100000 ticks in 2.04 s, 49020 ticks/s (4 worlds on 2 threads)"; the MPI
+// "100000 ticks in 2.04 s, 49020 ticks/s (4 worlds on 2 threads)"; the MPI
 // runner counts ranks instead of threads.
 std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsigned threads,
                           const std::string& worker = "thread");
 
-// "zemlix-sim: 12/64 items, 3.2 items/s, 0:17 left": `done` counts every finished item,
+// "12/64 items, 3.2 items/s, 0:17 left": `done` counts every finished item,
 // the rate only the `doneHere` finished in the `seconds` this run has taken.
 std::string FormatItemProgress(uint64_t done, uint64_t total, uint64_t doneHere, double seconds);
 

@@ -94,9 +94,9 @@ int CheckMemory(const TRunnerOptions& options, const TMemoryNeed& need, std::opt
                                   FormatBytes(need.WorldBytes) + ")"
                             : std::string())
         << ", " << (available ? FormatBytes(*available) : std::string("an unknown amount")) << " available\n";
-    return FinishStandardOutput(out, error);
+    return FinishStandardOutput(out, error, 0, options.Program);
   }
-  if (const std::string refusal = MemoryRefusal(need, available); !refusal.empty()) {
+  if (const std::string refusal = MemoryRefusal(options.Program, need, available); !refusal.empty()) {
     error << refusal << "\n";
     return 2;
   }
@@ -114,9 +114,9 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     try {
       std::string note;
       saved = ReadWorldFile(options.LoadPath, &note);
-      if (!note.empty()) error << "zemlix-sim: --load: note: " << note << "\n";
+      if (!note.empty()) error << options.Program << ": --load: note: " << note << "\n";
     } catch (const EDumpError& e) {
-      error << "zemlix-sim: --load: " << e.what() << "\n";
+      error << options.Program << ": --load: " << e.what() << "\n";
       return 2;
     }
   }
@@ -128,7 +128,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
       const TParameterInfo& info = *FindParameter(name);
       const std::string inFile = FormatParameter(state->Parameters, info);
       if (inFile != FormatParameter(options.Parameters, info)) {
-        error << "zemlix-sim: --load: " << name << " is " << FormatParameter(options.Parameters, info)
+        error << options.Program << ": --load: " << name << " is " << FormatParameter(options.Parameters, info)
                << " in --set or --config, but " << inFile << " in " << options.LoadPath << "\n";
         return 2;
       }
@@ -143,7 +143,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
   const int32_t timeToLive = state ? state->TimeToLive : lifetime;
   const uint64_t ticks = TicksToRun(options, timeToLive, lifetime);
   if (!GenerationCountFits(state ? state->Generation : 0, ticks, timeToLive, lifetime)) {
-    error << GenerationCountTooLarge;
+    error << options.Program << ": " << GenerationCountTooLarge;
     return 2;
   }
   const std::string plan = "would run 1 world (" + DescribeWorld(parameters) + ") for " + std::to_string(ticks) +
@@ -161,7 +161,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     if (!options.CsvPath.empty()) csv = std::make_unique<TOutputFile>(options.CsvPath, out);
     if (!options.PlotPath.empty()) plot = std::make_unique<TOutputFile>(options.PlotPath, out);
   } catch (const std::runtime_error& e) {
-    error << "zemlix-sim: " << e.what() << "\n";
+    error << options.Program << ": " << e.what() << "\n";
     return 2;
   }
 
@@ -171,7 +171,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
       try {
         RestoreWorld(world, *state, options.LoadPath);
       } catch (const EDumpError& e) {
-        error << "zemlix-sim: --load: " << e.what() << "\n";
+        error << options.Program << ": --load: " << e.what() << "\n";
         return 2;
       }
     } else {
@@ -231,7 +231,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     progress.reset();
     const double seconds = SecondsSince(start);
 
-    if (reportLines && FinishStandardOutput(out, error, outputFailure) != 0) return 1;
+    if (reportLines && FinishStandardOutput(out, error, outputFailure, options.Program) != 0) return 1;
     doing = "writing the results";
     if (dump) writeState(lastTick);
     if (plot)
@@ -240,15 +240,15 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     if (options.RecordIO) world.Log.WriteClosed();
     for (TOutputFile* file : {dump.get(), csv.get(), plot.get()})
       if (file) file->Commit();
-    if (!options.Quiet) error << FormatSummary(ticks, seconds, 1, 1) << "\n";
+    if (!options.Quiet) error << options.Program << ": " << FormatSummary(ticks, seconds, 1, 1) << "\n";
   } catch (const EFatalError& e) {
     error << e.what() << "\n";
     return 1;
   } catch (const EInOutError& e) {
-    error << "zemlix-sim: NN.log: " << e.what() << "\n";
+    error << options.Program << ": NN.log: " << e.what() << "\n";
     return 1;
   } catch (const std::runtime_error& e) {
-    error << "zemlix-sim: " << e.what() << "\n";
+    error << options.Program << ": " << e.what() << "\n";
     return 1;
   }
   return 0;
@@ -270,7 +270,7 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
   try {
     if (const int status = TSweepOutput::Open(sweep, options, out, error, output); status != 0) return status;
   } catch (const std::bad_alloc&) {
-    error << "zemlix-sim: not enough memory for reading the journal and opening the outputs\n";
+    error << options.Program << ": not enough memory for reading the journal and opening the outputs\n";
     return 1;
   }
   const TPendingItems& pending = output->Pending();
@@ -345,7 +345,7 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
   const double seconds = SecondsSince(start);
 
   if (output->Finish(failure, error) != 0) return 1;
-  if (!options.Quiet) error << FormatSummary(ticksRun, seconds, count, threads) << "\n";
+  if (!options.Quiet) error << options.Program << ": " << FormatSummary(ticksRun, seconds, count, threads) << "\n";
   return 0;
 }
 
@@ -385,12 +385,13 @@ TMemoryNeed BatchMemoryNeed(const TSweep& sweep, uint64_t worldsAtOnce, uint64_t
   return need;
 }
 
-std::string MemoryRefusal(const TMemoryNeed& need, std::optional<uint64_t> available, const std::string& where) {
+std::string MemoryRefusal(const std::string& program, const TMemoryNeed& need, std::optional<uint64_t> available,
+                          const std::string& where) {
   if (!available || need.Total() <= *available) return {};
   const std::string worlds = need.Worlds > 1 ? std::to_string(need.Worlds) + " worlds at once, each up to " +
                                                    FormatBytes(need.WorldBytes) + ": "
                                              : "";
-  return "zemlix-sim: not enough memory: the run needs about " + FormatBytes(need.Total()) + " (" + worlds +
+  return program + ": not enough memory: the run needs about " + FormatBytes(need.Total()) + " (" + worlds +
          need.World + "), but " + FormatBytes(*available) + " is available" + (where.empty() ? "" : " on " + where) +
          "; use fewer or smaller worlds";
 }
@@ -444,7 +445,7 @@ int RunHeadless(const TRunnerOptions& options, std::ostream& out, std::ostream& 
     return RunOne(options, out, error, availableMemory, doing);
   } catch (const std::bad_alloc&) {
     // The world and the outputs are gone by now: their temporary files are removed.
-    error << "zemlix-sim: not enough memory for " << doing << "\n";
+    error << options.Program << ": not enough memory for " << doing << "\n";
     return 1;
   }
 }

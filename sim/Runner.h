@@ -44,7 +44,8 @@ struct TMemoryNeed {
 TMemoryNeed BatchMemoryNeed(const TSweep& sweep, uint64_t worldsAtOnce, uint64_t programs);
 // Empty when the need fits in `available` (or that is unknown); otherwise the refusal, one
 // line with the estimate and the memory available, `where` naming the machine if not empty.
-std::string MemoryRefusal(const TMemoryNeed& need, std::optional<uint64_t> available, const std::string& where = "");
+std::string MemoryRefusal(const std::string& program, const TMemoryNeed& need, std::optional<uint64_t> available,
+                          const std::string& where = "");
 // What --dry-run prints for a batch: the worlds, their ticks, and the memory.
 std::string DescribeBatch(const TSweep& sweep, const TMemoryNeed& need, const std::string& workers);
 // "1.2 GB", "350 MB", "64 KB": three figures, decimal units.

@@ -113,17 +113,19 @@ std::string ParseSweep(const std::string& sweep, const std::vector<TSweepAxis>& 
 
 }  // namespace
 
-int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure) {
+int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure, const std::string& program) {
   if (out) out.flush();
   if (out) return 0;
   if (failure == 0) failure = errno;
-  error << "zemlix-sim: cannot write standard output: "
+  error << program << ": cannot write standard output: "
         << (failure != 0 ? std::strerror(failure) : "the data could not be written") << "\n";
   return 1;
 }
 
-TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream& out, std::ostream& error) {
+TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream& out, std::ostream& error,
+                                const std::string& program) {
   TRunnerOptions options;
+  options.Program = program;
   options.Bugs = BugCountRange.Default;
   options.Food = FoodCountRange.Default;
   options.Lifetime = LifetimeRange.Default;
@@ -132,7 +134,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   options.Threads = cores;
 
   CLI::App app("Runs the Zemlix world without a window, tick by tick, as fast as the machine allows.",
-               "zemlix-sim");
+               program);
   std::optional<uint32_t> seed;
   std::string seeds;
   app.add_option("--seed", seed, "generator seed, 0 to 4294967295 (default: from the clock, as the window does)")
@@ -204,7 +206,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
   app.add_flag("--dry-run", options.DryRun,
                "print what would run and the memory it would take, then exit without running or writing anything");
-  app.set_version_flag("--version", std::string("zemlix-sim ") + Version, "print the version and exit");
+  app.set_version_flag("--version", program + " " + Version, "print the version and exit");
   app.footer("\nParameters (in a --config file or with --set; the defaults are the model's):\n" + DescribeParameters());
 
   const std::string networkLog = "NN.log", none;
@@ -213,19 +215,19 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   } catch (const CLI::CallForHelp&) {
     errno = 0;  // a failed write leaves its reason here
     out << app.help();
-    return {std::nullopt, FinishStandardOutput(out, error)};
+    return {std::nullopt, FinishStandardOutput(out, error, 0, program)};
   } catch (const CLI::CallForVersion& version) {
     errno = 0;
     out << version.what() << "\n";
-    return {std::nullopt, FinishStandardOutput(out, error)};
+    return {std::nullopt, FinishStandardOutput(out, error, 0, program)};
   } catch (const CLI::ParseError& e) {
-    error << "zemlix-sim: " << Shown(e.what()) << "\n";
+    error << program << ": " << Shown(e.what()) << "\n";
     return {std::nullopt, 2};
   }
 
   using TConflicts = std::initializer_list<std::pair<bool, const char*>>;
-  const auto fail = [&error](const std::string& message) {
-    error << "zemlix-sim: " << message << "\n";
+  const auto fail = [&error, &program](const std::string& message) {
+    error << program << ": " << message << "\n";
     return TParseResult{std::nullopt, 2};
   };
   // The file first, then every --set in order: the last word wins. A shortcut and a --set

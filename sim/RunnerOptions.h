@@ -24,6 +24,7 @@ struct TSweepAxis {
 };
 
 struct TRunnerOptions {
+  std::string Program = "zemlix-sim";  // the program's name, which begins every message
   uint32_t Seed = 0;          // the clock's seed when not given
   int32_t Bugs = 30;
   int32_t Food = 40;
@@ -64,8 +65,12 @@ struct TParseResult {
 // Flushes what was written to standard output; when that fails, says so on `error` with the
 // system's reason (`failure`, an errno value, or errno itself when 0) and returns 1, else 0.
 // Data lost on the way is a failure, not a success.
-int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure = 0);
+int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure = 0,
+                         const std::string& program = "zemlix-sim");
 
-TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream& out, std::ostream& error);
+// `program` names the program in --help, --version and every message (zemlix-sim-mpi takes
+// the same options).
+TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream& out, std::ostream& error,
+                                const std::string& program = "zemlix-sim");
 
 }  // namespace zemlix

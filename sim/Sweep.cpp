@@ -33,7 +33,7 @@ bool GenerationCountFits(int32_t generation, uint64_t ticks, int32_t timeToLive,
   return ends <= static_cast<uint64_t>(MaxSavedGeneration - generation);
 }
 
-const std::string GenerationCountTooLarge = "zemlix-sim: the run would take the generation count past " +
+const std::string GenerationCountTooLarge = "the run would take the generation count past " +
                                             std::to_string(MaxSavedGeneration) +
                                             ", the most a world file can hold\n";
 
@@ -261,7 +261,7 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
                        std::unique_ptr<TSweepOutput>& opened) {
   // The single run refuses the same; a batch keeps to what a world file could hold.
   if (!sweep.GenerationCountsFit()) {
-    error << GenerationCountTooLarge;
+    error << options.Program << ": " << GenerationCountTooLarge;
     return 2;
   }
   std::unique_ptr<TSweepOutput> output(new TSweepOutput);
@@ -274,15 +274,15 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
     if (!options.JournalPath.empty()) {
       journal = ReadJournal(options.JournalPath, sweep.Identity(), sweep.ItemCount());
       if (journal.CutShort)
-        error << "zemlix-sim: --journal: note: " << options.JournalPath
+        error << options.Program << ": --journal: note: " << options.JournalPath
               << " ends in an item cut short, which runs again\n";
       output->Journal_ = std::make_unique<TJournalWriter>(options.JournalPath, sweep.Identity(), journal.Finished);
     }
   } catch (const EJournalRefused& e) {
-    error << "zemlix-sim: --journal: " << e.what() << "\n";
+    error << options.Program << ": --journal: " << e.what() << "\n";
     return 2;
   } catch (const std::runtime_error& e) {
-    error << "zemlix-sim: " << e.what() << "\n";
+    error << options.Program << ": " << e.what() << "\n";
     return 2;
   }
   output->Sweep_ = &sweep;
@@ -400,13 +400,13 @@ std::string TSweepOutput::FormatPlot() const {
 
 int TSweepOutput::Finish(const std::string& failure, std::ostream& error) {
   if (!failure.empty()) {
-    error << "zemlix-sim: " << failure << "\n";
+    error << Sweep_->Options().Program << ": " << failure << "\n";
     return 1;
   }
   try {
     Commit();
   } catch (const std::runtime_error& e) {
-    error << "zemlix-sim: " << e.what() << "\n";
+    error << Sweep_->Options().Program << ": " << e.what() << "\n";
     return 1;
   }
   return 0;

@@ -38,18 +38,22 @@ for sweep in "${smalls[@]}"; do
     for kind in csv summary svg; do
       cmp "$scratch/plain.$kind" "$scratch/ranks$ranks.$kind" || fail "$options -np $ranks: the $kind file differs"
     done
-    grep -qE "^zemlix-sim: $ticks ticks in .* \($items worlds on $ranks ranks?\)$" "$scratch/ranks$ranks.err" ||
+    grep -qE "^zemlix-sim-mpi: $ticks ticks in .* \($items worlds on $ranks ranks?\)$" "$scratch/ranks$ranks.err" ||
       fail "$options -np $ranks: not $ticks ticks in $items worlds: $(cat "$scratch/ranks$ranks.err")"
   done
   grep -qE "^zemlix-sim: $ticks ticks in .* \($items worlds on [0-9]+ threads?\)$" "$scratch/plain.err" ||
     fail "zemlix-sim $options: not $ticks ticks: $(cat "$scratch/plain.err")"
 done
 
+# It names itself, not the runner it shares its options with.
+[ "$("$mpi" --version)" = "zemlix-sim-mpi $("$sim" --version | cut -d' ' -f2)" ] || fail "--version: $("$mpi" --version)"
+"$mpi" --help | grep -q '^Usage: zemlix-sim-mpi ' || fail "--help does not say zemlix-sim-mpi"
+
 "${mpirun[@]}" -np 3 "$mpi" --seeds 1-4 --lifetime 3 --csv "$scratch/bad.csv" >"$scratch/bad.out" 2>"$scratch/bad.err"
 status=$?
 [ $status -eq 2 ] || fail "a bad option: status $status, not 2"
-[ "$(grep -c '^zemlix-sim: ' "$scratch/bad.err")" -eq 1 ] || fail "a bad option: not one message: $(cat "$scratch/bad.err")"
-grep -q "^zemlix-sim: --lifetime: must be an integer from 500 to 10000, not '3'$" "$scratch/bad.err" ||
+[ "$(grep -c '^zemlix-sim-mpi: ' "$scratch/bad.err")" -eq 1 ] || fail "a bad option: not one message: $(cat "$scratch/bad.err")"
+grep -q "^zemlix-sim-mpi: --lifetime: must be an integer from 500 to 10000, not '3'$" "$scratch/bad.err" ||
   fail "a bad option: the message is not zemlix-sim's"
 [ ! -e "$scratch/bad.csv" ] || fail "a bad option: a file was written"
 
@@ -110,15 +114,15 @@ cp "$scratch/journal.before" "$journal"
   >"$scratch/mixed.out" 2>"$scratch/mixed.err"
 status=$?
 [ $status -eq 2 ] || fail "ranks with different options: status $status, not 2"
-expected="zemlix-sim: the ranks were given different options: --set mutation_rate is the default 0.05 on rank 0 but 0.9 on rank 1"
-[ "$(grep '^zemlix-sim: ' "$scratch/mixed.err")" = "$expected" ] ||
+expected="zemlix-sim-mpi: the ranks were given different options: --set mutation_rate is the default 0.05 on rank 0 but 0.9 on rank 1"
+[ "$(grep '^zemlix-sim-mpi: ' "$scratch/mixed.err")" = "$expected" ] ||
   fail "ranks with different options: $(cat "$scratch/mixed.err")"
 cmp "$journal" "$scratch/journal.before" || fail "ranks with different options: the journal changed"
 [ "$(ls -A "$scratch/mixed")" = "$(printf 'first.csv\njournal')" ] ||
   fail "ranks with different options: files written: $(ls -A "$scratch/mixed")"
 "${mpirun[@]}" -np 1 "$mpi" "${mixed[@]}" --csv "$scratch/mixed/run.csv" --journal "$journal" : \
   -np 1 "$mpi" "${seven[@]}" --csv "$scratch/mixed/run.csv" --journal "$journal" 2>"$scratch/mixed.err"
-[ $? -eq 2 ] && grep -qx "zemlix-sim: .* --seeds is 1-6 on rank 0 but 1-7 on rank 1" "$scratch/mixed.err" ||
+[ $? -eq 2 ] && grep -qx "zemlix-sim-mpi: .* --seeds is 1-6 on rank 0 but 1-7 on rank 1" "$scratch/mixed.err" ||
   fail "ranks with different seeds: $(cat "$scratch/mixed.err")"
 "$sim" "${mixed[@]}" --jobs 1 --csv "$scratch/mixed/plain.csv" || fail "zemlix-sim for the mixed options"
 "${mpirun[@]}" -np 2 "$mpi" "${mixed[@]}" --csv "$scratch/mixed/run.csv" --journal "$journal" ||
@@ -140,8 +144,8 @@ if [ -n "$available" ] && [ "$available" -lt 30000000000 ]; then
     --csv "$scratch/huge.csv" >"$scratch/huge.out" 2>"$scratch/huge.err"
   status=$?
   [ $status -eq 2 ] || fail "worlds beyond the memory: status $status, not 2"
-  [ "$(grep -c '^zemlix-sim: ' "$scratch/huge.err")" -eq 1 ] &&
-    grep -qE "^zemlix-sim: not enough memory: the run needs about [0-9.]+ GB \(3 worlds at once, each up to [0-9.]+ GB: 100000 bugs, 40 pellets, hidden layers \[64,64,64,64\]\), but [0-9.]+ GB is available on .* \(3 ranks there, rank [0-2] among them\); use fewer or smaller worlds$" \
+  [ "$(grep -c '^zemlix-sim-mpi: ' "$scratch/huge.err")" -eq 1 ] &&
+    grep -qE "^zemlix-sim-mpi: not enough memory: the run needs about [0-9.]+ GB \(3 worlds at once, each up to [0-9.]+ GB: 100000 bugs, 40 pellets, hidden layers \[64,64,64,64\]\), but [0-9.]+ GB is available on .* \(3 ranks there, rank [0-2] among them\); use fewer or smaller worlds$" \
       "$scratch/huge.err" || fail "worlds beyond the memory: $(cat "$scratch/huge.err")"
   [ ! -e "$scratch/huge.csv" ] || fail "worlds beyond the memory: the CSV was written"
 fi
@@ -158,8 +162,8 @@ if ! ldd "$mpi" | grep -q libasan && [ -n "$available" ] && [ "$available" -gt 4
   )
   status=$?
   [ $status -eq 1 ] || fail "a rank out of memory: status $status, not 1"
-  [ "$(grep -c '^zemlix-sim: ' "$scratch/oom.err")" -eq 1 ] &&
-    grep -qE '^zemlix-sim: not enough memory for seed [1-3] on rank [01]$' "$scratch/oom.err" ||
+  [ "$(grep -c '^zemlix-sim-mpi: ' "$scratch/oom.err")" -eq 1 ] &&
+    grep -qE '^zemlix-sim-mpi: not enough memory for seed [1-3] on rank [01]$' "$scratch/oom.err" ||
     fail "a rank out of memory: $(cat "$scratch/oom.err")"
   [ -z "$(ls -A "$scratch/oom")" ] || fail "a rank out of memory: files left: $(ls -A "$scratch/oom")"
 fi

@@ -89,12 +89,12 @@ TEST(Progress, LinesShowCountRateAndTimeLeft) {
   EXPECT_EQ(FormatGridProgress(7, 48, 2, 3), "  7/48 worlds, 2/3 grid points");
   EXPECT_EQ(FormatProgress(10, 100000, 0, 0, 1.0).substr(FormatProgress(10, 100000, 0, 0, 1.0).size() - 12),
             "2:46:39 left");
-  EXPECT_EQ(FormatSummary(5000, 2.0, 1, 1), "zemlix-sim: 5000 ticks in 2.00 s, 2500 ticks/s");
-  EXPECT_EQ(FormatSummary(8000, 2.0, 4, 2), "zemlix-sim: 8000 ticks in 2.00 s, 4000 ticks/s (4 worlds on 2 threads)");
-  EXPECT_EQ(FormatSummary(8000, 2.0, 4, 1, "rank"), "zemlix-sim: 8000 ticks in 2.00 s, 4000 ticks/s (4 worlds on 1 rank)");
+  EXPECT_EQ(FormatSummary(5000, 2.0, 1, 1), "5000 ticks in 2.00 s, 2500 ticks/s");
+  EXPECT_EQ(FormatSummary(8000, 2.0, 4, 2), "8000 ticks in 2.00 s, 4000 ticks/s (4 worlds on 2 threads)");
+  EXPECT_EQ(FormatSummary(8000, 2.0, 4, 1, "rank"), "8000 ticks in 2.00 s, 4000 ticks/s (4 worlds on 1 rank)");
   // The rate counts only this run's items; the journal's are done already.
-  EXPECT_EQ(FormatItemProgress(12, 64, 10, 5.0), "zemlix-sim: 12/64 items, 2.0 items/s, 0:26 left");
-  EXPECT_EQ(FormatItemProgress(3, 64, 0, 5.0), "zemlix-sim: 3/64 items");
+  EXPECT_EQ(FormatItemProgress(12, 64, 10, 5.0), "12/64 items, 2.0 items/s, 0:26 left");
+  EXPECT_EQ(FormatItemProgress(3, 64, 0, 5.0), "3/64 items");
 }
 
 TEST(RunnerOutput, AnUnwritableOutputFailsBeforeTheRun) {
