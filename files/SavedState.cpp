@@ -205,7 +205,6 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
     }
   };
 
-  int64_t activeFitness = 0;
   // The first active bug whose count has no room for the rest of the generation (below).
   std::string crowdedBug;
   const int64_t bugRoom = Int32Max - static_cast<int64_t>(state.TimeToLive) * state.Food;
@@ -220,20 +219,16 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
     for (size_t k = 0; k < 6; ++k) *fields[k] = reader.Real(reader.Fields[2 + k], what + " " + names[k]);
     onField(bug.X, width, what + " X");
     onField(bug.Y, height, what + " Y");
-    // An active bug's fitness only ever grows from 0 within a generation.
-    bug.Fitness = static_cast<int32_t>(
-        reader.Integer(reader.Fields[8], i < state.Bugs ? 0 : Int32Min, Int32Max, what + " fitness"));
-    if (i < state.Bugs) activeFitness += bug.Fitness;
+    // Eating only adds to a fitness, but the window's feed and punish move it either way,
+    // below 0 too, and count for breeding without counting in the total: neither the sign
+    // nor the sum of the active bugs' fitness tells a damaged file (the checksum does).
+    bug.Fitness = static_cast<int32_t>(reader.Integer(reader.Fields[8], Int32Min, Int32Max, what + " fitness"));
     if (i < state.Bugs && bug.Fitness > bugRoom && crowdedBug.empty())
       crowdedBug = reader.Name + ":" + std::to_string(reader.LineNumber) + ": " + what + " fitness " +
                    std::to_string(bug.Fitness) + " leaves its counter no room for the rest of the generation (" +
                    std::to_string(state.TimeToLive) + " ticks of up to " + std::to_string(state.Food) + " pellets)";
     state.Creatures.push_back(bug);
   }
-  if (activeFitness != state.TotalFitness)
-    throw EDumpError(reader.Name + ":" + std::to_string(headerLine) + ": total=" +
-                     std::to_string(state.TotalFitness) + " disagrees with the active bugs' fitness, which sums to " +
-                     std::to_string(activeFitness));
 
   // Within the window's counts the total stays within 32 bits to the generation's end, as it
   // always has, even if every bug eats every pellet in every tick left. (Beyond them only the

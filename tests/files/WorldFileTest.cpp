@@ -153,6 +153,18 @@ TEST(LineReader, BoundsEveryLineAndEscapesWhatItShows) {
   EXPECT_EQ(Printable(std::string(50, 'x')), std::string(40, 'x') + "...");
 }
 
+// The window's feed and punish change a bug's fitness but not the generation's total; a
+// world saved after them opens again.
+TEST(WorldFile, AWorldFedAndPunishedInTheWindowOpensAgain) {
+  TSample sample;
+  sample.World.Nets[0].Fitness += 3;
+  sample.World.Nets[1].Fitness -= 50;
+  const TWorldFile file = Read(sample.File());
+  EXPECT_EQ(file.State.Creatures[0].Fitness, sample.World.Nets[0].Fitness);
+  EXPECT_EQ(file.State.Creatures[1].Fitness, sample.World.Nets[1].Fitness);
+  EXPECT_EQ(file.State.TotalFitness, sample.World.TotalFitness);
+}
+
 // A file an earlier version of the program wrote, checksum and all: a change to the format
 // or to the checksum's arithmetic that reads its own files back but no longer the users'
 // fails here.
