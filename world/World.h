@@ -144,6 +144,11 @@ class TWorld {
   // the meters, at most one per block, else 1.
   int32_t TickThreads() const;
   void EatFood(TFoodGrid* grid);
+  // Whether this tick gathers the eating candidates beside the update (then eating visits
+  // only the bugs with something within reach), or every bug asks the grid in its turn.
+  // Either gives the same results; the choice is the cheaper one for the world's density.
+  bool GathersEating() const;
+  static constexpr int32_t GatheredFoodMinimum = 1024;
   bool LoadFoodGrid(TFoodGrid& grid) const;
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
 
