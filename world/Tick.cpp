@@ -178,12 +178,13 @@ bool TWorld::LoadGridAndUpdateCreatures() {
 // those is noted; a bug's reach holds FoodCount * reach / field pellets. Where either is
 // not small, every bug takes its turn in order and asks the grid, which costs a bug its
 // reach's cells and the pellets in them, never the eaten pellets times the bugs.
-bool TWorld::GathersEating() const {
-  if (FoodCount <= GatheredFoodMinimum) return false;
-  const double reach = Parameters.EatingDistance + 1;
+bool TWorld::GathersEatingFor(int32_t bugs, int32_t food, int32_t fieldWidth, int32_t fieldHeight,
+                              double eatingDistance) {
+  if (food <= GatheredFoodMinimum) return false;
+  const double reach = eatingDistance + 1;
   const double reachArea = 3.14159 * reach * reach;
-  const double fieldArea = static_cast<double>(Host.FieldWidth()) * Host.FieldHeight();
-  return FoodCount * reachArea <= fieldArea / 4 && BugCount * reachArea <= fieldArea;
+  const double fieldArea = static_cast<double>(fieldWidth) * fieldHeight;
+  return food * reachArea <= fieldArea / 4 && bugs * reachArea <= fieldArea;
 }
 
 void TWorld::UpdateCreatures(const TFoodGrid* grid) {
