@@ -75,6 +75,46 @@ void BM_WorldTick(benchmark::State& state) {
 }
 BENCHMARK(BM_WorldTick);
 
+// Dense worlds as the runner builds them: many pellets within reach of every bug, each
+// eaten pellet landing within reach of many later bugs.
+class TDenseBenchHost : public TWorldHost {
+ public:
+  TDenseBenchHost(int32_t side, int32_t bugs, int32_t food) : Side(side), Bugs(bugs), FoodPellets(food) {}
+  int32_t FieldWidth() const override { return Side; }
+  int32_t FieldHeight() const override { return Side; }
+  int32_t NumberOfBugs() const override { return Bugs; }
+  int32_t NumberOfFood() const override { return FoodPellets; }
+  int32_t CreatureLifetime() const override { return 2000; }
+  int32_t MaximumBugs() const override { return Bugs; }
+  int32_t MaximumFood() const override { return FoodPellets; }
+  int32_t Side, Bugs, FoodPellets;
+};
+
+// One tick on one thread (the eating is in bug order whatever the threads).
+void DenseTick(benchmark::State& state, int32_t side, int32_t bugs, int32_t food, double eatingDistance) {
+  TDenseBenchHost host(side, bugs, food);
+  TWorld world(host);
+  world.Parameters.EatingDistance = eatingDistance;
+  world.Random.Seed = BenchSeed;
+  world.BuildPopulation();
+  world.Tick();  // the pellets spread as eating spreads them
+  int64_t eaten = 0;
+  for (auto _ : state) {
+    const int32_t before = world.TotalFitness;
+    world.Tick();
+    eaten += static_cast<uint32_t>(world.TotalFitness - before);
+  }
+  state.counters["eaten"] = benchmark::Counter(static_cast<double>(eaten), benchmark::Counter::kAvgIterations);
+}
+
+// 20,000 bugs and 20,000 pellets on 400 x 400: about 14 pellets within reach of a bug.
+void BM_TickDense20000(benchmark::State& state) { DenseTick(state, 400, 20000, 20000, 6); }
+BENCHMARK(BM_TickDense20000)->Unit(benchmark::kMillisecond);
+
+// 200 bugs and 2000 pellets on 50 x 50 with eating_distance=100: every bug eats every pellet.
+void BM_TickEverythingWithinReach(benchmark::State& state) { DenseTick(state, 50, 200, 2000, 100); }
+BENCHMARK(BM_TickEverythingWithinReach)->Unit(benchmark::kMillisecond);
+
 // Breeding depends on the fitness spread: every round starts from the same scores (a
 // copy of 200 integers, negligible beside the breeding itself).
 void BM_EndGeneration(benchmark::State& state) {

@@ -37,53 +37,61 @@ double EatingLimit(double distance) {
 bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height) {
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
   Count = std::max(count, 0);
-  // About one pellet per cell.
-  Side = std::clamp(static_cast<int32_t>(std::sqrt(static_cast<double>(Count))), 1, MaxSide);
-  CellWidth = static_cast<double>(width) / Side;
-  CellHeight = static_cast<double>(height) / Side;
-  ScaleX = Side / static_cast<double>(width);
-  ScaleY = Side / static_cast<double>(height);
-  X.resize(Count);
-  Y.resize(Count);
+  // About one pellet per cell, the cells about square: columns * rows <= Count.
+  const double aspect = static_cast<double>(width) / height;
+  ColumnCount = std::clamp(static_cast<int32_t>(std::sqrt(Count * aspect)), 1, MaxSide);
+  RowCount = std::clamp(static_cast<int32_t>(std::sqrt(Count / aspect)), 1, MaxSide);
+  CellWidth = static_cast<double>(width) / ColumnCount;
+  CellHeight = static_cast<double>(height) / RowCount;
+  ScaleX = ColumnCount / static_cast<double>(width);
+  ScaleY = RowCount / static_cast<double>(height);
+  Pellets.resize(Count);
   for (int32_t j = 0; j < Count; ++j) {
-    X[j] = food[j].X;
-    Y[j] = food[j].Y;
-    if (!InRange(X[j]) || !InRange(Y[j])) return false;
+    Pellets[j].X = food[j].X;
+    Pellets[j].Y = food[j].Y;
+    if (!InRange(food[j].X) || !InRange(food[j].Y)) return false;
   }
   Sort();
   return true;
 }
 
 bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
-  X[index] = pellet.X;
-  Y[index] = pellet.Y;
+  TPellet& moved = Pellets[index];
+  moved.X = pellet.X;
+  moved.Y = pellet.Y;
   if (!InRange(pellet.X) || !InRange(pellet.Y)) return false;
-  if (Count <= MaxSortedCount) {
-    Sort();
-    return true;
-  }
   if (!AnyMoved) {
-    FirstMoved.assign(static_cast<size_t>(Side) * Side, -1);
-    NextMoved.assign(Count, -1);
+    LiveEnd.assign(CellStart.begin() + 1, CellStart.end());
+    FirstMoved.assign(Cells(), -1);
     AnyMoved = true;
   }
-  if (EntryOf[index] >= 0) {
-    SortedX[EntryOf[index]] = std::numeric_limits<double>::infinity();
+  const int32_t entry = EntryOf[index];
+  if (entry >= 0) {
+    // The cell's last live entry fills the gap.
+    const int32_t last = --LiveEnd[CellOf[index]];
+    const int32_t other = SortedIndex[last];
+    SortedIndex[entry] = other;
+    SortedX[entry] = SortedX[last];
+    SortedY[entry] = SortedY[last];
+    EntryOf[other] = entry;
     EntryOf[index] = -1;
   } else {
-    int32_t* link = &FirstMoved[CellOf[index]];
-    while (*link != index) link = &NextMoved[*link];
-    *link = NextMoved[index];
+    if (moved.PreviousMoved >= 0) Pellets[moved.PreviousMoved].NextMoved = moved.NextMoved;
+    else FirstMoved[CellOf[index]] = moved.NextMoved;
+    if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = moved.PreviousMoved;
   }
-  CellOf[index] = CellY(pellet.Y) * Side + CellX(pellet.X);
-  NextMoved[index] = FirstMoved[CellOf[index]];
-  FirstMoved[CellOf[index]] = index;
+  const int32_t cell = CellOfPoint(pellet.X, pellet.Y);
+  CellOf[index] = cell;
+  moved.PreviousMoved = -1;
+  moved.NextMoved = FirstMoved[cell];
+  if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = index;
+  FirstMoved[cell] = index;
   return true;
 }
 
 // A counting sort: stable, so each cell keeps its pellets in increasing index.
 void TFoodGrid::Sort() {
-  const int32_t cells = Side * Side;
+  const int32_t cells = Cells();
   AnyMoved = false;
   CellOf.resize(Count);
   SortedIndex.resize(Count);
@@ -92,7 +100,7 @@ void TFoodGrid::Sort() {
   EntryOf.resize(Count);
   CellStart.assign(cells + 1, 0);
   for (int32_t j = 0; j < Count; ++j) {
-    CellOf[j] = CellY(Y[j]) * Side + CellX(X[j]);
+    CellOf[j] = CellOfPoint(Pellets[j].X, Pellets[j].Y);
     ++CellStart[CellOf[j] + 1];
   }
   for (int32_t c = 0; c < cells; ++c) CellStart[c + 1] += CellStart[c];
@@ -101,8 +109,8 @@ void TFoodGrid::Sort() {
     const int32_t k = Next[CellOf[j]]++;
     EntryOf[j] = k;
     SortedIndex[k] = j;
-    SortedX[k] = X[j];
-    SortedY[k] = Y[j];
+    SortedX[k] = Pellets[j].X;
+    SortedY[k] = Pellets[j].Y;
   }
 }
 
@@ -132,27 +140,27 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
   const int32_t cy = CellY(y);
   // The first search covers the 3 x 3 block at once (one run per row): ring 0 alone hardly
   // ever decides, since the nearest pellet lies about a cell away.
-  const int32_t firstRing = Side > 1 ? 1 : 0;
+  const int32_t firstRing = Cells() > 1 ? 1 : 0;
   int32_t ring = firstRing;
   for (;; ++ring) {
     const int32_t left = cx - ring, right = cx + ring, top = cy - ring, bottom = cy + ring;
-    const int32_t firstColumn = std::max(left, 0), lastColumn = std::min(right, Side - 1);
-    for (int32_t row = std::max(top, 0); row <= std::min(bottom, Side - 1); ++row) {
-      const int32_t base = row * Side;
+    const int32_t firstColumn = std::max(left, 0), lastColumn = std::min(right, ColumnCount - 1);
+    for (int32_t row = std::max(top, 0); row <= std::min(bottom, RowCount - 1); ++row) {
+      const int32_t base = row * ColumnCount;
       if (row == top || row == bottom || ring == firstRing) {
         scan(CellStart[base + firstColumn], CellStart[base + lastColumn + 1]);
       } else {
         if (left >= 0) scan(CellStart[base + left], CellStart[base + left + 1]);
-        if (right < Side) scan(CellStart[base + right], CellStart[base + right + 1]);
+        if (right < ColumnCount) scan(CellStart[base + right], CellStart[base + right + 1]);
       }
     }
     // A pellet outside the searched block lies beyond one of its sides that is not the
     // field's edge (the edge cells also hold everything beyond the edge).
     double reach = std::numeric_limits<double>::infinity();
     if (left > 0) reach = std::min(reach, x - left * CellWidth);
-    if (right < Side - 1) reach = std::min(reach, (right + 1) * CellWidth - x);
+    if (right < ColumnCount - 1) reach = std::min(reach, (right + 1) * CellWidth - x);
     if (top > 0) reach = std::min(reach, y - top * CellHeight);
-    if (bottom < Side - 1) reach = std::min(reach, (bottom + 1) * CellHeight - y);
+    if (bottom < RowCount - 1) reach = std::min(reach, (bottom + 1) * CellHeight - y);
     if (reach == std::numeric_limits<double>::infinity()) break;
     reach -= Slack;
     if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestLimit(least)) break;
@@ -166,9 +174,10 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.
   std::vector<int32_t> candidates;
-  const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, Side - 1);
-  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, Side - 1); ++row)
-    for (int32_t k = CellStart[row * Side + firstColumn]; k < CellStart[row * Side + lastColumn + 1]; ++k) {
+  const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, ColumnCount - 1);
+  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, RowCount - 1); ++row)
+    for (int32_t k = CellStart[row * ColumnCount + firstColumn]; k < CellStart[row * ColumnCount + lastColumn + 1];
+         ++k) {
       const double dx = SortedX[k] - x;
       const double dy = SortedY[k] - y;
       if (dx * dx + dy * dy <= limit) candidates.push_back(SortedIndex[k]);
@@ -197,12 +206,21 @@ int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, 
   int32_t found = 0;
   const double limit = EatingLimit(distance);
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
-  for (int32_t row = top; row <= bottom; ++row)
-    for (int32_t k = CellStart[row * Side + left]; k < CellStart[row * Side + right + 1]; ++k) {
+  const auto scan = [&](int32_t first, int32_t last) {
+    for (int32_t k = first; k < last; ++k) {
       const double dx = SortedX[k] - x;
       const double dy = SortedY[k] - y;
       if (dx * dx + dy * dy < limit) indices[found++] = SortedIndex[k];
     }
+  };
+  for (int32_t row = top; row <= bottom; ++row) {
+    const int32_t base = row * ColumnCount;
+    if (!AnyMoved) {
+      scan(CellStart[base + left], CellStart[base + right + 1]);
+    } else {
+      for (int32_t cell = base + left; cell <= base + right; ++cell) scan(CellStart[cell], LiveEnd[cell]);
+    }
+  }
   return found;
 }
 
@@ -213,9 +231,9 @@ int32_t TFoodGrid::MovedWithinEatingReach(double x, double y, double distance, i
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   for (int32_t row = top; row <= bottom; ++row)
     for (int32_t column = left; column <= right; ++column)
-      for (int32_t j = FirstMoved[row * Side + column]; j >= 0; j = NextMoved[j]) {
-        const double dx = X[j] - x;
-        const double dy = Y[j] - y;
+      for (int32_t j = FirstMoved[row * ColumnCount + column]; j >= 0; j = Pellets[j].NextMoved) {
+        const double dx = Pellets[j].X - x;
+        const double dy = Pellets[j].Y - y;
         if (dx * dx + dy * dy < limit) indices[found++] = j;
       }
   return found;

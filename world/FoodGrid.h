@@ -21,10 +21,11 @@ class TFoodGrid {
   // Buckets pellets 0 .. count - 1 over a width x height field. Returns false (and the grid
   // must not be used) when a coordinate or the field is outside InRange.
   bool Load(const TFood* food, int32_t count, int32_t width, int32_t height);
-  // Follows a pellet that PlaceFood moved. Returns false on the same condition as Load.
-  // Up to MaxSortedCount pellets the lists are sorted again (pellets are eaten far less
-  // often than searched for); beyond, the pellet leaves its entry and joins its new cell's
-  // list of moved pellets, so that a large world's eating stays linear.
+  // Follows a pellet that PlaceFood moved, in constant time: the pellet leaves its cell's
+  // loaded entries (the cell's last one takes its place, so no search meets it again) or its
+  // cell's list of moved pellets, and joins its new cell's list. However many pellets are
+  // eaten in a tick, no search looks at a pellet where it no longer lies. Returns false on
+  // the same condition as Load.
   bool Move(int32_t index, const TFood& pellet);
 
   // The index of the pellet nearest to (x, y) by the extended Distance, ties to the lower
@@ -42,12 +43,8 @@ class TFoodGrid {
   // long as they have not moved), and those moved since.
   int32_t LoadedWithinEatingReach(double x, double y, double distance, int32_t* indices) const;
   int32_t MovedWithinEatingReach(double x, double y, double distance, int32_t* indices) const;
-  // Whether Move follows pellets without sorting again, and whether pellet `index` moved
-  // since Load then.
-  bool FollowsMoves() const { return Count > MaxSortedCount; }
-  bool HasMoved(int32_t index) const { return AnyMoved && EntryOf[index] < 0; }
-
-  static constexpr int32_t MaxSortedCount = 1024;
+  // Whether pellet `index` moved since Load.
+  bool HasMoved(int32_t index) const { return EntryOf[index] < 0; }
 
   // The cells a search for anything less than `distance` from (x, y) covers: columns Left ..
   // Right of rows Top .. Bottom. Requires InRange(x) and InRange(y).
@@ -62,42 +59,52 @@ class TFoodGrid {
     return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
   }
   // Cells are numbered row by row, Columns() to a row.
-  int32_t Columns() const { return Side; }
-  int32_t CellOfPoint(double x, double y) const { return CellY(y) * Side + CellX(x); }
+  int32_t Columns() const { return ColumnCount; }
+  int32_t Rows() const { return RowCount; }
+  int32_t Cells() const { return ColumnCount * RowCount; }
+  int32_t CellOfPoint(double x, double y) const { return CellY(y) * ColumnCount + CellX(x); }
 
   // Coordinates the grid takes: far beyond any field, and small enough that the rounding of
   // cell boundaries stays below Slack.
   static bool InRange(double v) { return std::fabs(v) <= 0x1p20; }
 
  private:
-  static constexpr int32_t MaxSide = 1024;
+  // Per axis: a long thin field gets cells of about the same shape as a square one's, so
+  // that a search covers about as many cells and pellets whatever the field's proportions.
+  static constexpr int32_t MaxSide = 1 << 16;
 
   // Monotone in x: a product by a positive constant, a clamp and a truncation of a
   // non-negative value. So a pellet between two abscissas lies in a column between theirs.
   // Inline: every search of every bug starts here.
-  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Side - 1.0)); }
-  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Side - 1.0)); }
+  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, ColumnCount - 1.0)); }
+  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, RowCount - 1.0)); }
   // Sorts the pellets by cell (by index within a cell) into the contiguous lists below.
   void Sort();
 
   int32_t Count = 0;
-  int32_t Side = 1;
+  int32_t ColumnCount = 1, RowCount = 1;
   double CellWidth = 1, CellHeight = 1;
   double ScaleX = 1, ScaleY = 1;  // cells per unit of length
-  std::vector<double> X;  // the pellets as loaded or moved, by index
-  std::vector<double> Y;
+  // By index: the pellet as loaded or moved and, once moved, its links in its cell's list of
+  // moved pellets (-1 ends a list), all in one place for the searches that walk the lists.
+  struct TPellet {
+    double X, Y;
+    int32_t NextMoved, PreviousMoved;
+  };
+  std::vector<TPellet> Pellets;
   std::vector<int32_t> CellOf;
   // Cell c's pellets are entries CellStart[c] .. CellStart[c + 1] - 1 of the sorted lists, so
-  // a row of cells is one run of entries. A moved pellet's entry holds an infinite
-  // coordinate, which no search takes.
+  // a row of cells is one run of entries. Once a pellet has moved, only entries
+  // CellStart[c] .. LiveEnd[c] - 1 are still where Load found them, in no particular order.
   std::vector<int32_t> CellStart;
+  std::vector<int32_t> LiveEnd;
   std::vector<int32_t> SortedIndex;
   std::vector<double> SortedX;
   std::vector<double> SortedY;
-  std::vector<int32_t> EntryOf;  // by index: its entry in the sorted lists
-  // Pellets moved since Load, by cell: singly linked lists through NextMoved (-1 ends).
+  std::vector<int32_t> EntryOf;  // by index: its entry in the sorted lists, -1 once moved
+  // Pellets moved since Load, by cell: the first of a doubly linked list, so that a pellet
+  // moved again leaves its list at once.
   std::vector<int32_t> FirstMoved;
-  std::vector<int32_t> NextMoved;
   bool AnyMoved = false;
   std::vector<int32_t> Next;  // Sort's scratch
 };

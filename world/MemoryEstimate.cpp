@@ -53,11 +53,12 @@ uint64_t EstimateWorldBytes(const TParameters& parameters, int32_t threads) {
                                : 1;
   total += static_cast<double>((sharing - 1) * pellets * PelletBytesPerExtraThread);
 
-  // Where the grid follows moved pellets, every bug lists the pellets within its reach, and
-  // every pellet eaten and moved notes each later bug it now lies within reach of, until
-  // that bug's turn. With r pellets within reach of a bug, the notes waiting peak near a
-  // third of bugs * r * r (measured: 1.1 GB for 100000 bugs and pellets on the default field).
-  if (parameters.Food > TFoodGrid::MaxSortedCount) {
+  // Where a tick gathers the eating candidates (sparse worlds), every bug lists the pellets
+  // within its reach, and every pellet eaten and moved notes each later bug it now lies
+  // within reach of, until that bug's turn. With r pellets within reach of a bug, the notes
+  // waiting peak near a third of bugs * r * r; r is below a quarter there.
+  if (TWorld::GathersEatingFor(parameters.Bugs, parameters.Food, parameters.FieldWidth, parameters.FieldHeight,
+                               parameters.EatingDistance)) {
     const double food = parameters.Food;
     const double area = static_cast<double>(parameters.FieldWidth) * parameters.FieldHeight;
     const double reach = std::min(food, food * M_PI * parameters.EatingDistance * parameters.EatingDistance / area);

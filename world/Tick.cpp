@@ -167,8 +167,24 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     directionsMade.arrive_and_wait();
     UpdateShare(t, threads, loaded ? &grid : nullptr);
   });
-  if (fast && Grid.FollowsMoves()) GatheredShares = threads;
+  if (fast && GathersEating()) GatheredShares = threads;
   return fast;
+}
+
+// Gathering each bug's pellets within reach beside its update, and then giving a turn at
+// eating only to the bugs that found one or that an eaten pellet lands next to, pays where
+// both are rare. A re-placed pellet lands anywhere on the field alike, so however the bugs
+// crowd it lands within reach of BugCount * reach / field of them on average, and each of
+// those is noted; a bug's reach holds FoodCount * reach / field pellets. Where either is
+// not small, every bug takes its turn in order and asks the grid, which costs a bug its
+// reach's cells and the pellets in them, never the eaten pellets times the bugs.
+bool TWorld::GathersEatingFor(int32_t bugs, int32_t food, int32_t fieldWidth, int32_t fieldHeight,
+                              double eatingDistance) {
+  if (food <= GatheredFoodMinimum) return false;
+  const double reach = eatingDistance + 1;
+  const double reachArea = 3.14159 * reach * reach;
+  const double fieldArea = static_cast<double>(fieldWidth) * fieldHeight;
+  return food * reachArea <= fieldArea / 4 && bugs * reachArea <= fieldArea;
 }
 
 void TWorld::UpdateCreatures(const TFoodGrid* grid) {
@@ -189,7 +205,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
   }
   if (!BatchedCurrent()) RebuildBatched();
   UpdateShare(0, 1, grid);
-  if (grid && grid->FollowsMoves()) GatheredShares = 1;
+  if (grid && GathersEating()) GatheredShares = 1;
 }
 
 // Without a log no bug's update reads another's, so the same steps run stage by stage over
@@ -205,7 +221,7 @@ void TWorld::UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid) {
     UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Shares[share].Scratch);
   // A large world gathers what each bug may eat right after moving it, while the share is
   // still in the cache and on every thread: the eating that follows is in bug order, alone.
-  if (grid && grid->FollowsMoves())
+  if (grid && GathersEating())
     GatherEatingCandidates(*grid, firstBlock * Stride, std::min(endBlock * Stride, BugCount), Shares[share]);
 }
 
@@ -367,7 +383,7 @@ void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_
   share.Found.resize(FoodCount);
   share.EndBug = end;
   // The share's bugs within the range by cell, each cell's in bug order (a counting sort).
-  const int32_t cells = grid.Columns() * grid.Columns();
+  const int32_t cells = grid.Cells();
   share.BugCellStart.assign(cells + 1, 0);
   share.BugCell.resize(end - first);
   for (int32_t b = first; b < end; ++b) {

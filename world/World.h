@@ -144,6 +144,20 @@ class TWorld {
   // the meters, at most one per block, else 1.
   int32_t TickThreads() const;
   void EatFood(TFoodGrid* grid);
+  // Whether this tick gathers the eating candidates beside the update (then eating visits
+  // only the bugs with something within reach), or every bug asks the grid in its turn.
+  // Either gives the same results; the choice is the cheaper one for the world's density.
+  bool GathersEating() const {
+    return GathersEatingFor(BugCount, FoodCount, Host.FieldWidth(), Host.FieldHeight(), Parameters.EatingDistance);
+  }
+  static constexpr int32_t GatheredFoodMinimum = 1024;
+
+ public:
+  // The same for a world of that shape, before it is built (its memory depends on it).
+  static bool GathersEatingFor(int32_t bugs, int32_t food, int32_t fieldWidth, int32_t fieldHeight,
+                               double eatingDistance);
+
+ private:
   bool LoadFoodGrid(TFoodGrid& grid) const;
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
 
