@@ -222,7 +222,7 @@ TEST(Parameters, LargeWorldKeepsTheSlotRuleAndMatchesThePlainPath) {
 
 // Threads share a tick's blocks of bugs; any number gives the same world, across a
 // generation end and with a final block that is not full, and with few enough pellets that
-// the grid sorts them again after every move. On the crowded field about one
+// the grid follows them as they move. On the crowded field about one
 // pellet lies within reach of each bug, so pellets are eaten, moved next to later bugs and
 // eaten again within one tick: there the plain evaluation and scans judge every thread count.
 TEST(Parameters, ThreadCountsGiveTheSameLargeWorld) {
