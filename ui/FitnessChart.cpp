@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QLineSeries>
+#include <QLocale>
 #include <QValueAxis>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -35,6 +36,9 @@ TFitnessChart::TFitnessChart(QWidget* parent)
   Chart_->legend()->setAlignment(Qt::AlignBottom);
   // Animations would repaint for a second after every generation end.
   Chart_->setAnimationOptions(QChart::NoAnimation);
+  // The axes' numbers in the user's own notation.
+  Chart_->setLocale(QLocale());
+  Chart_->setLocalizeNumbers(true);
 
   View_ = new QChartView(Chart_, this);
   auto* layout = new QVBoxLayout(this);

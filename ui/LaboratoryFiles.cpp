@@ -71,6 +71,9 @@ bool TLaboratoryWindow::OpenWorld(const QString& path) {
   OpenedFrom_ = name;
   OpenedAtTick_ = file.State.Tick;
   FilePath = path;
+  FileStamp_ = StampOf(path);
+  MarkClean();
+  RememberRecent(path);
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
@@ -110,6 +113,13 @@ bool TLaboratoryWindow::SaveWorld(const QString& path) {
   const std::string name = path.toStdString();
   std::string reason;
   const std::optional<uint64_t> tick = TickForSave(reason);
+  // Someone else (another window, the runner) wrote this file since this window did: theirs
+  // is not overwritten without asking.
+  if (path == FilePath && FileStamp_ && StampOf(path) && StampOf(path) != FileStamp_ &&
+      !Confirm(QStringLiteral("%1 was changed on disk since this window opened or saved it.\n\nOverwrite it with "
+                              "this run?")
+                   .arg(path)))
+    return false;
   try {
     if (!tick) throw std::runtime_error("cannot write " + name + ": " + reason);
     WriteWorldFile(name, FormatWorldFile(world, *tick, Client->CreatureLifetimeBox->Value(), History));
@@ -118,7 +128,11 @@ bool TLaboratoryWindow::SaveWorld(const QString& path) {
     return false;
   }
   FilePath = path;
+  FileStamp_ = StampOf(path);
+  MarkClean();
+  RememberRecent(path);
   UpdateTitles();
+  statusBar()->showMessage(QStringLiteral("Saved generation %1 to %2").arg(world.Generation).arg(path), 10000);
   return true;
 }
 

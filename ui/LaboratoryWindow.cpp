@@ -15,14 +15,20 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QSettings>
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 
 #include "base/Version.h"
 #include "display/HandlerErrors.h"
 #include "ui/CommandLine.h"
+#include "files/WorldFile.h"
 #include "ui/FitnessChart.h"
+#include "ui/KeptRuns.h"
+#include "ui/RecentRuns.h"
 #include "ui/SpinEdit.h"
+#include "ui/UserLocale.h"
 
 namespace zemlix {
 namespace {
@@ -46,6 +52,11 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   ChooseFile = [this](const QString& caption, const QString& filter, bool save) {
     return FileDialog(this, caption, filter, save);
   };
+  Confirm = [this](const QString& question) {
+    return QMessageBox::question(this, "Zemlix", question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+  };
+  RunsFolder = KeptRunsFolder();
   BuildMenus();
   BuildStatusBar();
   // The client area keeps its fixed size; the bars above and below add to it.
@@ -53,6 +64,7 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   move(195, 112);
 
   Client->OnRunStarted = [this] { RunStarted(); };
+  Client->BeforeRunReplaced = [this] { KeepRunIfAdvanced(false); };
   connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
   Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
   ChartWindow->SetHistory(History, ChartTitle());
@@ -68,6 +80,7 @@ TLaboratoryWindow::~TLaboratoryWindow() {
   // The world outlives nothing that listens to it.
   Client->World.OnGenerationEnd = nullptr;
   Client->OnRunStarted = nullptr;
+  Client->BeforeRunReplaced = nullptr;
 }
 
 void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
@@ -79,6 +92,7 @@ void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
     if (modal == nullptr || modal == this) break;
     modal->close();
   }
+  KeepRunIfAdvanced(true);
   QMainWindow::closeEvent(event);
 }
 
@@ -95,6 +109,8 @@ void TLaboratoryWindow::BuildMenus() {
   SaveAction->setShortcut(QKeySequence::Save);
   SaveAsAction = file->addAction("Save World &As…", this, [this] { ChooseAndSave(); });
   SaveAsAction->setShortcut(QKeySequence("Ctrl+Shift+S"));
+  RecentMenu = file->addMenu("&Recent");
+  connect(RecentMenu, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
   file->addSeparator();
   ExportHistoryAction = file->addAction("Export &History (CSV)…", this, [this] {
     const QString path = ChooseFile("Export History", "CSV files (*.csv);;All files (*)", true);
@@ -162,8 +178,10 @@ void TLaboratoryWindow::SetFixedSeed(std::optional<uint32_t> seed) {
 void TLaboratoryWindow::RunStarted() {
   History.clear();
   FilePath.clear();
+  FileStamp_.reset();
   OpenedFrom_.clear();
   OpenedAtTick_.reset();
+  MarkClean();
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
@@ -175,7 +193,9 @@ void TLaboratoryWindow::GenerationEnded(const TGenerationReport& report) {
 }
 
 void TLaboratoryWindow::UpdateTitles() {
-  setWindowTitle(FilePath.isEmpty() ? QString("Zemlix") : QFileInfo(FilePath).fileName() + " — Zemlix");
+  // [*] is where Qt shows the modified marker (setWindowModified).
+  setWindowTitle(FilePath.isEmpty() ? QString("Zemlix[*]") : QFileInfo(FilePath).fileName() + "[*] — Zemlix");
+  setWindowModified(RunAdvanced());
   ChartWindow->Chart()->setTitle(ChartTitle());
 }
 
@@ -205,7 +225,7 @@ void TLaboratoryWindow::UpdateStatus() {
   GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
   TimeToLiveStatus->setText(started ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
                                     : QString("Time to live —"));
-  AverageStatus->setText(world.Generation > 0 ? QString::asprintf("Average %.2f", world.AverageFitness)
+  AverageStatus->setText(world.Generation > 0 ? ForPerson(QString::asprintf("Average %.2f", world.AverageFitness))
                                               : QString("Average —"));
   if (History.empty()) {
     BestStatus->setText("Best so far —");
@@ -229,6 +249,70 @@ void TLaboratoryWindow::UpdateStatus() {
   PauseAction->setText(started && !running ? "&Resume" : "&Pause");
   for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction})
     action->setEnabled(started);
+  setWindowModified(RunAdvanced());
+}
+
+bool TLaboratoryWindow::RunAdvanced() const {
+  const TWorld& world = Client->World;
+  return world.HasPopulation() && CleanAt_ != std::pair(world.Generation, world.TimeToLive);
+}
+
+void TLaboratoryWindow::MarkClean() {
+  CleanAt_ = std::pair(Client->World.Generation, Client->World.TimeToLive);
+  setWindowModified(false);
+}
+
+void TLaboratoryWindow::KeepRunIfAdvanced(bool closing) {
+  if (!RunAdvanced()) return;
+  const TWorld& world = Client->World;
+  std::string reason;
+  const std::optional<uint64_t> tick = TickForSave(reason);
+  try {
+    if (!tick) throw std::runtime_error(reason);
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::filesystem::path path =
+        KeepRun(RunsFolder.toStdString(), KeptRunName(now, Client->RunSeed),
+                FormatWorldFile(world, *tick, Client->CreatureLifetimeBox->Value(), History));
+    const QString kept = QString::fromStdString(path.string());
+    RememberRecentRun(*UserSettings(), {kept, world.Generation, Client->RunSeed, now});
+    MarkClean();
+    statusBar()->showMessage(QStringLiteral("Kept generation %1 in %2 (File → Recent)").arg(world.Generation).arg(kept),
+                             10000);
+  } catch (const std::exception& e) {
+    const std::string message = std::string("The run was not kept: ") + e.what();
+    if (closing)
+      std::cerr << message << "\n";
+    else
+      ReportHandlerError(message);
+  }
+}
+
+std::optional<TLaboratoryWindow::TFileStamp> TLaboratoryWindow::StampOf(const QString& path) {
+  std::error_code error;
+  const std::filesystem::path file = path.toStdString();
+  const auto time = std::filesystem::last_write_time(file, error);
+  if (error) return std::nullopt;
+  const uintmax_t size = std::filesystem::file_size(file, error);
+  if (error) return std::nullopt;
+  return TFileStamp{time, size};
+}
+
+void TLaboratoryWindow::RememberRecent(const QString& path) {
+  RememberRecentRun(*UserSettings(), {QFileInfo(path).absoluteFilePath(), Client->World.Generation, Client->RunSeed,
+                                      QDateTime::currentDateTime()});
+}
+
+void TLaboratoryWindow::FillRecentMenu() {
+  RecentMenu->clear();
+  const std::vector<TRecentRun> runs = LoadRecentRuns(*UserSettings());
+  if (runs.empty()) RecentMenu->addAction("No saved, opened or kept runs yet")->setEnabled(false);
+  for (int i = 0; i < static_cast<int>(runs.size()); ++i) {
+    const QString path = runs[i].Path;
+    QAction* action = RecentMenu->addAction(RecentRunText(runs[i], i), this, [this, path] {
+      if (!OpenWorld(path) && !QFileInfo::exists(path)) ForgetRecentRun(*UserSettings(), path);
+    });
+    action->setToolTip(path);
+  }
 }
 
 void TLaboratoryWindow::AskSeed() {

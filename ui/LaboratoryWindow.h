@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QTimer;
 
 namespace zemlix {
@@ -67,6 +69,7 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* ChartAction;
   QAction* LegendAction;
   QAction* AboutAction;
+  QMenu* RecentMenu;
 
   QLabel* GenerationStatus;
   QLabel* TimeToLiveStatus;
@@ -79,6 +82,14 @@ class TLaboratoryWindow : public QMainWindow {
   // Asks for a file name to open (save false) or to write (save true); empty when the
   // user cancels. Tests replace the dialog.
   std::function<QString(const QString& caption, const QString& filter, bool save)> ChooseFile;
+  // Asks a yes/no question about someone else's data (a file changed on disk); true for yes.
+  // Tests replace the box.
+  std::function<bool(const QString& question)> Confirm;
+
+  // Where runs about to be discarded are kept (KeptRunsFolder() unless a test moves it).
+  QString RunsFolder;
+  // Whether the run has advanced since it started, was opened, saved or kept.
+  bool RunAdvanced() const;
 
  protected:
   // Gone means gone: boxes on screen are closed with the window, so their event loops end
@@ -100,10 +111,29 @@ class TLaboratoryWindow : public QMainWindow {
   // The tick a saved world carries: the ticks since the population's start, as the counters
   // give them with the lifetime the world will go on with.
   std::optional<uint64_t> TickForSave(std::string& reason) const;
+  // Writes the run into RunsFolder when it has advanced since it was last written or opened,
+  // before something replaces it. Never asks; a failure is reported (on standard error while
+  // the window is closing, where a box would hold up the end).
+  void KeepRunIfAdvanced(bool closing);
+  void MarkClean();
+  void RememberRecent(const QString& path);
+  void FillRecentMenu();
+
+  struct TFileStamp {
+    std::filesystem::file_time_type Time;
+    uintmax_t Size;
+    bool operator==(const TFileStamp&) const = default;
+  };
+  static std::optional<TFileStamp> StampOf(const QString& path);
 
   // The file an opened world came from and the tick it stood at; empty for a run started here.
   std::string OpenedFrom_;
   std::optional<uint64_t> OpenedAtTick_;
+  // The generation and time to live when the run was last started, opened, saved or kept.
+  std::optional<std::pair<int32_t, int32_t>> CleanAt_;
+  // FilePath as this window last opened or wrote it; a different file there now was
+  // written by someone else.
+  std::optional<TFileStamp> FileStamp_;
 };
 
 }  // namespace zemlix

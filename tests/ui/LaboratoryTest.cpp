@@ -11,8 +11,14 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QTest>
+#include <QMenu>
+#include <QSettings>
+#include <QStatusBar>
+#include <QWindow>
 #include <QTimer>
+#include <clocale>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "display/HandlerErrors.h"
@@ -23,6 +29,9 @@
 #include "sim/RunnerOptions.h"
 #include "tests/support/ScratchMount.h"
 #include "ui/FitnessChart.h"
+#include "ui/KeptRuns.h"
+#include "ui/RecentRuns.h"
+#include "ui/UserLocale.h"
 #include "ui/LaboratoryWindow.h"
 #include "ui/SpinEdit.h"
 #include "world/Settings.h"
@@ -63,6 +72,7 @@ class LaboratoryTest : public ::testing::Test {
       details.push_back(ReportedErrorDetails());
     });
     lab = std::make_unique<TLaboratoryWindow>(TNetworkLog(directory));
+    lab->RunsFolder = QString::fromStdString(Path("runs"));
     lab->show();
     QCoreApplication::processEvents();
   }
@@ -103,6 +113,15 @@ class LaboratoryTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return (directory / name).string(); }
+  // The title as the window system shows it, with the modified marker resolved.
+  QString Title() const { return lab->windowHandle()->title(); }
+  std::vector<fs::path> KeptRuns() const {
+    std::vector<fs::path> runs;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(directory / "runs", ignored)) runs.push_back(entry.path());
+    std::sort(runs.begin(), runs.end());
+    return runs;
+  }
   std::string WorldNow() { return FormatDump(Client().World, 0, 500); }
 
   fs::path directory;
@@ -121,7 +140,7 @@ TEST_F(LaboratoryTest, WindowRunIsTheRunnersRunWithTheWorldDisplayOnAndOff) {
             Path("runner.dump")});
     EXPECT_EQ(Canonical(Path("window.world")), Canonical(Path("runner.dump")));
     EXPECT_EQ(ReadWorldFile(Path("window.world")).State.Tick, 700u);
-    EXPECT_EQ(lab->windowTitle(), "window.world — Zemlix");
+    EXPECT_EQ(Title(), "window.world — Zemlix");
 
     // After two whole generations the exports are the runner's files, byte for byte.
     Frames(300);
@@ -155,7 +174,7 @@ TEST_F(LaboratoryTest, WorldsTravelWindowToRunnerToWindowExactly) {
   Client().Timer.SetEnabled(false);
   EXPECT_EQ(Client().NumberOfBugsBox->Value(), 10);
   EXPECT_EQ(Client().CreatureLifetimeBox->Value(), 500);
-  EXPECT_EQ(lab->windowTitle(), "r2.world — Zemlix");
+  EXPECT_EQ(Title(), "r2.world — Zemlix");
   EXPECT_EQ(FormatHistory(lab->History), FormatHistory(saved.History));
   EXPECT_EQ(lab->ChartWindow->BestSeries()->count(), 2);
   Frames(400);
@@ -214,7 +233,7 @@ TEST_F(LaboratoryTest, BadFilesAreRefusedAndTheRunningWorldGoesOn) {
     for (const std::string& part : c.named) EXPECT_NE(errors[0].find(part), std::string::npos) << errors[0];
     EXPECT_EQ(WorldNow(), before);
     EXPECT_TRUE(Client().Timer.Enabled());
-    EXPECT_EQ(lab->windowTitle(), "good.world — Zemlix");
+    EXPECT_EQ(Title(), "good.world — Zemlix");
     EXPECT_EQ(Client().NumberOfBugsBox->Value(), 10);
   }
 }
@@ -391,6 +410,203 @@ TEST_F(LaboratoryTest, ButtonsShowTheirWholeCaption) {
   const QRect strongest = Client().GetStrongestBtn->geometry();
   EXPECT_LE(std::abs((strongest.left() + strongest.right()) - (144 + 194)), 1);
   EXPECT_FALSE(strongest.intersects(Client().GetWeakestBtn->geometry()));
+}
+
+// Restart, Open and closing the window replace a run without a question; a run that
+// advanced since it was written is kept first, and opens again as the very same file.
+TEST_F(LaboratoryTest, ARunAboutToBeDiscardedIsKeptAndReopensExactly) {
+  StartRun(3);
+  Frames(5);
+  ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("other.world"))));
+  const struct {
+    const char* name;
+    std::function<void()> discard;
+  } cases[] = {
+      {"Restart", [&] { lab->StartAction->trigger(); }},
+      {"Open", [&] { lab->OpenWorld(QString::fromStdString(Path("other.world"))); }},
+      {"Close", [&] { lab->close(); }},
+  };
+  size_t kept = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    lab->show();
+    StartRun(4242);
+    Frames(650);
+    const std::string expected = FormatWorldFile(Client().World, 650, 500, lab->History);
+    c.discard();
+    Client().Timer.SetEnabled(false);
+    const std::vector<fs::path> runs = KeptRuns();
+    ASSERT_EQ(runs.size(), ++kept);
+    const fs::path& newest = runs.back();
+    EXPECT_NE(newest.filename().string().find("_seed-4242"), std::string::npos) << newest;
+    EXPECT_EQ(ReadText(newest), expected);
+    const std::vector<TRecentRun> recent = LoadRecentRuns(*UserSettings());
+    const auto entry = std::find_if(recent.begin(), recent.end(),
+                                    [&](const TRecentRun& run) { return run.Path.toStdString() == newest.string(); });
+    ASSERT_NE(entry, recent.end());
+    EXPECT_EQ(entry->Generation, 1);
+    EXPECT_EQ(entry->Seed, 4242u);
+
+    // Nothing new is kept for a run that has not moved since it was written.
+    lab->show();
+    ASSERT_TRUE(lab->OpenWorld(QString::fromStdString(newest.string())));
+    Client().Timer.SetEnabled(false);
+    lab->StartAction->trigger();
+    EXPECT_EQ(KeptRuns().size(), kept);
+
+    // Chosen from File → Recent, the kept run opens and saves as the same bytes.
+    emit lab->RecentMenu->aboutToShow();
+    const QList<QAction*> actions = lab->RecentMenu->actions();
+    const auto chosen = std::find_if(actions.begin(), actions.end(), [&](QAction* action) {
+      return action->text().contains(QString::fromStdString(newest.filename().string()));
+    });
+    ASSERT_NE(chosen, actions.end());
+    (*chosen)->trigger();
+    Client().Timer.SetEnabled(false);
+    EXPECT_EQ(Title().toStdString(), newest.filename().string() + " — Zemlix");
+    ASSERT_TRUE(lab->SaveWorld(QString::fromStdString(Path("again.world"))));
+    EXPECT_EQ(ReadText(Path("again.world")), expected);
+  }
+  EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(LaboratoryTest, KeptRunsAreTheNewestWithinTheirLimits) {
+  const fs::path folder = directory / "limits";
+  const struct {
+    int files;
+    size_t bytes;     // each
+    TKeptRunsLimits limits;
+    int remaining;    // the newest ones
+  } cases[] = {
+      {22, 10, {}, 20},
+      {5, 40, {20, 100}, 2},
+      {3, 400, {20, 100}, 1},  // the newest stays even alone over the size
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.files);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    WriteText(folder / "notes.txt", std::string(1000, 'n'));
+    fs::path last;
+    for (int i = 0; i < c.files; ++i) {
+      const QDateTime when(QDate(2026, 1, 1), QTime(10, 0).addSecs(i));
+      last = KeepRun(folder, KeptRunName(when, 7), std::string(c.bytes, 'w'), c.limits);
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), static_cast<size_t>(c.remaining) + 1);
+    EXPECT_EQ(names.back(), "notes.txt");
+    EXPECT_EQ(names[names.size() - 2], last.filename().string());
+    EXPECT_EQ(names.front(), KeptRunName(QDateTime(QDate(2026, 1, 1), QTime(10, 0).addSecs(c.files - c.remaining)), 7)
+                                 .toStdString());
+  }
+  // Two runs kept within one second are both kept.
+  const QDateTime when(QDate(2026, 1, 2), QTime(9, 0));
+  EXPECT_NE(KeepRun(folder, KeptRunName(when, std::nullopt), "a"), KeepRun(folder, KeptRunName(when, std::nullopt), "b"));
+}
+
+TEST_F(LaboratoryTest, TheTitleMarksARunThatAdvancedSinceItWasSaved) {
+  EXPECT_EQ(Title(), "Zemlix");
+  StartRun(21);
+  EXPECT_FALSE(lab->isWindowModified());
+  Frames(405);
+  lab->UpdateStatus();
+  EXPECT_TRUE(lab->isWindowModified());
+  EXPECT_EQ(Title(), "Zemlix*");
+  const QString path = QString::fromStdString(Path("name.world"));
+  ASSERT_TRUE(lab->SaveWorld(path));
+  EXPECT_FALSE(lab->isWindowModified());
+  EXPECT_EQ(Title(), "name.world — Zemlix");
+  EXPECT_EQ(lab->statusBar()->currentMessage(), "Saved generation 0 to " + path);
+  Frames(1);
+  lab->UpdateStatus();
+  EXPECT_EQ(Title(), "name.world* — Zemlix");
+}
+
+// Someone else's data is not overwritten without asking.
+TEST_F(LaboratoryTest, SavingOverAFileChangedOnDiskAsksFirst) {
+  std::vector<QString> questions;
+  bool answer = false;
+  lab->Confirm = [&](const QString& question) {
+    questions.push_back(question);
+    return answer;
+  };
+  StartRun(22);
+  Frames(3);
+  const QString path = QString::fromStdString(Path("shared.world"));
+  ASSERT_TRUE(lab->SaveWorld(path));
+  ASSERT_TRUE(lab->SaveWorld(path));  // unchanged since: no question
+  EXPECT_TRUE(questions.empty());
+  WriteText(Path("shared.world"), "someone else's world\n");
+  for (const bool yes : {false, true}) {
+    answer = yes;
+    EXPECT_EQ(lab->SaveWorld(path), yes);
+    EXPECT_EQ(ReadText(Path("shared.world")) == "someone else's world\n", !yes);
+  }
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_TRUE(questions[0].contains("changed on disk")) << questions[0].toStdString();
+}
+
+// A German desktop reads its decimal comma on screen and in NN.log, while the files other
+// programs read are byte for byte those of the C locale.
+TEST_F(LaboratoryTest, TheUsersDecimalSeparatorOnScreenAndPointsInExchangeFiles) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
+    GTEST_SKIP() << "the de_DE.UTF-8 locale is not generated here (scripts/install-dependencies.sh does it)";
+  std::setlocale(LC_ALL, saved.c_str());
+  const QByteArray oldAll = qgetenv("LC_ALL");
+  struct TSeen {
+    std::string world, csv, svg, log;
+    QString average, meter;
+    QImage statsLine;
+  };
+  const auto runUnder = [&](const char* locale) {
+    qputenv("LC_ALL", locale);
+    AdoptUserLocale();
+    QLocale::setDefault(QLocale(QString(locale).section('.', 0, 0)));
+    const fs::path folder = directory / locale;
+    fs::create_directories(folder);
+    lab = std::make_unique<TLaboratoryWindow>(TNetworkLog(folder));
+    lab->show();
+    StartRun(4242);
+    Frames(999);
+    Client().RecordNNIOBox->setChecked(true);
+    Frames(1);
+    lab->UpdateStatus();
+    TSeen seen;
+    const std::string prefix = (folder / "run").string();
+    EXPECT_TRUE(lab->SaveWorld(QString::fromStdString(prefix + ".world")));
+    EXPECT_TRUE(lab->ExportHistory(QString::fromStdString(prefix + ".csv")));
+    EXPECT_TRUE(lab->ExportPlot(QString::fromStdString(prefix + ".svg")));
+    seen.world = ReadText(prefix + ".world");
+    seen.csv = ReadText(prefix + ".csv");
+    seen.svg = ReadText(prefix + ".svg");
+    seen.log = ReadText(folder / "NN.log");
+    seen.average = lab->AverageStatus->text();
+    seen.meter = Client().LeftImpulseMeter->toolTip();
+    seen.statsLine = Client().WorldView->Surface().ToImage().copy(0, 386, 300, 14);
+    return seen;
+  };
+  const TSeen c = runUnder("C.UTF-8");
+  const TSeen german = runUnder("de_DE.UTF-8");
+  if (oldAll.isNull()) qunsetenv("LC_ALL"); else qputenv("LC_ALL", oldAll);
+  std::setlocale(LC_ALL, saved.c_str());
+  QLocale::setDefault(QLocale::system());
+
+  EXPECT_EQ(german.world, c.world);
+  EXPECT_EQ(german.csv, c.csv);
+  EXPECT_EQ(german.svg, c.svg);
+  EXPECT_TRUE(std::regex_match(c.average.toStdString(), std::regex("Average \\d+\\.\\d\\d")));
+  EXPECT_EQ(german.average, QString(c.average).replace('.', ','));
+  EXPECT_EQ(german.meter, QString(c.meter).replace('.', ','));
+  EXPECT_NE(german.statsLine, c.statsLine);  // "Average Fitness of Last Generation: 2,70"
+  const std::regex executeLine("Execute\\[0\\]: IN0: -?\\d+([.,])\\d+ .*");
+  for (const auto& [log, separator] : {std::pair(c.log, "."), std::pair(german.log, ",")}) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(log, match, executeLine));
+    EXPECT_EQ(match[1], separator);
+  }
 }
 
 }  // namespace
