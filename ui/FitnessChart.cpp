@@ -24,9 +24,9 @@ TFitnessChart::TFitnessChart(QWidget* parent)
   Chart_->addSeries(Average_);
   Chart_->addSeries(Best_);
   GenerationAxis_->setTitleText("Generation");
-  GenerationAxis_->setLabelFormat("%d");
+  GenerationAxis_->setLabelFormat("%.0f");
   FitnessAxis_->setTitleText("Fitness");
-  FitnessAxis_->setLabelFormat("%g");
+  FitnessAxis_->setLabelFormat("%.6g");
   Chart_->addAxis(GenerationAxis_, Qt::AlignBottom);
   Chart_->addAxis(FitnessAxis_, Qt::AlignLeft);
   for (QLineSeries* series : {Average_, Best_}) {
@@ -36,7 +36,8 @@ TFitnessChart::TFitnessChart(QWidget* parent)
   Chart_->legend()->setAlignment(Qt::AlignBottom);
   // Animations would repaint for a second after every generation end.
   Chart_->setAnimationOptions(QChart::NoAnimation);
-  // The axes' numbers in the user's own notation.
+  // The axes' numbers in the user's own notation (localised labels need a format with a
+  // precision).
   Chart_->setLocale(QLocale());
   Chart_->setLocalizeNumbers(true);
 

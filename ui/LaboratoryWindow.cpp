@@ -6,7 +6,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
+#include <QFontMetrics>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
@@ -27,6 +27,7 @@
 #include "ui/FitnessChart.h"
 #include "ui/KeptRuns.h"
 #include "ui/RecentRuns.h"
+#include "ui/SeedDialog.h"
 #include "ui/SpinEdit.h"
 #include "ui/UserLocale.h"
 
@@ -35,9 +36,11 @@ namespace {
 
 constexpr int StatusIntervalMs = 250;
 
+// The dialogs start in the folder of the last world opened or saved.
 QString FileDialog(QWidget* parent, const QString& caption, const QString& filter, bool save) {
-  return save ? QFileDialog::getSaveFileName(parent, caption, QString(), filter)
-              : QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+  const QString folder = UserSettings()->value("folders/last").toString();
+  return save ? QFileDialog::getSaveFileName(parent, caption, folder, filter)
+              : QFileDialog::getOpenFileName(parent, caption, folder, filter);
 }
 
 }  // namespace
@@ -59,6 +62,8 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   RunsFolder = KeptRunsFolder();
   BuildMenus();
   BuildStatusBar();
+  // Keyboard users see where they are from the start.
+  Client->StartBtn->setFocus();
   // The client area keeps its fixed size; the bars above and below add to it.
   setFixedSize(sizeHint());
   move(195, 112);
@@ -124,13 +129,27 @@ void TLaboratoryWindow::BuildMenus() {
   QuitAction = file->addAction("&Quit", this, [this] { close(); });
   QuitAction->setShortcut(QKeySequence("Ctrl+Q"));
 
+  // Mnemonics are unique within each menu in every state: Start and Restart share t, Pause
+  // and Resume are never shown together.
   QMenu* run = menuBar()->addMenu("&Run");
-  StartAction = run->addAction("&Start", this, [this] { Client->StartBtn->click(); });
+  StartAction = run->addAction("S&tart", this, [this] { Client->StartBtn->click(); });
   StartAction->setShortcut(QKeySequence(Qt::Key_F5));
   PauseAction = run->addAction("&Pause", this, [this] { Client->PauseBtn->click(); });
   PauseAction->setShortcut(QKeySequence(Qt::Key_F6));
   run->addSeparator();
-  SeedAction = run->addAction("S&eed…", this, [this] { AskSeed(); });
+  SeedAction = run->addAction("&Seed…", this, [this] { AskSeed(); });
+
+  // The observation and manipulation buttons are no tab stops; the keyboard reaches them here.
+  QMenu* bug = menuBar()->addMenu("&Bug");
+  StrongestAction = bug->addAction("&Strongest", this, [this] { Client->GetStrongestBtn->click(); });
+  StrongestAction->setShortcut(QKeySequence("Ctrl+Up"));
+  WeakestAction = bug->addAction("&Weakest", this, [this] { Client->GetWeakestBtn->click(); });
+  WeakestAction->setShortcut(QKeySequence("Ctrl+Down"));
+  bug->addSeparator();
+  FeedAction = bug->addAction("&Feed Bug", this, [this] { Client->FeedCreatureBtn->click(); });
+  FeedAction->setShortcuts({QKeySequence("Ctrl++"), QKeySequence("Ctrl+=")});
+  PunishAction = bug->addAction("&Punish Bug", this, [this] { Client->PunishCreatureBtn->click(); });
+  PunishAction->setShortcut(QKeySequence("Ctrl+-"));
 
   QMenu* view = menuBar()->addMenu("&View");
   ChartAction = view->addAction("Fitness &Chart", this, [this] {
@@ -245,9 +264,10 @@ void TLaboratoryWindow::UpdateStatus() {
   const bool running = Client->Running();
   StateStatus->setText(!started ? "Not started" : running ? "Running" : "Paused");
 
-  StartAction->setText(started ? "&Restart" : "&Start");
+  StartAction->setText(started ? "Res&tart" : "S&tart");
   PauseAction->setText(started && !running ? "&Resume" : "&Pause");
-  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction})
+  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction, StrongestAction,
+                          WeakestAction, FeedAction, PunishAction})
     action->setEnabled(started);
   setWindowModified(RunAdvanced());
 }
@@ -276,8 +296,7 @@ void TLaboratoryWindow::KeepRunIfAdvanced(bool closing) {
     const QString kept = QString::fromStdString(path.string());
     RememberRecentRun(*UserSettings(), {kept, world.Generation, Client->RunSeed, now});
     MarkClean();
-    statusBar()->showMessage(QStringLiteral("Kept generation %1 in %2 (File → Recent)").arg(world.Generation).arg(kept),
-                             10000);
+    ShowFileMessage(QStringLiteral("Kept generation %1 in").arg(world.Generation), kept);
   } catch (const std::exception& e) {
     const std::string message = std::string("The run was not kept: ") + e.what();
     if (closing)
@@ -316,23 +335,15 @@ void TLaboratoryWindow::FillRecentMenu() {
 }
 
 void TLaboratoryWindow::AskSeed() {
-  bool ok = false;
-  const QString current = Client->FixedSeed ? QString::number(*Client->FixedSeed) : QString();
-  const QString text = QInputDialog::getText(
-      this, "Seed", "Seed of every Start from now on (0 to 4294967295);\nleave empty to take it from the clock:",
-      QLineEdit::Normal, current, &ok);
-  if (!ok) return;
-  if (text.trimmed().isEmpty()) {
-    SetFixedSeed(std::nullopt);
-    return;
-  }
-  const qulonglong value = text.trimmed().toULongLong(&ok);
-  if (!ok || value > UINT32_MAX) {
-    ReportHandlerError(
-        QStringLiteral("'%1' is not a seed: a whole number from 0 to 4294967295 is.").arg(text).toStdString());
-    return;
-  }
-  SetFixedSeed(static_cast<uint32_t>(value));
+  TSeedDialog dialog(Client->FixedSeed, this);
+  if (dialog.exec() == QDialog::Accepted) SetFixedSeed(dialog.Seed());
+}
+
+void TLaboratoryWindow::ShowFileMessage(const QString& text, const QString& path) {
+  // The path is shortened in its middle so that the file's name stays in sight.
+  const QFontMetrics metrics(statusBar()->font());
+  const int room = width() - 24 - metrics.horizontalAdvance(text + " ");
+  statusBar()->showMessage(text + " " + metrics.elidedText(path, Qt::ElideMiddle, std::max(room, 80)), 10000);
 }
 
 void TLaboratoryWindow::ShowLegend() {

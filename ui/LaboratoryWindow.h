@@ -66,6 +66,10 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* StartAction;
   QAction* PauseAction;
   QAction* SeedAction;
+  QAction* StrongestAction;
+  QAction* WeakestAction;
+  QAction* FeedAction;
+  QAction* PunishAction;
   QAction* ChartAction;
   QAction* LegendAction;
   QAction* AboutAction;
@@ -104,6 +108,8 @@ class TLaboratoryWindow : public QMainWindow {
   void UpdateTitles();
   QString ChartTitle() const;
   void AskSeed();
+  void ShowFileMessage(const QString& text, const QString& path);
+  void RememberFolder(const QString& path);
   void ShowLegend();
   void ShowAbout();
   void ChooseAndOpen();

@@ -6,7 +6,9 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QInputDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QLabel>
 #include <QLineSeries>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <clocale>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -31,6 +34,7 @@
 #include "ui/FitnessChart.h"
 #include "ui/KeptRuns.h"
 #include "ui/RecentRuns.h"
+#include "ui/SeedDialog.h"
 #include "ui/UserLocale.h"
 #include "ui/LaboratoryWindow.h"
 #include "ui/SpinEdit.h"
@@ -249,7 +253,9 @@ TEST_F(LaboratoryTest, FailedSavesLeaveThePreviousFileWhole) {
   Client().CreatureLifetimeBox->SetValue(LifetimeRange.Minimum);
   Client().World.TimeToLive = 501;
   EXPECT_FALSE(lab->SaveWorld(QString::fromStdString(Path("early.world"))));
-  EXPECT_NE(errors.back().find("still has 501 frames to live"), std::string::npos) << errors.back();
+  EXPECT_EQ(errors.back(),
+            "The world cannot be saved yet: the lifetime was set to 500 while this generation still has 501 frames "
+            "to live; save again once it has ended.");
   EXPECT_FALSE(fs::exists(Path("early.world")));
   Client().World.TimeToLive = 495;
 
@@ -291,7 +297,8 @@ TEST_F(LaboratoryTest, AGenerationsFirstFrameSavesAndNoAverageShowsBeforeOneEnds
   EXPECT_EQ(ReadWorldFile(Path("first.world")).State.Tick, 500u);
 }
 
-// The seed dialog, answered by a timer once its loop runs.
+// The seed dialog, answered by a timer once its loop runs: a text that is no seed stays as
+// typed, with the reason in the dialog and OK not offered.
 TEST_F(LaboratoryTest, TheSeedDialogTakesEveryThirtyTwoBitSeed) {
   const struct {
     const char* typed;
@@ -299,23 +306,96 @@ TEST_F(LaboratoryTest, TheSeedDialogTakesEveryThirtyTwoBitSeed) {
   } cases[] = {
       {"4294967295", "Seed 4294967295 (next Start)"},
       {"4294967296", ""},
+      {"12a", ""},
       {" 0 ", "Seed 0 (next Start)"},
       {"", "Seed from the clock"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
     lab->SetFixedSeed(7);
-    errors.clear();
-    QTimer::singleShot(0, lab.get(), [&c] {
-      auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+    QString kept, reason;
+    bool offered = false;
+    QTimer::singleShot(0, lab.get(), [&] {
+      auto* dialog = qobject_cast<TSeedDialog*>(QApplication::activeModalWidget());
       ASSERT_NE(dialog, nullptr);
-      dialog->setTextValue(c.typed);
-      dialog->accept();
+      EXPECT_EQ(dialog->Edit->text(), "7");
+      dialog->Edit->clear();
+      QTest::keyClicks(dialog->Edit, c.typed);
+      QPushButton* ok = dialog->Buttons->button(QDialogButtonBox::Ok);
+      offered = ok->isEnabled();
+      kept = dialog->Edit->text();
+      reason = dialog->Reason->text();
+      ok->click();
+      if (dialog->isVisible()) dialog->reject();
     });
     lab->SeedAction->trigger();
     EXPECT_EQ(lab->SeedStatus->text().toStdString(), *c.status ? c.status : "Seed 7 (next Start)");
-    EXPECT_EQ(errors.size(), *c.status ? 0u : 1u);
+    EXPECT_EQ(offered, *c.status != 0);
+    EXPECT_EQ(kept, c.typed);
+    EXPECT_EQ(reason.contains("is not a seed: a whole number from 0 to 4294967295"), *c.status == 0)
+        << reason.toStdString();
   }
+  EXPECT_TRUE(errors.empty());
+}
+
+// Every menu, in every state of a run, gives each of its entries its own mnemonic, and the
+// bug buttons are reachable from the keyboard.
+TEST_F(LaboratoryTest, MnemonicsAreUniqueInEveryMenuAndState) {
+  const auto mnemonicsOf = [](const QList<QAction*>& actions, const std::string& where) {
+    std::map<QChar, QString> seen;
+    for (QAction* action : actions) {
+      const QString text = action->text();
+      if (action->isSeparator() || text.isEmpty()) continue;
+      const qsizetype amp = QString(text).replace("&&", "").indexOf('&');
+      ASSERT_GE(amp, 0) << where << ": no mnemonic in " << text.toStdString();
+      const QChar key = QString(text).replace("&&", "").at(amp + 1).toLower();
+      EXPECT_TRUE(seen.emplace(key, text).second)
+          << where << ": " << text.toStdString() << " and " << seen[key].toStdString() << " share Alt+"
+          << QString(key).toStdString();
+    }
+  };
+  const std::pair<const char*, std::function<void()>> states[] = {
+      {"before Start", [] {}},
+      {"running", [&] { StartRun(3); Client().Timer.SetEnabled(true); }},
+      {"paused", [&] { Client().Timer.SetEnabled(false); }},
+  };
+  for (const auto& [state, enter] : states) {
+    enter();
+    lab->UpdateStatus();
+    mnemonicsOf(lab->menuBar()->actions(), std::string(state) + ", menu bar");
+    for (QAction* entry : lab->menuBar()->actions()) {
+      emit entry->menu()->aboutToShow();
+      mnemonicsOf(entry->menu()->actions(), std::string(state) + ", " + entry->text().toStdString());
+    }
+  }
+  // The Bug menu's entries have shortcuts and reach the buttons' handlers.
+  for (QAction* action : {lab->StrongestAction, lab->WeakestAction, lab->FeedAction, lab->PunishAction})
+    EXPECT_FALSE(action->shortcut().isEmpty()) << action->text().toStdString();
+  const int32_t before = Client().World.Nets[Client().World.SelectedBug].Fitness;
+  lab->FeedAction->trigger();
+  EXPECT_EQ(Client().World.Nets[Client().World.SelectedBug].Fitness, before + 1);
+}
+
+// Save As gives a bare name the world suffix, and the dialogs start where the last world
+// was opened or saved.
+TEST_F(LaboratoryTest, SaveAsAppendsTheSuffixAndTheFolderIsRemembered) {
+  StartRun(4);
+  Frames(3);
+  QString caption, filter;
+  lab->ChooseFile = [&](const QString& c, const QString& f, bool save) {
+    caption = c;
+    filter = f;
+    return save ? QString::fromStdString(Path("plain")) : QString();  // Open is cancelled
+  };
+  lab->SaveAsAction->trigger();
+  EXPECT_TRUE(fs::exists(Path("plain.world")));
+  EXPECT_FALSE(fs::exists(Path("plain")));
+  EXPECT_EQ(Title(), "plain.world — Zemlix");
+  EXPECT_EQ(UserSettings()->value("folders/last").toString().toStdString(), directory.string());
+  lab->OpenAction->trigger();
+  EXPECT_EQ(caption, "Open World");
+  EXPECT_TRUE(filter.startsWith("World files and runner dumps (*.world *.txt *.dump);;All files (*)"));
+  EXPECT_TRUE(errors.empty()) << errors.front();
 }
 
 TEST_F(LaboratoryTest, StatusBarAndChartFollowARunWithTheWorldDisplayOff) {
@@ -518,7 +598,8 @@ TEST_F(LaboratoryTest, TheTitleMarksARunThatAdvancedSinceItWasSaved) {
   ASSERT_TRUE(lab->SaveWorld(path));
   EXPECT_FALSE(lab->isWindowModified());
   EXPECT_EQ(Title(), "name.world — Zemlix");
-  EXPECT_EQ(lab->statusBar()->currentMessage(), "Saved generation 0 to " + path);
+  EXPECT_TRUE(lab->statusBar()->currentMessage().startsWith("Saved generation 0 to /"));
+  EXPECT_TRUE(lab->statusBar()->currentMessage().endsWith("/name.world"));
   Frames(1);
   lab->UpdateStatus();
   EXPECT_EQ(Title(), "name.world* — Zemlix");
