@@ -5,8 +5,13 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QValueAxis>
+#include <QLabel>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
+
+#include "files/FitnessPlot.h"
 
 namespace zemlix {
 
@@ -21,6 +26,9 @@ TFitnessChart::TFitnessChart(QWidget* parent)
   resize(560, 400);
   Average_->setName("Average fitness");
   Best_->setName("Best fitness");
+  // The same colours as the SVG plot of the same run.
+  Average_->setPen(QPen(QColor(AverageColour), 2));
+  Best_->setPen(QPen(QColor(BestColour), 2));
   Chart_->addSeries(Average_);
   Chart_->addSeries(Best_);
   GenerationAxis_->setTitleText("Generation");
@@ -45,6 +53,16 @@ TFitnessChart::TFitnessChart(QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(View_);
+  EmptyText_ = new QLabel("No generation has ended yet", View_);
+  EmptyText_->setAlignment(Qt::AlignCenter);
+  EmptyText_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  for (QLineSeries* series : {Average_, Best_})
+    connect(series, &QLineSeries::hovered, this, [this](const QPointF& point, bool inside) {
+      if (inside)
+        QToolTip::showText(QCursor::pos(), HoverText(point), View_);
+      else
+        QToolTip::hideText();
+    });
   SetHistory({}, QString());
 }
 
@@ -78,15 +96,39 @@ void TFitnessChart::Extend(const TGenerationReport& report) {
 }
 
 void TFitnessChart::ApplyRanges() {
-  // Whole generations on the x axis, and room above the best so its line stays visible.
+  EmptyText_->setVisible(Average_->count() == 0);
+  EmptyText_->setGeometry(View_->rect());
+  // Ticks on round values (1, 2 or 5 times a power of ten), as the SVG plot has them:
+  // whole generations on the x axis, and room above the best so its line stays visible.
   const int32_t first = FirstGeneration_ == 0 ? 1 : FirstGeneration_;
   const int32_t last = std::max(LastGeneration_, first + 1);
+  const double step = NiceStep(last - first, 8, 1);
   GenerationAxis_->setRange(first, last);
   GenerationAxis_->setTickType(QValueAxis::TicksDynamic);
-  GenerationAxis_->setTickAnchor(first);
-  GenerationAxis_->setTickInterval((last - first + 9) / 10);
+  GenerationAxis_->setTickAnchor(std::ceil(first / step) * step);
+  GenerationAxis_->setTickInterval(step);
   FitnessAxis_->setRange(Lowest_, std::max(Highest_ * 1.1, Lowest_ + 1));
   FitnessAxis_->applyNiceNumbers();
+}
+
+QString TFitnessChart::HoverText(const QPointF& point) const {
+  // The generation nearest the pointer, with both of its values.
+  const QList<QPointF> average = Average_->points();
+  const QList<QPointF> best = Best_->points();
+  if (average.isEmpty()) return {};
+  qsizetype nearest = 0;
+  for (qsizetype i = 1; i < average.size(); ++i)
+    if (std::abs(average[i].x() - point.x()) < std::abs(average[nearest].x() - point.x())) nearest = i;
+  const QLocale locale;
+  return QStringLiteral("Generation %1\nAverage fitness %2\nBest fitness %3")
+      .arg(locale.toString(average[nearest].x(), 'f', 0))
+      .arg(locale.toString(average[nearest].y(), 'f', 2))
+      .arg(locale.toString(best[nearest].y(), 'f', 0));
+}
+
+void TFitnessChart::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  EmptyText_->setGeometry(View_->rect());
 }
 
 }  // namespace zemlix

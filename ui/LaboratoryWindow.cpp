@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -62,11 +63,12 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   RunsFolder = KeptRunsFolder();
   BuildMenus();
   BuildStatusBar();
-  // Keyboard users see where they are from the start.
   Client->StartBtn->setFocus();
+  // The Pause button looks pressed while the world is paused; its caption and hints stay.
+  Client->PauseBtn->setCheckable(true);
   // The client area keeps its fixed size; the bars above and below add to it.
   setFixedSize(sizeHint());
-  move(195, 112);
+  PlaceOnScreen();
 
   Client->OnRunStarted = [this] { RunStarted(); };
   Client->BeforeRunReplaced = [this] { KeepRunIfAdvanced(false); };
@@ -88,6 +90,41 @@ TLaboratoryWindow::~TLaboratoryWindow() {
   Client->BeforeRunReplaced = nullptr;
 }
 
+QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available) {
+  const int x = std::max(available.left(), std::min(wanted.x(), available.right() + 1 - size.width()));
+  const int y = std::max(available.top(), std::min(wanted.y(), available.bottom() + 1 - size.height()));
+  return {x, y};
+}
+
+void TLaboratoryWindow::PlaceOnScreen() {
+  const QPoint wanted = UserSettings()->value("window/position", QPoint(195, 112)).toPoint();
+  const QScreen* screen = QGuiApplication::screenAt(wanted);
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    move(wanted);
+    return;
+  }
+  // The frame a window manager adds is not known before the window is shown: room is left
+  // for a title bar.
+  constexpr int TitleBarAllowance = 32;
+  const QPoint place = FitOnScreen(wanted, size() + QSize(0, TitleBarAllowance), screen->availableGeometry());
+  move(place);
+}
+
+void TLaboratoryWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Keyboard users see where they are from the start. Activation gives focus for the
+  // window's own reason, which styles do not frame; once it is done, the window is marked
+  // as focused from the keyboard (a click clears that again, as usual).
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !FocusShown_) {
+    FocusShown_ = true;
+    QTimer::singleShot(0, this, [this] {
+      setAttribute(Qt::WA_KeyboardFocusChange);
+      if (QWidget* focus = focusWidget()) focus->update();
+    });
+  }
+}
+
 void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
   // A modal box spins its own event loop inside whatever handler opened it; while it
   // stands, the program cannot end. Each close ends one loop; a box that refuses to go is
@@ -98,6 +135,7 @@ void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
     modal->close();
   }
   KeepRunIfAdvanced(true);
+  UserSettings()->setValue("window/position", pos());
   QMainWindow::closeEvent(event);
 }
 
@@ -156,7 +194,9 @@ void TLaboratoryWindow::BuildMenus() {
     // Beside the main window the first time; where the user put it after that.
     if (!ChartWindow->testAttribute(Qt::WA_Moved)) {
       ChartWindow->resize(ChartWindow->width(), height());
-      ChartWindow->move(frameGeometry().topRight() + QPoint(8, 0));
+      const QPoint beside = frameGeometry().topRight() + QPoint(8, 0);
+      const QScreen* screen = this->screen();
+      ChartWindow->move(screen ? FitOnScreen(beside, ChartWindow->frameSize(), screen->availableGeometry()) : beside);
     }
     ChartWindow->show();
     ChartWindow->raise();
@@ -244,8 +284,14 @@ void TLaboratoryWindow::UpdateStatus() {
   GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
   TimeToLiveStatus->setText(started ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
                                     : QString("Time to live —"));
-  AverageStatus->setText(world.Generation > 0 ? ForPerson(QString::asprintf("Average %.2f", world.AverageFitness))
-                                              : QString("Average —"));
+  // The world view rounds the average to two significant digits; the bar says that its
+  // number is the exact one, so the two never seem to disagree.
+  AverageStatus->setText(world.Generation > 0
+                             ? ForPerson(QString::asprintf("Exact average %.2f", world.AverageFitness))
+                             : QString("Exact average —"));
+  AverageStatus->setToolTip(
+      "The average fitness of the last generation to two decimals; the world view shows it rounded to two "
+      "significant digits.");
   if (History.empty()) {
     BestStatus->setText("Best so far —");
   } else {
@@ -266,6 +312,7 @@ void TLaboratoryWindow::UpdateStatus() {
 
   StartAction->setText(started ? "Res&tart" : "S&tart");
   PauseAction->setText(started && !running ? "&Resume" : "&Pause");
+  Client->PauseBtn->setChecked(started && !running);
   for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction, StrongestAction,
                           WeakestAction, FeedAction, PunishAction})
     action->setEnabled(started);

@@ -17,6 +17,10 @@ class QTimer;
 
 namespace zemlix {
 
+// Where a window of `size` wanted at `wanted` goes so that it lies wholly within `available`:
+// moved up and left as far as needed (and never past its top-left corner).
+QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available);
+
 class TFitnessChart;
 struct TWindowOptions;
 
@@ -96,9 +100,13 @@ class TLaboratoryWindow : public QMainWindow {
   bool RunAdvanced() const;
 
  protected:
+  // Puts the window where it was last (or at its place), wholly on its screen.
+  void PlaceOnScreen();
+
   // Gone means gone: boxes on screen are closed with the window, so their event loops end
   // and nothing is left running behind it.
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void BuildMenus();
@@ -140,6 +148,7 @@ class TLaboratoryWindow : public QMainWindow {
   // FilePath as this window last opened or wrote it; a different file there now was
   // written by someone else.
   std::optional<TFileStamp> FileStamp_;
+  bool FocusShown_ = false;
 };
 
 }  // namespace zemlix

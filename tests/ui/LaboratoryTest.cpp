@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QLabel>
 #include <QLineSeries>
+#include <QValueAxis>
+#include <QToolButton>
 #include <QTest>
 #include <QMenu>
 #include <QSettings>
@@ -31,6 +33,7 @@
 #include "sim/Runner.h"
 #include "sim/RunnerOptions.h"
 #include "tests/support/ScratchMount.h"
+#include "files/FitnessPlot.h"
 #include "ui/FitnessChart.h"
 #include "ui/KeptRuns.h"
 #include "ui/RecentRuns.h"
@@ -286,7 +289,7 @@ TEST_F(LaboratoryTest, AGenerationsFirstFrameSavesAndNoAverageShowsBeforeOneEnds
   StartRun(12);
   Frames(499);
   lab->UpdateStatus();
-  EXPECT_EQ(lab->AverageStatus->text().toStdString(), "Average —");
+  EXPECT_EQ(lab->AverageStatus->text().toStdString(), "Exact average —");
   Frames(1);
   ASSERT_EQ(Client().World.Generation, 1);
   ASSERT_EQ(Client().World.TimeToLive, 500);
@@ -417,7 +420,7 @@ TEST_F(LaboratoryTest, StatusBarAndChartFollowARunWithTheWorldDisplayOff) {
   const TGenerationReport last = lab->History.back();
   ASSERT_TRUE(spinUntil([&] { return lab->StateStatus->text() == "Paused"; }));
   EXPECT_EQ(lab->GenerationStatus->text(), QStringLiteral("Generation %1").arg(last.Generation));
-  EXPECT_EQ(lab->AverageStatus->text(), QString::asprintf("Average %.2f", last.AverageFitness));
+  EXPECT_EQ(lab->AverageStatus->text(), QString::asprintf("Exact average %.2f", last.AverageFitness));
   int32_t best = 0;
   for (const TGenerationReport& report : lab->History) best = std::max(best, report.BestFitness);
   EXPECT_EQ(lab->BestStatus->text(), QStringLiteral("Best so far %1").arg(best));
@@ -678,7 +681,7 @@ TEST_F(LaboratoryTest, TheUsersDecimalSeparatorOnScreenAndPointsInExchangeFiles)
   EXPECT_EQ(german.world, c.world);
   EXPECT_EQ(german.csv, c.csv);
   EXPECT_EQ(german.svg, c.svg);
-  EXPECT_TRUE(std::regex_match(c.average.toStdString(), std::regex("Average \\d+\\.\\d\\d")));
+  EXPECT_TRUE(std::regex_match(c.average.toStdString(), std::regex("Exact average \\d+\\.\\d\\d")));
   EXPECT_EQ(german.average, QString(c.average).replace('.', ','));
   EXPECT_EQ(german.meter, QString(c.meter).replace('.', ','));
   EXPECT_NE(german.statsLine, c.statsLine);  // "Average Fitness of Last Generation: 2,70"
@@ -688,6 +691,55 @@ TEST_F(LaboratoryTest, TheUsersDecimalSeparatorOnScreenAndPointsInExchangeFiles)
     ASSERT_TRUE(std::regex_search(log, match, executeLine));
     EXPECT_EQ(match[1], separator);
   }
+}
+
+TEST_F(LaboratoryTest, TheWindowOpensWhollyOnASmallScreen) {
+  const QSize size(620, 640);
+  const struct {
+    QPoint wanted;
+    QRect screen;
+    QPoint placed;
+  } cases[] = {
+      {{195, 112}, {0, 0, 1366, 768}, {195, 112}},  // fits
+      {{195, 112}, {0, 0, 1093, 614}, {195, 0}},    // 1366 x 768 at 1.25: moved up
+      {{900, 50}, {0, 0, 1093, 700}, {473, 50}},    // moved left
+      {{195, 112}, {0, 30, 600, 500}, {0, 30}},     // larger than the screen: its top left
+      {{2000, 900}, {1366, 0, 1024, 768}, {1770, 128}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FitOnScreen(c.wanted, size, c.screen), c.placed) << c.wanted.x();
+}
+
+TEST_F(LaboratoryTest, PauseLooksPressedWhilePausedAndKeepsItsHints) {
+  // Focus shows from the start, on Start, framed as keyboard focus is.
+  lab->activateWindow();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(lab->focusWidget(), Client().StartBtn);
+  EXPECT_TRUE(lab->testAttribute(Qt::WA_KeyboardFocusChange));
+  StartRun(5);
+  Client().Timer.SetEnabled(true);
+  lab->UpdateStatus();
+  EXPECT_FALSE(Client().PauseBtn->isChecked());
+  lab->PauseAction->trigger();
+  EXPECT_TRUE(Client().PauseBtn->isChecked());
+  EXPECT_EQ(Client().PauseBtn->toolTip(), "Unpause");
+  QTest::mouseClick(Client().PauseBtn, Qt::LeftButton);
+  EXPECT_FALSE(Client().PauseBtn->isChecked());
+  EXPECT_EQ(Client().PauseBtn->toolTip(), "Pause");
+  EXPECT_TRUE(Client().Timer.Enabled());
+}
+
+TEST_F(LaboratoryTest, TheChartHasRoundTicksThePlotsColoursAndSaysWhenEmpty) {
+  TFitnessChart& chart = *lab->ChartWindow;
+  EXPECT_FALSE(chart.EmptyText()->isHidden());
+  EXPECT_EQ(chart.AverageSeries()->pen().color(), QColor(AverageColour));
+  EXPECT_EQ(chart.BestSeries()->pen().color(), QColor(BestColour));
+  std::vector<TGenerationReport> history;
+  for (int32_t g = 3; g <= 40; ++g) history.push_back({g, g / 4.0, g, 0, 0});
+  chart.SetHistory(history, "t");
+  EXPECT_TRUE(chart.EmptyText()->isHidden());
+  EXPECT_EQ(chart.GenerationAxis()->tickInterval(), 5);
+  EXPECT_EQ(chart.GenerationAxis()->tickAnchor(), 5);
+  EXPECT_EQ(chart.HoverText(QPointF(9.8, 0)), "Generation 10\nAverage fitness 2.50\nBest fitness 10");
 }
 
 }  // namespace
