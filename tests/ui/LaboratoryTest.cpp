@@ -726,6 +726,11 @@ TEST_F(LaboratoryTest, PauseLooksPressedWhilePausedAndKeepsItsHints) {
   EXPECT_FALSE(Client().PauseBtn->isChecked());
   EXPECT_EQ(Client().PauseBtn->toolTip(), "Pause");
   EXPECT_TRUE(Client().Timer.Enabled());
+  // Restart while paused runs again, and the button says so.
+  lab->PauseAction->trigger();
+  lab->StartAction->trigger();
+  EXPECT_TRUE(Client().Timer.Enabled());
+  EXPECT_FALSE(Client().PauseBtn->isChecked());
 }
 
 TEST_F(LaboratoryTest, TheChartHasRoundTicksThePlotsColoursAndSaysWhenEmpty) {
