@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QValueAxis>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -56,13 +57,10 @@ TFitnessChart::TFitnessChart(QWidget* parent)
   EmptyText_ = new QLabel("No generation has ended yet", View_);
   EmptyText_->setAlignment(Qt::AlignCenter);
   EmptyText_->setAttribute(Qt::WA_TransparentForMouseEvents);
-  for (QLineSeries* series : {Average_, Best_})
-    connect(series, &QLineSeries::hovered, this, [this](const QPointF& point, bool inside) {
-      if (inside)
-        QToolTip::showText(QCursor::pos(), HoverText(point), View_);
-      else
-        QToolTip::hideText();
-    });
+  // The pointer anywhere over the plot shows the values of the nearest generation.
+  View_->setMouseTracking(true);
+  View_->viewport()->setMouseTracking(true);
+  View_->viewport()->installEventFilter(this);
   SetHistory({}, QString());
 }
 
@@ -124,6 +122,19 @@ QString TFitnessChart::HoverText(const QPointF& point) const {
       .arg(locale.toString(average[nearest].x(), 'f', 0))
       .arg(locale.toString(average[nearest].y(), 'f', 2))
       .arg(locale.toString(best[nearest].y(), 'f', 0));
+}
+
+bool TFitnessChart::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == View_->viewport() && event->type() == QEvent::MouseMove) {
+    const auto* move = static_cast<QMouseEvent*>(event);
+    const QPointF scene = View_->mapToScene(move->position().toPoint());
+    const QPointF inChart = Chart_->mapFromScene(scene);
+    if (Chart_->plotArea().contains(inChart) && Average_->count() > 0)
+      QToolTip::showText(move->globalPosition().toPoint(), HoverText(Chart_->mapToValue(inChart, Average_)), View_);
+    else
+      QToolTip::hideText();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TFitnessChart::resizeEvent(QResizeEvent* event) {

@@ -39,6 +39,7 @@ class TFitnessChart : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Extend(const TGenerationReport& report);

@@ -14,6 +14,9 @@
 #include <QLineSeries>
 #include <QValueAxis>
 #include <QToolButton>
+#include <QToolTip>
+#include <QChartView>
+#include <QMouseEvent>
 #include <QTest>
 #include <QMenu>
 #include <QSettings>
@@ -745,6 +748,15 @@ TEST_F(LaboratoryTest, TheChartHasRoundTicksThePlotsColoursAndSaysWhenEmpty) {
   EXPECT_EQ(chart.GenerationAxis()->tickInterval(), 5);
   EXPECT_EQ(chart.GenerationAxis()->tickAnchor(), 5);
   EXPECT_EQ(chart.HoverText(QPointF(9.8, 0)), "Generation 10\nAverage fitness 2.50\nBest fitness 10");
+  // The pointer over the plot shows the nearest generation's values.
+  chart.show();
+  QCoreApplication::processEvents();
+  QWidget* viewport = chart.findChild<QChartView*>()->viewport();
+  const QPointF inChart = chart.Chart()->mapToPosition(QPointF(20, 5), chart.AverageSeries());
+  const QPoint at = chart.findChild<QChartView*>()->mapFromScene(chart.Chart()->mapToScene(inChart));
+  QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(viewport, &move);
+  EXPECT_EQ(QToolTip::text(), "Generation 20\nAverage fitness 5.00\nBest fitness 20");
 }
 
 }  // namespace
