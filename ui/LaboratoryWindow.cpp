@@ -72,6 +72,10 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
 
   Client->OnRunStarted = [this] { RunStarted(); };
   Client->BeforeRunReplaced = [this] { KeepRunIfAdvanced(false); };
+  // The time to live changes every frame: the bar shows it with the view's own, so the two
+  // never disagree on screen. Its label has a fixed width, so a new text costs no relayout.
+  TimeToLiveStatus->setFixedWidth(TimeToLiveStatus->fontMetrics().horizontalAdvance("Time to live 00000") + 4);
+  Client->OnViewsDrawn = [this] { ShowTimeToLive(); };
   connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
   Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
   ChartWindow->SetHistory(History, ChartTitle());
@@ -88,6 +92,7 @@ TLaboratoryWindow::~TLaboratoryWindow() {
   Client->World.OnGenerationEnd = nullptr;
   Client->OnRunStarted = nullptr;
   Client->BeforeRunReplaced = nullptr;
+  Client->OnViewsDrawn = nullptr;
 }
 
 QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available) {
@@ -282,8 +287,7 @@ void TLaboratoryWindow::UpdateStatus() {
   const TWorld& world = Client->World;
   const bool started = world.HasPopulation();
   GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
-  TimeToLiveStatus->setText(started ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
-                                    : QString("Time to live —"));
+  ShowTimeToLive();
   // The world view rounds the average to two significant digits; the bar says that its
   // number is the exact one, so the two never seem to disagree.
   AverageStatus->setText(world.Generation > 0
@@ -317,6 +321,13 @@ void TLaboratoryWindow::UpdateStatus() {
                           WeakestAction, FeedAction, PunishAction})
     action->setEnabled(started);
   setWindowModified(RunAdvanced());
+}
+
+void TLaboratoryWindow::ShowTimeToLive() {
+  const TWorld& world = Client->World;
+  const QString text = world.HasPopulation() ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
+                                             : QString("Time to live —");
+  if (TimeToLiveStatus->text() != text) TimeToLiveStatus->setText(text);
 }
 
 bool TLaboratoryWindow::RunAdvanced() const {

@@ -116,6 +116,7 @@ class TLaboratoryWindow : public QMainWindow {
   void UpdateTitles();
   QString ChartTitle() const;
   void AskSeed();
+  void ShowTimeToLive();
   void ShowFileMessage(const QString& text, const QString& path);
   void RememberFolder(const QString& path);
   void ShowLegend();

@@ -55,6 +55,7 @@ void TMain::DrawViews() {
     WorldView->Flip();
   }
   if (ShowStatsBox->isChecked()) DrawObservation();
+  if (OnViewsDrawn) OnViewsDrawn();
 }
 
 void TMain::DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,

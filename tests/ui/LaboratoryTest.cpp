@@ -696,6 +696,15 @@ TEST_F(LaboratoryTest, TheUsersDecimalSeparatorOnScreenAndPointsInExchangeFiles)
   }
 }
 
+// The bar's time to live is the world view's, frame by frame, not a quarter second behind.
+TEST_F(LaboratoryTest, TheStatusBarsTimeToLiveKeepsStepWithTheView) {
+  StartRun(6);
+  for (const int frames : {1, 7, 30}) {
+    Frames(frames);
+    EXPECT_EQ(lab->TimeToLiveStatus->text(), QStringLiteral("Time to live %1").arg(Client().World.TimeToLive));
+  }
+}
+
 TEST_F(LaboratoryTest, TheWindowOpensWhollyOnASmallScreen) {
   const QSize size(620, 640);
   const struct {
