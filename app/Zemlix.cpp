@@ -2,7 +2,6 @@
 // the event loop.
 #include <QApplication>
 #include <QSocketNotifier>
-#include <clocale>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "base/Version.h"
 #include "ui/CommandLine.h"
 #include "ui/LaboratoryWindow.h"
+#include "ui/UserLocale.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication application(argc, argv);
-  std::setlocale(LC_NUMERIC, "C");  // Qt takes the user's locale; only the log's dates follow it
+  zemlix::AdoptUserLocale();
   QApplication::setApplicationName("Zemlix");
   QApplication::setApplicationDisplayName("Zemlix");
   QApplication::setApplicationVersion(zemlix::Version);

@@ -20,18 +20,6 @@ constexpr double PlotHeight = Height - Top - Bottom;
 constexpr double LegendGap = 20;
 constexpr double Right = 20;
 
-constexpr const char* AverageColour = "#1f77b4";
-constexpr const char* BestColour = "#d62728";
-
-// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about `parts`.
-double NiceStep(double span, int parts, double smallest) {
-  const double raw = std::max(span / parts, smallest);
-  const double power = std::pow(10.0, std::floor(std::log10(raw)));
-  for (double factor : {1.0, 2.0, 5.0})
-    if (raw <= factor * power) return factor * power;
-  return 10 * power;
-}
-
 std::string Number(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", value);
@@ -142,6 +130,14 @@ size_t Widest(const std::vector<std::pair<std::string, std::string>>& entries) {
 }
 
 }  // namespace
+
+double NiceStep(double span, int parts, double smallest) {
+  const double raw = std::max(span / parts, smallest);
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double factor : {1.0, 2.0, 5.0})
+    if (raw <= factor * power) return factor * power;
+  return 10 * power;
+}
 
 namespace {
 

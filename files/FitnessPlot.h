@@ -12,6 +12,14 @@ namespace zemlix {
 // there is a single generation, and says so when there is none.
 std::string FormatFitnessPlot(const std::vector<TGenerationReport>& generations, const std::string& title);
 
+// The plot's curve colours, which the window's chart shares.
+inline constexpr const char* AverageColour = "#1f77b4";
+inline constexpr const char* BestColour = "#d62728";
+
+// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about `parts`, at
+// least `smallest`.
+double NiceStep(double span, int parts, double smallest);
+
 // One grid point of a sweep: per generation from 1, the mean average fitness across the
 // seeds and its confidence interval (Low and High may be empty: no band).
 struct TPlotSeries {

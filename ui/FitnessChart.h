@@ -10,6 +10,7 @@ class QChart;
 class QChartView;
 class QLineSeries;
 class QValueAxis;
+class QLabel;
 QT_END_NAMESPACE
 
 namespace zemlix {
@@ -30,6 +31,15 @@ class TFitnessChart : public QWidget {
   QChart* Chart() const { return Chart_; }
   QLineSeries* AverageSeries() const { return Average_; }
   QLineSeries* BestSeries() const { return Best_; }
+  QValueAxis* GenerationAxis() const { return GenerationAxis_; }
+  // Shown over the plot while no generation has ended.
+  QLabel* EmptyText() const { return EmptyText_; }
+  // What the pointer over `series` at `point` shows: the generation and both values there.
+  QString HoverText(const QPointF& point) const;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Extend(const TGenerationReport& report);
@@ -41,6 +51,7 @@ class TFitnessChart : public QWidget {
   QLineSeries* Best_;
   QValueAxis* GenerationAxis_;
   QValueAxis* FitnessAxis_;
+  QLabel* EmptyText_;
   int32_t FirstGeneration_ = 0;
   int32_t LastGeneration_ = 0;
   double Lowest_ = 0;

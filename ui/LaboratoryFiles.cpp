@@ -1,6 +1,7 @@
 // The laboratory's files: world files opened and saved, the history exported as CSV and
 // as an SVG plot. Every byte format comes from files/, shared with the runner.
 #include <QFileInfo>
+#include <QSettings>
 #include <QStatusBar>
 #include <iostream>
 
@@ -11,13 +12,15 @@
 #include "files/WorldFile.h"
 #include "ui/FitnessChart.h"
 #include "ui/LaboratoryWindow.h"
+#include "ui/RecentRuns.h"
 #include "ui/SpinEdit.h"
 #include "world/Settings.h"
 
 namespace zemlix {
 namespace {
 
-const QString WorldFilter = "Zemlix worlds (*.world *.dump);;All files (*)";
+const QString OpenFilter = "World files and runner dumps (*.world *.txt *.dump);;All files (*)";
+const QString SaveFilter = "Zemlix worlds (*.world);;All files (*)";
 
 // The window draws a 400 x 400 field and has its own boxes' ranges; a runner's larger world
 // is refused, naming the parameter. Empty when the world fits.
@@ -42,14 +45,21 @@ std::string WhatTheWindowCannotShow(const TParameters& parameters) {
 }  // namespace
 
 void TLaboratoryWindow::ChooseAndOpen() {
-  const QString path = ChooseFile("Open World", WorldFilter, false);
+  const QString path = ChooseFile("Open World", OpenFilter, false);
   if (!path.isEmpty()) OpenWorld(path);
 }
 
 bool TLaboratoryWindow::ChooseAndSave() {
   if (!Client->World.HasPopulation()) return false;
-  const QString path = ChooseFile("Save World As", WorldFilter, true);
-  return !path.isEmpty() && SaveWorld(path);
+  QString path = ChooseFile("Save World As", SaveFilter, true);
+  if (path.isEmpty()) return false;
+  // A name without a suffix gets the world's; the dialog asked about the name as typed, so
+  // a file already there under the longer name is asked about here.
+  if (QFileInfo(path).suffix().isEmpty()) {
+    path += ".world";
+    if (QFileInfo::exists(path) && !Confirm(QStringLiteral("%1 already exists.\n\nReplace it?").arg(path))) return false;
+  }
+  return SaveWorld(path);
 }
 
 bool TLaboratoryWindow::OpenWorld(const QString& path) {
@@ -71,6 +81,10 @@ bool TLaboratoryWindow::OpenWorld(const QString& path) {
   OpenedFrom_ = name;
   OpenedAtTick_ = file.State.Tick;
   FilePath = path;
+  FileStamp_ = StampOf(path);
+  MarkClean();
+  RememberRecent(path);
+  RememberFolder(path);
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
@@ -110,16 +124,35 @@ bool TLaboratoryWindow::SaveWorld(const QString& path) {
   const std::string name = path.toStdString();
   std::string reason;
   const std::optional<uint64_t> tick = TickForSave(reason);
+  // Someone else (another window, the runner) wrote this file since this window did: theirs
+  // is not overwritten without asking.
+  if (path == FilePath && FileStamp_ && StampOf(path) && StampOf(path) != FileStamp_ &&
+      !Confirm(QStringLiteral("%1 was changed on disk since this window opened or saved it.\n\nOverwrite it with "
+                              "this run?")
+                   .arg(path)))
+    return false;
+  if (!tick) {
+    ReportHandlerError("The world cannot be saved yet: " + reason + ".", name);
+    return false;
+  }
   try {
-    if (!tick) throw std::runtime_error("cannot write " + name + ": " + reason);
     WriteWorldFile(name, FormatWorldFile(world, *tick, Client->CreatureLifetimeBox->Value(), History));
   } catch (const std::exception& e) {
     ReportHandlerError(std::string("The world was not saved: ") + e.what());
     return false;
   }
   FilePath = path;
+  FileStamp_ = StampOf(path);
+  MarkClean();
+  RememberRecent(path);
+  RememberFolder(path);
   UpdateTitles();
+  ShowFileMessage(QStringLiteral("Saved generation %1 to").arg(world.Generation), path);
   return true;
+}
+
+void TLaboratoryWindow::RememberFolder(const QString& path) {
+  UserSettings()->setValue("folders/last", QFileInfo(path).absolutePath());
 }
 
 bool TLaboratoryWindow::ExportHistory(const QString& path) {

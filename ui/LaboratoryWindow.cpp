@@ -6,32 +6,42 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
+#include <QFontMetrics>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QSettings>
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 
 #include "base/Version.h"
 #include "display/HandlerErrors.h"
 #include "ui/CommandLine.h"
+#include "files/WorldFile.h"
 #include "ui/FitnessChart.h"
+#include "ui/KeptRuns.h"
+#include "ui/RecentRuns.h"
+#include "ui/SeedDialog.h"
 #include "ui/SpinEdit.h"
+#include "ui/UserLocale.h"
 
 namespace zemlix {
 namespace {
 
 constexpr int StatusIntervalMs = 250;
 
+// The dialogs start in the folder of the last world opened or saved.
 QString FileDialog(QWidget* parent, const QString& caption, const QString& filter, bool save) {
-  return save ? QFileDialog::getSaveFileName(parent, caption, QString(), filter)
-              : QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+  const QString folder = UserSettings()->value("folders/last").toString();
+  return save ? QFileDialog::getSaveFileName(parent, caption, folder, filter)
+              : QFileDialog::getOpenFileName(parent, caption, folder, filter);
 }
 
 }  // namespace
@@ -46,13 +56,26 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   ChooseFile = [this](const QString& caption, const QString& filter, bool save) {
     return FileDialog(this, caption, filter, save);
   };
+  Confirm = [this](const QString& question) {
+    return QMessageBox::question(this, "Zemlix", question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+  };
+  RunsFolder = KeptRunsFolder();
   BuildMenus();
   BuildStatusBar();
+  Client->StartBtn->setFocus();
+  // The Pause button looks pressed while the world is paused; its caption and hints stay.
+  Client->PauseBtn->setCheckable(true);
   // The client area keeps its fixed size; the bars above and below add to it.
   setFixedSize(sizeHint());
-  move(195, 112);
+  PlaceOnScreen();
 
   Client->OnRunStarted = [this] { RunStarted(); };
+  Client->BeforeRunReplaced = [this] { KeepRunIfAdvanced(false); };
+  // The time to live changes every frame: the bar shows it with the view's own, so the two
+  // never disagree on screen. Its label has a fixed width, so a new text costs no relayout.
+  TimeToLiveStatus->setFixedWidth(TimeToLiveStatus->fontMetrics().horizontalAdvance("Time to live 00000") + 4);
+  Client->OnViewsDrawn = [this] { ShowTimeToLive(); };
   connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
   Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
   ChartWindow->SetHistory(History, ChartTitle());
@@ -68,6 +91,43 @@ TLaboratoryWindow::~TLaboratoryWindow() {
   // The world outlives nothing that listens to it.
   Client->World.OnGenerationEnd = nullptr;
   Client->OnRunStarted = nullptr;
+  Client->BeforeRunReplaced = nullptr;
+  Client->OnViewsDrawn = nullptr;
+}
+
+QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available) {
+  const int x = std::max(available.left(), std::min(wanted.x(), available.right() + 1 - size.width()));
+  const int y = std::max(available.top(), std::min(wanted.y(), available.bottom() + 1 - size.height()));
+  return {x, y};
+}
+
+void TLaboratoryWindow::PlaceOnScreen() {
+  const QPoint wanted = UserSettings()->value("window/position", QPoint(195, 112)).toPoint();
+  const QScreen* screen = QGuiApplication::screenAt(wanted);
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    move(wanted);
+    return;
+  }
+  // The frame a window manager adds is not known before the window is shown: room is left
+  // for a title bar.
+  constexpr int TitleBarAllowance = 32;
+  const QPoint place = FitOnScreen(wanted, size() + QSize(0, TitleBarAllowance), screen->availableGeometry());
+  move(place);
+}
+
+void TLaboratoryWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Keyboard users see where they are from the start. Activation gives focus for the
+  // window's own reason, which styles do not frame; once it is done, the window is marked
+  // as focused from the keyboard (a click clears that again, as usual).
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !FocusShown_) {
+    FocusShown_ = true;
+    QTimer::singleShot(0, this, [this] {
+      setAttribute(Qt::WA_KeyboardFocusChange);
+      if (QWidget* focus = focusWidget()) focus->update();
+    });
+  }
 }
 
 void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
@@ -79,6 +139,8 @@ void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
     if (modal == nullptr || modal == this) break;
     modal->close();
   }
+  KeepRunIfAdvanced(true);
+  UserSettings()->setValue("window/position", pos());
   QMainWindow::closeEvent(event);
 }
 
@@ -95,6 +157,8 @@ void TLaboratoryWindow::BuildMenus() {
   SaveAction->setShortcut(QKeySequence::Save);
   SaveAsAction = file->addAction("Save World &As…", this, [this] { ChooseAndSave(); });
   SaveAsAction->setShortcut(QKeySequence("Ctrl+Shift+S"));
+  RecentMenu = file->addMenu("&Recent");
+  connect(RecentMenu, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
   file->addSeparator();
   ExportHistoryAction = file->addAction("Export &History (CSV)…", this, [this] {
     const QString path = ChooseFile("Export History", "CSV files (*.csv);;All files (*)", true);
@@ -108,20 +172,36 @@ void TLaboratoryWindow::BuildMenus() {
   QuitAction = file->addAction("&Quit", this, [this] { close(); });
   QuitAction->setShortcut(QKeySequence("Ctrl+Q"));
 
+  // Mnemonics are unique within each menu in every state: Start and Restart share t, Pause
+  // and Resume are never shown together.
   QMenu* run = menuBar()->addMenu("&Run");
-  StartAction = run->addAction("&Start", this, [this] { Client->StartBtn->click(); });
+  StartAction = run->addAction("S&tart", this, [this] { Client->StartBtn->click(); });
   StartAction->setShortcut(QKeySequence(Qt::Key_F5));
   PauseAction = run->addAction("&Pause", this, [this] { Client->PauseBtn->click(); });
   PauseAction->setShortcut(QKeySequence(Qt::Key_F6));
   run->addSeparator();
-  SeedAction = run->addAction("S&eed…", this, [this] { AskSeed(); });
+  SeedAction = run->addAction("&Seed…", this, [this] { AskSeed(); });
+
+  // The observation and manipulation buttons are no tab stops; the keyboard reaches them here.
+  QMenu* bug = menuBar()->addMenu("&Bug");
+  StrongestAction = bug->addAction("&Strongest", this, [this] { Client->GetStrongestBtn->click(); });
+  StrongestAction->setShortcut(QKeySequence("Ctrl+Up"));
+  WeakestAction = bug->addAction("&Weakest", this, [this] { Client->GetWeakestBtn->click(); });
+  WeakestAction->setShortcut(QKeySequence("Ctrl+Down"));
+  bug->addSeparator();
+  FeedAction = bug->addAction("&Feed Bug", this, [this] { Client->FeedCreatureBtn->click(); });
+  FeedAction->setShortcuts({QKeySequence("Ctrl++"), QKeySequence("Ctrl+=")});
+  PunishAction = bug->addAction("&Punish Bug", this, [this] { Client->PunishCreatureBtn->click(); });
+  PunishAction->setShortcut(QKeySequence("Ctrl+-"));
 
   QMenu* view = menuBar()->addMenu("&View");
   ChartAction = view->addAction("Fitness &Chart", this, [this] {
     // Beside the main window the first time; where the user put it after that.
     if (!ChartWindow->testAttribute(Qt::WA_Moved)) {
       ChartWindow->resize(ChartWindow->width(), height());
-      ChartWindow->move(frameGeometry().topRight() + QPoint(8, 0));
+      const QPoint beside = frameGeometry().topRight() + QPoint(8, 0);
+      const QScreen* screen = this->screen();
+      ChartWindow->move(screen ? FitOnScreen(beside, ChartWindow->frameSize(), screen->availableGeometry()) : beside);
     }
     ChartWindow->show();
     ChartWindow->raise();
@@ -162,8 +242,10 @@ void TLaboratoryWindow::SetFixedSeed(std::optional<uint32_t> seed) {
 void TLaboratoryWindow::RunStarted() {
   History.clear();
   FilePath.clear();
+  FileStamp_.reset();
   OpenedFrom_.clear();
   OpenedAtTick_.reset();
+  MarkClean();
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
@@ -175,7 +257,9 @@ void TLaboratoryWindow::GenerationEnded(const TGenerationReport& report) {
 }
 
 void TLaboratoryWindow::UpdateTitles() {
-  setWindowTitle(FilePath.isEmpty() ? QString("Zemlix") : QFileInfo(FilePath).fileName() + " — Zemlix");
+  // [*] is where Qt shows the modified marker (setWindowModified).
+  setWindowTitle(FilePath.isEmpty() ? QString("Zemlix[*]") : QFileInfo(FilePath).fileName() + "[*] — Zemlix");
+  setWindowModified(RunAdvanced());
   ChartWindow->Chart()->setTitle(ChartTitle());
 }
 
@@ -203,10 +287,15 @@ void TLaboratoryWindow::UpdateStatus() {
   const TWorld& world = Client->World;
   const bool started = world.HasPopulation();
   GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
-  TimeToLiveStatus->setText(started ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
-                                    : QString("Time to live —"));
-  AverageStatus->setText(world.Generation > 0 ? QString::asprintf("Average %.2f", world.AverageFitness)
-                                              : QString("Average —"));
+  ShowTimeToLive();
+  // The world view rounds the average to two significant digits; the bar says that its
+  // number is the exact one, so the two never seem to disagree.
+  AverageStatus->setText(world.Generation > 0
+                             ? ForPerson(QString::asprintf("Exact average %.2f", world.AverageFitness))
+                             : QString("Exact average —"));
+  AverageStatus->setToolTip(
+      "The average fitness of the last generation to two decimals; the world view shows it rounded to two "
+      "significant digits.");
   if (History.empty()) {
     BestStatus->setText("Best so far —");
   } else {
@@ -225,30 +314,94 @@ void TLaboratoryWindow::UpdateStatus() {
   const bool running = Client->Running();
   StateStatus->setText(!started ? "Not started" : running ? "Running" : "Paused");
 
-  StartAction->setText(started ? "&Restart" : "&Start");
+  StartAction->setText(started ? "Res&tart" : "S&tart");
   PauseAction->setText(started && !running ? "&Resume" : "&Pause");
-  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction})
+  Client->PauseBtn->setChecked(started && !running);
+  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction, StrongestAction,
+                          WeakestAction, FeedAction, PunishAction})
     action->setEnabled(started);
+  setWindowModified(RunAdvanced());
+}
+
+void TLaboratoryWindow::ShowTimeToLive() {
+  const TWorld& world = Client->World;
+  const QString text = world.HasPopulation() ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
+                                             : QString("Time to live —");
+  if (TimeToLiveStatus->text() != text) TimeToLiveStatus->setText(text);
+}
+
+bool TLaboratoryWindow::RunAdvanced() const {
+  const TWorld& world = Client->World;
+  return world.HasPopulation() && CleanAt_ != std::pair(world.Generation, world.TimeToLive);
+}
+
+void TLaboratoryWindow::MarkClean() {
+  CleanAt_ = std::pair(Client->World.Generation, Client->World.TimeToLive);
+  setWindowModified(false);
+}
+
+void TLaboratoryWindow::KeepRunIfAdvanced(bool closing) {
+  if (!RunAdvanced()) return;
+  const TWorld& world = Client->World;
+  std::string reason;
+  const std::optional<uint64_t> tick = TickForSave(reason);
+  try {
+    if (!tick) throw std::runtime_error(reason);
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::filesystem::path path =
+        KeepRun(RunsFolder.toStdString(), KeptRunName(now, Client->RunSeed),
+                FormatWorldFile(world, *tick, Client->CreatureLifetimeBox->Value(), History));
+    const QString kept = QString::fromStdString(path.string());
+    RememberRecentRun(*UserSettings(), {kept, world.Generation, Client->RunSeed, now});
+    MarkClean();
+    ShowFileMessage(QStringLiteral("Kept generation %1 in").arg(world.Generation), kept);
+  } catch (const std::exception& e) {
+    const std::string message = std::string("The run was not kept: ") + e.what();
+    if (closing)
+      std::cerr << message << "\n";
+    else
+      ReportHandlerError(message);
+  }
+}
+
+std::optional<TLaboratoryWindow::TFileStamp> TLaboratoryWindow::StampOf(const QString& path) {
+  std::error_code error;
+  const std::filesystem::path file = path.toStdString();
+  const auto time = std::filesystem::last_write_time(file, error);
+  if (error) return std::nullopt;
+  const uintmax_t size = std::filesystem::file_size(file, error);
+  if (error) return std::nullopt;
+  return TFileStamp{time, size};
+}
+
+void TLaboratoryWindow::RememberRecent(const QString& path) {
+  RememberRecentRun(*UserSettings(), {QFileInfo(path).absoluteFilePath(), Client->World.Generation, Client->RunSeed,
+                                      QDateTime::currentDateTime()});
+}
+
+void TLaboratoryWindow::FillRecentMenu() {
+  RecentMenu->clear();
+  const std::vector<TRecentRun> runs = LoadRecentRuns(*UserSettings());
+  if (runs.empty()) RecentMenu->addAction("No saved, opened or kept runs yet")->setEnabled(false);
+  for (int i = 0; i < static_cast<int>(runs.size()); ++i) {
+    const QString path = runs[i].Path;
+    QAction* action = RecentMenu->addAction(RecentRunText(runs[i], i), this, [this, path] {
+      if (!OpenWorld(path) && !QFileInfo::exists(path)) ForgetRecentRun(*UserSettings(), path);
+    });
+    action->setToolTip(path);
+  }
 }
 
 void TLaboratoryWindow::AskSeed() {
-  bool ok = false;
-  const QString current = Client->FixedSeed ? QString::number(*Client->FixedSeed) : QString();
-  const QString text = QInputDialog::getText(
-      this, "Seed", "Seed of every Start from now on (0 to 4294967295);\nleave empty to take it from the clock:",
-      QLineEdit::Normal, current, &ok);
-  if (!ok) return;
-  if (text.trimmed().isEmpty()) {
-    SetFixedSeed(std::nullopt);
-    return;
-  }
-  const qulonglong value = text.trimmed().toULongLong(&ok);
-  if (!ok || value > UINT32_MAX) {
-    ReportHandlerError(
-        QStringLiteral("'%1' is not a seed: a whole number from 0 to 4294967295 is.").arg(text).toStdString());
-    return;
-  }
-  SetFixedSeed(static_cast<uint32_t>(value));
+  TSeedDialog dialog(Client->FixedSeed, this);
+  if (dialog.exec() == QDialog::Accepted) SetFixedSeed(dialog.Seed());
+}
+
+void TLaboratoryWindow::ShowFileMessage(const QString& text, const QString& path) {
+  // The path is shortened in its middle so that the file's name stays in sight.
+  const QFontMetrics metrics(statusBar()->font());
+  const int room = width() - 24 - metrics.horizontalAdvance(text + " ");
+  statusBar()->showMessage(text + " " + metrics.elidedText(path, Qt::ElideMiddle, std::max(room, 80)), 10000);
 }
 
 void TLaboratoryWindow::ShowLegend() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,9 +12,14 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QTimer;
 
 namespace zemlix {
+
+// Where a window of `size` wanted at `wanted` goes so that it lies wholly within `available`:
+// moved up and left as far as needed (and never past its top-left corner).
+QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available);
 
 class TFitnessChart;
 struct TWindowOptions;
@@ -64,9 +70,14 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* StartAction;
   QAction* PauseAction;
   QAction* SeedAction;
+  QAction* StrongestAction;
+  QAction* WeakestAction;
+  QAction* FeedAction;
+  QAction* PunishAction;
   QAction* ChartAction;
   QAction* LegendAction;
   QAction* AboutAction;
+  QMenu* RecentMenu;
 
   QLabel* GenerationStatus;
   QLabel* TimeToLiveStatus;
@@ -79,11 +90,23 @@ class TLaboratoryWindow : public QMainWindow {
   // Asks for a file name to open (save false) or to write (save true); empty when the
   // user cancels. Tests replace the dialog.
   std::function<QString(const QString& caption, const QString& filter, bool save)> ChooseFile;
+  // Asks a yes/no question about someone else's data (a file changed on disk); true for yes.
+  // Tests replace the box.
+  std::function<bool(const QString& question)> Confirm;
+
+  // Where runs about to be discarded are kept (KeptRunsFolder() unless a test moves it).
+  QString RunsFolder;
+  // Whether the run has advanced since it started, was opened, saved or kept.
+  bool RunAdvanced() const;
 
  protected:
+  // Puts the window where it was last (or at its place), wholly on its screen.
+  void PlaceOnScreen();
+
   // Gone means gone: boxes on screen are closed with the window, so their event loops end
   // and nothing is left running behind it.
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void BuildMenus();
@@ -93,6 +116,9 @@ class TLaboratoryWindow : public QMainWindow {
   void UpdateTitles();
   QString ChartTitle() const;
   void AskSeed();
+  void ShowTimeToLive();
+  void ShowFileMessage(const QString& text, const QString& path);
+  void RememberFolder(const QString& path);
   void ShowLegend();
   void ShowAbout();
   void ChooseAndOpen();
@@ -100,10 +126,30 @@ class TLaboratoryWindow : public QMainWindow {
   // The tick a saved world carries: the ticks since the population's start, as the counters
   // give them with the lifetime the world will go on with.
   std::optional<uint64_t> TickForSave(std::string& reason) const;
+  // Writes the run into RunsFolder when it has advanced since it was last written or opened,
+  // before something replaces it. Never asks; a failure is reported (on standard error while
+  // the window is closing, where a box would hold up the end).
+  void KeepRunIfAdvanced(bool closing);
+  void MarkClean();
+  void RememberRecent(const QString& path);
+  void FillRecentMenu();
+
+  struct TFileStamp {
+    std::filesystem::file_time_type Time;
+    uintmax_t Size;
+    bool operator==(const TFileStamp&) const = default;
+  };
+  static std::optional<TFileStamp> StampOf(const QString& path);
 
   // The file an opened world came from and the tick it stood at; empty for a run started here.
   std::string OpenedFrom_;
   std::optional<uint64_t> OpenedAtTick_;
+  // The generation and time to live when the run was last started, opened, saved or kept.
+  std::optional<std::pair<int32_t, int32_t>> CleanAt_;
+  // FilePath as this window last opened or wrote it; a different file there now was
+  // written by someone else.
+  std::optional<TFileStamp> FileStamp_;
+  bool FocusShown_ = false;
 };
 
 }  // namespace zemlix

@@ -19,6 +19,7 @@
 #include "display/Resources.h"
 #include "files/SavedState.h"
 #include "ui/SpinEdit.h"
+#include "ui/UserLocale.h"
 #include "world/AdvancedMathUnit.h"
 #include "world/Settings.h"
 
@@ -135,6 +136,7 @@ void RunHandler(const std::function<void()>& handler, const std::filesystem::pat
 void TMain::Handle(const std::function<void()>& handler) { RunHandler(handler, World.Log.Path()); }
 
 TMain::TMain(TNetworkLog log, QWidget* parent) : QWidget(parent), World(*this, std::move(log)) {
+  World.Log.SetDecimalSeparator(UserDecimalSeparator().toStdString());
   BuildControls();
   FormCreate();
 }
@@ -316,6 +318,7 @@ void TMain::FormDestroy() {
 }
 
 void TMain::StartBtnClick() {
+  if (World.HasPopulation() && BeforeRunReplaced) BeforeRunReplaced();
   BeginRun([this] {
     RunSeed = FixedSeed ? *FixedSeed : SeedFromClock();
     World.Random.Seed = *RunSeed;
@@ -329,6 +332,7 @@ void TMain::StartFromSavedState(const TSavedState& state, const std::string& nam
     TWorld trial(host);
     RestoreWorld(trial, state, name);
   }
+  if (World.HasPopulation() && BeforeRunReplaced) BeforeRunReplaced();
   NumberOfBugsBox->SetValue(state.Bugs);
   NumberOfFoodBox->SetValue(state.Food);
   CreatureLifetimeBox->SetValue(state.Lifetime);

@@ -133,6 +133,11 @@ class TMain : public QWidget, public TWorldHost {
   std::optional<uint32_t> RunSeed;
   // Called after every Start, Restart and start from a saved state; may be empty.
   std::function<void()> OnRunStarted;
+  // Called just before a running world is replaced (Restart, or a saved state that was
+  // found sound), while it still stands; may be empty.
+  std::function<void()> BeforeRunReplaced;
+  // Called after every drawing of the views; may be empty.
+  std::function<void()> OnViewsDrawn;
 
   // 1 while CreatureSelectorChange corrects a value it found too large.
   int CreatureSelectorTag = 0;

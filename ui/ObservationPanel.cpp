@@ -3,6 +3,7 @@
 #include "base/FormatFixed.h"
 #include "base/Rounding.h"
 #include "ui/MainUnit.h"
+#include "ui/UserLocale.h"
 
 namespace zemlix {
 namespace {
@@ -55,7 +56,7 @@ void TMain::DrawObservation() {
 }
 
 void TMain::DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter) {
-  const QString tip = QString::fromStdString(FormatFixed(impulse, 5, 4));
+  const QString tip = ForPerson(FormatFixed(impulse, 5, 4));
   if (meter.toolTip() != tip) meter.setToolTip(tip);
   TSurface& surface = meter.Surface();
   TSurfaceCanvas& canvas = surface.Canvas();

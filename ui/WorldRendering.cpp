@@ -2,6 +2,7 @@
 #include "base/FormatFixed.h"
 #include "base/Rounding.h"
 #include "ui/MainUnit.h"
+#include "ui/UserLocale.h"
 #include "world/AdvancedMathUnit.h"
 
 #include <QCheckBox>
@@ -54,6 +55,7 @@ void TMain::DrawViews() {
     WorldView->Flip();
   }
   if (ShowStatsBox->isChecked()) DrawObservation();
+  if (OnViewsDrawn) OnViewsDrawn();
 }
 
 void TMain::DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
@@ -129,7 +131,7 @@ void TMain::DrawWorldStats() {
                    QStringLiteral("Time To Live %1").arg(World.TimeToLive));
   DrawOutlinedText(canvas, 1, H - 14, StatsTextColor, StatsOutlineColor,
                    QStringLiteral("Average Fitness of Last Generation: ") +
-                       QString::fromStdString(FormatFixed(World.AverageFitness, 2, 2)));
+                       ForPerson(FormatFixed(World.AverageFitness, 2, 2)));
   DrawOutlinedText(canvas, 1, H - 28, StatsTextColor, StatsOutlineColor,
                    QStringLiteral("Total Fitness: %1").arg(World.TotalFitness));
   canvas.Release();

@@ -117,13 +117,20 @@ std::string FormatLogDateTime(const std::tm& time) {
   return text;
 }
 
-std::string ExecuteLine(int bug, const double inputs[4], double left, double right) {
-  std::string line = "Execute[" + std::to_string(bug) + "]: IN0: " + FormatFixed(inputs[0], 9, 8);
-  line += " IN1: " + FormatFixed(inputs[1], 9, 8);
-  line += " IN2: " + FormatFixed(inputs[2], 9, 8);
-  line += " IN3: " + FormatFixed(inputs[3], 9, 8);
-  line += " OUT0: " + FormatFixed(left, 9, 8);
-  line += " OUT1: " + FormatFixed(right, 9, 8);
+std::string ExecuteLine(int bug, const double inputs[4], double left, double right,
+                        const std::string& decimalSeparator) {
+  const auto real = [&decimalSeparator](double value) {
+    std::string text = FormatFixed(value, 9, 8);
+    if (const size_t point = text.find('.'); point != std::string::npos && decimalSeparator != ".")
+      text.replace(point, 1, decimalSeparator);
+    return text;
+  };
+  std::string line = "Execute[" + std::to_string(bug) + "]: IN0: " + real(inputs[0]);
+  line += " IN1: " + real(inputs[1]);
+  line += " IN2: " + real(inputs[2]);
+  line += " IN3: " + real(inputs[3]);
+  line += " OUT0: " + real(left);
+  line += " OUT1: " + real(right);
   return line;
 }
 

@@ -29,18 +29,25 @@ class TNetworkLog {
   void WriteClosed() const;
 
   std::string DateTimeText() const;
+  // The Execute line's reals carry this separator: the user's in the window, whose log is
+  // read by a person; a point unless set.
+  void SetDecimalSeparator(std::string separator) { DecimalSeparator_ = std::move(separator); }
+  const std::string& DecimalSeparator() const { return DecimalSeparator_; }
   const std::filesystem::path& Path() const { return Path_; }
 
  private:
   std::filesystem::path Path_;
   Clock Clock_;
+  std::string DecimalSeparator_ = ".";
 };
 
 // The user's short date, then, unless the clock shows exactly 00:00:00, a space and the
 // long time, both in the user's locale (LC_TIME).
 std::string FormatLogDateTime(const std::tm& time);
 
-// "Execute[3]: IN0: 0.70710678 IN1: ... OUT1: 0.48765432", reals with FormatFixed(v, 9, 8).
-std::string ExecuteLine(int bug, const double inputs[4], double left, double right);
+// "Execute[3]: IN0: 0.70710678 IN1: ... OUT1: 0.48765432", reals with FormatFixed(v, 9, 8)
+// and `decimalSeparator` in place of the point.
+std::string ExecuteLine(int bug, const double inputs[4], double left, double right,
+                        const std::string& decimalSeparator = ".");
 
 }  // namespace zemlix

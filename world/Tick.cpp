@@ -197,7 +197,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     for (int32_t b = 0; b < BugCount; ++b) {
       Sense(b, grid, NetInputs.data());
       Nets[b].Compute(NetInputs, NetOutputs);
-      Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1]));
+      Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1], Log.DecimalSeparator()));
       Act(Host, Parameters, Creatures[b], NetOutputs[0], NetOutputs[1]);
       if (showStats && b == SelectedBug) Host.DrawImpulseMeters(NetOutputs[0], NetOutputs[1]);
     }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # End to end: starts the real program on a virtual X display, clicks Start, and reads the
 # screen back; then opens a world the runner dumped, saves it with Ctrl+S and hands it back
-# to the runner. Skipped (exit 77) where the X tools are not installed.
+# to the runner. Skipped (exit 77) where the X tools are not installed. Runs with no LANG
+# or LC_* set, as on a fresh system: windows are found by the program's pid, never by a
+# title whose "—" a C locale cannot match.
 set -euo pipefail
 program=$1
 runner=$2
@@ -25,13 +27,24 @@ cat >"$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
 set -euo pipefail
 cd "$1"
+# The visible windows of process $1, once there are at least $2 (default 1); the first is
+# printed.
+windows_of() {
+  local ids
+  for _ in $(seq 300); do
+    ids=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null || true)
+    [ "$(printf '%s\n' $ids | grep -c .)" -ge "${2:-1}" ] && { printf '%s\n' $ids | head -1; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
 # The test runners export QT_QPA_PLATFORM=offscreen for the window tests; this one needs X.
 QT_QPA_PLATFORM=xcb "$2" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
-for _ in $(seq 300); do xwininfo -name Zemlix >/dev/null 2>&1 && break; sleep 0.1; done
+window=$(windows_of $pid)
 sleep 0.5  # the first paint
-read -r left top < <(xwininfo -name Zemlix | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} END{print x, y}')
+read -r left top < <(xwininfo -id "$window" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} END{print x, y}')
 import -window root before.png
 # The client area sits below the menu bar: its world view is the first black row.
 client=""
@@ -57,9 +70,10 @@ echo "$left $client" > origin.txt
 # A world named on the command line opens and runs at once; Ctrl+S saves it in place.
 QT_QPA_PLATFORM=xcb "$2" start.world --speed 1 &
 pid=$!
-for _ in $(seq 300); do xwininfo -name "start.world — Zemlix" >/dev/null 2>&1 && break; sleep 0.1; done
+window=$(windows_of $pid)
+for _ in $(seq 100); do xdotool getwindowname "$window" | grep -q '^start\.world' && break; sleep 0.1; done
+xdotool getwindowname "$window" > title.txt
 sleep 1
-window=$(xdotool search --name "start.world — Zemlix" | head -1)
 xdotool windowfocus --sync "$window" 2>/dev/null || true
 cp start.world opened.world
 xdotool key --window "$window" ctrl+s
@@ -73,7 +87,7 @@ wait $pid 2>/dev/null || true
 mkdir -p denied/NN.log
 (cd denied && QT_QPA_PLATFORM=xcb exec "$2") &
 pid=$!
-for _ in $(seq 100); do [ "$(xdotool search --name Zemlix 2>/dev/null | wc -l)" -ge 2 ] && break; sleep 0.1; done
+windows_of $pid 2 >/dev/null || true
 sleep 0.5
 kill -TERM $pid
 for _ in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
@@ -82,7 +96,9 @@ DRIVE
 chmod +x "$work/drive.sh"
 # The server must not reset between the two programs (it does when its last client leaves),
 # and a random first display number keeps parallel runs on one machine apart.
-XDG_RUNTIME_DIR=$work xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24 -noreset" \
+mkdir -p "$work/home"
+env -u LANG -u LANGUAGE -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LC_NUMERIC XDG_DATA_HOME="$work/home" \
+  XDG_CONFIG_HOME="$work/home" XDG_RUNTIME_DIR=$work xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24 -noreset" \
   "$work/drive.sh" "$work" "$program"
 
 read -r left top < "$work/origin.txt"
@@ -95,6 +111,9 @@ fail=0
 # Sprites: some green bug pixels inside the field.
 green=$(convert "$work/after.png" -crop 398x398+$((left + 9))+$((top + 9)) -fill black +opaque "#00FF00" -format "%[fx:mean*w*h]" info:)
 awk -v g="$green" 'BEGIN{exit !(g > 20)}' || { echo "no bugs drawn ($green)"; fail=1; }
+# SIGTERM ended runs that had advanced: they were kept, not lost.
+ls "$work"/home/Zemlix/runs/*_seed-*.world >/dev/null 2>&1 || { echo "no run kept at SIGTERM"; fail=1; }
+grep -qxE 'start\.world\*? — Zemlix' "$work/title.txt" || { echo "title '$(cat "$work/title.txt")'"; fail=1; }
 [ "$(cat "$work/denied.txt")" = ended ] || { echo "SIGTERM left the program running behind an error box"; fail=1; }
 grep -q "Program Started: " "$work/NN.log" && grep -q "Program Closed: " "$work/NN.log" || { echo "log lines missing"; fail=1; }
 # The saved world went on from the runner's tick 300 and continues in the runner.
