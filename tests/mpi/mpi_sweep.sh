@@ -14,8 +14,8 @@ trap 'rm -rf "$scratch"' EXIT
 # process, through libraries whose stacks it cannot follow, so no suppression can name it.
 # Address and undefined-behaviour checks stay on; the sweep code's leaks are checked by the
 # sim tests, which run the same code without MPI.
-mpirun=(env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-  timeout 120 mpirun --allow-run-as-root --oversubscribe)
+no_leak_check=(env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0")
+mpirun=("${no_leak_check[@]}" timeout 120 mpirun --allow-run-as-root --oversubscribe)
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -46,8 +46,10 @@ for sweep in "${smalls[@]}"; do
 done
 
 # It names itself, not the runner it shares its options with.
-[ "$("$mpi" --version)" = "zemlix-sim-mpi $("$sim" --version | cut -d' ' -f2)" ] || fail "--version: $("$mpi" --version)"
-"$mpi" --help | grep -q '^Usage: zemlix-sim-mpi ' || fail "--help does not say zemlix-sim-mpi"
+version=$("${no_leak_check[@]}" "$mpi" --version)
+[ "$version" = "zemlix-sim-mpi $("$sim" --version | cut -d' ' -f2)" ] || fail "--version: $version"
+"${no_leak_check[@]}" "$mpi" --help >"$scratch/help.txt"
+grep -q '^Usage: zemlix-sim-mpi ' "$scratch/help.txt" || fail "--help does not say zemlix-sim-mpi"
 
 "${mpirun[@]}" -np 3 "$mpi" --seeds 1-4 --lifetime 3 --csv "$scratch/bad.csv" >"$scratch/bad.out" 2>"$scratch/bad.err"
 status=$?
