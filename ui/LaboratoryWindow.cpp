@@ -75,7 +75,7 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   // The time to live changes every frame: the bar shows it with the view's own, so the two
   // never disagree on screen. Its label has a fixed width, so a new text costs no relayout.
   TimeToLiveStatus->setFixedWidth(TimeToLiveStatus->fontMetrics().horizontalAdvance("Time to live 00000") + 4);
-  Client->OnViewsDrawn = [this] { ShowTimeToLive(); };
+  Client->OnViewsDrawn = [this] { ShowFrameValues(); };
   connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
   Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
   ChartWindow->SetHistory(History, ChartTitle());
@@ -286,23 +286,8 @@ std::string TLaboratoryWindow::PlotTitle() const {
 void TLaboratoryWindow::UpdateStatus() {
   const TWorld& world = Client->World;
   const bool started = world.HasPopulation();
-  GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
-  ShowTimeToLive();
-  // The world view rounds the average to two significant digits; the bar says that its
-  // number is the exact one, so the two never seem to disagree.
-  AverageStatus->setText(world.Generation > 0
-                             ? ForPerson(QString::asprintf("Exact average %.2f", world.AverageFitness))
-                             : QString("Exact average —"));
-  AverageStatus->setToolTip(
-      "The average fitness of the last generation to two decimals; the world view shows it rounded to two "
-      "significant digits.");
-  if (History.empty()) {
-    BestStatus->setText("Best so far —");
-  } else {
-    int32_t best = History.front().BestFitness;
-    for (const TGenerationReport& report : History) best = std::max(best, report.BestFitness);
-    BestStatus->setText(QStringLiteral("Best so far %1").arg(best));
-  }
+  ShowGeneration();
+  ShowFrameValues();
   if (started && Client->RunSeed)
     SeedStatus->setText(QStringLiteral("Seed %1").arg(*Client->RunSeed));
   else if (started)
@@ -323,8 +308,29 @@ void TLaboratoryWindow::UpdateStatus() {
   setWindowModified(RunAdvanced());
 }
 
-void TLaboratoryWindow::ShowTimeToLive() {
+void TLaboratoryWindow::ShowGeneration() {
   const TWorld& world = Client->World;
+  GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
+  // The world view rounds the average to two significant digits; the bar says that its
+  // number is the exact one, so the two never seem to disagree.
+  AverageStatus->setText(world.Generation > 0
+                             ? ForPerson(QString::asprintf("Exact average %.2f", world.AverageFitness))
+                             : QString("Exact average —"));
+  AverageStatus->setToolTip(
+      "The average fitness of the last generation to two decimals; the world view shows it rounded to two "
+      "significant digits.");
+  if (History.empty()) {
+    BestStatus->setText("Best so far —");
+  } else {
+    int32_t best = History.front().BestFitness;
+    for (const TGenerationReport& report : History) best = std::max(best, report.BestFitness);
+    BestStatus->setText(QStringLiteral("Best so far %1").arg(best));
+  }
+}
+
+void TLaboratoryWindow::ShowFrameValues() {
+  const TWorld& world = Client->World;
+  if (GenerationStatus->text() != QStringLiteral("Generation %1").arg(world.Generation)) ShowGeneration();
   const QString text = world.HasPopulation() ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
                                              : QString("Time to live —");
   if (TimeToLiveStatus->text() != text) TimeToLiveStatus->setText(text);

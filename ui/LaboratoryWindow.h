@@ -116,7 +116,10 @@ class TLaboratoryWindow : public QMainWindow {
   void UpdateTitles();
   QString ChartTitle() const;
   void AskSeed();
-  void ShowTimeToLive();
+  // What the world view draws each frame (time to live, and the generation with its average
+  // once one ends), shown in the same frame so that the bar never lags behind the view.
+  void ShowFrameValues();
+  void ShowGeneration();
   void ShowFileMessage(const QString& text, const QString& path);
   void RememberFolder(const QString& path);
   void ShowLegend();

@@ -696,13 +696,18 @@ TEST_F(LaboratoryTest, TheUsersDecimalSeparatorOnScreenAndPointsInExchangeFiles)
   }
 }
 
-// The bar's time to live is the world view's, frame by frame, not a quarter second behind.
+// The bar's time to live, generation and average are the world view's, frame by frame, not
+// a quarter second behind: across a generation end too.
 TEST_F(LaboratoryTest, TheStatusBarsTimeToLiveKeepsStepWithTheView) {
   StartRun(6);
-  for (const int frames : {1, 7, 30}) {
+  for (const int frames : {1, 7, 30, 462, 1}) {
     Frames(frames);
-    EXPECT_EQ(lab->TimeToLiveStatus->text(), QStringLiteral("Time to live %1").arg(Client().World.TimeToLive));
+    const TWorld& world = Client().World;
+    EXPECT_EQ(lab->TimeToLiveStatus->text(), QStringLiteral("Time to live %1").arg(world.TimeToLive));
+    EXPECT_EQ(lab->GenerationStatus->text(), QStringLiteral("Generation %1").arg(world.Generation));
   }
+  ASSERT_EQ(Client().World.Generation, 1);
+  EXPECT_EQ(lab->AverageStatus->text(), QString::asprintf("Exact average %.2f", Client().World.AverageFitness));
 }
 
 TEST_F(LaboratoryTest, TheWindowOpensWhollyOnASmallScreen) {
