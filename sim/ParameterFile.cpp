@@ -21,9 +21,6 @@ constexpr size_t MaxFileBytes = size_t{4} << 20;
 // is refused before the parser sees it.
 constexpr int MaxNesting = 8;
 
-// Names and texts from the file or the command line as a message may show them.
-std::string Shown(std::string_view text) { return Printable(text, 4096); }
-
 const char* TypeName(const toml::node& node) {
   switch (node.type()) {
     case toml::node_type::string: return "a string";
@@ -147,6 +144,8 @@ uint64_t DeepNestingLine(std::string_view text) {
 }
 
 }  // namespace
+
+std::string Shown(std::string_view text) { return Printable(text, 4096); }
 
 std::string ApplyParameterFile(const std::string& path, TParameters& parameters, std::vector<std::string>* names) {
   const std::string file = Shown(path);

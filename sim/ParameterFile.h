@@ -22,6 +22,10 @@ std::string ApplyParameterFile(const std::string& path, TParameters& parameters,
 std::string ApplyParameterSetting(std::string_view setting, TParameters& parameters,
                                   std::vector<std::string>* names = nullptr);
 
+// Names and texts from a file or the command line as a message may show them: control bytes
+// never reach the terminal raw.
+std::string Shown(std::string_view text);
+
 // The parameters for --help and the README: one entry per parameter with its default,
 // range and meaning.
 std::string DescribeParameters();

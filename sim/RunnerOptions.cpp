@@ -64,10 +64,6 @@ CLI::Validator Bounds(const char* name) {
   return IntegerIn(static_cast<uint64_t>(info.Minimum), static_cast<uint64_t>(info.Maximum));
 }
 
-// Arguments as a message may show them: control bytes from a command line never reach the
-// terminal raw.
-std::string Shown(std::string_view text) { return Printable(text, 4096); }
-
 // "--sweep NAME=V1,V2,...": the values, split at commas outside brackets so that lists of
 // hidden layers can be swept, each checked against the registry and given once (also when
 // only their parsed values are equal, as 0.1 and 0.10 are). Returns "" or the message.

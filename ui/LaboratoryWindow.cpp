@@ -310,6 +310,7 @@ void TLaboratoryWindow::UpdateStatus() {
 
 void TLaboratoryWindow::ShowGeneration() {
   const TWorld& world = Client->World;
+  ShownGeneration_ = world.Generation;
   GenerationStatus->setText(QStringLiteral("Generation %1").arg(world.Generation));
   // The world view rounds the average to two significant digits; the bar says that its
   // number is the exact one, so the two never seem to disagree.
@@ -330,7 +331,7 @@ void TLaboratoryWindow::ShowGeneration() {
 
 void TLaboratoryWindow::ShowFrameValues() {
   const TWorld& world = Client->World;
-  if (GenerationStatus->text() != QStringLiteral("Generation %1").arg(world.Generation)) ShowGeneration();
+  if (world.Generation != ShownGeneration_) ShowGeneration();
   const QString text = world.HasPopulation() ? QStringLiteral("Time to live %1").arg(world.TimeToLive)
                                              : QString("Time to live —");
   if (TimeToLiveStatus->text() != text) TimeToLiveStatus->setText(text);

@@ -149,6 +149,7 @@ class TLaboratoryWindow : public QMainWindow {
   std::optional<uint64_t> OpenedAtTick_;
   // The generation and time to live when the run was last started, opened, saved or kept.
   std::optional<std::pair<int32_t, int32_t>> CleanAt_;
+  int32_t ShownGeneration_ = -1;  // the generation the status bar shows
   // FilePath as this window last opened or wrote it; a different file there now was
   // written by someone else.
   std::optional<TFileStamp> FileStamp_;
