@@ -14,6 +14,8 @@ packages=(
   xvfb xauth x11-utils imagemagick xdotool
   desktop-file-utils appstream dpkg-dev file procps lintian
   locales
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas python3-matplotlib
 )
 case "${1:-}" in
   --headless) packages=("${headless[@]}") ;;
