@@ -95,11 +95,15 @@ void TFitnessChart::Extend(const TGenerationReport& report) {
 
 void TFitnessChart::ApplyRanges() {
   EmptyText_->setVisible(Average_->count() == 0);
+  // A line needs two points: a lone generation (a world just opened) is shown as dots.
+  for (QLineSeries* series : {Average_, Best_}) series->setPointsVisible(series->count() == 1);
   EmptyText_->setGeometry(View_->rect());
   // Ticks on round values (1, 2 or 5 times a power of ten), as the SVG plot has them:
   // whole generations on the x axis, and room above the best so its line stays visible.
-  const int32_t first = FirstGeneration_ == 0 ? 1 : FirstGeneration_;
-  const int32_t last = std::max(LastGeneration_, first + 1);
+  // A lone generation sits in the middle, its dots away from the axes.
+  const bool lone = Average_->count() == 1;
+  const int32_t first = FirstGeneration_ == 0 ? 1 : FirstGeneration_ - (lone ? 1 : 0);
+  const int32_t last = std::max(LastGeneration_ + (lone ? 1 : 0), first + 1);
   const double step = NiceStep(last - first, 8, 1);
   GenerationAxis_->setRange(first, last);
   GenerationAxis_->setTickType(QValueAxis::TicksDynamic);

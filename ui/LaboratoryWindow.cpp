@@ -288,10 +288,12 @@ void TLaboratoryWindow::UpdateStatus() {
   const bool started = world.HasPopulation();
   ShowGeneration();
   ShowFrameValues();
+  // Short texts: the bar has no room to spare at the window's own width.
+  SeedStatus->setToolTip(started && !Client->RunSeed ? "Opened from a file, which does not record the seed" : QString());
   if (started && Client->RunSeed)
     SeedStatus->setText(QStringLiteral("Seed %1").arg(*Client->RunSeed));
   else if (started)
-    SeedStatus->setText("Seed unknown (opened)");
+    SeedStatus->setText("Seed unknown");
   else if (Client->FixedSeed)
     SeedStatus->setText(QStringLiteral("Seed %1 (next Start)").arg(*Client->FixedSeed));
   else

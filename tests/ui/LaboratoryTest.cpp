@@ -755,10 +755,13 @@ TEST_F(LaboratoryTest, TheChartHasRoundTicksThePlotsColoursAndSaysWhenEmpty) {
   EXPECT_FALSE(chart.EmptyText()->isHidden());
   EXPECT_EQ(chart.AverageSeries()->pen().color(), QColor(AverageColour));
   EXPECT_EQ(chart.BestSeries()->pen().color(), QColor(BestColour));
-  std::vector<TGenerationReport> history;
-  for (int32_t g = 3; g <= 40; ++g) history.push_back({g, g / 4.0, g, 0, 0});
-  chart.SetHistory(history, "t");
+  std::vector<TGenerationReport> history{{3, 0.75, 3, 0, 0}};
+  chart.SetHistory(history, "t");  // one generation: no line to draw, so its points show
   EXPECT_TRUE(chart.EmptyText()->isHidden());
+  EXPECT_TRUE(chart.AverageSeries()->pointsVisible() && chart.BestSeries()->pointsVisible());
+  for (int32_t g = 4; g <= 40; ++g) history.push_back({g, g / 4.0, g, 0, 0});
+  chart.SetHistory(history, "t");
+  EXPECT_FALSE(chart.AverageSeries()->pointsVisible());
   EXPECT_EQ(chart.GenerationAxis()->tickInterval(), 5);
   EXPECT_EQ(chart.GenerationAxis()->tickAnchor(), 5);
   EXPECT_EQ(chart.HoverText(QPointF(9.8, 0)), "Generation 10\nAverage fitness 2.50\nBest fitness 10");
