@@ -56,7 +56,7 @@ TFamilyTreeView::TFamilyTreeView(QWidget* parent) : QWidget(parent) {
 void TFamilyTreeView::SetAncestry(TAncestry ancestry, int32_t bugCount) {
   Ancestry_ = std::move(ancestry);
   BugCount_ = bugCount;
-  setMinimumHeight(TopMargin * 2 + RowHeight * static_cast<int>(std::max<size_t>(Ancestry_.Rows.size(), 1)));
+  setMinimumHeight(TopMargin * 2 + 18 + RowHeight * static_cast<int>(std::max<size_t>(Ancestry_.Rows.size(), 1)));
   update();
 }
 
