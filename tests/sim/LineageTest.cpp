@@ -54,18 +54,25 @@ std::vector<std::string> With(std::vector<std::string> args) {
   return args;
 }
 
-// Cut at a generation end and inside a generation: the rows of the two parts are those of the
-// run in one go, and the dumps carry the same parents.
+// Cut at a generation end and inside a generation, and resumed to the next generation end or
+// short of it: the rows of the two parts are those of the run in one go, and the dumps carry
+// the same parents.
 TEST(Lineage, AResumedRunContinuesItExactly) {
   TScratchDirectory dir;
-  ASSERT_EQ(RunSim(With({"--seed", "6", "--ticks", "1600", "--lineage", dir / "whole.csv", "--dump", dir / "whole",
-                         "--csv", dir / "whole-fitness.csv"}))
-                .Status,
-            0);
-  for (const std::string cut : {"500", "700"}) {
-    SCOPED_TRACE("cut at tick " + cut);
-    ASSERT_EQ(RunSim(With({"--seed", "6", "--ticks", cut, "--lineage", dir / "first.csv", "--dump", dir / "saved"})).Status, 0);
-    const auto resumed = RunSim({"--quiet", "--load", dir / "saved", "--ticks", std::to_string(1600 - std::stoi(cut)),
+  const struct {
+    int Cut, End;
+  } cuts[] = {{700, 800}, {500, 1600}, {700, 1600}};
+  for (const auto& cut : cuts) {
+    SCOPED_TRACE("cut at tick " + std::to_string(cut.Cut) + ", end at " + std::to_string(cut.End));
+    ASSERT_EQ(RunSim(With({"--seed", "6", "--ticks", std::to_string(cut.End), "--lineage", dir / "whole.csv", "--dump",
+                           dir / "whole", "--csv", dir / "whole-fitness.csv"}))
+                  .Status,
+              0);
+    ASSERT_EQ(RunSim(With({"--seed", "6", "--ticks", std::to_string(cut.Cut), "--lineage", dir / "first.csv", "--dump",
+                           dir / "saved"}))
+                  .Status,
+              0);
+    const auto resumed = RunSim({"--quiet", "--load", dir / "saved", "--ticks", std::to_string(cut.End - cut.Cut),
                                  "--lineage", dir / "rest.csv", "--dump", dir / "resumed"});
     ASSERT_EQ(resumed.Status, 0) << resumed.Error;
     const std::string rest = ReadFile(dir.Path / "rest.csv");
