@@ -212,6 +212,12 @@ void TLaboratoryWindow::BuildMenus() {
   });
   ChartAction->setShortcut(QKeySequence("Ctrl+G"));
   FamilyAction = view->addAction("&Family", this, [this] {
+    // Beside the main window, below where the chart opens, the first time.
+    if (!FamilyWindow->testAttribute(Qt::WA_Moved)) {
+      const QPoint beside = frameGeometry().topRight() + QPoint(8, 48);
+      const QScreen* screen = this->screen();
+      FamilyWindow->move(screen ? FitOnScreen(beside, FamilyWindow->frameSize(), screen->availableGeometry()) : beside);
+    }
     FamilyWindow->Refresh();
     FamilyWindow->show();
     FamilyWindow->raise();
