@@ -104,8 +104,10 @@ struct TRecipe {
 // is still read (parents choose each other in cycles), one of them is kept apart first. So
 // only those few genomes are copied, not a whole second generation.
 void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_t)>& genes, int32_t genomeLength,
-                  TRandomGenerator& random, const TBreedRates& rates) {
+                  TRandomGenerator& random, const TBreedRates& rates, std::span<TParentage> parentage) {
   const int32_t n = static_cast<int32_t>(fitness.size());
+  if (!parentage.empty() && parentage.size() < fitness.size())
+    throw std::invalid_argument("Breed: the parentage has no room for every child");
   std::vector<TRecipe> recipes(n);
   {
     int64_t total = 0;
@@ -114,18 +116,27 @@ void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_
       total += f;
     }
     const TRouletteIndex index(fitness, n);
-    for (TRecipe& recipe : recipes) {
+    for (int32_t i = 0; i < n; ++i) {
+      TRecipe& recipe = recipes[i];
       recipe.First = PickParent(fitness, n, total, index, random);
       recipe.Second = PickParent(fitness, n, total, index, random);
+      TParentage origin{recipe.First, recipe.Second, -1, 0};
       if (random.Random() <= rates.Crossover) {
         recipe.Point = Round(random.Random() * static_cast<long double>(genomeLength));
+        origin.CrossoverPoint = recipe.Point;
       } else {
         recipe.First = recipe.Second = fitness[recipe.Second] < fitness[recipe.First] ? recipe.First : recipe.Second;
         recipe.Point = genomeLength;
+        // The parent copied leads; the other one drawn follows.
+        if (origin.ParentA != recipe.First) std::swap(origin.ParentA, origin.ParentB);
       }
       recipe.MutationSeed = random.Seed;
       for (int32_t k = 0; k < genomeLength; ++k)
-        if (random.Random() <= rates.Mutation) random.Random();  // the new gene's draw
+        if (random.Random() <= rates.Mutation) {
+          random.Random();  // the new gene's draw
+          ++origin.Mutations;
+        }
+      if (!parentage.empty()) parentage[i] = origin;
     }
   }
 
@@ -233,7 +244,7 @@ void PutChromosomes(std::span<TNeuralNet> nets, std::span<const TChromosome> chr
 }
 
 void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeLength,
-           TRandomGenerator& random, const TBreedRates& rates) {
+           TRandomGenerator& random, const TBreedRates& rates, std::span<TParentage> parentage) {
   const int32_t n = std::min<int64_t>(bugCount, chromosomes.size());
   if (n <= 0) return;
   for (int32_t i = 0; i < n; ++i)
@@ -241,12 +252,13 @@ void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeL
       throw std::invalid_argument("Breed: every chromosome must have genomeLength genes");
 
   std::vector<int32_t> fitness = FitnessOf(chromosomes, n);
-  BreedInPlace(fitness, [&](int32_t j) { return chromosomes[j].Genes.data(); }, genomeLength, random, rates);
+  BreedInPlace(fitness, [&](int32_t j) { return chromosomes[j].Genes.data(); }, genomeLength, random, rates,
+               parentage);
   for (int32_t i = 0; i < n; ++i) chromosomes[i].Fitness = 0;
 }
 
 void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength, TRandomGenerator& random,
-           const TBreedRates& rates) {
+           const TBreedRates& rates, std::span<TParentage> parentage) {
   const int32_t n = std::min<int64_t>(bugCount, nets.size());
   if (n <= 0) return;
   for (int32_t i = 0; i < n; ++i)
@@ -256,7 +268,7 @@ void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength, T
 
   std::vector<int32_t> fitness(n);
   for (int32_t i = 0; i < n; ++i) fitness[i] = nets[i].Fitness;
-  BreedInPlace(fitness, [&](int32_t j) { return nets[j].Weights().data(); }, genomeLength, random, rates);
+  BreedInPlace(fitness, [&](int32_t j) { return nets[j].Weights().data(); }, genomeLength, random, rates, parentage);
   for (int32_t i = 0; i < n; ++i) nets[i].Fitness = 0;
 }
 

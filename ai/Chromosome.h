@@ -56,6 +56,22 @@ class TRouletteIndex {
   bool Usable_ = true;
 };
 
+// Where one child came from: its two parents (their bug numbers in the generation that bred
+// it), the crossover point (-1: none) and how many of its genes mutated. Without crossover
+// the child is a copy of the fitter of the two parents drawn: ParentA is the parent copied
+// and ParentB the other one drawn, which gave it no genes. A child with crossover takes
+// genes 0 .. CrossoverPoint - 1 from ParentA and the rest from ParentB (a point of 0 or of
+// the genome's length takes all from one of them). A bug that no generation end has bred
+// yet has none of this: every field -1.
+struct TParentage {
+  int32_t ParentA = -1;
+  int32_t ParentB = -1;
+  int32_t CrossoverPoint = -1;
+  int32_t Mutations = -1;
+  bool Known() const { return ParentA >= 0; }
+  bool operator==(const TParentage&) const = default;
+};
+
 // What breeding varies; the defaults are the model's.
 struct TBreedRates {
   double Crossover = 0.7;
@@ -67,15 +83,18 @@ struct TBreedRates {
 // selection of two parents, one-point crossover with probability rates.Crossover (else a
 // copy of the fitter parent), per-gene mutation with probability rates.Mutation. Children
 // have fitness 0; slots at or above bugCount are untouched. bugCount must not exceed
-// chromosomes.size() and every chromosome must have genomeLength genes.
+// chromosomes.size() and every chromosome must have genomeLength genes. When `parentage` is
+// not empty, child i's origin goes to parentage[i] for every child bred (it must have room
+// for them); recording it draws nothing and changes no child.
 void Breed(std::span<TChromosome> chromosomes, int32_t bugCount, int32_t genomeLength,
-           TRandomGenerator& random, const TBreedRates& rates = {});
+           TRandomGenerator& random, const TBreedRates& rates = {}, std::span<TParentage> parentage = {});
 
 // The same breeding, with the same draws, from the networks' own weights and fitness, in
 // place: the children replace the weights of the first `bugCount` networks, whose fitness
 // becomes 0, and only the parents that a cycle of choices needs are copied meanwhile. A
-// network among them whose weight count is not genomeLength is a fatal error.
+// network among them whose weight count is not genomeLength is a fatal error. `parentage`
+// as above.
 void Breed(std::span<TNeuralNet> nets, int32_t bugCount, int32_t genomeLength,
-           TRandomGenerator& random, const TBreedRates& rates = {});
+           TRandomGenerator& random, const TBreedRates& rates = {}, std::span<TParentage> parentage = {});
 
 }  // namespace zemlix

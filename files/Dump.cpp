@@ -1,8 +1,8 @@
 #include "files/Dump.h"
 
+#include <algorithm>
 #include <cinttypes>
 
-#include "files/Checksum.h"
 #include "files/Checksum.h"
 
 namespace zemlix {
@@ -33,7 +33,7 @@ std::string FormatHistory(std::span<const TGenerationReport> history) {
 }
 
 std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
-                       std::span<const TGenerationReport> history) {
+                       std::span<const TGenerationReport> history, bool withParentage) {
   std::string out = FormatHistory(history);
   out.reserve(out.size() + world.BugSlots * 1000);
   // The state line holds the counts and the lifetime; the host answers the field.
@@ -76,6 +76,17 @@ std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
     for (double weight : weights) AppendReal(out, weight);
     out += '\n';
   }
+  const bool anyParents = std::any_of(world.Parentage.begin(), world.Parentage.end(),
+                                      [](const TParentage& origin) { return origin.Known(); });
+  if (withParentage && anyParents)
+    for (size_t i = 0; i < world.Nets.size(); ++i) {
+      const TParentage origin = i < world.Parentage.size() ? world.Parentage[i] : TParentage{};
+      out += "parent";
+      AppendInteger(out, static_cast<long long>(i));
+      for (int32_t value : {origin.ParentA, origin.ParentB, origin.CrossoverPoint, origin.Mutations})
+        AppendInteger(out, value);
+      out += '\n';
+    }
   TChecksum checksum;
   checksum.Add(out);
   out += "check " + FormatChecksum(checksum.Value) + "\nend\n";

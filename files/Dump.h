@@ -19,11 +19,15 @@ namespace zemlix {
 //   bug <i> <X> <Y> <Heading> <Speed> <LookX> <LookY> <Fitness>   (every slot)
 //   food <j> <X> <Y>                                              (every slot)
 //   net <i> <weight 0> ... <weight 43>                            (every slot, flat order; 43 for the default layers)
+//   parent <i> <parent a> <parent b> <crossover point> <mutations> (every slot, only when asked and known; see TParentage)
 //   check <FNV-1a of the lines above, from the first history or state line, 16 hex digits>
 //   end
-// A file holds one state or (the runner's --dump-every) several in a row.
+// A file holds one state or (the runner's --dump-every) several in a row. The parent lines
+// are written when `withParentage` is set and some bug has parents: a state without them
+// is the plain format that earlier builds and independent tools read, and loads with every
+// parent unknown.
 std::string FormatDump(const TWorld& world, uint64_t tick, int32_t lifetime,
-                       std::span<const TGenerationReport> history = {});
+                       std::span<const TGenerationReport> history = {}, bool withParentage = false);
 
 // The history lines alone, as FormatDump writes them.
 std::string FormatHistory(std::span<const TGenerationReport> history);

@@ -147,6 +147,38 @@ TParameters ReadParameters(TDumpReader& reader) {
   return parameters;
 }
 
+// The parent lines of every bug slot, the first of which is the reader's current line. A
+// parent is a bug of the generation before, which the world had as many of as now; nobody
+// has parents before the first generation end, nor in a slot beyond the bugs.
+void ReadParentage(TDumpReader& reader, TSavedState& state) {
+  const int32_t bugSlots = TWorld::BugSlotsFor(state.Bugs);
+  const auto genes = static_cast<int64_t>(state.Weights.front().size());
+  state.Parentage.reserve(bugSlots);
+  for (int32_t i = 0; i < bugSlots; ++i) {
+    const std::string what = "parent " + std::to_string(i);
+    if (i > 0) reader.Expect("parent", 6, "'" + what + " ...'");
+    else if (reader.Fields.size() != 6)
+      reader.Fail("'" + what + " ...': expected 6 fields, found " + std::to_string(reader.Fields.size()));
+    reader.ExpectIndex(i);
+    TParentage origin;
+    const auto value = [&](size_t field, int64_t minimum, int64_t maximum, const char* name) {
+      return static_cast<int32_t>(reader.Integer(reader.Fields[field], minimum, maximum, what + " " + name));
+    };
+    origin.ParentA = value(2, -1, state.Bugs - 1, "parent a");
+    if (origin.Known()) {
+      if (state.Generation == 0) reader.Fail(what + ": no bug has parents before the first generation ends");
+      if (i >= state.Bugs) reader.Fail(what + ": the slot beyond the " + std::to_string(state.Bugs) + " bugs has parents");
+      origin.ParentB = value(3, 0, state.Bugs - 1, "parent b");
+      origin.CrossoverPoint = value(4, -1, genes, "crossover point");
+      origin.Mutations = value(5, 0, genes, "mutations");
+    } else {
+      for (size_t field = 3; field < 6; ++field)
+        if (reader.Fields[field] != "-1") reader.Fail(what + ": a bug without parents has -1 in every field");
+    }
+    state.Parentage.push_back(origin);
+  }
+}
+
 // The rest of a state whose "state" line is the reader's current line.
 TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
   constexpr size_t HeaderFields = 11;
@@ -274,6 +306,13 @@ TSavedState ReadState(TDumpReader& reader, const TParameters& parameters) {
   if (!reader.Next()) {
     ++reader.LineNumber;
     reader.Fail("the file ends here, before 'end'");
+  }
+  if (reader.Fields[0] == "parent") {
+    ReadParentage(reader, state);
+    if (!reader.Next()) {
+      ++reader.LineNumber;
+      reader.Fail("the file ends here, before 'end'");
+    }
   }
   if (reader.Fields[0] == "check") {
     // Older files and hand-edited ones have none; a state that has one must match it.
@@ -420,6 +459,7 @@ void RestoreWorld(TWorld& world, const TSavedState& state, const std::string& na
     world.Nets[i].PutWeights(state.Weights[i]);
   }
   for (size_t j = 0; j < state.Pellets.size(); ++j) world.Food[j] = state.Pellets[j];
+  if (!state.Parentage.empty()) world.Parentage = state.Parentage;
 }
 
 }  // namespace zemlix

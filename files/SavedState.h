@@ -43,6 +43,7 @@ struct TSavedState {
   std::vector<TSavedBug> Creatures;  // TWorld::BugSlotsFor(Bugs) slots
   std::vector<TFood> Pellets;        // TWorld::FoodSlotsFor(Food) slots
   std::vector<TWeightList> Weights;  // one per bug slot, flat order, all of one length
+  std::vector<TParentage> Parentage; // one per bug slot; empty when the state has no parent lines
   uint64_t FirstNetLine = 0;         // where the weights start, for errors found later
 };
 
@@ -83,8 +84,9 @@ TSavedState ReadDump(std::istream& in, const std::string& name);
 // run on a host that answers the state's bugs, food, lifetime and field. Builds a population first (for the objects; its
 // random draws are then overwritten, generator included), then sets every saved field.
 // The chromosomes are not part of a dump and need not be: a generation end overwrites
-// every one of them before breeding reads it. Throws EDumpError when the networks' size
-// differs from the saved weights.
+// every one of them before breeding reads it. A state without parent lines leaves every
+// bug's parents unknown. Throws EDumpError when the networks' size differs from the saved
+// weights.
 void RestoreWorld(TWorld& world, const TSavedState& state, const std::string& name);
 
 }  // namespace zemlix

@@ -22,6 +22,7 @@
 #include "files/Dump.h"
 #include "files/FitnessCsv.h"
 #include "files/FitnessPlot.h"
+#include "files/LineageCsv.h"
 #include "sim/HeadlessHost.h"
 #include "files/OutputFile.h"
 #include "sim/Progress.h"
@@ -155,11 +156,12 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
 
   // Every output is opened before the first tick: a path that cannot be written costs
   // nothing but this message.
-  std::unique_ptr<TOutputFile> dump, csv, plot;
+  std::unique_ptr<TOutputFile> dump, csv, plot, lineage;
   try {
     if (!options.DumpPath.empty()) dump = std::make_unique<TOutputFile>(options.DumpPath, out);
     if (!options.CsvPath.empty()) csv = std::make_unique<TOutputFile>(options.CsvPath, out);
     if (!options.PlotPath.empty()) plot = std::make_unique<TOutputFile>(options.PlotPath, out);
+    if (!options.LineagePath.empty()) lineage = std::make_unique<TOutputFile>(options.LineagePath, out);
   } catch (const std::runtime_error& e) {
     error << options.Program << ": " << e.what() << "\n";
     return 2;
@@ -184,18 +186,25 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     // every generation end here added. A fresh run's dump stays the plain state format that
     // independent tools compare; its history is what --csv writes.
     const bool carryHistory = saved && !saved->History.empty();
+    // The parents likewise: a run that follows the family lines, or a world that arrived with
+    // its parents, dumps them, so that a run resumed from the dump knows them too.
+    const bool carryParentage = lineage || (state && !state->Parentage.empty());
     // The saved history, then this run's reports from historyStart on (the plot's).
     std::vector<TGenerationReport> history = saved ? saved->History : std::vector<TGenerationReport>{};
     const size_t historyStart = history.size();
     size_t historyWritten = 0;               // history lines already in the dump file
     int outputFailure = 0;                   // why standard output failed, if it did
-    const bool reportLines = !dump && !csv && !plot;
+    const bool reportLines = !dump && !csv && !plot && !lineage;
     std::optional<TProgressBar> progress;
     progress.emplace(error, options.Progress && !options.Quiet, ticks, options.Generations);
     if (csv) csv->Stream() << CsvHeader(false);
+    if (lineage) lineage->Stream() << LineageHeader(false);
     world.OnGenerationEnd = [&](const TGenerationReport& report) {
       history.push_back(report);
       if (csv) csv->Stream() << FormatCsvRow(report);
+      if (lineage)
+        lineage->Stream() << FormatLineageRows(report.Generation,
+                                               std::span(world.Parentage).first(static_cast<size_t>(world.BugCount)));
       if (reportLines) {
         char line[160];
         std::snprintf(line, sizeof line, "generation %d average %.4f best %d\n", report.Generation,
@@ -211,7 +220,8 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
                                                           options.DumpPath);
       dump->Stream() << FormatDump(world, tick, lifetime,
                                    carryHistory ? std::span(history).subspan(historyWritten)
-                                                : std::span<const TGenerationReport>());
+                                                : std::span<const TGenerationReport>(),
+                                   carryParentage);
       historyWritten = history.size();
       dump->Checkpoint();
       doing = before;
@@ -238,7 +248,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
       plot->Stream() << FormatFitnessPlot({history.begin() + historyStart, history.end()},
                                           PlotTitle(options, world, startTick, lifetime));
     if (options.RecordIO) world.Log.WriteClosed();
-    for (TOutputFile* file : {dump.get(), csv.get(), plot.get()})
+    for (TOutputFile* file : {dump.get(), csv.get(), plot.get(), lineage.get()})
       if (file) file->Commit();
     if (!options.Quiet) error << options.Program << ": " << FormatSummary(ticks, seconds, 1, 1) << "\n";
   } catch (const EFatalError& e) {

@@ -166,6 +166,11 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       ->type_name("FILE|-");
   CLI::Option* plot = app.add_option("--plot", options.PlotPath, "draw average and best fitness per generation as an SVG picture in FILE; for a batch, the mean average fitness of each grid point across the seeds with its 95 % confidence band")
       ->type_name("FILE|-");
+  CLI::Option* lineage = app.add_option("--lineage", options.LineagePath,
+                 "write one row per child per generation end (generation,child,parent_a,parent_b,"
+                 "crossover_point,mutations) to FILE, or - for standard output; the dump then carries the "
+                 "current generation's parents")
+      ->type_name("FILE|-");
   CLI::Option* load = app.add_option("--load", options.LoadPath,
                  "continue from a state written by --dump (the last one in the file); --ticks and --generations "
                  "count from there")
@@ -271,7 +276,8 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   options.Lifetime = parameters.Lifetime;
   for (const auto& [option, path] : {std::pair{dump, &options.DumpPath}, {csv, &options.CsvPath},
                                      {configOption, &config},
-                                     {plot, &options.PlotPath}, {load, &options.LoadPath},
+                                     {plot, &options.PlotPath}, {lineage, &options.LineagePath},
+                                     {load, &options.LoadPath},
                                      {summary, &options.SummaryPath},
                                      {journal, &options.JournalPath}})
     if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");
@@ -295,9 +301,10 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   if (options.JournalPath == "-") return fail("--journal: needs a file that can be read again, not standard output");
   if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
   const int toStandardOutput =
-      (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-") + (options.SummaryPath == "-");
+      (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-") + (options.SummaryPath == "-") +
+      (options.LineagePath == "-");
   if (toStandardOutput > 1)
-    return fail("--dump, --csv, --plot and --summary: only one of them can write to standard output (-)");
+    return fail("--dump, --csv, --plot, --summary and --lineage: only one of them can write to standard output (-)");
   // Two outputs on one file would write over each other; the loaded file may be replaced
   // only by the dump, which reads it completely first.
   const std::pair<const char*, const std::string*> outputs[] = {{"--dump", &options.DumpPath},
@@ -306,6 +313,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                                                                 {"--load", &options.LoadPath},
                                                                 {"--journal", &options.JournalPath},
                                                                 {"--summary", &options.SummaryPath},
+                                                                {"--lineage", &options.LineagePath},
                                                                 {"--record-io", options.RecordIO ? &networkLog : &none}};
   for (size_t i = 0; i < std::size(outputs); ++i)
     for (size_t k = i + 1; k < std::size(outputs); ++k)

@@ -42,6 +42,7 @@ struct TRunnerOptions {
   bool RecordIO = false;
   std::string CsvPath;        // one row per generation end; "-": standard output
   std::string PlotPath;       // SVG of average and best fitness; "-": standard output
+  std::string LineagePath;    // one row per child per generation end; "-": standard output
   std::string LoadPath;       // continue from this dump instead of building a population
   std::optional<TSeedRange> Seeds;  // a batch: one independent world per seed
   std::vector<TSweepAxis> Sweep;    // a batch over the product of these values, every seed each

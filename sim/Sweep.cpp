@@ -10,6 +10,7 @@
 #include "base/StudentT.h"
 #include "files/FitnessCsv.h"
 #include "files/FitnessPlot.h"
+#include "files/LineageCsv.h"
 #include "files/SavedState.h"
 #include "sim/HeadlessHost.h"
 
@@ -157,7 +158,8 @@ std::string TSweep::Identity() const {
     length = " --generations 1";  // one of each point's own lifetimes
   return "--bugs " + std::to_string(Options_.Bugs) + " --food " + std::to_string(Options_.Food) +
          (lifetimeSwept ? "" : " --lifetime " + std::to_string(Options_.Lifetime)) + length + " --seeds " +
-         std::to_string(seeds.First) + "-" + std::to_string(seeds.Last) + ParameterIdentity() + SweepIdentity();
+         std::to_string(seeds.First) + "-" + std::to_string(seeds.Last) + ParameterIdentity() + SweepIdentity() +
+         (Options_.LineagePath.empty() ? "" : " --lineage");
 }
 
 std::string TSweep::SweepIdentity() const {
@@ -239,13 +241,17 @@ std::string TSweep::RunItem(uint64_t index, TObserver& observer) const {
   const auto seed = static_cast<uint32_t>(Options_.Seeds->First + index % Options_.Seeds->Count());
   const TParameters parameters = PointParameters(PointOf(index));
   const std::string columns = PointColumns(PointOf(index));
-  std::string rows;
+  std::string rows, lineage;
+  const bool withLineage = !Options_.LineagePath.empty();
   THeadlessHost host(parameters, false);
   TWorld world(host);
   world.Parameters = parameters;
   world.Random.Seed = seed;
   world.OnGenerationEnd = [&](const TGenerationReport& report) {
     rows += columns + FormatCsvRow(report, seed);
+    if (withLineage)
+      lineage += FormatLineageRows(report.Generation,
+                                   std::span(world.Parentage).first(static_cast<size_t>(world.BugCount)), seed, columns);
     observer.GenerationEnded();
   };
   world.BuildPopulation();
@@ -254,7 +260,16 @@ std::string TSweep::RunItem(uint64_t index, TObserver& observer) const {
     world.Tick();
     if (!observer.Ticked()) break;
   }
+  if (withLineage) rows.append(LineageMark).append(lineage);
   return rows;
+}
+
+std::pair<std::string_view, std::string_view> TSweep::SplitItemRows(std::string_view rows) {
+  // The mark stands at the start of a line; no CSV row reads as it.
+  size_t at = rows.starts_with(LineageMark) ? 0 : rows.find("\n" + std::string(LineageMark));
+  if (at == std::string_view::npos) return {rows, {}};
+  if (at > 0) ++at;
+  return {rows.substr(0, at), rows.substr(at + LineageMark.size())};
 }
 
 int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::ostream& out, std::ostream& error,
@@ -271,6 +286,7 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
     output->Csv_ = std::make_unique<TOutputFile>(options.CsvPath, out);
     if (!options.SummaryPath.empty()) output->Summary_ = std::make_unique<TOutputFile>(options.SummaryPath, out);
     if (!options.PlotPath.empty()) output->Plot_ = std::make_unique<TOutputFile>(options.PlotPath, out);
+    if (!options.LineagePath.empty()) output->Lineage_ = std::make_unique<TOutputFile>(options.LineagePath, out);
     if (!options.JournalPath.empty()) {
       journal = ReadJournal(options.JournalPath, sweep.Identity(), sweep.ItemCount());
       if (journal.CutShort)
@@ -287,6 +303,7 @@ int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::
   }
   output->Sweep_ = &sweep;
   output->Csv_->Stream() << sweep.CsvHeader();
+  if (output->Lineage_) output->Lineage_->Stream() << sweep.AxisColumns() << LineageHeader(true);
   std::vector<uint64_t> finished;
   finished.reserve(journal.Finished.size());
   for (const auto& entry : journal.Finished) finished.push_back(entry.first);
@@ -310,16 +327,20 @@ void TSweepOutput::Put(uint64_t index, std::string rows) {
 void TSweepOutput::WriteReady() {
   std::ostream& csv = Csv_->Stream();
   for (auto next = Waiting_.find(Written_); next != Waiting_.end(); next = Waiting_.find(Written_)) {
-    csv << next->second;
+    const auto [rows, lineage] = TSweep::SplitItemRows(next->second);
+    csv << rows;
+    if (Lineage_) Lineage_->Stream() << lineage;
     Waiting_.erase(next);
     ++Written_;
   }
 }
 
-void TSweepOutput::KeepAverages(uint64_t index, const std::string& rows) {
+void TSweepOutput::KeepAverages(uint64_t index, const std::string& allRows) {
   if (!Summary_ && !Plot_) return;
   // Each row: the swept values (a list quoted), the seed, the generation, the average, ...
   std::vector<double>& averages = Averages_[index];
+  const std::string_view fitnessRows = TSweep::SplitItemRows(allRows).first;
+  const std::string rows(fitnessRows);
   const size_t lead = Sweep_->Options().Sweep.size() + 2;
   for (size_t start = 0; start < rows.size();) {
     const size_t end = rows.find('\n', start);
@@ -418,6 +439,7 @@ void TSweepOutput::Commit() {
   Csv_->Commit();
   if (Summary_) Summary_->Commit();
   if (Plot_) Plot_->Commit();
+  if (Lineage_) Lineage_->Commit();
   if (Journal_) Journal_->Close();
 }
 

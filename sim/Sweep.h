@@ -5,6 +5,8 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "files/OutputFile.h"
@@ -79,8 +81,12 @@ class TSweep {
     virtual bool Ticked() { return true; }
     virtual void GenerationEnded() {}
   };
-  // Runs one item; any number of threads may run items at once.
+  // Runs one item; any number of threads may run items at once. Its result is the CSV rows,
+  // and with --lineage a line LineageMark and the item's rows of the family lines after them.
   std::string RunItem(uint64_t index, TObserver& observer) const;
+  static constexpr std::string_view LineageMark = "lineage\n";
+  // The rows before the mark (all of them without one), and those after it.
+  static std::pair<std::string_view, std::string_view> SplitItemRows(std::string_view rows);
 
  private:
   std::string ParameterIdentity() const;
@@ -147,6 +153,7 @@ class TSweepOutput {
   std::unique_ptr<TOutputFile> Csv_;
   std::unique_ptr<TOutputFile> Summary_;
   std::unique_ptr<TOutputFile> Plot_;
+  std::unique_ptr<TOutputFile> Lineage_;
   // A grid point's statistics per generation: mean, standard deviation and interval.
   struct TStatistics {
     std::vector<double> Mean, Deviation, Low, High;

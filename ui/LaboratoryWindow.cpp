@@ -25,6 +25,7 @@
 #include "display/HandlerErrors.h"
 #include "ui/CommandLine.h"
 #include "files/WorldFile.h"
+#include "ui/FamilyWindow.h"
 #include "ui/FitnessChart.h"
 #include "ui/KeptRuns.h"
 #include "ui/RecentRuns.h"
@@ -61,6 +62,8 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
            QMessageBox::Yes;
   };
   RunsFolder = KeptRunsFolder();
+  FamilyWindow = new TFamilyWindow(Family, Client->World, this);
+  FamilyWindow->Tree->OnBugClicked = [this](int32_t bug) { Client->CreatureSelector->SetValue(bug); };
   BuildMenus();
   BuildStatusBar();
   Client->StartBtn->setFocus();
@@ -208,6 +211,18 @@ void TLaboratoryWindow::BuildMenus() {
     ChartWindow->activateWindow();
   });
   ChartAction->setShortcut(QKeySequence("Ctrl+G"));
+  FamilyAction = view->addAction("&Family", this, [this] {
+    // Beside the main window, below where the chart opens, the first time.
+    if (!FamilyWindow->testAttribute(Qt::WA_Moved)) {
+      const QPoint beside = frameGeometry().topRight() + QPoint(8, 48);
+      const QScreen* screen = this->screen();
+      FamilyWindow->move(screen ? FitOnScreen(beside, FamilyWindow->frameSize(), screen->availableGeometry()) : beside);
+    }
+    FamilyWindow->Refresh();
+    FamilyWindow->show();
+    FamilyWindow->raise();
+    FamilyWindow->activateWindow();
+  });
 
   QMenu* help = menuBar()->addMenu("&Help");
   LegendAction = help->addAction("&Legend", this, [this] { ShowLegend(); });
@@ -240,6 +255,7 @@ void TLaboratoryWindow::SetFixedSeed(std::optional<uint32_t> seed) {
 }
 
 void TLaboratoryWindow::RunStarted() {
+  Family.Start(Client->World.Generation, Client->World.Parentage);
   History.clear();
   FilePath.clear();
   FileStamp_.reset();
@@ -252,6 +268,8 @@ void TLaboratoryWindow::RunStarted() {
 }
 
 void TLaboratoryWindow::GenerationEnded(const TGenerationReport& report) {
+  const TWorld& world = Client->World;
+  Family.Add(report.Generation, std::span(world.Parentage).first(static_cast<size_t>(world.BugCount)));
   History.push_back(report);
   ChartWindow->Append(report);
 }
@@ -299,6 +317,7 @@ void TLaboratoryWindow::UpdateStatus() {
   else
     SeedStatus->setText("Seed from the clock");
   const bool running = Client->Running();
+  if (FamilyWindow->isVisible()) FamilyWindow->Refresh();
   StateStatus->setText(!started ? "Not started" : running ? "Running" : "Paused");
 
   StartAction->setText(started ? "Res&tart" : "S&tart");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/FamilyLines.h"
 #include "ui/MainUnit.h"
 #include "world/World.h"
 
@@ -21,6 +22,7 @@ namespace zemlix {
 // moved up and left as far as needed (and never past its top-left corner).
 QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available);
 
+class TFamilyWindow;
 class TFitnessChart;
 struct TWindowOptions;
 
@@ -56,6 +58,12 @@ class TLaboratoryWindow : public QMainWindow {
 
   TMain* Client;
   TFitnessChart* ChartWindow;
+  // The last generations' parents, for the family window (ui/FamilyWindow.cpp).
+  TFamilyLines Family;
+  TFamilyWindow* FamilyWindow;
+  // The selected bug's parents in words ("Parents: 12 × 40, crossover at 17, 2 mutations",
+  // "Parents: copy of 12, 1 mutation", "First generation"); empty before a Start.
+  QString ParentsText() const;
   // One row per generation ended in this run (and before it, for a world opened with its
   // history).
   std::vector<TGenerationReport> History;
@@ -75,6 +83,7 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* FeedAction;
   QAction* PunishAction;
   QAction* ChartAction;
+  QAction* FamilyAction;
   QAction* LegendAction;
   QAction* AboutAction;
   QMenu* RecentMenu;

@@ -33,6 +33,7 @@ void TWorld::BuildPopulation() {
       for (double& weight : Nets.back().Weights()) weight *= Parameters.GeneRange;
   }
   RebuildBatched();
+  Parentage.assign(BugSlots, TParentage{});
   CreateCreatures();
   CreateFood();
 

@@ -94,8 +94,9 @@ void TWorld::EndGeneration() {
     report.WorstFitness = std::min(report.WorstFitness, Nets[i].Fitness);
   }
 
+  Parentage.resize(Nets.size());
   Breed(std::span<TNeuralNet>(Nets), BugCount, GenomeLength, Random,
-        {Parameters.CrossoverRate, Parameters.MutationRate, Parameters.GeneRange});
+        {Parameters.CrossoverRate, Parameters.MutationRate, Parameters.GeneRange}, Parentage);
   ++Generation;
   AverageFitness = static_cast<double>(static_cast<long double>(TotalFitness) / BugCount);
   report.Generation = Generation;

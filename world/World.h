@@ -109,6 +109,9 @@ class TWorld {
   std::vector<TNeuralNet> Nets;          // the bug slots once a population exists
   std::vector<TCreature> Creatures;      // the bug slots
   std::vector<TFood> Food = std::vector<TFood>(MaxFood);  // the pellet slots
+  // Where each bug slot's network came from at the last generation end (see TParentage);
+  // all unknown before the first. Kept beside the networks, one per slot.
+  std::vector<TParentage> Parentage;
 
   int32_t BugCount = MaxBugs;
   int32_t FoodCount = MaxFood;

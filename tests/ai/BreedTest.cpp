@@ -147,8 +147,11 @@ TEST(Breed, EqualFitnessWithoutCrossoverCopiesTheSecondParent) {
     auto chromosomes = Population({0, 0, 0, 0}, 3);
     const auto original = chromosomes;
     TRandomGenerator random(seed);
-    Breed(chromosomes, 4, 3, random);
+    std::vector<TParentage> origins(4);
+    Breed(chromosomes, 4, 3, random, {}, origins);
     EXPECT_EQ(chromosomes[0].Genes, original[p2].Genes);
+    // The parent copied leads, though it was drawn second.
+    EXPECT_EQ(origins[0], (TParentage{p2, p1, -1, 0}));
     return;
   }
   FAIL() << "no suitable seed found";

@@ -81,14 +81,65 @@ TEST(WorldFile, DamageIsRefusedNamingTheLine) {
     std::string Text;
     std::string Expected;
   } cases[] = {
-      {"a digit changed", replaced(bugLine, flipped), "w:504: the checksum does not match the state"},
+      {"a digit changed", replaced(bugLine, flipped), "w:704: the checksum does not match the state"},
       {"a gap in the history", replaced("history 2 ", "history 3 "), "w:2: history: generation 3 does not follow 1"},
       {"a history behind the state", Without(Without(text, "history 2 "), "check "),
        "w:2: the history ends at generation 1, the state is at 2"},
       {"a worst above the best", replaced(text.substr(0, text.find('\n')), "history 1 0.5 3 4 20"),
        "w:1: history worst: 4 is outside 0 to 3"},
-      {"a carriage return", replaced("\nend\n", "\nend\r\n"), "w:505: expected 'end', found 'end\\r'"},
+      {"a carriage return", replaced("\nend\n", "\nend\r\n"), "w:705: expected 'end', found 'end\\r'"},
       {"zeros", std::string(60, '\0'), "w:1: expected 'state ...', found '\\0\\0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    EXPECT_EQ(ErrorOf(c.Text).rfind(c.Expected, 0), 0u) << ErrorOf(c.Text);
+  }
+}
+
+// The parents follow the networks: bug slot i's on line 504 + i of the sample, the check after
+// them. A world file without them (an older one) leaves every parent unknown.
+TEST(WorldFile, ParentsComeBackAndDamageToThemIsRefusedNamingTheLine) {
+  const TSample sample;
+  const std::string text = sample.File();
+  ASSERT_TRUE(sample.World.Parentage[0].Known());
+  const TWorldFile file = Read(text);
+  EXPECT_EQ(file.State.Parentage, sample.World.Parentage);
+  testing::TTestHost host;
+  host.Lifetime = 500;
+  TWorld restored(host);
+  RestoreWorld(restored, file.State, "w");
+  EXPECT_EQ(restored.Parentage, sample.World.Parentage);
+
+  std::string older = text;
+  for (size_t at; (at = older.find("\nparent ")) != std::string::npos;) older.erase(at + 1, older.find('\n', at + 1) - at);
+  const TWorldFile old = Read(Without(older, "check "));
+  EXPECT_TRUE(old.State.Parentage.empty());
+  RestoreWorld(restored, old.State, "w");
+  EXPECT_EQ(restored.Parentage, std::vector<TParentage>(200));
+
+  const auto line = [&text](int slot) {
+    const size_t at = text.find("\nparent " + std::to_string(slot) + " ") + 1;
+    return text.substr(at, text.find('\n', at) + 1 - at);
+  };
+  const auto replaced = [&text](const std::string& from, const std::string& to) {
+    std::string changed = text;
+    return changed.replace(changed.find(from), from.size(), to);
+  };
+  const struct {
+    const char* What;
+    std::string Text;
+    std::string Expected;
+  } cases[] = {
+      {"a parent beyond the bugs", replaced(line(3), "parent 3 30 1 5 0\n"), "w:507: parent 3 parent a: 30 is outside -1 to 29"},
+      {"a point beyond the genes", replaced(line(3), "parent 3 1 2 45 0\n"),
+       "w:507: parent 3 crossover point: 45 is outside -1 to 44"},
+      {"a line missing", replaced(line(5), ""), "w:509: expected 'parent 5 ...', found 'parent 6 "},
+      {"a slot beyond the bugs with parents", replaced(line(30), "parent 30 0 1 2 3\n"),
+       "w:534: parent 30: the slot beyond the 30 bugs has parents"},
+      {"half unknown", replaced(line(40), "parent 40 -1 -1 -1 0\n"), "w:544: parent 40: a bug without parents has -1"},
+      {"a field short", replaced(line(0), "parent 0 1 2 3\n"), "w:504: 'parent 0 ...': expected 6 fields, found 5"},
+      {"a digit changed", replaced(line(7), line(7).substr(0, 9) + (line(7)[9] == '1' ? "2" : "1") + line(7).substr(10)),
+       "w:704: the checksum does not match the state"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
@@ -110,7 +161,7 @@ TEST(WorldFile, AStateCutShortAtTheEndLeavesTheOneBefore) {
     const TWorldFile file = Read(first + second.substr(0, keep), &note);
     EXPECT_EQ(file.State.Tick, 1300u);
     EXPECT_EQ(file.History.size(), 2u);
-    EXPECT_EQ(note, "w: the state from line 506 is incomplete (the run writing it stopped); the one before it is used");
+    EXPECT_EQ(note, "w: the state from line 706 is incomplete (the run writing it stopped); the one before it is used");
   }
   std::string note;
   EXPECT_EQ(Read(first + second, &note).State.Tick, 1600u);
@@ -173,6 +224,7 @@ TEST(WorldFile, AFileWrittenBeforeStillLoads) {
   EXPECT_EQ(file.State.Tick, 600u);
   EXPECT_EQ(file.State.Generation, 1);
   EXPECT_EQ(file.State.Seed, 2446870756u);
+  EXPECT_TRUE(file.State.Parentage.empty());
 }
 
 }  // namespace

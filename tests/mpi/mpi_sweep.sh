@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# zemlix-sim-mpi against zemlix-sim: the same CSV and tick count for any number of ranks,
+# zemlix-sim-mpi against zemlix-sim: the same CSV, family lines and tick count for any number of ranks,
 # a swept lifetime's too; a bad option gives one message and status 2; a run that loses a
 # rank replaces no file, and a rerun with its journal finishes with the files of an
 # uninterrupted run; ranks given different options, a dry run and worlds beyond the memory
@@ -30,12 +30,12 @@ for sweep in "${smalls[@]}"; do
   IFS='|' read -r options items ticks <<<"$sweep"
   read -ra small <<<"$options"
   "$sim" "${small[@]}" --csv "$scratch/plain.csv" --summary "$scratch/plain.summary" --plot "$scratch/plain.svg" \
-    2>"$scratch/plain.err" || fail "zemlix-sim $options"
+    --lineage "$scratch/plain.lineage" 2>"$scratch/plain.err" || fail "zemlix-sim $options"
   for ranks in 1 2 3 8; do
     "${mpirun[@]}" -np $ranks "$mpi" "${small[@]}" --csv "$scratch/ranks$ranks.csv" \
-      --summary "$scratch/ranks$ranks.summary" --plot "$scratch/ranks$ranks.svg" 2>"$scratch/ranks$ranks.err" ||
-      fail "$options -np $ranks: status $?"
-    for kind in csv summary svg; do
+      --summary "$scratch/ranks$ranks.summary" --plot "$scratch/ranks$ranks.svg" --lineage "$scratch/ranks$ranks.lineage" \
+      2>"$scratch/ranks$ranks.err" || fail "$options -np $ranks: status $?"
+    for kind in csv summary svg lineage; do
       cmp "$scratch/plain.$kind" "$scratch/ranks$ranks.$kind" || fail "$options -np $ranks: the $kind file differs"
     done
     grep -qE "^zemlix-sim-mpi: $ticks ticks in .* \($items worlds on $ranks ranks?\)$" "$scratch/ranks$ranks.err" ||
