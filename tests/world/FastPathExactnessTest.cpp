@@ -143,8 +143,8 @@ TEST(LookVectorExactness, BatchesMatchTheDefinitionThroughEveryKernel) {
 
   std::vector<double> plainX(headings.size()), plainY(headings.size());
   for (size_t i = 0; i < headings.size(); ++i) LookVectorReference(headings[i], plainX[i], plainY[i]);
-  for (const bool portable : {false, true}) {
-    ForcePortableBatches(portable);
+  for (const TBatchKernel kernel : AvailableBatchKernels()) {
+    ForceBatchKernel(kernel);
     std::vector<double> x(headings.size(), 7.0), y(headings.size(), 7.0);
     // Odd batch sizes, so the kernel's padded tail runs too.
     for (size_t start = 0; start < headings.size(); start += 203) {
@@ -156,18 +156,18 @@ TEST(LookVectorExactness, BatchesMatchTheDefinitionThroughEveryKernel) {
       const bool same = (std::isnan(plainX[i]) ? std::isnan(x[i]) : Bits(x[i]) == Bits(plainX[i])) &&
                         (std::isnan(plainY[i]) ? std::isnan(y[i]) : Bits(y[i]) == Bits(plainY[i]));
       if (!same && ++mismatches < 10)
-        ADD_FAILURE() << (portable ? "portable" : "AVX2") << std::hexfloat << ": heading " << headings[i] << " gives "
+        ADD_FAILURE() << BatchKernelName(kernel) << std::hexfloat << ": heading " << headings[i] << " gives "
                       << x[i] << ", " << y[i] << " instead of " << plainX[i] << ", " << plainY[i];
     }
-    EXPECT_EQ(mismatches, 0) << (portable ? "portable" : "AVX2") << " of " << headings.size();
+    EXPECT_EQ(mismatches, 0) << BatchKernelName(kernel) << " of " << headings.size();
   }
-  ForcePortableBatches(false);
+  ReleaseBatchKernel();
 }
 
 // The double-double kernel must decide nearly every value itself (about 0.2 % are left),
 // or it costs the speed it exists for.
 TEST(LookVectorExactness, TheAvx2KernelDecidesNearlyEveryValue) {
-  if (BatchKernel() != TBatchKernel::Avx2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
+  if (AvailableBatchKernels().size() < 2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
   std::mt19937_64 random(43);
   std::uniform_real_distribution<double> range(-6.6, 6.6);
   std::vector<double> headings(100001), x(headings.size()), y(headings.size());
