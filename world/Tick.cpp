@@ -91,11 +91,16 @@ void Act(TWorldHost& host, const TParameters& parameters, TCreature& c, double l
 
 void TWorld::Tick() {
   if (!HasPopulation()) return;  // nothing to move before the first Start
+  const double start = Profile.Enabled ? ThreadSeconds() : 0;
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
   const bool fast = LoadGridAndUpdateCreatures();
   EatFood(fast ? &Grid : nullptr);
+  if (Profile.Enabled) {
+    Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds;
+    ++Profile.Ticks;
+  }
 }
 
 bool TWorld::UsesLanes() const {
@@ -165,13 +170,21 @@ int32_t TWorld::TickThreads() const {
 bool TWorld::LoadGridAndUpdateCreatures() {
   GatheredShares = 0;
   ReachesKnown = false;
+  ProfiledUpdateSeconds = 0;
   MayEat.resize(BugCount);
   const int32_t threads = TickThreads();
+  const bool profiled = Profile.Enabled;
+  if (profiled && static_cast<int32_t>(Profile.WorkSeconds.size()) < threads) {
+    Profile.WorkSeconds.resize(threads, 0.0);
+    Profile.WaitSeconds.resize(threads, 0.0);
+  }
+  const double start = profiled ? ThreadSeconds() : 0;
   const bool lanes = UsesLanes() && LanePellets.Load(Food.data(), FoodCount);
   if (threads == 1) {
     const bool fast = !lanes && LoadFoodGrid(Grid);
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
     UpdateCreatures(fast ? &Grid : nullptr);
+    if (profiled) Profile.WorkSeconds[0] += ProfiledUpdateSeconds = ThreadSeconds() - start;
     return fast;
   }
   Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where a thread's grid does not load: plain
@@ -183,16 +196,32 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
   std::barrier directionsMade(threads);
   bool fast = false;
+  double firstThreadSeconds = 0;  // the calling thread's own part of the run
+  const double runStart = profiled ? ThreadSeconds() : 0;
   Workers->Run([&](int32_t t) {
+    const double begin = profiled ? ThreadSeconds() : 0;
     TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
     const bool loaded = !lanes && LoadFoodGrid(grid);
     if (t == 0) fast = loaded;
     // Every pellet's direction is made before any bug senses, so that sensing only reads
     // the shared entries.
     for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) RefreshDirection(j);
+    const double arrived = profiled ? ThreadSeconds() : 0;
     directionsMade.arrive_and_wait();
+    const double left = profiled ? ThreadSeconds() : 0;
     UpdateShare(t, threads, loaded ? &grid : nullptr);
+    if (profiled) {
+      const double end = ThreadSeconds();
+      Profile.WaitSeconds[t] += left - arrived;
+      Profile.WorkSeconds[t] += (end - begin) - (left - arrived);
+      if (t == 0) firstThreadSeconds = end - begin;
+    }
   });
+  if (profiled) {
+    ProfiledUpdateSeconds = ThreadSeconds() - runStart;
+    // The rest of the run the calling thread spent waiting for the others.
+    Profile.WaitSeconds[0] += ProfiledUpdateSeconds - firstThreadSeconds;
+  }
   if (fast && GathersEating()) GatheredShares = threads;
   ReachesKnown = true;
   return fast;

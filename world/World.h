@@ -15,6 +15,7 @@
 #include "world/NearestPellet.h"
 #include "world/NetworkLog.h"
 #include "world/Parameters.h"
+#include "world/TickProfile.h"
 
 namespace zemlix {
 
@@ -132,6 +133,9 @@ class TWorld {
   int32_t Threads = 1;
   static constexpr int32_t ParallelBugs = 400;  // two blocks: 1.4 times as fast on two threads
 
+  // Set Profile.Enabled to have every tick add to it.
+  TTickProfile Profile;
+
   // Called at every generation end, after the counters are updated; may be empty.
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
 
@@ -175,6 +179,7 @@ class TWorld {
   // at eating only looks at the pellets eaten (and re-placed) before it in this tick.
   std::vector<uint8_t> MayEat;
   bool ReachesKnown = false;  // set by the update, taken (and cleared) by the eating
+  double ProfiledUpdateSeconds = 0;  // this tick's update on the calling thread, when profiled
   std::vector<int32_t> MovedPellets;  // the pellets re-placed so far in this tick's eating, in order
 
   // Inputs 0 and 1 depend on the nearest pellet's position alone: kept per pellet for the
