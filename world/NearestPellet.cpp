@@ -7,25 +7,6 @@
 
 namespace zemlix {
 
-// Squared distances in double, Sd, against the extended ones, Sl, that Distance takes the
-// root of, both from the exact S of the double coordinates: Sd = S (1 + e), |e| <= 2^-51,
-// Sl = S (1 + e'), |e'| <= 2^-61.9, unless a square underflows, which moves S by less than
-// 2^-1021.
-//
-// Nearest: the plain scan's winner w has the least Distance. If another pellet k has
-// Distance(k) = Distance(w) but Sl(k) < Sl(w), both roots round to one extended value, so
-// Sl(w) <= Sl(k) (1 + 2^-61). Hence, for the pellet k of least Sd,
-// Sd(w) <= Sd(k) (1 + 2^-49.9) + 2^-1020: w is among the pellets within NearestSquareLimit.
-// The plain scan over those alone meets the same least Distance first at the same index.
-double NearestSquareLimit(double leastSquare) { return leastSquare + leastSquare * 0x1p-47 + 0x1p-1000; }
-
-// Eating: Distance < d needs Sl < d^2 (1 + 2^-63), hence Sd < d^2 (1 + 2^-50), or both
-// squares underflow.
-double EatingSquareLimit(double distance) {
-  const double square = distance * distance;
-  return square + square * 0x1p-40 + 0x1p-1000;
-}
-
 bool TLanePellets::Available() { return BatchKernel() != TBatchKernel::Portable; }
 
 bool TLanePellets::Load(const TFood* food, int32_t count) {
