@@ -376,6 +376,7 @@ TEST(EatFoodExactness, DenseWorldsMatchThePlainEvaluation) {
       {"long thin field", 3000, 50, 450, 1100, 6, 2, 6, false},
       {"sparse, turns gathered", 900, 900, 3000, 1100, 6, 2, 6, false},
       {"crowded cells", 60, 60, 450, 1100, 6, 2, 4, true},
+      {"few pellets in the lanes, three threads", 400, 400, 1000, 120, 6, 3, 30, false},
   };
   for (const TCase& sized : cases) {
     SCOPED_TRACE(sized.Name);
