@@ -61,6 +61,37 @@ std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsig
   return line;
 }
 
+std::string FormatTickProfile(const TTickProfile& profile, int32_t cores) {
+  const double ticks = profile.Ticks > 0 ? static_cast<double>(profile.Ticks) : 1.0;
+  const auto perTick = [&](double seconds) { return seconds / ticks * 1e6; };
+  double work = 0, waits = 0;
+  for (double seconds : profile.WorkSeconds) work += seconds;
+  for (double seconds : profile.WaitSeconds) waits += seconds;
+  const size_t threads = profile.WorkSeconds.size();
+  const double total = profile.SerialSeconds + work;
+  const double serialShare = total > 0 ? profile.SerialSeconds / total : 0.0;
+  char line[160];
+  std::snprintf(line, sizeof line, "profile of %" PRIu64 " ticks on %zu thread%s, processor time per tick:\n",
+                profile.Ticks, threads, threads == 1 ? "" : "s");
+  std::string table = line;
+  std::snprintf(line, sizeof line, "  serial          %10.2f us  %5.2f %%\n", perTick(profile.SerialSeconds),
+                100 * serialShare);
+  table += line;
+  for (size_t t = 0; t < threads; ++t) {
+    std::snprintf(line, sizeof line, "  thread %-3zu work %10.2f us  waits %8.2f us\n", t,
+                  perTick(profile.WorkSeconds[t]), perTick(profile.WaitSeconds[t]));
+    table += line;
+  }
+  // One tick on one thread does the serial part and all the work; on `cores` threads the
+  // serial part, a share of the work and the barrier waits as measured here.
+  const double meanWait = threads > 0 ? waits / static_cast<double>(threads) : 0.0;
+  const double oneCore = perTick(total);
+  const double manyCores = perTick(profile.SerialSeconds + work / cores + meanWait);
+  std::snprintf(line, sizeof line, "  Amdahl on %d cores (serial %.2f %%, waits %.2f us): %.1fx\n", cores,
+                100 * serialShare, perTick(meanWait), manyCores > 0 ? oneCore / manyCores : 0.0);
+  return table + line;
+}
+
 std::string FormatItemProgress(uint64_t done, uint64_t total, uint64_t doneHere, double seconds) {
   std::string line = std::to_string(done) + "/" + std::to_string(total) + " items";
   if (doneHere > 0 && seconds > 0) {

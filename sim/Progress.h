@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "world/TickProfile.h"
+
 namespace zemlix {
 
 // "[#########...........]  12/50 generations  48211 ticks/s  0:07 left": the bar and the
@@ -28,6 +30,11 @@ std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsig
 
 // "12/64 items, 3.2 items/s, 0:17 left": `done` counts every finished item,
 // the rate only the `doneHere` finished in the `seconds` this run has taken.
+// The --profile table: per tick, the serial sections and each thread's work and waits, the
+// serial share of all the work, and the speed-up Amdahl's law predicts on `cores` cores
+// with the threads' mean wait per tick added to every tick.
+std::string FormatTickProfile(const TTickProfile& profile, int32_t cores = 64);
+
 std::string FormatItemProgress(uint64_t done, uint64_t total, uint64_t doneHere, double seconds);
 
 // Counts the work done by any number of running worlds and, when enabled, redraws a

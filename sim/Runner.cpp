@@ -140,6 +140,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
   TWorld world(host);
   world.Parameters = parameters;
   world.Threads = static_cast<int32_t>(options.Threads);
+  world.Profile.Enabled = options.Profile;
   const uint64_t startTick = state ? state->Tick : 0;
   const int32_t timeToLive = state ? state->TimeToLive : lifetime;
   const uint64_t ticks = TicksToRun(options, timeToLive, lifetime);
@@ -251,6 +252,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     for (TOutputFile* file : {dump.get(), csv.get(), plot.get(), lineage.get()})
       if (file) file->Commit();
     if (!options.Quiet) error << options.Program << ": " << FormatSummary(ticks, seconds, 1, 1) << "\n";
+    if (options.Profile) error << options.Program << ": " << FormatTickProfile(world.Profile);
   } catch (const EFatalError& e) {
     error << e.what() << "\n";
     return 1;

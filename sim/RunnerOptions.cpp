@@ -205,6 +205,9 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                  "do only what is missing")
       ->type_name("FILE");
   app.add_flag("--quiet", options.Quiet, "no speed summary and no progress bar on standard error");
+  app.add_flag("--profile", options.Profile,
+               "after the run, print on standard error where the ticks' processor time went: the serial "
+               "sections, each thread's work and waits, and what that predicts for 64 cores");
   app.add_flag("--dry-run", options.DryRun,
                "print what would run and the memory it would take, then exit without running or writing anything");
   app.set_version_flag("--version", program + " " + Version, "print the version and exit");
@@ -284,6 +287,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
   if (jobs->count() > 0 && seeds.empty()) return fail("--jobs: only a batch (--seeds) runs on several threads");
   if (threads->count() > 0 && !seeds.empty()) return fail("--threads: a batch runs each world on one thread (see --jobs)");
+  if (options.Profile && !seeds.empty()) return fail("--profile: only a single world is profiled, not a batch (--seeds)");
   if (!options.JournalPath.empty() && seeds.empty()) return fail("--journal: only a batch (--seeds) keeps a journal");
   if (!sweeps.empty() && seeds.empty()) return fail("--sweep: needs --seeds, the seeds every grid point runs");
   if (!options.SummaryPath.empty() && seeds.empty()) return fail("--summary: only a batch (--seeds) has one");

@@ -51,6 +51,7 @@ struct TRunnerOptions {
   unsigned Threads = 1;       // threads inside one world's tick (large worlds only)
   std::string JournalPath;    // a batch's finished items, kept across runs; empty: none
   bool Quiet = false;         // no speed summary, no progress bar
+  bool Profile = false;       // after the run, where the ticks' time went (one world only)
   bool Progress = false;      // draw a progress bar on the error stream (a terminal)
   bool DryRun = false;        // say what would run and its memory estimate, run nothing
 };

@@ -28,7 +28,8 @@ void LookVector(double heading, double& lookX, double& lookY) {
 }
 
 void LookVectorBatch(const double* headings, double* lookX, double* lookY, int32_t count) {
-  if (PlainEvaluation() || BatchKernel() == TBatchKernel::Portable) {
+  const TBatchKernel kernel = BatchKernel();
+  if (PlainEvaluation() || kernel == TBatchKernel::Portable) {
     for (int32_t i = 0; i < count; ++i) LookVector(headings[i], lookX[i], lookY[i]);
     return;
   }
@@ -37,17 +38,23 @@ void LookVectorBatch(const double* headings, double* lookX, double* lookY, int32
   uint8_t decided[Chunk];
   for (int32_t start = 0; start < count; start += Chunk) {
     const int32_t size = std::min(count - start, Chunk);
-    LookVectorBatchAvx2(headings + start, lookX + start, lookY + start, size, decided);
+    if (kernel == TBatchKernel::Avx512)
+      LookVectorBatchAvx512(headings + start, lookX + start, lookY + start, size, decided);
+    else
+      LookVectorBatchAvx2(headings + start, lookX + start, lookY + start, size, decided);
     for (int32_t k = 0; k < size; ++k) {
       if (decided[k] == (LookXDecided | LookYDecided)) continue;
       const int32_t i = start + k;
       const double heading = headings[i];
+      // The kernel's estimates tell whether the x87 stage can decide anything.
+      const bool tryX = !(decided[k] & LookXDecided) && std::fabs(lookX[i]) < LookVectorX87Useful;
+      const bool tryY = !(decided[k] & LookYDecided) && std::fabs(lookY[i]) < LookVectorX87Useful;
       double x = 0, y = 0;
-      const int fast = LookVectorFastParts(heading, x, y);
+      const int fast = tryX || tryY ? LookVectorFastParts(heading, x, y) : 0;
       if (!(decided[k] & LookXDecided))
-        lookX[i] = fast & LookXDecided ? x : static_cast<double>(-std::sin(static_cast<long double>(heading)));
+        lookX[i] = tryX && fast & LookXDecided ? x : static_cast<double>(-std::sin(static_cast<long double>(heading)));
       if (!(decided[k] & LookYDecided))
-        lookY[i] = fast & LookYDecided ? y : static_cast<double>(std::cos(static_cast<long double>(heading)));
+        lookY[i] = tryY && fast & LookYDecided ? y : static_cast<double>(std::cos(static_cast<long double>(heading)));
     }
   }
 }

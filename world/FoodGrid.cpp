@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "world/AdvancedMathUnit.h"
+#include "world/NearestPellet.h"
 
 namespace zemlix {
 namespace {
@@ -13,24 +14,6 @@ namespace {
 // is off by less than 2^20 * 2^-50 = 2^-30; every bound drawn from a boundary gives away
 // this much more.
 constexpr double Slack = 0x1p-28;
-
-// Squared distances in double, Sd, against the extended ones, Sl, that Distance takes the
-// root of, both from the exact S of the double coordinates: Sd = S (1 + e), |e| <= 2^-51,
-// Sl = S (1 + e'), |e'| <= 2^-61.9, unless a square underflows, which moves S by less than
-// 2^-1021.
-//
-// Nearest: the plain scan's winner w has the least Distance. If another pellet k has
-// Distance(k) = Distance(w) but Sl(k) < Sl(w), both roots round to one extended value, so
-// Sl(w) <= Sl(k) (1 + 2^-61). Hence, for the pellet k of least Sd,
-// Sd(w) <= Sd(k) (1 + 2^-49.9) + 2^-1020: w is among the pellets within NearestLimit. The
-// plain scan over those alone meets the same least Distance first at the same index.
-double NearestLimit(double leastSquare) { return leastSquare + leastSquare * 0x1p-47 + 0x1p-1000; }
-
-// Eating: Distance < d needs Sl < d^2 (1 + 2^-63), hence Sd < d^2 (1 + 2^-50).
-double EatingLimit(double distance) {
-  const double square = distance * distance;
-  return square + square * 0x1p-40;
-}
 
 }  // namespace
 
@@ -116,8 +99,9 @@ void TFoodGrid::Sort() {
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
 // searched block can be within NearestLimit; then decides among the candidates exactly.
-int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
+int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare) const {
   assert(!AnyMoved && "moved pellets are only followed for eating");
+  if (leastSquare) *leastSquare = 0;
   if (Count <= 1) return 0;
   // The least and second least squared distance seen, and the entry of the least.
   double least = std::numeric_limits<double>::infinity();
@@ -163,12 +147,13 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food) const {
     if (bottom < RowCount - 1) reach = std::min(reach, (bottom + 1) * CellHeight - y);
     if (reach == std::numeric_limits<double>::infinity()) break;
     reach -= Slack;
-    if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestLimit(least)) break;
+    if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestSquareLimit(least)) break;
   }
 
   // The search never stops before it has seen a pellet. Usually no other one comes within
   // NearestLimit: then the least is the answer.
-  const double limit = NearestLimit(least);
+  const double limit = NearestSquareLimit(least);
+  if (leastSquare) *leastSquare = least;
   if (second > limit) return SortedIndex[leastEntry];
 
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
@@ -204,7 +189,7 @@ int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_
 
 int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, int32_t* indices) const {
   int32_t found = 0;
-  const double limit = EatingLimit(distance);
+  const double limit = EatingSquareLimit(distance);
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   const auto scan = [&](int32_t first, int32_t last) {
     for (int32_t k = first; k < last; ++k) {
@@ -227,7 +212,7 @@ int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, 
 int32_t TFoodGrid::MovedWithinEatingReach(double x, double y, double distance, int32_t* indices) const {
   if (!AnyMoved) return 0;
   int32_t found = 0;
-  const double limit = EatingLimit(distance);
+  const double limit = EatingSquareLimit(distance);
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   for (int32_t row = top; row <= bottom; ++row)
     for (int32_t column = left; column <= right; ++column)

@@ -29,9 +29,10 @@ class TFoodGrid {
   bool Move(int32_t index, const TFood& pellet);
 
   // The index of the pellet nearest to (x, y) by the extended Distance, ties to the lower
-  // index, exactly as the plain scan over `food` (the pellets loaded) finds it.
+  // index, exactly as the plain scan over `food` (the pellets loaded) finds it; and, where
+  // asked, the least squared distance in double to any pellet (0 when there is at most one).
   // Requires InRange(x) and InRange(y), and no Move since Load.
-  int32_t Nearest(double x, double y, const TFood* food) const;
+  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare = nullptr) const;
 
   // Writes, in increasing order, the index of every pellet that may lie less than
   // `distance` from (x, y): every pellet that does is among them. Returns their number;

@@ -72,8 +72,8 @@ inline __m256d Decided(__m256d hi, __m256d lo, __m256d margin) {
   return _mm256_cmp_pd(Add(_mm256_and_pd(lo, absMask), margin), gap, _CMP_LT_OQ);
 }
 
-// Four headings: -sin h and cos h as the definition rounds them, for the lanes proven.
-// Returns the proven lanes: bits 0-3 for -sin, 4-7 for cos.
+// Four headings: -sin h and cos h, as the definition rounds them in the lanes proven, an
+// estimate in the others. Returns the proven lanes: bits 0-3 for -sin, 4-7 for cos.
 //
 // a = |h| = m/64 + s, m = round(64 a), |s| <= 1/128, s exact (m/64 is a multiple of a's unit
 // in the last place). With S + Slo, C + Clo the table's sin and cos of m/64:
@@ -137,8 +137,8 @@ inline int LookVector4(const double* headings, double* lookX, double* lookY) {
   const __m256d cosMargin = Add(Set(AbsoluteMargin), Mul(_mm256_and_pd(cosine.Hi, absMask), Set(RelativeMargin)));
   const __m256d xDecided = _mm256_and_pd(inRange, Decided(minusSinHi, minusSinLo, sinMargin));
   const __m256d yDecided = _mm256_and_pd(inRange, Decided(cosine.Hi, cosine.Lo, cosMargin));
-  _mm256_maskstore_pd(lookX, _mm256_castpd_si256(xDecided), minusSinHi);
-  _mm256_maskstore_pd(lookY, _mm256_castpd_si256(yDecided), cosine.Hi);
+  _mm256_storeu_pd(lookX, minusSinHi);
+  _mm256_storeu_pd(lookY, cosine.Hi);
   return _mm256_movemask_pd(xDecided) | _mm256_movemask_pd(yDecided) << 4;
 }
 
@@ -159,8 +159,8 @@ void LookVectorBatchAvx2(const double* headings, double* lookX, double* lookY, i
     for (int32_t k = i; k < count; ++k) {
       const int lane = k - i;
       decided[k] = static_cast<uint8_t>((lanes >> lane & 1) | (lanes >> (lane + 3) & 2));
-      if (decided[k] & 1) lookX[k] = x[lane];
-      if (decided[k] & 2) lookY[k] = y[lane];
+      lookX[k] = x[lane];
+      lookY[k] = y[lane];
     }
   }
 }

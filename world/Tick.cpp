@@ -16,6 +16,8 @@
 namespace zemlix {
 namespace {
 
+bool SameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+
 // The plain scans, for the test switch and for coordinates outside the fast range.
 int32_t NearestFoodPlain(const TFood* food, int32_t count, double x, double y) {
   long double best = Distance(x, y, food[0].X, food[0].Y);
@@ -45,7 +47,6 @@ void DirectionOf(double x, double y, double& directionX, double& directionY) {
   directionY = static_cast<double>(fy / len);
 }
 
-bool SameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
 
 // The turn and the new heading, before the look vector follows it.
 void Steer(TCreature& c, double left, double right, double turnLimit) {
@@ -55,12 +56,28 @@ void Steer(TCreature& c, double left, double right, double turnLimit) {
   c.Heading = static_cast<double>(c.Heading + static_cast<long double>(turn));
 }
 
-void MoveAndWrap(TCreature& c, int32_t W, int32_t H, double speedCap) {
+// Returns whether the bug wrapped.
+bool MoveAndWrap(TCreature& c, int32_t W, int32_t H, double speedCap) {
   c.MoveStep(speedCap);
+  const double x = c.X, y = c.Y;
   if (c.X < 0) c.X = W;
   if (c.X > W) c.X = 0;
   if (c.Y < 0) c.Y = H;
   if (c.Y > H) c.Y = 0;
+  return !SameBits(x, c.X) || !SameBits(y, c.Y);
+}
+
+// Whether a bug that had no pellet nearer than the root of `leastSquare` (in double, to
+// every pellet) and then moved by `speed` along its unit look vector, from within
+// TFoodGrid::InRange and without wrapping, is certainly out of eating reach of all of them.
+// The move covers at most |speed| (1 + 2^-51) plus the rounding of each new coordinate
+// (below 2^-32 within InRange), and the true distance before it is at least
+// sqrt(leastSquare) (1 - 2^-51): so each pellet stays farther than the eating distance plus
+// 2^-21, beyond what the extended Distance could err by. The factors 2^-40 cover the
+// roundings of this test itself.
+bool OutOfReachAfterMove(double leastSquare, double speed, double eatingDistance) {
+  const double reach = eatingDistance + std::fabs(speed) * (1 + 0x1p-40) + 0x1p-20;
+  return reach >= 0 && leastSquare > reach * reach * (1 + 0x1p-40);
 }
 
 // Steering, moving and wrapping at the field's edges.
@@ -74,11 +91,20 @@ void Act(TWorldHost& host, const TParameters& parameters, TCreature& c, double l
 
 void TWorld::Tick() {
   if (!HasPopulation()) return;  // nothing to move before the first Start
+  const double start = Profile.Enabled ? ThreadSeconds() : 0;
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
   const bool fast = LoadGridAndUpdateCreatures();
   EatFood(fast ? &Grid : nullptr);
+  if (Profile.Enabled) {
+    Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds;
+    ++Profile.Ticks;
+  }
+}
+
+bool TWorld::UsesLanes() const {
+  return !PlainEvaluation() && !Host.RecordNNIO() && FoodCount <= TLanePellets::MaxFood && TLanePellets::Available();
 }
 
 bool TWorld::LoadFoodGrid(TFoodGrid& grid) const {
@@ -144,12 +170,25 @@ int32_t TWorld::TickThreads() const {
 
 bool TWorld::LoadGridAndUpdateCreatures() {
   GatheredShares = 0;
+  ReachesKnown = false;
+  ProfiledUpdateSeconds = 0;
+  MayEat.resize(BugCount);
   const int32_t threads = TickThreads();
+  const bool profiled = Profile.Enabled;
+  if (profiled && static_cast<int32_t>(Profile.WorkSeconds.size()) < threads) {
+    Profile.WorkSeconds.resize(threads, 0.0);
+    Profile.WaitSeconds.resize(threads, 0.0);
+  }
+  const double start = profiled ? ThreadSeconds() : 0;
+  const bool lanes = UsesLanes() && LanePellets.Load(Food.data(), FoodCount);
   if (threads == 1) {
-    const bool fast = LoadFoodGrid(Grid);
+    const bool fast = !lanes && LoadFoodGrid(Grid);
+    Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
     UpdateCreatures(fast ? &Grid : nullptr);
+    if (profiled) Profile.WorkSeconds[0] += ProfiledUpdateSeconds = ThreadSeconds() - start;
     return fast;
   }
+  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where a thread's grid does not load: plain
   // Each thread loads a grid of its own: one that a thread sorts and the others search
   // would cross between their caches on every tick. Grid is member 0's, the one the eating
   // uses; they are all the same.
@@ -158,17 +197,34 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
   std::barrier directionsMade(threads);
   bool fast = false;
+  double firstThreadSeconds = 0;  // the calling thread's own part of the run
+  const double runStart = profiled ? ThreadSeconds() : 0;
   Workers->Run([&](int32_t t) {
+    const double begin = profiled ? ThreadSeconds() : 0;
     TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
-    const bool loaded = LoadFoodGrid(grid);
+    const bool loaded = !lanes && LoadFoodGrid(grid);
     if (t == 0) fast = loaded;
     // Every pellet's direction is made before any bug senses, so that sensing only reads
     // the shared entries.
     for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) RefreshDirection(j);
+    const double arrived = profiled ? ThreadSeconds() : 0;
     directionsMade.arrive_and_wait();
+    const double left = profiled ? ThreadSeconds() : 0;
     UpdateShare(t, threads, loaded ? &grid : nullptr);
+    if (profiled) {
+      const double end = ThreadSeconds();
+      Profile.WaitSeconds[t] += left - arrived;
+      Profile.WorkSeconds[t] += (end - begin) - (left - arrived);
+      if (t == 0) firstThreadSeconds = end - begin;
+    }
   });
+  if (profiled) {
+    ProfiledUpdateSeconds = ThreadSeconds() - runStart;
+    // The rest of the run the calling thread spent waiting for the others.
+    Profile.WaitSeconds[0] += ProfiledUpdateSeconds - firstThreadSeconds;
+  }
   if (fast && GathersEating()) GatheredShares = threads;
+  ReachesKnown = true;
   return fast;
 }
 
@@ -207,6 +263,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
   if (!BatchedCurrent()) RebuildBatched();
   UpdateShare(0, 1, grid);
   if (grid && GathersEating()) GatheredShares = 1;
+  ReachesKnown = true;
 }
 
 // Without a log no bug's update reads another's, so the same steps run stage by stage over
@@ -234,11 +291,7 @@ void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoo
   std::array<double, TBatchedNetworks::Stride>& Headings = scratch.Headings;
   TWeightList& NetInputs = scratch.NetInputs;
   TWeightList& NetOutputs = scratch.NetOutputs;
-  double sensed[4];
-  for (int32_t k = 0; k < count; ++k) {
-    Sense(first + k, grid, sensed);
-    for (int32_t m = 0; m < 4; ++m) Inputs[m][k] = sensed[m];
-  }
+  SenseBlock(first, count, grid, scratch);
   TBatchedNetworks& batched = Batched[block];
   if (batched.Supported() && !PlainEvaluation() && LayerSizes.back() >= 2) {
     batched.Compute(std::span<const TNeuralNet>(Nets).subspan(first, count), Inputs, Outputs);
@@ -264,12 +317,46 @@ void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoo
   }
   const int32_t W = Host.FieldWidth();
   const int32_t H = Host.FieldHeight();
-  for (int32_t k = 0; k < count; ++k) MoveAndWrap(Creatures[first + k], W, H, Parameters.SpeedCap);
+  for (int32_t k = 0; k < count; ++k) {
+    TCreature& c = Creatures[first + k];
+    const bool wrapped = MoveAndWrap(c, W, H, Parameters.SpeedCap);
+    MayEat[first + k] = wrapped || !OutOfReachAfterMove(scratch.LeastSquare[k], c.Speed, Parameters.EatingDistance);
+  }
   if (showStats && SelectedBug >= first && SelectedBug < first + count)
     Host.DrawImpulseMeters(Outputs[0][SelectedBug - first], Outputs[1][SelectedBug - first]);
 }
 
+// The nearest pellets of a block of bugs where the pellets lie now, and the least squared
+// distances the eating's test after the move needs (0 where none is known: such a bug
+// always takes its turn).
+void TWorld::SenseBlock(int32_t first, int32_t count, const TFoodGrid* grid, TBlockScratch& scratch) {
+  for (int32_t k = 0; k < count; ++k) {
+    scratch.BugX[k] = Creatures[first + k].X;
+    scratch.BugY[k] = Creatures[first + k].Y;
+  }
+  if (Sensing == TSensing::Lanes)
+    LanePellets.Nearest(scratch.BugX.data(), scratch.BugY.data(), count, scratch.Nearest.data(),
+                        scratch.LeastSquare.data());
+  for (int32_t k = 0; k < count; ++k) {
+    const double x = scratch.BugX[k], y = scratch.BugY[k];
+    const bool inRange = TFoodGrid::InRange(x) && TFoodGrid::InRange(y);
+    if (!inRange || Sensing == TSensing::Plain || (Sensing == TSensing::Grid && !grid)) {
+      scratch.Nearest[k] = NearestFoodPlain(Food.data(), FoodCount, x, y);
+      scratch.LeastSquare[k] = 0;
+    } else if (Sensing == TSensing::Grid) {
+      scratch.Nearest[k] = grid->Nearest(x, y, Food.data(), &scratch.LeastSquare[k]);
+    }
+    if (first + k == SelectedBug) SelectedBugFood = scratch.Nearest[k];
+    const TFoodDirection& known = RefreshDirection(scratch.Nearest[k]);
+    scratch.Inputs[0][k] = known.DirectionX;
+    scratch.Inputs[1][k] = known.DirectionY;
+    scratch.Inputs[2][k] = Creatures[first + k].LookX;
+    scratch.Inputs[3][k] = Creatures[first + k].LookY;
+  }
+}
+
 void TWorld::EatFood() {
+  ReachesKnown = false;  // no update has just sensed these pellets
   TFoodGrid grid;
   const bool fast = LoadFoodGrid(grid);
   GatheredShares = 0;  // gathered against another grid
@@ -278,10 +365,17 @@ void TWorld::EatFood() {
 
 void TWorld::EatFood(TFoodGrid* grid) {
   bool fast = grid != nullptr;
+  const bool reachKnown = ReachesKnown;
+  ReachesKnown = false;
+  MovedPellets.clear();
   const long double eatingDistance = Parameters.EatingDistance;
   // Whether bug b eats pellet j, where it lies now.
+  // Squares in double first: the extended test only for the pellets that may pass it.
+  const double eatingSquare = EatingSquareLimit(Parameters.EatingDistance);
   const auto eat = [&](int32_t b, int32_t j) {
     const TCreature& c = Creatures[b];
+    const double dx = Food[j].X - c.X, dy = Food[j].Y - c.Y;
+    if (dx * dx + dy * dy >= eatingSquare) return false;
     if (!(Distance(c.X, c.Y, Food[j].X, Food[j].Y) < eatingDistance)) return false;
     // A bug eats each pellet at most once a tick, so its 32-bit count holds a generation of
     // the largest world (food * lifetime); it wraps rather than overflow after punishing.
@@ -289,6 +383,10 @@ void TWorld::EatFood(TFoodGrid* grid) {
     ++TotalFitness;
     PlaceFood(j);
     if (fast) fast = grid->Move(j, Food[j]);
+    if (reachKnown) {
+      const auto at = std::lower_bound(MovedPellets.begin(), MovedPellets.end(), j);
+      if (at == MovedPellets.end() || *at != j) MovedPellets.insert(at, j);
+    }
     return true;
   };
   std::vector<int32_t>& candidates = EatingCandidates;
@@ -344,7 +442,21 @@ void TWorld::EatFood(TFoodGrid* grid) {
   candidates.resize(FoodCount);
   for (; b < BugCount; ++b) {
     const TCreature& c = Creatures[b];
-    if (fast && TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y)) {
+    const bool inRange = TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y);
+    if (reachKnown && !MayEat[b]) {
+      // Only a pellet re-placed since it sensed can be within its reach. MovedPellets does
+      // not grow while it eats: each pellet it eats is in it already.
+      if (MovedPellets.empty()) continue;
+      if (fast && inRange) {
+        const int32_t count = grid->MovedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, candidates.data());
+        std::sort(candidates.begin(), candidates.begin() + count);
+        for (int32_t k = 0; k < count; ++k) eat(b, candidates[k]);
+      } else {
+        for (size_t k = 0; k < MovedPellets.size(); ++k) eat(b, MovedPellets[k]);
+      }
+      continue;
+    }
+    if (fast && inRange) {
       // The candidates are taken before this bug eats: a pellet it eats moves, but the bug
       // goes on with the next index and never looks at that one again, and no other pellet
       // moves meanwhile.

@@ -12,8 +12,10 @@
 #include "world/BatchedNetworks.h"
 #include "world/Creature.h"
 #include "world/FoodGrid.h"
+#include "world/NearestPellet.h"
 #include "world/NetworkLog.h"
 #include "world/Parameters.h"
+#include "world/TickProfile.h"
 
 namespace zemlix {
 
@@ -134,6 +136,9 @@ class TWorld {
   int32_t Threads = 1;
   static constexpr int32_t ParallelBugs = 400;  // two blocks: 1.4 times as fast on two threads
 
+  // Set Profile.Enabled to have every tick add to it.
+  TTickProfile Profile;
+
   // Called at every generation end, after the counters are updated; may be empty.
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
 
@@ -164,6 +169,22 @@ class TWorld {
   bool LoadFoodGrid(TFoodGrid& grid) const;
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
 
+  // How this tick finds the nearest pellets: a plain scan per bug, the grid, or the bugs in
+  // vector lanes against every pellet (a small world's, without any grid: its eating then
+  // scans the pellets too).
+  enum class TSensing { Plain, Grid, Lanes };
+  TSensing Sensing = TSensing::Plain;
+  TLanePellets LanePellets;
+  // Whether the lanes serve this tick: few pellets, no log, a processor with the lanes.
+  bool UsesLanes() const;
+  // By bug, written by the tick's update beside each move when ReachesKnown: 0 when the bug
+  // provably cannot reach any pellet that still lies where it sensed it, so that its turn
+  // at eating only looks at the pellets eaten (and re-placed) before it in this tick.
+  std::vector<uint8_t> MayEat;
+  bool ReachesKnown = false;  // set by the update, taken (and cleared) by the eating
+  double ProfiledUpdateSeconds = 0;  // this tick's update on the calling thread, when profiled
+  std::vector<int32_t> MovedPellets;  // the pellets re-placed so far in this tick's eating, in order
+
   // Inputs 0 and 1 depend on the nearest pellet's position alone: kept per pellet for the
   // coordinates (bit for bit) they were computed from.
   struct TFoodDirection {
@@ -184,6 +205,10 @@ class TWorld {
     TBatchedNetworks::TRows Inputs{};
     TBatchedNetworks::TRows Outputs{};  // rows 0, 1: the impulses; 2, 3: the new look vectors
     std::array<double, TBatchedNetworks::Stride> Headings{};
+    // Each bug's position before it moves, nearest pellet and least squared distance to
+    // any pellet (0 where not known).
+    std::array<double, TBatchedNetworks::Stride> BugX{}, BugY{}, LeastSquare{};
+    std::array<int32_t, TBatchedNetworks::Stride> Nearest{};
     TWeightList NetInputs = TWeightList(4, 0.0);
     TWeightList NetOutputs = TWeightList(2, 0.0);
   };
@@ -208,6 +233,8 @@ class TWorld {
   // Bugs first .. first + count - 1 (count <= TBatchedNetworks::Stride) through the batched
   // networks, block by block: no bug's update reads another's.
   void UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid, TBlockScratch& scratch);
+  // Steps 1 and 2 for those bugs: their inputs in scratch.Inputs.
+  void SenseBlock(int32_t first, int32_t count, const TFoodGrid* grid, TBlockScratch& scratch);
   // Bugs first .. end - 1: the pellets each would eat where the grid has them, and the bugs
   // by cell.
   void GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share);

@@ -21,11 +21,6 @@ namespace {
 
 using testing::Bits;
 
-// Every kernel this processor runs: AVX2 where it has it, and the portable one always.
-std::vector<bool> PortableSettings() {
-  return BatchKernel() == TBatchKernel::Avx2 ? std::vector<bool>{false, true} : std::vector<bool>{true};
-}
-
 TEST(KernelMargin, SigmoidsNextToTheMarginMatchTheDefinition) {
   const std::vector<double> activations = {
       // The AVX2 kernel's: 2^-63.04, 2^-63.07 and 2^-63.10 from the edge (its margin: 2^-60.5).
@@ -33,15 +28,15 @@ TEST(KernelMargin, SigmoidsNextToTheMarginMatchTheDefinition) {
       // The x87 path's: 2 units from the midpoint (its margin: 16).
       -0x1.d2a20454ef047p+4, -0x1.0b4b44078f2aap+4,
   };
-  for (const bool portable : PortableSettings()) {
-    ForcePortableBatches(portable);
+  for (const TBatchKernel kernel : AvailableBatchKernels()) {
+    ForceBatchKernel(kernel);
     std::vector<double> results(activations.size());
     SigmoidBatch(activations.data(), results.data(), static_cast<int32_t>(activations.size()));
     for (size_t i = 0; i < activations.size(); ++i)
       EXPECT_EQ(Bits(results[i]), Bits(SigmoidReference(activations[i], 1.0)))
-          << (portable ? "portable" : "AVX2") << std::hexfloat << ": activation " << activations[i];
+          << BatchKernelName(kernel) << std::hexfloat << ": activation " << activations[i];
   }
-  ForcePortableBatches(false);
+  ReleaseBatchKernel();
 }
 
 TEST(KernelMargin, LookVectorsNextToTheMarginMatchTheDefinition) {
@@ -49,12 +44,12 @@ TEST(KernelMargin, LookVectorsNextToTheMarginMatchTheDefinition) {
       // -sin h and cos h, 2^-63.23 to 2^-63.15 from the edge (the AVX2 kernel's margin: 2^-60.9).
       0x1.9a716ff927934p+2, -0x1.89e09cf112e05p+2, 0x1.35a505551621cp+2, 0x1.35e30726943dep+2,
   };
-  for (const bool portable : PortableSettings()) {
-    ForcePortableBatches(portable);
+  for (const TBatchKernel kernel : AvailableBatchKernels()) {
+    ForceBatchKernel(kernel);
     std::vector<double> x(headings.size()), y(headings.size());
     LookVectorBatch(headings.data(), x.data(), y.data(), static_cast<int32_t>(headings.size()));
     for (size_t i = 0; i < headings.size(); ++i) {
-      SCOPED_TRACE(::testing::Message() << (portable ? "portable" : "AVX2") << std::hexfloat << ": heading "
+      SCOPED_TRACE(::testing::Message() << BatchKernelName(kernel) << std::hexfloat << ": heading "
                                         << headings[i]);
       double plainX, plainY;
       LookVectorReference(headings[i], plainX, plainY);
@@ -62,7 +57,7 @@ TEST(KernelMargin, LookVectorsNextToTheMarginMatchTheDefinition) {
       EXPECT_EQ(Bits(y[i]), Bits(plainY));
     }
   }
-  ForcePortableBatches(false);
+  ReleaseBatchKernel();
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The AVX2 object may define no symbol but its entry points: an AVX2 copy of an inline or
-# template function would be a weak symbol the linker could pick over the portable copy,
-# and other files would then run AVX2 code on processors without it.
+# The AVX2 and AVX-512 objects may define no symbol but their entry points: a vector copy of
+# an inline or template function would be a weak symbol the linker could pick over the
+# portable copy, and other files would then run such code on processors without it.
 #   avx2_symbols.sh OBJECT...
 set -euo pipefail
 status=0
@@ -13,7 +13,7 @@ for object in "$@"; do
   fi
   while IFS= read -r symbol; do
     case "$symbol" in
-      "zemlix::"*"Avx2("*) ;;
+      "zemlix::"*"Avx2("* | "zemlix::"*"Avx512("*) ;;
       *) echo "$object defines $symbol"; status=1 ;;
     esac
   done <<< "$symbols"

@@ -105,3 +105,58 @@ TEST(RunnerOutput, AnUnwritableOutputFailsBeforeTheRun) {
 
 }  // namespace
 }  // namespace zemlix
+
+namespace zemlix {
+namespace {
+
+// The table's arithmetic on made-up times: 1 s serial and 4 s of work on each of two
+// threads with 0.5 s of waits each, over 10^6 ticks, is a serial share of 1/9, and 64 cores
+// take 1 + 8/64 + 0.5 us where one takes 9.
+TEST(TickProfile, TheTableDividesByTicksAndPredictsByAmdahl) {
+  TTickProfile profile;
+  profile.Ticks = 1000000;
+  profile.SerialSeconds = 1;
+  profile.WorkSeconds = {4, 4};
+  profile.WaitSeconds = {0.5, 0.5};
+  EXPECT_EQ(FormatTickProfile(profile),
+            "profile of 1000000 ticks on 2 threads, processor time per tick:\n"
+            "  serial                1.00 us  11.11 %\n"
+            "  thread 0   work       4.00 us  waits     0.50 us\n"
+            "  thread 1   work       4.00 us  waits     0.50 us\n"
+            "  Amdahl on 64 cores (serial 11.11 %, waits 0.50 us): 5.5x\n");
+}
+
+// --profile adds the table after a single world's run, on one thread or several, without
+// changing the world; a batch refuses it.
+TEST(TickProfile, TheRunnerPrintsItForOneWorldOnly) {
+  struct TCase {
+    std::vector<std::string> Args;
+    int Status;
+    std::string Expected;  // in the error stream
+  };
+  const std::vector<std::string> world = {"--seed", "3", "--bugs", "400", "--food", "40", "--ticks", "30", "--quiet"};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), world.begin(), world.end());
+    return more;
+  };
+  const TCase cases[] = {
+      {with({"--threads", "1", "--profile"}), 0, "zemlix-sim: profile of 30 ticks on 1 thread, processor time"},
+      {with({"--threads", "2", "--profile"}), 0, "  thread 1   work "},
+      {{"--seeds", "1-2", "--ticks", "5", "--profile"}, 2, "--profile: only a single world is profiled, not a batch"},
+  };
+  const auto plain = RunSim(with({"--threads", "2", "--dump", "-"}));
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Args.back());
+    auto args = c.Args;
+    if (c.Status == 0) args.insert(args.end(), {"--dump", "-"});
+    const auto run = RunSim(args);
+    EXPECT_EQ(run.Status, c.Status);
+    EXPECT_NE(run.Error.find(c.Expected), std::string::npos) << run.Error;
+    if (c.Status == 0) {
+      EXPECT_EQ(run.Out, plain.Out);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zemlix

@@ -17,6 +17,7 @@
 #include "world/AdvancedMathUnit.h"
 #include "world/Creature.h"
 #include "world/LookVectorFast.h"
+#include "world/NearestPellet.h"
 #include "world/World.h"
 
 #include "tests/support/Bits.h"
@@ -143,8 +144,8 @@ TEST(LookVectorExactness, BatchesMatchTheDefinitionThroughEveryKernel) {
 
   std::vector<double> plainX(headings.size()), plainY(headings.size());
   for (size_t i = 0; i < headings.size(); ++i) LookVectorReference(headings[i], plainX[i], plainY[i]);
-  for (const bool portable : {false, true}) {
-    ForcePortableBatches(portable);
+  for (const TBatchKernel kernel : AvailableBatchKernels()) {
+    ForceBatchKernel(kernel);
     std::vector<double> x(headings.size(), 7.0), y(headings.size(), 7.0);
     // Odd batch sizes, so the kernel's padded tail runs too.
     for (size_t start = 0; start < headings.size(); start += 203) {
@@ -156,18 +157,18 @@ TEST(LookVectorExactness, BatchesMatchTheDefinitionThroughEveryKernel) {
       const bool same = (std::isnan(plainX[i]) ? std::isnan(x[i]) : Bits(x[i]) == Bits(plainX[i])) &&
                         (std::isnan(plainY[i]) ? std::isnan(y[i]) : Bits(y[i]) == Bits(plainY[i]));
       if (!same && ++mismatches < 10)
-        ADD_FAILURE() << (portable ? "portable" : "AVX2") << std::hexfloat << ": heading " << headings[i] << " gives "
+        ADD_FAILURE() << BatchKernelName(kernel) << std::hexfloat << ": heading " << headings[i] << " gives "
                       << x[i] << ", " << y[i] << " instead of " << plainX[i] << ", " << plainY[i];
     }
-    EXPECT_EQ(mismatches, 0) << (portable ? "portable" : "AVX2") << " of " << headings.size();
+    EXPECT_EQ(mismatches, 0) << BatchKernelName(kernel) << " of " << headings.size();
   }
-  ForcePortableBatches(false);
+  ReleaseBatchKernel();
 }
 
 // The double-double kernel must decide nearly every value itself (about 0.2 % are left),
 // or it costs the speed it exists for.
 TEST(LookVectorExactness, TheAvx2KernelDecidesNearlyEveryValue) {
-  if (BatchKernel() != TBatchKernel::Avx2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
+  if (AvailableBatchKernels().size() < 2) GTEST_SKIP() << "this processor has no AVX2 and FMA";
   std::mt19937_64 random(43);
   std::uniform_real_distribution<double> range(-6.6, 6.6);
   std::vector<double> headings(100001), x(headings.size()), y(headings.size());
@@ -181,6 +182,19 @@ TEST(LookVectorExactness, TheAvx2KernelDecidesNearlyEveryValue) {
 }
 
 // ---- Nearest pellet ---------------------------------------------------------------------
+
+int32_t NearestFoodPlain(const std::vector<TFood>& food, double x, double y) {
+  long double best = Distance(x, y, food[0].X, food[0].Y);
+  int32_t nearest = 0;
+  for (size_t j = 1; j < food.size(); ++j) {
+    const long double d = Distance(x, y, food[j].X, food[j].Y);
+    if (d < best) {
+      best = d;
+      nearest = static_cast<int32_t>(j);
+    }
+  }
+  return nearest;
+}
 
 // The plain scan as the tick defines it.
 int32_t PlainNearest(const TWorld& world, double x, double y) {
@@ -362,6 +376,7 @@ TEST(EatFoodExactness, DenseWorldsMatchThePlainEvaluation) {
       {"long thin field", 3000, 50, 450, 1100, 6, 2, 6, false},
       {"sparse, turns gathered", 900, 900, 3000, 1100, 6, 2, 6, false},
       {"crowded cells", 60, 60, 450, 1100, 6, 2, 4, true},
+      {"few pellets in the lanes, three threads", 400, 400, 1000, 120, 6, 3, 30, false},
   };
   for (const TCase& sized : cases) {
     SCOPED_TRACE(sized.Name);
@@ -397,6 +412,150 @@ TEST(EatFoodExactness, DenseWorldsMatchThePlainEvaluation) {
     }
     // Every case eats, and the dense ones eat many pellets per bug and tick.
     EXPECT_GT(eaten, sized.Ticks * sized.Bugs * sized.Food / (sized.Width * sized.Height) / 4);
+  }
+}
+
+// ---- Nearest pellets in vector lanes and the eating they let bugs skip ------------------
+
+// Each kernel's lanes against the plain scan: random pellets, heaps on one point and
+// lattices (equal distances, the lower index wins), near-ties finer than a double square
+// tells apart, and bug counts that leave a short last group.
+TEST(LanePelletsExactness, LayoutsMatchThePlainScan) {
+  struct TLayout {
+    const char* Name;
+    double Spacing;  // > 0: pellets on a lattice of this step; 0: random; < 0: all on one point
+    double Jitter;   // each pellet moved by up to this much (relative to 200: 2^-55 is a unit in the last place)
+  };
+  const TLayout layouts[] = {{"random", 0, 0},        {"one point", -1, 0},   {"lattice", 10, 0},
+                             {"fine lattice", 0.5, 0}, {"near-ties", 10, 0x1p-55}, {"looser near-ties", 10, 0x1p-52}};
+  std::mt19937_64 random(17);
+  std::uniform_real_distribution<double> field(0, 200), unit(-1, 1);
+  for (const TBatchKernel kernel : AvailableBatchKernels()) {
+    if (kernel == TBatchKernel::Portable) continue;
+    ForceBatchKernel(kernel);
+    for (const TLayout& layout : layouts) {
+      SCOPED_TRACE(::testing::Message() << BatchKernelName(kernel) << ", " << layout.Name);
+      for (const int32_t pellets : {1, 7, 100, 256}) {
+        std::vector<TFood> food(pellets);
+        for (int32_t j = 0; j < pellets; ++j) {
+          const double x = layout.Spacing > 0 ? 100 + layout.Spacing * (j % 9 - 4) : layout.Spacing < 0 ? 50 : field(random);
+          const double y = layout.Spacing > 0 ? 100 + layout.Spacing * (j / 9 % 9 - 4) : layout.Spacing < 0 ? 50 : field(random);
+          food[j] = {x + 200 * layout.Jitter * unit(random), y + 200 * layout.Jitter * unit(random)};
+        }
+        TLanePellets lanes;
+        ASSERT_TRUE(lanes.Load(food.data(), pellets));
+        // Bugs on lattice points, between them and anywhere.
+        const int32_t bugs = 53;
+        std::vector<double> x(bugs), y(bugs), least(bugs);
+        std::vector<int32_t> nearest(bugs);
+        for (int32_t b = 0; b < bugs; ++b) {
+          x[b] = b % 3 == 0 ? 100 + 5.0 * (b % 7 - 3) : field(random);
+          y[b] = b % 3 == 0 ? 100 + 5.0 * (b % 5 - 2) : field(random);
+        }
+        lanes.Nearest(x.data(), y.data(), bugs, nearest.data(), least.data());
+        for (int32_t b = 0; b < bugs; ++b) {
+          EXPECT_EQ(nearest[b], NearestFoodPlain(food, x[b], y[b])) << "bug " << b << " of " << pellets;
+          const double dx = food[nearest[b]].X - x[b], dy = food[nearest[b]].Y - y[b];
+          EXPECT_LE(least[b], dx * dx + dy * dy);
+        }
+      }
+    }
+  }
+  ReleaseBatchKernel();
+}
+
+// Situations where a bug that skipped eating would miss a pellet, in a world whose networks
+// all give the same impulses (all weights zero: no turn, one pixel a tick), ticked against
+// the plain evaluation: with the lanes (100 pellets) and with the grid (300).
+TEST(EatingSkipExactness, HandMadeSituationsMatchThePlainEvaluation) {
+  struct TBugPlace {
+    int32_t Bug;
+    double X, Y, Heading;
+  };
+  // Places pellets (index, where) knowing where the bugs go (`moved`, a probe world after
+  // the update) and where the first pellet eaten will be re-placed (`replaced`).
+  using TArrange = std::vector<std::pair<int32_t, TFood>> (*)(const TWorld& moved, TFood replaced);
+  struct TCase {
+    const char* Name;
+    std::vector<TBugPlace> Bugs;
+    TArrange Food;
+    int32_t Eaten;
+  };
+  // Set by the cases' bug places below: where the first eaten pellet lands, minus the move.
+  TFood replaced{};
+  const auto exactlyAhead = [](const TWorld& moved, TFood) {
+    // Bug 2 ends exactly 6 from pellet 4 (not eaten), bug 3 one unit in the last place
+    // closer to pellet 5 (eaten): both sensed them the eating distance plus their move away.
+    const TCreature& b2 = moved.Creatures[2];
+    const TCreature& b3 = moved.Creatures[3];
+    return std::vector<std::pair<int32_t, TFood>>{{4, {b2.X, b2.Y + 6}}, {5, {b3.X, std::nextafter(b3.Y + 6, 0.0)}}};
+  };
+  const auto diagonal = [](const TWorld& moved, TFood) {
+    const TCreature& b2 = moved.Creatures[2];
+    const double step = 6 / std::sqrt(2.0) - 1e-9;
+    return std::vector<std::pair<int32_t, TFood>>{{4, {b2.X + step, b2.Y + step}}};
+  };
+  const auto wraps = [](const TWorld& moved, TFood) {
+    return std::vector<std::pair<int32_t, TFood>>{{6, {moved.Creatures[1].X, 3}}};
+  };
+  const auto replacedNextToALaterBug = [](const TWorld& moved, TFood) {
+    return std::vector<std::pair<int32_t, TFood>>{{7, {moved.Creatures[0].X, moved.Creatures[0].Y + 1}}};
+  };
+  const auto equalDistances = [](const TWorld&, TFood) {  // from where bug 0 senses
+    return std::vector<std::pair<int32_t, TFood>>{{9, {130, 100}}, {3, {70, 100}}, {8, {100, 130}}, {5, {100, 70}}};
+  };
+  for (const int32_t foodCount : {100, 300}) {
+    TTestHost host(400, 400, 200, foodCount, 2000);
+    // The world before any tick: every bug and pellet parked out of everyone's way.
+    uint32_t seed = 1;
+    const auto make = [&](TWorld& world, const TCase* scene) {
+      world.Random.Seed = seed;
+      Plainly([&] { world.BuildPopulation(); });
+      for (TNeuralNet& net : world.Nets) std::fill(net.Weights().begin(), net.Weights().end(), 0.0);
+      for (int32_t b = 0; b < world.BugCount; ++b) {
+        world.Creatures[b].X = 5 + (b % 100) * 3.9;
+        world.Creatures[b].Y = b < 100 ? 370 : 380;
+        world.Creatures[b].SetHeading(0);
+      }
+      for (int32_t j = 0; j < world.FoodCount; ++j) world.Food[j] = {390, 20};
+      if (!scene) return;
+      for (const TBugPlace& place : scene->Bugs) {
+        world.Creatures[place.Bug].X = place.X;
+        world.Creatures[place.Bug].Y = place.Y;
+        world.Creatures[place.Bug].SetHeading(place.Heading);
+      }
+    };
+    // The first seed whose first re-placement lands in the open, away from the parked ones.
+    for (;; ++seed) {
+      TWorld probe(host);
+      make(probe, nullptr);
+      TRandomGenerator draws = probe.Random;
+      replaced.X = static_cast<double>(400 * static_cast<long double>(draws.Random()));
+      replaced.Y = static_cast<double>(400 * static_cast<long double>(draws.Random()));
+      if (replaced.X > 30 && replaced.X < 360 && replaced.Y > 120 && replaced.Y < 340) break;
+    }
+    const TCase cases[] = {
+        {"exactly the eating distance plus the move", {{2, 200, 200, 0}, {3, 250, 200, 0}}, exactlyAhead, 1},
+        {"diagonally, just inside after the move", {{2, 200, 200, static_cast<double>(-Pi2 / 8)}}, diagonal, 1},
+        {"a bug that wraps onto a pellet", {{1, 300, 399.5, 0}}, wraps, 1},
+        {"a pellet re-placed next to a later bug",
+         {{0, 100, 100, 0}, {150, replaced.X, replaced.Y - 2.5, 0}}, replacedNextToALaterBug, 2},
+        {"equal distances", {{0, 100, 100, 0}}, equalDistances, 0},
+    };
+    for (const TCase& scene : cases) {
+      SCOPED_TRACE(::testing::Message() << scene.Name << ", " << foodCount << " pellets");
+      TWorld probe(host), fast(host), plain(host);
+      make(probe, &scene);
+      probe.UpdateCreatures();
+      for (TWorld* world : {&fast, &plain}) {
+        make(*world, &scene);
+        for (const auto& [j, where] : scene.Food(probe, replaced)) world->Food[j] = where;
+      }
+      fast.Tick();
+      Plainly([&] { plain.Tick(); });
+      ExpectSameWorld(fast, plain, 1);
+      EXPECT_EQ(plain.TotalFitness, scene.Eaten);
+    }
   }
 }
 
