@@ -36,7 +36,15 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
   const QCommandLineOption food("food", "Number of food pellets" + range(FoodCountRange) + ".", "N");
   const QCommandLineOption lifetime("lifetime", "Frames per generation" + range(LifetimeRange) + ".", "N");
   const QCommandLineOption speed("speed", "World speed, 0 fastest" + range(WorldSpeedRange) + ".", "N");
-  parser.addOptions({help, version, seed, bugs, food, lifetime, speed});
+  const QCommandLineOption record("record",
+                                  "Records FILE into a video (.mp4 H.264, .webm VP9 or .gif) without showing a window, "
+                                  "then exits; needs --frames.",
+                                  "OUT");
+  const QCommandLineOption frames("frames", "Frames to record (1 to 1000000).", "N");
+  const QCommandLineOption every("every", "One frame every K ticks (1 to 1000000, default 1).", "K");
+  const QCommandLineOption fps("fps", "Frames per second of the video (1 to 100, default 25).", "F");
+  const QCommandLineOption withPanel("with-panel", "Records the observation panel below the field.");
+  parser.addOptions({help, version, seed, bugs, food, lifetime, speed, record, frames, every, fps, withPanel});
   parser.addPositionalArgument("FILE", "World file to open.", "[FILE]");
 
   TWindowParseResult result;
@@ -78,6 +86,29 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
         ReadNumber(parser.value(*option), name.c_str(), target.second.Minimum, target.second.Maximum, message);
     if (!value) return fail(message);
     *target.first = static_cast<int32_t>(*value);
+  }
+  if (parser.isSet(record)) {
+    options.Record = parser.value(record).toStdString();
+    if (const std::string refused = RecordingNameRefusal(options.Record); !refused.empty())
+      return fail("--record: " + refused);
+    if (options.File.empty()) return fail("--record needs a world file to record");
+    if (!parser.isSet(frames)) return fail("--record needs --frames");
+    const std::pair<const QCommandLineOption*, std::pair<int*, int64_t>> numbers[] = {
+        {&frames, {&options.Frames, 1000000}},
+        {&every, {&options.Recording.Every, 1000000}},
+        {&fps, {&options.Recording.FramesPerSecond, 100}},
+    };
+    for (const auto& [option, target] : numbers) {
+      if (!parser.isSet(*option)) continue;
+      const std::string name = option->names().front().toStdString();
+      const auto value = ReadNumber(parser.value(*option), name.c_str(), 1, target.second, message);
+      if (!value) return fail(message);
+      *target.first = static_cast<int>(*value);
+    }
+    options.Recording.WithPanel = parser.isSet(withPanel);
+  } else {
+    for (const QCommandLineOption* option : {&frames, &every, &fps, &withPanel})
+      if (parser.isSet(*option)) return fail("--" + option->names().front().toStdString() + " needs --record");
   }
   result.Options = options;
   return result;

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "ui/Recording.h"
+
 namespace zemlix {
 
 // What the window's command line asks for; empty fields keep the window's defaults.
@@ -16,6 +18,10 @@ struct TWindowOptions {
   std::optional<int32_t> Food;
   std::optional<int32_t> Lifetime;
   std::optional<int32_t> Speed;
+  // Given: the world file is recorded into this video file without a window on screen.
+  std::string Record;
+  int32_t Frames = 0;
+  TRecordingSettings Recording;
 };
 
 // The options, or the exit status when the program must stop now: 0 after --help or

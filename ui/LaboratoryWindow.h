@@ -3,11 +3,13 @@
 #include <QMainWindow>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ui/MainUnit.h"
+#include "ui/Recording.h"
 #include "world/World.h"
 
 class QAction;
@@ -21,7 +23,12 @@ namespace zemlix {
 // moved up and left as far as needed (and never past its top-left corner).
 QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available);
 
+// The window draws a 400 x 400 field and has its own boxes' ranges; a runner's larger world
+// is refused, naming the parameter. Empty when the world fits.
+std::string WhatTheWindowCannotShow(const TParameters& parameters);
+
 class TFitnessChart;
+class TWorldRecorder;
 struct TWindowOptions;
 
 // The program's main window: the simulator's client area (TMain) with a menu bar above it
@@ -44,6 +51,13 @@ class TLaboratoryWindow : public QMainWindow {
   bool SaveWorld(const QString& path);
   bool ExportHistory(const QString& path);
   bool ExportPlot(const QString& path);
+  // Starts recording the world view into `path` with RecordingSettings (a failure is shown
+  // in an error box, and false returned); StopRecording finishes the file. Both say in the
+  // status bar what happened and where the file is.
+  bool StartRecording(const QString& path);
+  bool StopRecording();
+  bool Recording() const { return Recorder_ != nullptr; }
+  TRecordingSettings RecordingSettings;  // kept in the user's settings
 
   // The seed of the next Start: a number, or the clock's when empty.
   void SetFixedSeed(std::optional<uint32_t> seed);
@@ -66,6 +80,10 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* SaveAsAction;
   QAction* ExportHistoryAction;
   QAction* ExportPlotAction;
+  QAction* RecordAction;
+  QAction* RecordPanelAction;
+  QAction* RecordEveryAction;
+  QAction* RecordRateAction;
   QAction* QuitAction;
   QAction* StartAction;
   QAction* PauseAction;
@@ -93,6 +111,9 @@ class TLaboratoryWindow : public QMainWindow {
   // Asks a yes/no question about someone else's data (a file changed on disk); true for yes.
   // Tests replace the box.
   std::function<bool(const QString& question)> Confirm;
+  // Asks for a whole number within [minimum, maximum], starting from `value`; empty when
+  // the user cancels. Tests replace the box.
+  std::function<std::optional<int>(const QString& question, int value, int minimum, int maximum)> AskNumber;
 
   // Where runs about to be discarded are kept (KeptRunsFolder() unless a test moves it).
   QString RunsFolder;
@@ -136,6 +157,11 @@ class TLaboratoryWindow : public QMainWindow {
   void MarkClean();
   void RememberRecent(const QString& path);
   void FillRecentMenu();
+  void BuildRecordingMenu(QMenu* file);
+  void ChooseAndRecord();
+  // After every drawing of the views: a frame for a recording under way.
+  void RecordFrame();
+  std::unique_ptr<TWorldRecorder> Recorder_;
 
   struct TFileStamp {
     std::filesystem::file_time_type Time;
