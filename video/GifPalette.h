@@ -15,12 +15,19 @@ class TGifPalette {
  public:
   // The entry of a colour 0xRRGGBB (the top byte is ignored).
   std::uint8_t Index(std::uint32_t color);
-  // 256 entries 0xFFRRGGBB, as FFmpeg's PAL8 frames carry them; unused ones are black.
+  // 256 entries 0xFFRRGGBB, as FFmpeg's PAL8 frames carry them. Unused ones are opaque
+  // black: the encoder takes an entry that looks transparent as the see-through index of
+  // the frames that follow, and a colour given that entry later would vanish.
   const std::array<std::uint32_t, 256>& Entries() const { return Entries_; }
   int Used() const { return Used_; }
 
  private:
-  std::array<std::uint32_t, 256> Entries_{};
+  static std::array<std::uint32_t, 256> OpaqueBlack() {
+    std::array<std::uint32_t, 256> entries;
+    entries.fill(0xFF000000u);
+    return entries;
+  }
+  std::array<std::uint32_t, 256> Entries_ = OpaqueBlack();
   int Used_ = 0;
   std::unordered_map<std::uint32_t, std::uint8_t> Known_;
 };
