@@ -38,7 +38,8 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
   const QCommandLineOption speed("speed", "World speed, 0 fastest" + range(WorldSpeedRange) + ".", "N");
   const QCommandLineOption record("record",
                                   "Records FILE into a video (.mp4 H.264, .webm VP9 or .gif) without showing a window, "
-                                  "then exits; needs --frames.",
+                                  "then exits; needs --frames. With several world files, each gives its frames "
+                                  "in turn.",
                                   "OUT");
   const QCommandLineOption frames("frames", "Frames to record (1 to 1000000).", "N");
   const QCommandLineOption every("every", "One frame every K ticks (1 to 1000000, default 1).", "K");
@@ -65,8 +66,10 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
 
   TWindowOptions options;
   const QStringList files = parser.positionalArguments();
-  if (files.size() > 1) return fail("one world file at most, found " + std::to_string(files.size()));
+  if (files.size() > 1 && !parser.isSet(record))
+    return fail("one world file at most, found " + std::to_string(files.size()));
   if (!files.isEmpty()) options.File = files.front().toStdString();
+  for (qsizetype i = 1; i < files.size(); ++i) options.RecordAfter.push_back(files[i].toStdString());
   std::string message;
   if (parser.isSet(seed)) {
     const auto value = ReadNumber(parser.value(seed), "seed", 0, UINT32_MAX, message);

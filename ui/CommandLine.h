@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "ui/Recording.h"
 
@@ -20,7 +21,8 @@ struct TWindowOptions {
   std::optional<int32_t> Speed;
   // Given: the world file is recorded into this video file without a window on screen.
   std::string Record;
-  int32_t Frames = 0;
+  int32_t Frames = 0;                    // of each world file
+  std::vector<std::string> RecordAfter;  // world files recorded after File, in turn
   TRecordingSettings Recording;
 };
 

@@ -259,6 +259,7 @@ void TLaboratoryWindow::SetFixedSeed(std::optional<uint32_t> seed) {
 }
 
 void TLaboratoryWindow::RunStarted() {
+  if (Recorder_) Recorder_->WorldReplaced();
   History.clear();
   FilePath.clear();
   FileStamp_.reset();

@@ -68,6 +68,8 @@ void TWorldRecorder::ViewsDrawn() {
                               picture.height(), picture.bytesPerLine() / 4});
 }
 
+void TWorldRecorder::WorldReplaced() { LastSeen_ = {Client_.World.Generation, Client_.World.TimeToLive}; }
+
 void TWorldRecorder::Finish() { State_->Writer.Finish(); }
 
 int64_t TWorldRecorder::Frames() const { return State_->Writer.Frames(); }
@@ -89,6 +91,7 @@ TWorldRecorder::TWorldRecorder(TMain& client, const std::string& path, const TRe
 
 TWorldRecorder::~TWorldRecorder() = default;
 void TWorldRecorder::ViewsDrawn() {}
+void TWorldRecorder::WorldReplaced() {}
 void TWorldRecorder::Finish() {}
 int64_t TWorldRecorder::Frames() const { return 0; }
 
@@ -107,11 +110,18 @@ int RecordFromCommandLine(const TWindowOptions& options, std::ostream& error, TN
   // Never shown: the views get their pictures as a shown window's would.
   for (TSurfaceView* view : {client.WorldView, client.GenomeMap, client.LeftImpulseMeter, client.RightImpulseMeter})
     view->Initialize();
+  // Every world is read before anything is recorded, so that a bad one is refused at once.
+  std::vector<std::pair<std::string, TSavedState>> worlds;
   try {
-    const TWorldFile file = ReadWorldFile(options.File);
-    if (const std::string refused = WhatTheWindowCannotShow(file.State.Parameters); !refused.empty())
-      throw std::runtime_error(options.File + ": " + refused);
-    client.StartFromSavedState(file.State, options.File);
+    std::vector<std::string> names{options.File};
+    names.insert(names.end(), options.RecordAfter.begin(), options.RecordAfter.end());
+    for (const std::string& name : names) {
+      TWorldFile file = ReadWorldFile(name);
+      if (const std::string refused = WhatTheWindowCannotShow(file.State.Parameters); !refused.empty())
+        throw std::runtime_error(name + ": " + refused);
+      worlds.emplace_back(name, std::move(file.State));
+    }
+    client.StartFromSavedState(worlds.front().second, worlds.front().first);
   } catch (const std::exception& e) {
     error << "zemlix: " << e.what() << "\n";
     return 2;
@@ -130,8 +140,15 @@ int RecordFromCommandLine(const TWindowOptions& options, std::ostream& error, TN
   }
   try {
     client.OnViewsDrawn = [&recorder] { recorder->ViewsDrawn(); };
-    for (int64_t tick = 0; tick < int64_t{options.Frames} * options.Recording.Every && reported.empty(); ++tick)
-      client.TimerTimer(0);
+    for (size_t world = 0; world < worlds.size(); ++world) {
+      if (world > 0) {
+        client.StartFromSavedState(worlds[world].second, worlds[world].first);
+        client.Timer.SetEnabled(false);
+        recorder->WorldReplaced();
+      }
+      for (int64_t tick = 0; tick < int64_t{options.Frames} * options.Recording.Every && reported.empty(); ++tick)
+        client.TimerTimer(0);
+    }
     client.OnViewsDrawn = nullptr;
     if (!reported.empty()) throw std::runtime_error(reported);
     recorder->Finish();

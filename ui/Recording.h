@@ -46,6 +46,8 @@ class TWorldRecorder {
   TWorldRecorder& operator=(const TWorldRecorder&) = delete;
 
   void ViewsDrawn();
+  // The world was replaced (a new run, an opened file): ticks are counted from its state now.
+  void WorldReplaced();
   void Finish();
   const std::string& Path() const { return Path_; }
   int64_t Frames() const;
@@ -61,7 +63,8 @@ class TWorldRecorder {
 };
 
 // The command line's recording: opens options.File in a window that is never shown, runs
-// options.Frames x Every ticks and records a frame every Every ticks. Returns the exit
+// options.Frames x Every ticks and records a frame every Every ticks; then the same for each
+// of options.RecordAfter, into the same video. Returns the exit
 // status: 0 when the file is complete, 2 when the world file or the video's name is refused
 // before any tick, 1 when the recording fails on the way; messages go to `error`.
 // `log` is where the window's NN.log goes (the working directory by default).

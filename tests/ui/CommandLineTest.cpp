@@ -54,10 +54,11 @@ TEST(CommandLineTest, OptionsExitStatusAndMessages) {
 TEST(CommandLineTest, RecordingOptions) {
   std::ostringstream out, error;
   const TWindowParseResult result = ParseWindowOptions(
-      {"zemlix", "w.world", "--record", "out.webm", "--frames", "60", "--every", "4", "--fps", "30", "--with-panel"},
+      {"zemlix", "w.world", "late.world", "--record", "out.webm", "--frames", "60", "--every", "4", "--fps", "30", "--with-panel"},
       out, error);
   ASSERT_TRUE(result.Options) << error.str();
   EXPECT_EQ(result.Options->Record, "out.webm");
+  EXPECT_EQ(result.Options->RecordAfter, std::vector<std::string>{"late.world"});
   EXPECT_EQ(result.Options->Frames, 60);
   EXPECT_EQ(result.Options->Recording.Every, 4);
   EXPECT_EQ(result.Options->Recording.FramesPerSecond, 30);

@@ -107,7 +107,8 @@ TEST_F(RecordingTest, ARecordingThatCannotStartSaysWhy) {
 }
 
 // The command line runs the world with no window on screen; its frames are those a shown
-// window draws from the same world file after the same ticks.
+// window draws from the same world file after the same ticks. A second world file gives its
+// frames after the first's.
 TEST_F(RecordingTest, TheCommandLineRecordsEveryKthTick) {
   const std::string world = ZEMLIX_WORLD_FIXTURE;
   TWindowOptions options;
@@ -115,11 +116,12 @@ TEST_F(RecordingTest, TheCommandLineRecordsEveryKthTick) {
   options.Frames = 5;
   options.Recording.Every = 3;
   options.Record = scratch / "run.gif";
+  options.RecordAfter = {world};
   std::ostringstream error;
   ASSERT_EQ(RecordFromCommandLine(options, error, TNetworkLog(scratch.Path)), 0) << error.str();
   EXPECT_EQ(error.str(), "");
   const TDecodedVideo video = ReadVideo(options.Record);
-  ASSERT_EQ(video.Frames.size(), 5u);
+  ASSERT_EQ(video.Frames.size(), 10u);
 
   TMain shown(TNetworkLog(scratch.Path));
   shown.show();
@@ -129,6 +131,7 @@ TEST_F(RecordingTest, TheCommandLineRecordsEveryKthTick) {
   for (int frame = 0; frame < 5; ++frame) {
     for (int tick = 0; tick < 3; ++tick) shown.TimerTimer(0);
     EXPECT_EQ(video.Frames[frame], Pixels(shown.WorldView->Presented())) << "frame " << frame;
+    EXPECT_EQ(video.Frames[frame + 5], video.Frames[frame]) << "frame " << frame + 5;
   }
 }
 
