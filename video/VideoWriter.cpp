@@ -173,7 +173,10 @@ TVideoWriter::TVideoWriter(const std::string& path, int width, int height, int f
     Fail(ErrorText(AVERROR(ENOMEM)));
   }
   // A pipe or a device cannot go back: formats that need to are then refused by FFmpeg.
-  if (Seek(s.File.get(), 0, SEEK_CUR) < 0) s.IO->seekable = 0;
+  if (Seek(s.File.get(), 0, SEEK_CUR) < 0) {
+    if (*kind == TVideoKind::Mp4) Fail("an MP4 file is completed at its start, which a pipe or a device cannot do");
+    s.IO->seekable = 0;
+  }
   format->pb = s.IO.get();
   format->flags |= AVFMT_FLAG_CUSTOM_IO;
 
