@@ -41,9 +41,13 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
                                   "then exits; needs --frames. With several world files, each gives its frames "
                                   "in turn.",
                                   "OUT");
-  const QCommandLineOption frames("frames", "Frames to record (1 to 1000000).", "N");
-  const QCommandLineOption every("every", "One frame every K ticks (1 to 1000000, default 1).", "K");
-  const QCommandLineOption fps("fps", "Frames per second of the video (1 to 100, default 25).", "F");
+  const QCommandLineOption frames("frames",
+                                  QStringLiteral("Frames to record of each world (%1 to %2).")
+                                      .arg(RecordFramesRange.Minimum)
+                                      .arg(RecordFramesRange.Maximum),
+                                  "N");
+  const QCommandLineOption every("every", "One frame every K ticks" + range(RecordEveryRange) + ".", "K");
+  const QCommandLineOption fps("fps", "Frames per second of the video" + range(RecordRateRange) + ".", "F");
   const QCommandLineOption withPanel("with-panel", "Records the observation panel below the field.");
   parser.addOptions({help, version, seed, bugs, food, lifetime, speed, record, frames, every, fps, withPanel});
   parser.addPositionalArgument("FILE", "World file to open.", "[FILE]");
@@ -96,15 +100,16 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
       return fail("--record: " + refused);
     if (options.File.empty()) return fail("--record needs a world file to record");
     if (!parser.isSet(frames)) return fail("--record needs --frames");
-    const std::pair<const QCommandLineOption*, std::pair<int*, int64_t>> numbers[] = {
-        {&frames, {&options.Frames, 1000000}},
-        {&every, {&options.Recording.Every, 1000000}},
-        {&fps, {&options.Recording.FramesPerSecond, 100}},
+    const std::pair<const QCommandLineOption*, std::pair<int*, TSettingRange>> numbers[] = {
+        {&frames, {&options.Frames, RecordFramesRange}},
+        {&every, {&options.Recording.Every, RecordEveryRange}},
+        {&fps, {&options.Recording.FramesPerSecond, RecordRateRange}},
     };
     for (const auto& [option, target] : numbers) {
       if (!parser.isSet(*option)) continue;
       const std::string name = option->names().front().toStdString();
-      const auto value = ReadNumber(parser.value(*option), name.c_str(), 1, target.second, message);
+      const auto value =
+          ReadNumber(parser.value(*option), name.c_str(), target.second.Minimum, target.second.Maximum, message);
       if (!value) return fail(message);
       *target.first = static_cast<int>(*value);
     }

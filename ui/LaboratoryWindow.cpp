@@ -70,8 +70,11 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   {
     const auto settings = UserSettings();
     RecordingSettings.WithPanel = settings->value("recording/panel", false).toBool();
-    RecordingSettings.Every = std::clamp(settings->value("recording/every", 1).toInt(), 1, 1000000);
-    RecordingSettings.FramesPerSecond = std::clamp(settings->value("recording/fps", 25).toInt(), 1, 100);
+    const auto read = [&settings](const char* key, const TSettingRange& range) {
+      return std::clamp(settings->value(key, range.Default).toInt(), range.Minimum, range.Maximum);
+    };
+    RecordingSettings.Every = read("recording/every", RecordEveryRange);
+    RecordingSettings.FramesPerSecond = read("recording/fps", RecordRateRange);
   }
   BuildMenus();
   BuildStatusBar();
@@ -445,7 +448,8 @@ void TLaboratoryWindow::BuildRecordingMenu(QMenu* file) {
     UserSettings()->setValue("recording/panel", on);
   });
   RecordEveryAction = options->addAction(QString(), this, [this] {
-    if (const auto every = AskNumber("Record one frame every how many ticks?", RecordingSettings.Every, 1, 1000000)) {
+    if (const auto every = AskNumber("Record one frame every how many ticks?", RecordingSettings.Every,
+                                      RecordEveryRange.Minimum, RecordEveryRange.Maximum)) {
       RecordingSettings.Every = *every;
       UserSettings()->setValue("recording/every", *every);
       RecordEveryAction->setText(QStringLiteral("One Frame &Every %1 Ticks…").arg(*every));
@@ -453,7 +457,8 @@ void TLaboratoryWindow::BuildRecordingMenu(QMenu* file) {
   });
   RecordEveryAction->setText(QStringLiteral("One Frame &Every %1 Ticks…").arg(RecordingSettings.Every));
   RecordRateAction = options->addAction(QString(), this, [this] {
-    if (const auto fps = AskNumber("Frames per second of the video:", RecordingSettings.FramesPerSecond, 1, 100)) {
+    if (const auto fps = AskNumber("Frames per second of the video:", RecordingSettings.FramesPerSecond,
+                                    RecordRateRange.Minimum, RecordRateRange.Maximum)) {
       RecordingSettings.FramesPerSecond = *fps;
       UserSettings()->setValue("recording/fps", *fps);
       RecordRateAction->setText(QStringLiteral("Frame &Rate %1 per Second…").arg(*fps));

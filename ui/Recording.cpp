@@ -51,7 +51,8 @@ struct TWorldRecorder::TState {
 
 TWorldRecorder::TWorldRecorder(TMain& client, const std::string& path, const TRecordingSettings& settings)
     : Client_(client), Path_(path), Settings_(settings), LastSeen_(client.World.Generation, client.World.TimeToLive) {
-  if (client.WorldView->Presented().isNull()) throw EVideoError("cannot record " + path + ": the world view is not shown");
+  if (client.WorldView->Presented().isNull())
+    throw EVideoError("cannot record " + path + ": the world view is not shown");
   const QImage picture = RecordedPicture(client, settings.WithPanel);
   State_ = std::make_unique<TState>(path, picture.size(), settings.FramesPerSecond);
 }

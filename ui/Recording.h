@@ -8,17 +8,23 @@
 #include <utility>
 
 #include "world/NetworkLog.h"
+#include "world/Settings.h"
 
 namespace zemlix {
 
 class TMain;
 struct TWindowOptions;
 
+// The ranges and defaults of a recording's settings, for the menu and the command line.
+inline constexpr TSettingRange RecordFramesRange{1, 1000000, 1, 1};
+inline constexpr TSettingRange RecordEveryRange{1, 1000000, 1, 1};
+inline constexpr TSettingRange RecordRateRange{1, 100, 1, 25};
+
 // How a recording samples the window.
 struct TRecordingSettings {
-  int Every = 1;             // one frame per this many ticks
-  int FramesPerSecond = 25;  // of the video
-  bool WithPanel = false;    // the observation panel below the field
+  int Every = RecordEveryRange.Default;               // one frame per this many ticks
+  int FramesPerSecond = RecordRateRange.Default;  // of the video
+  bool WithPanel = false;                         // the observation panel below the field
 };
 
 // Whether this build can record (it was built with FFmpeg's libraries).

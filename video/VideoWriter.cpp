@@ -192,7 +192,9 @@ TVideoWriter::TVideoWriter(const std::string& path, int width, int height, int f
 
 TVideoWriter::~TVideoWriter() = default;
 
-void TVideoWriter::Fail(const std::string& reason) const { throw EVideoError("cannot record " + Path_ + ": " + reason); }
+void TVideoWriter::Fail(const std::string& reason) const {
+  throw EVideoError("cannot record " + Path_ + ": " + reason);
+}
 
 void TVideoWriter::FailWithFileReason(const std::exception& error) const {
   // The file's own message is "cannot write PATH: REASON"; the reason is what counts here.

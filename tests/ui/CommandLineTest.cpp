@@ -28,11 +28,14 @@ TEST(CommandLineTest, OptionsExitStatusAndMessages) {
       {{"--record", "x.mp4", "--frames", "5"}, 2, "--record needs a world file to record"},
       {{"w.world", "--record", "x.gif"}, 2, "--record needs --frames"},
       {{"w.world", "--record", "x.gif", "--frames", "0"}, 2, "--frames: '0' is not a whole number from 1 to 1000000"},
-      {{"w.world", "--record", "x.gif", "--frames", "5", "--fps", "101"}, 2, "--fps: '101' is not a whole number from 1 to 100"},
+      {{"w.world", "--record", "x.gif", "--frames", "5", "--fps", "101"},
+       2,
+       "--fps: '101' is not a whole number from 1 to 100"},
       {{"w.world", "--every", "3"}, 2, "--every needs --record"},
       {{"w.world", "--with-panel"}, 2, "--with-panel needs --record"},
       {{"--seed", "4294967295", "--bugs", "5", "--food", "100", "--lifetime", "10000", "--speed", "0", "w.world"},
-       -1, ""},
+       -1,
+       ""},
   };
   for (const Case& c : cases) {
     std::ostringstream out, error;
@@ -54,7 +57,8 @@ TEST(CommandLineTest, OptionsExitStatusAndMessages) {
 TEST(CommandLineTest, RecordingOptions) {
   std::ostringstream out, error;
   const TWindowParseResult result = ParseWindowOptions(
-      {"zemlix", "w.world", "late.world", "--record", "out.webm", "--frames", "60", "--every", "4", "--fps", "30", "--with-panel"},
+      {"zemlix", "w.world", "late.world", "--record", "out.webm", "--frames", "60", "--every", "4", "--fps", "30",
+       "--with-panel"},
       out, error);
   ASSERT_TRUE(result.Options) << error.str();
   EXPECT_EQ(result.Options->Record, "out.webm");

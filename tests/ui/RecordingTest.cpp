@@ -147,7 +147,8 @@ TEST_F(RecordingTest, CommandLineFailuresExitWithAStatusAndLeaveNoFile) {
   const Case cases[] = {
       {scratch / "none.world", scratch / "a.mp4", 2, scratch / "none.world"},
       {world, scratch / "taken.mp4", 2, "cannot record " + scratch / "taken.mp4" + ": Is a directory"},
-      {world, scratch / "missing/a.gif", 2, "cannot record " + scratch / "missing/a.gif" + ": No such file or directory"},
+      {world, scratch / "missing/a.gif", 2,
+       "cannot record " + scratch / "missing/a.gif" + ": No such file or directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Record);

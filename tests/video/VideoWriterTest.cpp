@@ -27,7 +27,8 @@ std::vector<uint32_t> Scene(int width, int height, int frame) {
   for (int x = 0; x < width; ++x) pixels[x] = pixels[(height - 1) * width + x] = 0xFFFF0000u;
   for (int y = 8; y < 24; ++y)
     for (int x = 4 + 2 * frame; x < 20 + 2 * frame; ++x) pixels[y * width + x % width] = 0xFFFFFF00u;
-  for (int i = 0; i <= frame; ++i) pixels[(30 + i % 10) * width + 40 + i / 10] = 0xFF000000u | (0x10203 * (i + 1) + 0x40);
+  for (int i = 0; i <= frame; ++i)
+    pixels[(30 + i % 10) * width + 40 + i / 10] = 0xFF000000u | (0x10203 * (i + 1) + 0x40);
   return pixels;
 }
 
@@ -143,7 +144,8 @@ TEST(VideoWriter, FailuresLeaveNoFile) {
     }
     std::vector<std::string> namesAfter;
     if (hadFolder)
-      for (const auto& entry : std::filesystem::directory_iterator(folder)) namesAfter.push_back(entry.path().filename());
+      for (const auto& entry : std::filesystem::directory_iterator(folder))
+        namesAfter.push_back(entry.path().filename());
     EXPECT_EQ(namesAfter, namesBefore);
     mount.reset();
   }
