@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/Version.h"
+#include "files/OutputFile.h"
 #include "ui/CommandLine.h"
 #include "ui/LaboratoryWindow.h"
 #include "ui/UserLocale.h"
@@ -34,11 +35,19 @@ int main(int argc, char** argv) {
     options = *parsed.Options;
   }
 
+  // A recording shows no window, so it needs no display: it runs on a server as well.
+  if (!options.Record.empty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
   QApplication application(argc, argv);
   zemlix::AdoptUserLocale();
   QApplication::setApplicationName("Zemlix");
   QApplication::setApplicationDisplayName("Zemlix");
   QApplication::setApplicationVersion(zemlix::Version);
+  if (!options.Record.empty()) {
+    // Ctrl+C or SIGTERM during a recording removes its temporary file.
+    zemlix::TTemporaryFiles::RemoveOnTerminationSignals();
+    return zemlix::RecordFromCommandLine(options, std::cerr);
+  }
   zemlix::TLaboratoryWindow window;
 
   // A terminal's Ctrl+C or a session's SIGTERM closes the window the ordinary way, so the

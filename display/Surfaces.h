@@ -285,6 +285,8 @@ class TCustomSurfaceView : public QWidget {
   bool Initialized() const { return initialized_; }
   // Always the same object; it has pixels only while the view is initialised.
   TSurface& Surface() { return *surface_; }
+  // The picture the last Flip presented, which every repaint shows; null before the first.
+  const QImage& Presented() const { return presented_; }
 
   // Throws ESurfaceViewError; leaves the view finalized on failure.
   void Initialize();

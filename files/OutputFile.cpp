@@ -161,6 +161,18 @@ TFileBuffer::int_type TFileBuffer::overflow(int_type c) {
 
 int TFileBuffer::sync() { return (Fd_ >= 0 || Target_ != nullptr) && WriteBuffered() ? 0 : -1; }
 
+TFileBuffer::pos_type TFileBuffer::seekoff(off_type offset, std::ios_base::seekdir direction,
+                                           std::ios_base::openmode which) {
+  if (Fd_ < 0 || !(which & std::ios_base::out) || !WriteBuffered()) return pos_type(off_type(-1));
+  const int whence = direction == std::ios_base::beg ? SEEK_SET : direction == std::ios_base::cur ? SEEK_CUR : SEEK_END;
+  const off_t at = ::lseek(Fd_, offset, whence);
+  return pos_type(off_type(at < 0 ? -1 : at));
+}
+
+TFileBuffer::pos_type TFileBuffer::seekpos(pos_type position, std::ios_base::openmode which) {
+  return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
 bool TFileBuffer::Close() {
   if (Target_ != nullptr) WriteBuffered();
   if (Fd_ < 0) return Error_ == 0;

@@ -43,6 +43,10 @@ class TFileBuffer : public std::streambuf {
  protected:
   int_type overflow(int_type c) override;
   int sync() override;
+  // Moves the write position of a file (containers such as MP4 go back to fill in sizes);
+  // a pipe, a device or standard output's stream answers -1 and keeps its state.
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
  private:
   bool WriteBuffered();

@@ -36,7 +36,20 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
   const QCommandLineOption food("food", "Number of food pellets" + range(FoodCountRange) + ".", "N");
   const QCommandLineOption lifetime("lifetime", "Frames per generation" + range(LifetimeRange) + ".", "N");
   const QCommandLineOption speed("speed", "World speed, 0 fastest" + range(WorldSpeedRange) + ".", "N");
-  parser.addOptions({help, version, seed, bugs, food, lifetime, speed});
+  const QCommandLineOption record("record",
+                                  "Records FILE into a video (.mp4 H.264, .webm VP9 or .gif) without showing a window, "
+                                  "then exits; needs --frames. With several world files, each gives its frames "
+                                  "in turn.",
+                                  "OUT");
+  const QCommandLineOption frames("frames",
+                                  QStringLiteral("Frames to record of each world (%1 to %2).")
+                                      .arg(RecordFramesRange.Minimum)
+                                      .arg(RecordFramesRange.Maximum),
+                                  "N");
+  const QCommandLineOption every("every", "One frame every K ticks" + range(RecordEveryRange) + ".", "K");
+  const QCommandLineOption fps("fps", "Frames per second of the video" + range(RecordRateRange) + ".", "F");
+  const QCommandLineOption withPanel("with-panel", "Records the observation panel below the field.");
+  parser.addOptions({help, version, seed, bugs, food, lifetime, speed, record, frames, every, fps, withPanel});
   parser.addPositionalArgument("FILE", "World file to open.", "[FILE]");
 
   TWindowParseResult result;
@@ -57,8 +70,10 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
 
   TWindowOptions options;
   const QStringList files = parser.positionalArguments();
-  if (files.size() > 1) return fail("one world file at most, found " + std::to_string(files.size()));
+  if (files.size() > 1 && !parser.isSet(record))
+    return fail("one world file at most, found " + std::to_string(files.size()));
   if (!files.isEmpty()) options.File = files.front().toStdString();
+  for (qsizetype i = 1; i < files.size(); ++i) options.RecordAfter.push_back(files[i].toStdString());
   std::string message;
   if (parser.isSet(seed)) {
     const auto value = ReadNumber(parser.value(seed), "seed", 0, UINT32_MAX, message);
@@ -78,6 +93,30 @@ TWindowParseResult ParseWindowOptions(const QStringList& arguments, std::ostream
         ReadNumber(parser.value(*option), name.c_str(), target.second.Minimum, target.second.Maximum, message);
     if (!value) return fail(message);
     *target.first = static_cast<int32_t>(*value);
+  }
+  if (parser.isSet(record)) {
+    options.Record = parser.value(record).toStdString();
+    if (const std::string refused = RecordingNameRefusal(options.Record); !refused.empty())
+      return fail("--record: " + refused);
+    if (options.File.empty()) return fail("--record needs a world file to record");
+    if (!parser.isSet(frames)) return fail("--record needs --frames");
+    const std::pair<const QCommandLineOption*, std::pair<int*, TSettingRange>> numbers[] = {
+        {&frames, {&options.Frames, RecordFramesRange}},
+        {&every, {&options.Recording.Every, RecordEveryRange}},
+        {&fps, {&options.Recording.FramesPerSecond, RecordRateRange}},
+    };
+    for (const auto& [option, target] : numbers) {
+      if (!parser.isSet(*option)) continue;
+      const std::string name = option->names().front().toStdString();
+      const auto value =
+          ReadNumber(parser.value(*option), name.c_str(), target.second.Minimum, target.second.Maximum, message);
+      if (!value) return fail(message);
+      *target.first = static_cast<int>(*value);
+    }
+    options.Recording.WithPanel = parser.isSet(withPanel);
+  } else {
+    for (const QCommandLineOption* option : {&frames, &every, &fps, &withPanel})
+      if (parser.isSet(*option)) return fail("--" + option->names().front().toStdString() + " needs --record");
   }
   result.Options = options;
   return result;

@@ -5,6 +5,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "ui/Recording.h"
 
 namespace zemlix {
 
@@ -16,6 +19,11 @@ struct TWindowOptions {
   std::optional<int32_t> Food;
   std::optional<int32_t> Lifetime;
   std::optional<int32_t> Speed;
+  // Given: the world file is recorded into this video file without a window on screen.
+  std::string Record;
+  int32_t Frames = 0;                    // of each world file
+  std::vector<std::string> RecordAfter;  // world files recorded after File, in turn
+  TRecordingSettings Recording;
 };
 
 // The options, or the exit status when the program must stop now: 0 after --help or

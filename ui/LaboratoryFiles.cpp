@@ -22,8 +22,8 @@ namespace {
 const QString OpenFilter = "World files and runner dumps (*.world *.txt *.dump);;All files (*)";
 const QString SaveFilter = "Zemlix worlds (*.world);;All files (*)";
 
-// The window draws a 400 x 400 field and has its own boxes' ranges; a runner's larger world
-// is refused, naming the parameter. Empty when the world fits.
+}  // namespace
+
 std::string WhatTheWindowCannotShow(const TParameters& parameters) {
   const auto outside = [](const char* name, int32_t value, const TSettingRange& range) {
     if (value >= range.Minimum && value <= range.Maximum) return std::string();
@@ -41,8 +41,6 @@ std::string WhatTheWindowCannotShow(const TParameters& parameters) {
     if (!reason.empty()) return reason;
   return {};
 }
-
-}  // namespace
 
 void TLaboratoryWindow::ChooseAndOpen() {
   const QString path = ChooseFile("Open World", OpenFilter, false);

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
@@ -61,9 +62,23 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
     return QMessageBox::question(this, "Zemlix", question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
            QMessageBox::Yes;
   };
+  AskNumber = [this](const QString& question, int value, int minimum, int maximum) -> std::optional<int> {
+    bool ok = false;
+    const int number = QInputDialog::getInt(this, "Zemlix", question, value, minimum, maximum, 1, &ok);
+    return ok ? std::optional<int>(number) : std::nullopt;
+  };
   RunsFolder = KeptRunsFolder();
   FamilyWindow = new TFamilyWindow(Family, Client->World, this);
   FamilyWindow->Tree->OnBugClicked = [this](int32_t bug) { Client->CreatureSelector->SetValue(bug); };
+  {
+    const auto settings = UserSettings();
+    RecordingSettings.WithPanel = settings->value("recording/panel", false).toBool();
+    const auto read = [&settings](const char* key, const TSettingRange& range) {
+      return std::clamp(settings->value(key, range.Default).toInt(), range.Minimum, range.Maximum);
+    };
+    RecordingSettings.Every = read("recording/every", RecordEveryRange);
+    RecordingSettings.FramesPerSecond = read("recording/fps", RecordRateRange);
+  }
   BuildMenus();
   BuildStatusBar();
   Client->StartBtn->setFocus();
@@ -78,7 +93,10 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   // The time to live changes every frame: the bar shows it with the view's own, so the two
   // never disagree on screen. Its label has a fixed width, so a new text costs no relayout.
   TimeToLiveStatus->setFixedWidth(TimeToLiveStatus->fontMetrics().horizontalAdvance("Time to live 00000") + 4);
-  Client->OnViewsDrawn = [this] { ShowFrameValues(); };
+  Client->OnViewsDrawn = [this] {
+    ShowFrameValues();
+    RecordFrame();
+  };
   connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
   Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
   ChartWindow->SetHistory(History, ChartTitle());
@@ -143,6 +161,8 @@ void TLaboratoryWindow::closeEvent(QCloseEvent* event) {
     modal->close();
   }
   KeepRunIfAdvanced(true);
+  // A recording under way is finished: the frames so far are the user's movie.
+  if (Recording()) StopRecording();
   UserSettings()->setValue("window/position", pos());
   QMainWindow::closeEvent(event);
 }
@@ -171,6 +191,8 @@ void TLaboratoryWindow::BuildMenus() {
     const QString path = ChooseFile("Export Plot", "SVG pictures (*.svg);;All files (*)", true);
     if (!path.isEmpty()) ExportPlot(path);
   });
+  file->addSeparator();
+  BuildRecordingMenu(file);
   file->addSeparator();
   QuitAction = file->addAction("&Quit", this, [this] { close(); });
   QuitAction->setShortcut(QKeySequence("Ctrl+Q"));
@@ -256,6 +278,7 @@ void TLaboratoryWindow::SetFixedSeed(std::optional<uint32_t> seed) {
 
 void TLaboratoryWindow::RunStarted() {
   Family.Start(Client->World.Generation, Client->World.Parentage);
+  if (Recorder_) Recorder_->WorldReplaced();
   History.clear();
   FilePath.clear();
   FileStamp_.reset();
@@ -318,7 +341,9 @@ void TLaboratoryWindow::UpdateStatus() {
     SeedStatus->setText("Seed from the clock");
   const bool running = Client->Running();
   if (FamilyWindow->isVisible()) FamilyWindow->Refresh();
-  StateStatus->setText(!started ? "Not started" : running ? "Running" : "Paused");
+  QString state = !started ? "Not started" : running ? "Running" : "Paused";
+  if (Recorder_) state += QStringLiteral(", recording (%1 frames)").arg(Recorder_->Frames());
+  StateStatus->setText(state);
 
   StartAction->setText(started ? "Res&tart" : "S&tart");
   PauseAction->setText(started && !running ? "&Resume" : "&Pause");
@@ -430,6 +455,97 @@ void TLaboratoryWindow::ShowFileMessage(const QString& text, const QString& path
   const QFontMetrics metrics(statusBar()->font());
   const int room = width() - 24 - metrics.horizontalAdvance(text + " ");
   statusBar()->showMessage(text + " " + metrics.elidedText(path, Qt::ElideMiddle, std::max(room, 80)), 10000);
+}
+
+void TLaboratoryWindow::BuildRecordingMenu(QMenu* file) {
+  RecordAction = file->addAction("Re&cord…", this, [this] { ChooseAndRecord(); });
+  RecordAction->setShortcut(QKeySequence("Ctrl+R"));
+  QMenu* options = file->addMenu("Recording Op&tions");
+  RecordPanelAction = options->addAction("Include the Observation &Panel");
+  RecordPanelAction->setCheckable(true);
+  RecordPanelAction->setChecked(RecordingSettings.WithPanel);
+  connect(RecordPanelAction, &QAction::toggled, this, [this](bool on) {
+    RecordingSettings.WithPanel = on;
+    UserSettings()->setValue("recording/panel", on);
+  });
+  RecordEveryAction = options->addAction(QString(), this, [this] {
+    if (const auto every = AskNumber("Record one frame every how many ticks?", RecordingSettings.Every,
+                                      RecordEveryRange.Minimum, RecordEveryRange.Maximum)) {
+      RecordingSettings.Every = *every;
+      UserSettings()->setValue("recording/every", *every);
+      RecordEveryAction->setText(QStringLiteral("One Frame &Every %1 Ticks…").arg(*every));
+    }
+  });
+  RecordEveryAction->setText(QStringLiteral("One Frame &Every %1 Ticks…").arg(RecordingSettings.Every));
+  RecordRateAction = options->addAction(QString(), this, [this] {
+    if (const auto fps = AskNumber("Frames per second of the video:", RecordingSettings.FramesPerSecond,
+                                    RecordRateRange.Minimum, RecordRateRange.Maximum)) {
+      RecordingSettings.FramesPerSecond = *fps;
+      UserSettings()->setValue("recording/fps", *fps);
+      RecordRateAction->setText(QStringLiteral("Frame &Rate %1 per Second…").arg(*fps));
+    }
+  });
+  RecordRateAction->setText(QStringLiteral("Frame &Rate %1 per Second…").arg(RecordingSettings.FramesPerSecond));
+  if (!RecordingAvailable()) {
+    RecordAction->setEnabled(false);
+    options->setEnabled(false);
+    RecordAction->setToolTip(QString::fromStdString(RecordingNameRefusal({})));
+  }
+}
+
+void TLaboratoryWindow::ChooseAndRecord() {
+  if (Recording()) {
+    StopRecording();
+    return;
+  }
+  QString path = ChooseFile("Record", "MP4 videos (*.mp4);;WebM videos (*.webm);;GIF animations (*.gif)", true);
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += ".mp4";
+  StartRecording(path);
+}
+
+bool TLaboratoryWindow::StartRecording(const QString& path) {
+  if (Recording()) StopRecording();
+  try {
+    Recorder_ = std::make_unique<TWorldRecorder>(*Client, path.toStdString(), RecordingSettings);
+  } catch (const std::exception& e) {
+    ReportHandlerError(std::string("The recording was not started: ") + e.what());
+    return false;
+  }
+  RecordAction->setText("Stop Re&cording");
+  ShowFileMessage("Recording to", QFileInfo(path).absoluteFilePath());
+  UpdateStatus();
+  return true;
+}
+
+bool TLaboratoryWindow::StopRecording() {
+  if (!Recording()) return false;
+  const std::unique_ptr<TWorldRecorder> recorder = std::move(Recorder_);
+  RecordAction->setText("Re&cord…");
+  UpdateStatus();
+  const QString path = QFileInfo(QString::fromStdString(recorder->Path())).absoluteFilePath();
+  try {
+    recorder->Finish();
+  } catch (const std::exception& e) {
+    statusBar()->clearMessage();
+    ReportHandlerError(std::string("The recording was not saved: ") + e.what());
+    return false;
+  }
+  ShowFileMessage(QStringLiteral("Recording stopped: %1 frames in").arg(recorder->Frames()), path);
+  return true;
+}
+
+void TLaboratoryWindow::RecordFrame() {
+  if (!Recording()) return;
+  try {
+    Recorder_->ViewsDrawn();
+  } catch (const std::exception& e) {
+    // What was recorded cannot be finished either: the temporary goes with the recorder.
+    Recorder_.reset();
+    RecordAction->setText("Re&cord…");
+    statusBar()->clearMessage();
+    ReportHandlerError(std::string("The recording was stopped: ") + e.what());
+  }
 }
 
 void TLaboratoryWindow::ShowLegend() {

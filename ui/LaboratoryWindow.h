@@ -3,12 +3,14 @@
 #include <QMainWindow>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ui/FamilyLines.h"
 #include "ui/MainUnit.h"
+#include "ui/Recording.h"
 #include "world/World.h"
 
 class QAction;
@@ -23,7 +25,12 @@ namespace zemlix {
 QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available);
 
 class TFamilyWindow;
+// The window draws a 400 x 400 field and has its own boxes' ranges; a runner's larger world
+// is refused, naming the parameter. Empty when the world fits.
+std::string WhatTheWindowCannotShow(const TParameters& parameters);
+
 class TFitnessChart;
+class TWorldRecorder;
 struct TWindowOptions;
 
 // The program's main window: the simulator's client area (TMain) with a menu bar above it
@@ -46,6 +53,13 @@ class TLaboratoryWindow : public QMainWindow {
   bool SaveWorld(const QString& path);
   bool ExportHistory(const QString& path);
   bool ExportPlot(const QString& path);
+  // Starts recording the world view into `path` with RecordingSettings (a failure is shown
+  // in an error box, and false returned); StopRecording finishes the file. Both say in the
+  // status bar what happened and where the file is.
+  bool StartRecording(const QString& path);
+  bool StopRecording();
+  bool Recording() const { return Recorder_ != nullptr; }
+  TRecordingSettings RecordingSettings;  // kept in the user's settings
 
   // The seed of the next Start: a number, or the clock's when empty.
   void SetFixedSeed(std::optional<uint32_t> seed);
@@ -74,6 +88,10 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* SaveAsAction;
   QAction* ExportHistoryAction;
   QAction* ExportPlotAction;
+  QAction* RecordAction;
+  QAction* RecordPanelAction;
+  QAction* RecordEveryAction;
+  QAction* RecordRateAction;
   QAction* QuitAction;
   QAction* StartAction;
   QAction* PauseAction;
@@ -102,6 +120,9 @@ class TLaboratoryWindow : public QMainWindow {
   // Asks a yes/no question about someone else's data (a file changed on disk); true for yes.
   // Tests replace the box.
   std::function<bool(const QString& question)> Confirm;
+  // Asks for a whole number within [minimum, maximum], starting from `value`; empty when
+  // the user cancels. Tests replace the box.
+  std::function<std::optional<int>(const QString& question, int value, int minimum, int maximum)> AskNumber;
 
   // Where runs about to be discarded are kept (KeptRunsFolder() unless a test moves it).
   QString RunsFolder;
@@ -145,6 +166,11 @@ class TLaboratoryWindow : public QMainWindow {
   void MarkClean();
   void RememberRecent(const QString& path);
   void FillRecentMenu();
+  void BuildRecordingMenu(QMenu* file);
+  void ChooseAndRecord();
+  // After every drawing of the views: a frame for a recording under way.
+  void RecordFrame();
+  std::unique_ptr<TWorldRecorder> Recorder_;
 
   struct TFileStamp {
     std::filesystem::file_time_type Time;

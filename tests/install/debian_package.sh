@@ -31,6 +31,13 @@ for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
   [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] || fail "Depends lacks $library"
 done
 
+# A window built with FFmpeg's libraries records videos: the package must bring them.
+if ldd "$build/app/zemlix" | grep -q libavcodec; then
+  for library in libavcodec libavformat libswscale libavutil; do
+    [[ ", $depends" =~ ,\ $library[0-9]+[\ ,] || ", $depends," =~ ,\ $library[0-9]+, ]] || fail "Depends lacks $library"
+  done
+fi
+
 grep -q '^share/doc/zemlix/copyright$' "$scratch/files.txt" || fail "no copyright file"
 
 # The cluster package, where the build has the MPI runner.
