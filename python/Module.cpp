@@ -96,10 +96,17 @@ class TPythonWorld {
     }
   }
 
-  // Runs `ticks` ticks without the GIL, looking for Ctrl+C between ticks: an interrupted
-  // world stands between two ticks and goes on from there.
-  void Advance(uint64_t ticks) {
+  // Runs `count` ticks, or until `count` generations have ended, without the GIL, looking for
+  // Ctrl+C between ticks: an interrupted world stands between two ticks and goes on from there.
+  void Advance(int64_t count, bool generations) {
+    const char* what = generations ? "generations" : "n";
+    if (count < 0) throw py::value_error(std::string(what) + " must be 0 or more, not " + std::to_string(count));
     TBusy busy(*this);
+    // A generation ends in the tick that brings the countdown to 0, later ones a lifetime apart.
+    const uint64_t ticks = !generations ? static_cast<uint64_t>(count)
+                           : count == 0 ? 0
+                                        : static_cast<uint64_t>(World_.TimeToLive) +
+                                              static_cast<uint64_t>(count - 1) * static_cast<uint64_t>(Lifetime());
     py::gil_scoped_release release;
     auto checked = TClock::now();
     for (uint64_t k = 0; k < ticks; ++k) {
@@ -109,19 +116,6 @@ class TPythonWorld {
         checked = TClock::now();
       }
     }
-  }
-
-  void Run(int64_t generations) {
-    if (generations < 0) throw py::value_error("generations must be 0 or more, not " + std::to_string(generations));
-    if (generations == 0) return;
-    // The generation ends in the tick that brings the countdown to 0, later ones a lifetime apart.
-    Advance(static_cast<uint64_t>(World_.TimeToLive) +
-            static_cast<uint64_t>(generations - 1) * static_cast<uint64_t>(Lifetime()));
-  }
-
-  void TickTimes(int64_t n) {
-    if (n < 0) throw py::value_error("n must be 0 or more, not " + std::to_string(n));
-    Advance(static_cast<uint64_t>(n));
   }
 
   // The window's Feed and Punish: one pellet more or less in the bug's fitness, which the
@@ -200,6 +194,12 @@ class TPythonWorld {
     return ParametersDict(World_.Parameters);
   }
 
+  // A counter, read while no other thread runs the world.
+  template <auto Read>
+  auto Counter() const {
+    TBusy busy(*this);
+    return (this->*Read)();
+  }
   uint64_t Tick() const { return TickAt(World_.Generation, Lifetime(), World_.TimeToLive); }
   int32_t Generation() const { return World_.Generation; }
   int32_t TimeToLive() const { return World_.TimeToLive; }
@@ -214,7 +214,7 @@ class TPythonWorld {
   // thread could otherwise read or change it half-way through a tick.
   class TBusy {
    public:
-    explicit TBusy(TPythonWorld& world) : Busy_(world.Busy_) {
+    explicit TBusy(const TPythonWorld& world) : Busy_(world.Busy_) {
       if (Busy_.exchange(true)) throw std::runtime_error("the world is in use by another thread");
     }
     ~TBusy() { Busy_ = false; }
@@ -253,7 +253,7 @@ class TPythonWorld {
   TWorld World_;
   std::vector<TGenerationReport> History_;
   std::optional<uint32_t> Seed_;
-  std::atomic<bool> Busy_{false};
+  mutable std::atomic<bool> Busy_{false};
 };
 
 std::string PathOf(const py::handle& path) {
@@ -409,10 +409,13 @@ PYBIND11_MODULE(zemlix, module) {
           "save", [](TPythonWorld& world, const py::object& path) { world.Save(PathOf(path)); }, "path"_a,
           "Writes the world file (the state and the fitness history) through a temporary file that\n"
           "replaces PATH only when complete; OSError names the file and the reason.")
-      .def("tick", &TPythonWorld::TickTimes, "n"_a = 1,
+      .def(
+          "tick", [](TPythonWorld& world, int64_t n) { world.Advance(n, false); }, "n"_a = 1,
            "Runs N ticks. The GIL is released meanwhile; Ctrl+C raises KeyboardInterrupt between\n"
            "two ticks and leaves the world usable.")
-      .def("run", &TPythonWorld::Run, py::kw_only(), "generations"_a,
+      .def(
+          "run", [](TPythonWorld& world, int64_t generations) { world.Advance(generations, true); }, py::kw_only(),
+          "generations"_a,
            "Runs until GENERATIONS more generations have ended (the last tick is the one that ends\n"
            "the last of them). Released GIL and Ctrl+C as for tick().")
       .def(
@@ -453,22 +456,23 @@ PYBIND11_MODULE(zemlix, module) {
                              "structured array, one row per ended generation: generation, average, best, worst,\n"
                              "total (a loaded world's saved rows first)")
       .def_property_readonly("parameters", &TPythonWorld::Parameters, "dict: every parameter's value")
-      .def_property_readonly("ticks", &TPythonWorld::Tick,
+      .def_property_readonly("ticks", &TPythonWorld::Counter<&TPythonWorld::Tick>,
                              "ticks run since the population was built (the world file's tick; tick() runs more)")
-      .def_property_readonly("generation", &TPythonWorld::Generation, "generations ended so far")
-      .def_property_readonly("time_to_live", &TPythonWorld::TimeToLive,
+      .def_property_readonly("generation", &TPythonWorld::Counter<&TPythonWorld::Generation>, "generations ended so far")
+      .def_property_readonly("time_to_live", &TPythonWorld::Counter<&TPythonWorld::TimeToLive>,
                              "ticks until the current generation ends (1 to lifetime)")
-      .def_property_readonly("lifetime", &TPythonWorld::Lifetime, "ticks per generation")
-      .def_property_readonly("bug_count", &TPythonWorld::BugCount, "active bugs")
-      .def_property_readonly("food_count", &TPythonWorld::FoodCount, "active pellets")
-      .def_property_readonly("genome_length", &TPythonWorld::GenomeLength, "weights per network")
+      .def_property_readonly("lifetime", &TPythonWorld::Counter<&TPythonWorld::Lifetime>, "ticks per generation")
+      .def_property_readonly("bug_count", &TPythonWorld::Counter<&TPythonWorld::BugCount>, "active bugs")
+      .def_property_readonly("food_count", &TPythonWorld::Counter<&TPythonWorld::FoodCount>, "active pellets")
+      .def_property_readonly("genome_length", &TPythonWorld::Counter<&TPythonWorld::GenomeLength>, "weights per network")
       .def_property_readonly("seed", &TPythonWorld::Seed,
                              "the seed the world was built with; None for a loaded world, whose file carries\n"
                              "the generator's state")
       .def("__repr__", [](TPythonWorld& world) {
-        return "<zemlix.World tick " + std::to_string(world.Tick()) + ", generation " +
-               std::to_string(world.Generation()) + ", " + std::to_string(world.BugCount()) + " bugs, " +
-               std::to_string(world.FoodCount()) + " pellets>";
+        return "<zemlix.World tick " + std::to_string(world.Counter<&TPythonWorld::Tick>()) + ", generation " +
+               std::to_string(world.Counter<&TPythonWorld::Generation>()) + ", " +
+               std::to_string(world.Counter<&TPythonWorld::BugCount>()) + " bugs, " +
+               std::to_string(world.Counter<&TPythonWorld::FoodCount>()) + " pellets>";
       });
 
   module.def("sweep", &Sweep, py::kw_only(), "sweep"_a = py::none(), "seeds"_a = py::module_::import("builtins").attr("range")(1, 17), "generations"_a = 50,

@@ -1,12 +1,15 @@
-"""Arrays outlive ticks and their world; Ctrl+C stops a long run or sweep and leaves the world usable."""
+"""Arrays outlive ticks and their world; a running world is its thread's alone; Ctrl+C stops a
+long run or sweep and leaves the world usable."""
 
 import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 import pytest
+import zemlix
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -16,6 +19,21 @@ def test_arrays_handed_out_stay_valid(tmp_path):
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     assert done.stdout == "kept arrays hold\n"
+
+
+def test_a_world_running_in_one_thread_is_refused_to_the_others():
+    world = zemlix.World(lifetime=500)
+    runner = threading.Thread(target=world.run, kwargs={"generations": 10})
+    runner.start()
+    refused = ""
+    while runner.is_alive() and not refused:
+        try:
+            world.positions
+        except RuntimeError as error:
+            refused = str(error)
+    runner.join()
+    assert refused == "the world is in use by another thread"
+    assert world.generation == 10
 
 
 # Each script says "ready", starts what would take hours, and reports how it ended.
