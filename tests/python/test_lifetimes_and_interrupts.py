@@ -73,7 +73,10 @@ def test_ctrl_c_stops_and_leaves_things_usable(python_script, what):
     assert script.stdout.readline() == "ready\n"
     time.sleep(1.0)  # well into the run
     script.send_signal(signal.SIGINT)
-    out, err = script.communicate(timeout=60)
+    try:
+        out, err = script.communicate(timeout=60)
+    finally:
+        script.kill()  # one that did not stop would run for hours
     assert script.returncode == 0, err
     lines = out.splitlines()
     assert lines[0].startswith("interrupted after ") and float(lines[0].split()[-1]) < 5, out
