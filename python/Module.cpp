@@ -314,7 +314,8 @@ py::tuple Sweep(const py::object& sweep, const py::object& seeds, int64_t genera
     throw py::value_error(refused);
 
   const TSweep batch(options);
-  if (!batch.GenerationCountsFit()) throw py::value_error(GenerationCountTooLarge.substr(0, GenerationCountTooLarge.size() - 1));
+  if (!batch.GenerationCountsFit())
+    throw py::value_error(GenerationCountTooLarge.substr(0, GenerationCountTooLarge.size() - 1));
   const uint64_t worlds = std::min<uint64_t>(options.Jobs, batch.ItemCount());
   if (std::string refused = MemoryRefusal(options.Program, BatchMemoryNeed(batch, worlds, 1), AvailableMemory());
       !refused.empty()) {
@@ -458,13 +459,15 @@ PYBIND11_MODULE(zemlix, module) {
       .def_property_readonly("parameters", &TPythonWorld::Parameters, "dict: every parameter's value")
       .def_property_readonly("ticks", &TPythonWorld::Counter<&TPythonWorld::Tick>,
                              "ticks run since the population was built (the world file's tick; tick() runs more)")
-      .def_property_readonly("generation", &TPythonWorld::Counter<&TPythonWorld::Generation>, "generations ended so far")
+      .def_property_readonly("generation", &TPythonWorld::Counter<&TPythonWorld::Generation>,
+                             "generations ended so far")
       .def_property_readonly("time_to_live", &TPythonWorld::Counter<&TPythonWorld::TimeToLive>,
                              "ticks until the current generation ends (1 to lifetime)")
       .def_property_readonly("lifetime", &TPythonWorld::Counter<&TPythonWorld::Lifetime>, "ticks per generation")
       .def_property_readonly("bug_count", &TPythonWorld::Counter<&TPythonWorld::BugCount>, "active bugs")
       .def_property_readonly("food_count", &TPythonWorld::Counter<&TPythonWorld::FoodCount>, "active pellets")
-      .def_property_readonly("genome_length", &TPythonWorld::Counter<&TPythonWorld::GenomeLength>, "weights per network")
+      .def_property_readonly("genome_length", &TPythonWorld::Counter<&TPythonWorld::GenomeLength>,
+                             "weights per network")
       .def_property_readonly("seed", &TPythonWorld::Seed,
                              "the seed the world was built with; None for a loaded world, whose file carries\n"
                              "the generator's state")
@@ -475,7 +478,8 @@ PYBIND11_MODULE(zemlix, module) {
                std::to_string(world.Counter<&TPythonWorld::FoodCount>()) + " pellets>";
       });
 
-  module.def("sweep", &Sweep, py::kw_only(), "sweep"_a = py::none(), "seeds"_a = py::module_::import("builtins").attr("range")(1, 17), "generations"_a = 50,
+  module.def("sweep", &Sweep, py::kw_only(), "sweep"_a = py::none(),
+             "seeds"_a = py::module_::import("builtins").attr("range")(1, 17), "generations"_a = 50,
              "jobs"_a = py::none(),
              "Runs every seed of SEEDS (a range of consecutive seeds, a list of them or one seed) at\n"
              "every point of the grid SWEEP ({name: [values]}, the product of the lists), GENERATIONS\n"

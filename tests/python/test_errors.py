@@ -40,7 +40,8 @@ def test_bad_weights_are_refused_and_change_nothing(weights, error, message):
     np.testing.assert_array_equal(world.weights, before)
 
 
-@pytest.mark.parametrize("call", [lambda w: w.feed(30), lambda w: w.punish(-1), lambda w: w.set_weights(30, [0.0] * 44)])
+@pytest.mark.parametrize("call", [lambda w: w.feed(30), lambda w: w.punish(-1),
+                                  lambda w: w.set_weights(30, [0.0] * 44)])
 def test_only_active_bugs_can_be_changed(call):
     with pytest.raises(IndexError, match=r"is not an active bug \(0 to 29\)"):
         call(zemlix.World())
