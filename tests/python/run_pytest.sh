@@ -17,7 +17,10 @@ export PYTHONDONTWRITEBYTECODE=1 MPLBACKEND=Agg MPLCONFIGDIR=$scratch/matplotlib
 module=$(echo "$PYTHONPATH"/zemlix*.so)
 asan=$(ldd "$module" | awk '/libasan/ {print $3}')
 if [ -n "$asan" ]; then
-  export LD_PRELOAD=$asan
+  # The sanitizer's runtime must come first; the C++ library too, or its exceptions find
+  # no real __cxa_throw behind the sanitizer's (the interpreter itself does not load it).
+  LD_PRELOAD="$asan $(ldd "$module" | awk '/libstdc\+\+/ {print $3}')"
+  export LD_PRELOAD
   export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 fi
 cd "$scratch"
