@@ -25,6 +25,10 @@ if ls "$root"/packages/zemlix-mpi_*.deb >/dev/null 2>&1; then
     mpirun --allow-run-as-root --oversubscribe -np 2 zemlix-sim-mpi --quiet --seeds 1-4 --lifetime 500 --generations 1 --csv - &&
     test -f /usr/share/doc/zemlix-mpi/examples/zemlix-sweep.sbatch && test -f /usr/share/man/man1/zemlix-sim-mpi.1.gz'
 fi
+if ls "$root"/packages/python3-zemlix_*.deb >/dev/null 2>&1; then
+  chroot "$root" sh -c 'cd /tmp && python3 -c "import zemlix; print(zemlix.__version__)" &&
+    python3 -c "import zemlix; w = zemlix.World(seed=1); w.run(generations=1); print(w.generation, w.positions.shape)"'
+fi
 chroot "$root" sh -c 'QT_QPA_PLATFORM=offscreen zemlix --version'
-chroot "$root" sh -c 'DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq zemlix zemlix-mpi >/dev/null 2>&1; ! ls /usr/bin/zemlix* 2>/dev/null'
+chroot "$root" sh -c 'DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq zemlix zemlix-mpi python3-zemlix >/dev/null 2>&1; ! ls /usr/bin/zemlix* 2>/dev/null'
 echo "chroot install checked: $*"

@@ -287,12 +287,7 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
   }
   const TPendingItems& pending = output->Pending();
   const uint64_t count = pending.size();
-  const unsigned threads =
-      static_cast<unsigned>(std::min<uint64_t>(std::max(options.Jobs, 1u), std::max<uint64_t>(count, 1)));
-
-  std::atomic<uint64_t> next{0};
-  std::atomic<bool> failed{false};
-  std::mutex outputMutex;
+  const unsigned threads = SweepThreads(options.Jobs, count);
   std::string failure;
   const auto start = TClock::now();
   uint64_t ticksRun = 0;
@@ -317,41 +312,19 @@ int RunBatch(const TRunnerOptions& options, std::ostream& out, std::ostream& err
     progress.WorldsDone(sweep.ItemCount() - count, pointsDone);
     struct TCounter : TSweep::TObserver {
       TProgressBar& Progress;
-      const std::atomic<bool>& Failed;
-      TCounter(TProgressBar& progress, const std::atomic<bool>& failed) : Progress(progress), Failed(failed) {}
+      explicit TCounter(TProgressBar& progress) : Progress(progress) {}
       bool Ticked() override {
         Progress.AddTick();
-        return !Failed.load(std::memory_order_relaxed);
+        return true;
       }
       void GenerationEnded() override { Progress.AddGeneration(); }
     };
-    const auto work = [&] {
-      TCounter counter(progress, failed);
-      for (uint64_t at = next++; at < count && !failed; at = next++) {
-        const uint64_t index = pending[at];
-        try {
-          std::string rows = sweep.RunItem(index, counter);
-          std::lock_guard lock(outputMutex);
-          if (!failed) {
-            output->Put(index, std::move(rows));
-            seedDone(index);
-            progress.WorldsDone(1, pointsDone);
-          }
-        } catch (const std::bad_alloc&) {
-          std::lock_guard lock(outputMutex);
-          if (!failed.exchange(true)) failure = "not enough memory for " + sweep.Describe(index);
-          return;
-        } catch (const std::exception& e) {
-          std::lock_guard lock(outputMutex);
-          if (!failed.exchange(true)) failure = sweep.Describe(index) + ": " + e.what();
-          return;
-        }
-      }
-    };
-    std::vector<std::jthread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-    work();
-    for (std::jthread& thread : pool) thread.join();
+    TCounter counter(progress);
+    failure = RunSweepItems(sweep, pending, options.Jobs, counter, [&](uint64_t index, std::string rows) {
+      output->Put(index, std::move(rows));
+      seedDone(index);
+      progress.WorldsDone(1, pointsDone);
+    });
     ticksRun = progress.Ticks();
   }
   const double seconds = SecondsSince(start);

@@ -64,9 +64,8 @@ CLI::Validator Bounds(const char* name) {
   return IntegerIn(static_cast<uint64_t>(info.Minimum), static_cast<uint64_t>(info.Maximum));
 }
 
-// "--sweep NAME=V1,V2,...": the values, split at commas outside brackets so that lists of
-// hidden layers can be swept, each checked against the registry and given once (also when
-// only their parsed values are equal, as 0.1 and 0.10 are). Returns "" or the message.
+}  // namespace
+
 std::string ParseSweep(const std::string& sweep, const std::vector<TSweepAxis>& earlier, TSweepAxis& axis) {
   const size_t equals = sweep.find('=');
   const std::string name = sweep.substr(0, std::min(equals, sweep.size()));
@@ -106,8 +105,6 @@ std::string ParseSweep(const std::string& sweep, const std::vector<TSweepAxis>& 
   if (depth != 0) return unpaired();
   return add();
 }
-
-}  // namespace
 
 int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure, const std::string& program) {
   if (out) out.flush();

@@ -23,6 +23,12 @@ struct TSweepAxis {
   std::vector<std::string> Values;
 };
 
+// "--sweep NAME=V1,V2,...": the values, split at commas outside brackets so that lists of
+// hidden layers can be swept, each checked against the registry and given once (also when
+// only their parsed values are equal, as 0.1 and 0.10 are), the name not among `earlier`.
+// Returns "" or the message, which begins "--sweep".
+std::string ParseSweep(const std::string& sweep, const std::vector<TSweepAxis>& earlier, TSweepAxis& axis);
+
 struct TRunnerOptions {
   std::string Program = "zemlix-sim";  // the program's name, which begins every message
   uint32_t Seed = 0;          // the clock's seed when not given

@@ -1,11 +1,15 @@
 #include "sim/Sweep.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <new>
 #include <numeric>
+#include <thread>
 
 #include "base/StudentT.h"
 #include "files/FitnessCsv.h"
@@ -272,6 +276,57 @@ std::pair<std::string_view, std::string_view> TSweep::SplitItemRows(std::string_
   return {rows.substr(0, at), rows.substr(at + LineageMark.size())};
 }
 
+unsigned SweepThreads(unsigned jobs, uint64_t items) {
+  return static_cast<unsigned>(std::min<uint64_t>(std::max(jobs, 1u), std::max<uint64_t>(items, 1)));
+}
+
+std::string RunSweepItems(const TSweep& sweep, const TPendingItems& pending, unsigned jobs,
+                          TSweep::TObserver& observer,
+                          const std::function<void(uint64_t index, std::string rows)>& finished) {
+  const uint64_t count = pending.size();
+  std::atomic<uint64_t> next{0};
+  std::atomic<bool> stopped{false};
+  std::mutex mutex;
+  std::string failure;
+  // Each thread's view of the observer, which also stops its item once the sweep stops.
+  struct TStopping : TSweep::TObserver {
+    TSweep::TObserver& Outer;
+    std::atomic<bool>& Stopped;
+    TStopping(TSweep::TObserver& outer, std::atomic<bool>& stopped) : Outer(outer), Stopped(stopped) {}
+    bool Ticked() override {
+      if (Stopped.load(std::memory_order_relaxed)) return false;
+      if (Outer.Ticked()) return true;
+      Stopped = true;
+      return false;
+    }
+    void GenerationEnded() override { Outer.GenerationEnded(); }
+  };
+  const auto work = [&] {
+    TStopping stopping(observer, stopped);
+    for (uint64_t at = next++; at < count && !stopped; at = next++) {
+      const uint64_t index = pending[at];
+      try {
+        std::string rows = sweep.RunItem(index, stopping);
+        std::lock_guard lock(mutex);
+        if (!stopped) finished(index, std::move(rows));
+      } catch (const std::bad_alloc&) {
+        std::lock_guard lock(mutex);
+        if (!stopped.exchange(true)) failure = "not enough memory for " + sweep.Describe(index);
+        return;
+      } catch (const std::exception& e) {
+        std::lock_guard lock(mutex);
+        if (!stopped.exchange(true)) failure = sweep.Describe(index) + ": " + e.what();
+        return;
+      }
+    }
+  };
+  std::vector<std::jthread> pool;
+  for (unsigned t = 1; t < SweepThreads(jobs, count); ++t) pool.emplace_back(work);
+  work();
+  for (std::jthread& thread : pool) thread.join();
+  return failure;
+}
+
 int TSweepOutput::Open(const TSweep& sweep, const TRunnerOptions& options, std::ostream& out, std::ostream& error,
                        std::unique_ptr<TSweepOutput>& opened) {
   // The single run refuses the same; a batch keeps to what a world file could hold.
@@ -335,13 +390,14 @@ void TSweepOutput::WriteReady() {
   }
 }
 
-void TSweepOutput::KeepAverages(uint64_t index, const std::string& allRows) {
-  if (!Summary_ && !Plot_) return;
+void TSweepOutput::KeepAverages(uint64_t index, const std::string& rows) {
+  if (Summary_ || Plot_) Averages_[index] = RowAverages(*Sweep_, std::string(TSweep::SplitItemRows(rows).first));
+}
+
+std::vector<double> RowAverages(const TSweep& sweep, const std::string& rows) {
   // Each row: the swept values (a list quoted), the seed, the generation, the average, ...
-  std::vector<double>& averages = Averages_[index];
-  const std::string_view fitnessRows = TSweep::SplitItemRows(allRows).first;
-  const std::string rows(fitnessRows);
-  const size_t lead = Sweep_->Options().Sweep.size() + 2;
+  std::vector<double> averages;
+  const size_t lead = sweep.Options().Sweep.size() + 2;
   for (size_t start = 0; start < rows.size();) {
     const size_t end = rows.find('\n', start);
     const std::string row = rows.substr(start, end - start);
@@ -354,22 +410,22 @@ void TSweepOutput::KeepAverages(uint64_t index, const std::string& allRows) {
     }
     averages.push_back(std::strtod(row.c_str() + at, nullptr));
   }
+  return averages;
 }
 
-
-TSweepOutput::TStatistics TSweepOutput::Statistics(uint64_t point) const {
-  const uint64_t seeds = Sweep_->Options().Seeds->Count();
+TSweepStatistics SweepStatistics(const TSweep& sweep, const TItemAverages& averages, uint64_t point) {
+  const uint64_t seeds = sweep.Options().Seeds->Count();
   size_t generations = SIZE_MAX;
-  for (uint64_t s = 0; s < seeds; ++s) generations = std::min(generations, Averages_.at(point * seeds + s).size());
-  TStatistics statistics;
+  for (uint64_t s = 0; s < seeds; ++s) generations = std::min(generations, averages.at(point * seeds + s).size());
+  TSweepStatistics statistics;
   // The two-sided 95 % interval's quantile.
   const double t = seeds > 1 ? StudentTQuantile(0.975L, seeds - 1) : 0;
   for (size_t g = 0; g < generations; ++g) {
     long double sum = 0, squares = 0;
-    for (uint64_t s = 0; s < seeds; ++s) sum += Averages_.at(point * seeds + s)[g];
+    for (uint64_t s = 0; s < seeds; ++s) sum += averages.at(point * seeds + s)[g];
     const double mean = static_cast<double>(sum / seeds);
     for (uint64_t s = 0; s < seeds; ++s) {
-      const long double d = Averages_.at(point * seeds + s)[g] - static_cast<long double>(mean);
+      const long double d = averages.at(point * seeds + s)[g] - static_cast<long double>(mean);
       squares += d * d;
     }
     statistics.Mean.push_back(mean);
@@ -383,11 +439,11 @@ TSweepOutput::TStatistics TSweepOutput::Statistics(uint64_t point) const {
   return statistics;
 }
 
-std::string TSweepOutput::FormatSummary() const {
-  std::string text = Sweep_->AxisColumns() + "generation,seeds,mean,sd,ci_low,ci_high\n";
-  const uint64_t seeds = Sweep_->Options().Seeds->Count();
-  for (uint64_t point = 0; point < Sweep_->GridPoints(); ++point) {
-    const TStatistics statistics = Statistics(point);
+std::string FormatSweepSummary(const TSweep& sweep, const TItemAverages& averages) {
+  std::string text = sweep.AxisColumns() + "generation,seeds,mean,sd,ci_low,ci_high\n";
+  const uint64_t seeds = sweep.Options().Seeds->Count();
+  for (uint64_t point = 0; point < sweep.GridPoints(); ++point) {
+    const TSweepStatistics statistics = SweepStatistics(sweep, averages, point);
     for (size_t g = 0; g < statistics.Mean.size(); ++g) {
       char line[200];
       if (seeds > 1)
@@ -396,7 +452,7 @@ std::string TSweepOutput::FormatSummary() const {
                       statistics.Low[g], statistics.High[g]);
       else
         std::snprintf(line, sizeof line, "%zu,1,%.17g,nan,nan,nan\n", g + 1, statistics.Mean[g]);
-      text += Sweep_->PointColumns(point) + line;
+      text += sweep.PointColumns(point) + line;
     }
   }
   return text;
@@ -406,7 +462,7 @@ std::string TSweepOutput::FormatPlot() const {
   const TRunnerOptions& options = Sweep_->Options();
   std::vector<TPlotSeries> series;
   for (uint64_t point = 0; point < Sweep_->GridPoints(); ++point) {
-    TStatistics statistics = Statistics(point);
+    TSweepStatistics statistics = SweepStatistics(*Sweep_, Averages_, point);
     std::string name = Sweep_->PointName(point);
     series.push_back({name.empty() ? "mean average fitness" : name, std::move(statistics.Mean),
                       std::move(statistics.Low), std::move(statistics.High)});
@@ -434,7 +490,7 @@ int TSweepOutput::Finish(const std::string& failure, std::ostream& error) {
 }
 
 void TSweepOutput::Commit() {
-  if (Summary_) Summary_->Stream() << FormatSummary();
+  if (Summary_) Summary_->Stream() << FormatSweepSummary(*Sweep_, Averages_);
   if (Plot_) Plot_->Stream() << FormatPlot();
   Csv_->Commit();
   if (Summary_) Summary_->Commit();

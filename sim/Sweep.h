@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -123,6 +124,35 @@ class TPendingItems {
   std::vector<uint64_t> PendingBefore_;  // per finished item, how many pending ones precede it
 };
 
+// The threads a sweep of `items` pending items runs on with `jobs` asked for: at least one,
+// at most one per item.
+unsigned SweepThreads(unsigned jobs, uint64_t items);
+
+// Runs the pending items on SweepThreads(jobs, ...) threads, the calling one among them,
+// each thread taking the next item in turn. `finished` gets each finished item's rows, one
+// call at a time, in the order the items finish. `observer` hears from every thread at
+// once (its calls must be safe for that); when its Ticked returns false the sweep stops:
+// the items in hand are dropped and no other starts. Returns "" or the first failure
+// ("seed 17: reason", "not enough memory for seed 17"), after which the sweep stops too;
+// an exception from `finished` is the failure of that item.
+std::string RunSweepItems(const TSweep& sweep, const TPendingItems& pending, unsigned jobs,
+                          TSweep::TObserver& observer,
+                          const std::function<void(uint64_t index, std::string rows)>& finished);
+
+// Per item, by generation from 1: the average fitness, which the summary and the plot take.
+using TItemAverages = std::map<uint64_t, std::vector<double>>;
+// The average fitness of each of an item's CSV rows, in order.
+std::vector<double> RowAverages(const TSweep& sweep, const std::string& rows);
+// A grid point's statistics per generation over its seeds: the mean, and with two seeds
+// or more the standard deviation and the 95 % interval. Every item of the point must be in
+// `averages`; the generations are those every seed reached.
+struct TSweepStatistics {
+  std::vector<double> Mean, Deviation, Low, High;
+};
+TSweepStatistics SweepStatistics(const TSweep& sweep, const TItemAverages& averages, uint64_t point);
+// The summary file's text (--summary), every item in `averages`.
+std::string FormatSweepSummary(const TSweep& sweep, const TItemAverages& averages);
+
 // What a sweep run writes: the CSV, with each item's rows written as soon as every earlier
 // item is in, and the journal, when asked for, which gets every item the moment it is put.
 // Used from one thread at a time.
@@ -154,17 +184,10 @@ class TSweepOutput {
   std::unique_ptr<TOutputFile> Summary_;
   std::unique_ptr<TOutputFile> Plot_;
   std::unique_ptr<TOutputFile> Lineage_;
-  // A grid point's statistics per generation: mean, standard deviation and interval.
-  struct TStatistics {
-    std::vector<double> Mean, Deviation, Low, High;
-  };
-  TStatistics Statistics(uint64_t point) const;
   std::string FormatPlot() const;
   const TSweep* Sweep_ = nullptr;
-  // Per item, by generation from 1: the average fitness, for the summary.
-  std::map<uint64_t, std::vector<double>> Averages_;
+  TItemAverages Averages_;  // for the summary and the plot, when asked for
   void KeepAverages(uint64_t index, const std::string& rows);
-  std::string FormatSummary() const;
   std::unique_ptr<TJournalWriter> Journal_;
   std::map<uint64_t, std::string> Waiting_;  // rows of items after a gap
   uint64_t Written_ = 0;                     // items whose rows are in the CSV

@@ -173,6 +173,11 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   ReachesKnown = false;
   ProfiledUpdateSeconds = 0;
   MayEat.resize(BugCount);
+  if (KeepNetworkValues) {
+    // Sized before any thread writes its bugs' rows; a population's slots never change size.
+    NetworkInputs.resize(static_cast<size_t>(BugSlots) * 4, 0.0);
+    NetworkOutputs.resize(static_cast<size_t>(BugSlots) * 2, 0.0);
+  }
   const int32_t threads = TickThreads();
   const bool profiled = Profile.Enabled;
   if (profiled && static_cast<int32_t>(Profile.WorkSeconds.size()) < threads) {
@@ -254,6 +259,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     for (int32_t b = 0; b < BugCount; ++b) {
       Sense(b, grid, NetInputs.data());
       Nets[b].Compute(NetInputs, NetOutputs);
+      if (KeepNetworkValues) KeepValues(b, NetInputs.data(), NetOutputs[0], NetOutputs[1]);
       Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1], Log.DecimalSeparator()));
       Act(Host, Parameters, Creatures[b], NetOutputs[0], NetOutputs[1]);
       if (showStats && b == SelectedBug) Host.DrawImpulseMeters(NetOutputs[0], NetOutputs[1]);
@@ -305,6 +311,11 @@ void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoo
       Outputs[1][k] = NetOutputs[1];
     }
   }
+  if (KeepNetworkValues)
+    for (int32_t k = 0; k < count; ++k) {
+      const double inputs[4] = {Inputs[0][k], Inputs[1][k], Inputs[2][k], Inputs[3][k]};
+      KeepValues(first + k, inputs, Outputs[0][k], Outputs[1][k]);
+    }
   // The look vectors follow the new headings, the whole block at once.
   for (int32_t k = 0; k < count; ++k) {
     Steer(Creatures[first + k], Outputs[0][k], Outputs[1][k], Parameters.TurnLimit);
@@ -353,6 +364,12 @@ void TWorld::SenseBlock(int32_t first, int32_t count, const TFoodGrid* grid, TBl
     scratch.Inputs[2][k] = Creatures[first + k].LookX;
     scratch.Inputs[3][k] = Creatures[first + k].LookY;
   }
+}
+
+void TWorld::KeepValues(int32_t b, const double* inputs, double left, double right) {
+  std::copy(inputs, inputs + 4, NetworkInputs.begin() + static_cast<size_t>(b) * 4);
+  NetworkOutputs[static_cast<size_t>(b) * 2] = left;
+  NetworkOutputs[static_cast<size_t>(b) * 2 + 1] = right;
 }
 
 void TWorld::EatFood() {

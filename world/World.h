@@ -142,6 +142,14 @@ class TWorld {
   // Called at every generation end, after the counters are updated; may be empty.
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
 
+  // Whether every tick keeps each network's inputs and outputs, for a caller that looks at
+  // them (the Python module). Off by default, so a run does not pay for the copies. Rows by
+  // bug slot: NetworkInputs 4 per bug, NetworkOutputs 2 (the impulses); the active bugs'
+  // rows hold the last tick's values, the rest zeros.
+  bool KeepNetworkValues = false;
+  std::vector<double> NetworkInputs;
+  std::vector<double> NetworkOutputs;
+
  private:
   // The tick's own steps with the pellet grid it loaded once for both (null: plain scans).
   // The first loads Grid and returns whether it serves.
@@ -245,6 +253,8 @@ class TWorld {
   std::vector<uint64_t> Pending;
   TWeightList NetInputs = TWeightList(4, 0.0);
   TWeightList NetOutputs;
+  // Bug b's inputs and impulses into NetworkInputs and NetworkOutputs, when kept.
+  void KeepValues(int32_t b, const double* inputs, double left, double right);
 };
 
 }  // namespace zemlix

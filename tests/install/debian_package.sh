@@ -60,6 +60,33 @@ if [ -x "$build/mpi/zemlix-sim-mpi" ]; then
   fi
 fi
 
+# The Python module's package, where the build has the module: its files, its dependencies,
+# and the module imported from the unpacked package by the interpreter it was built for.
+if compgen -G "$build/python/zemlix*.so" >/dev/null; then
+  python_packages=("$scratch"/python3-zemlix_"$version"-*_*.deb)
+  if [ -f "${python_packages[0]}" ]; then
+    python_package=${python_packages[0]}
+    module=$(basename "$build"/python/zemlix*.so)
+    dpkg-deb -c "$python_package" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | LC_ALL=C sort >"$scratch/python-files.txt"
+    printf '%s\n' "lib/python3/dist-packages/$module" lib/python3/dist-packages/zemlix.pyi \
+      share/doc/python3-zemlix/changelog.Debian.gz share/doc/python3-zemlix/copyright >"$scratch/python-expected.txt"
+    diff "$scratch/python-expected.txt" "$scratch/python-files.txt" || fail "python3-zemlix's files differ (< expected, > packaged)"
+    python_depends=$(dpkg-deb -f "$python_package" Depends)
+    echo "python3-zemlix Depends: $python_depends"
+    for dependency in libc6 libstdc++6 python3-numpy "python3 (>="; do
+      [[ ", $python_depends," == *", $dependency"* ]] || fail "python3-zemlix's Depends lacks $dependency"
+    done
+    dpkg-deb -x "$python_package" "$scratch/python-root"
+    python=$(sed -n 's/^Python_EXECUTABLE[^=]*=//p' "$build/CMakeCache.txt")
+    said=$(cd "$scratch" && PYTHONPATH=$scratch/python-root/usr/lib/python3/dist-packages "$python" -c \
+      'import zemlix; print(zemlix.__version__)') || fail "the packaged module does not import"
+    [ "$said" = "$version" ] || fail "the packaged module's __version__ is '$said', not '$version'"
+    packages+=("$python_package")
+  else
+    fail "no python3-zemlix_$version-*.deb in $scratch"
+  fi
+fi
+
 # Debian's own checks: no error and no warning, pedantic ones included.
 if command -v lintian >/dev/null; then
   lintian --pedantic --suppress-tags running-with-root-privileges "${packages[@]}" >"$scratch/lintian.txt" 2>&1 || true

@@ -56,5 +56,21 @@ zcat "$prefix/share/man/man1/zemlix-sim.1.gz" | grep -oE -- '\\-\\-[a-z]([a-z]|\
 [ -s help-options.txt ] || fail "zemlix-sim --help lists no options"
 diff help-options.txt page-options.txt || fail "zemlix-sim(1) and zemlix-sim --help list different options (< help, > page)"
 
+# The Python module, where the build has it: its component in a prefix of its own, where the
+# interpreter it was built for imports it.
+if compgen -G "$build/python/zemlix*.so" >/dev/null; then
+  python=$(sed -n 's/^Python_EXECUTABLE[^=]*=//p' "$build/CMakeCache.txt")
+  cmake --install "$build" --component python --prefix "$scratch/python" >>"$scratch/install.log"
+  site=$(sed -n 's/^ZEMLIX_PYTHON_INSTALL_DIR[^=]*=//p' "$build/CMakeCache.txt")
+  (cd "$scratch/python" && find . -type f -printf '%P\n' | LC_ALL=C sort) >python-installed.txt
+  printf '%s\n' "$site/$(basename "$build"/python/zemlix*.so)" "$site/zemlix.pyi" \
+    share/doc/python3-zemlix/changelog.Debian.gz share/doc/python3-zemlix/copyright >python-expected.txt
+  diff python-expected.txt python-installed.txt || fail "the python component's files differ (< expected, > installed)"
+  said=$(PYTHONPATH=$scratch/python/$site "$python" -c 'import zemlix; print(zemlix.__version__, zemlix.__file__)') ||
+    fail "the installed module does not import"
+  [ "$said" = "$version $scratch/python/$site/$(basename "$build"/python/zemlix*.so)" ] ||
+    fail "the installed module said '$said'"
+fi
+
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "installed tree checked"
