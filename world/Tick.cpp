@@ -143,6 +143,7 @@ int32_t TWorld::TickThreads() const {
 
 bool TWorld::LoadGridAndUpdateCreatures() {
   GatheredShares = 0;
+  KeptActivationsBug = -1;
   const int32_t threads = TickThreads();
   if (threads == 1) {
     const bool fast = LoadFoodGrid(Grid);
@@ -196,7 +197,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     // One bug after the other: a failed log line must leave the later bugs untouched.
     for (int32_t b = 0; b < BugCount; ++b) {
       Sense(b, grid, NetInputs.data());
-      Nets[b].Compute(NetInputs, NetOutputs);
+      Nets[b].Compute(NetInputs, NetOutputs, b == KeepActivationsOf ? KeepInputs(b, NetInputs.data()) : nullptr);
       Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1], Log.DecimalSeparator()));
       Act(Host, Parameters, Creatures[b], NetOutputs[0], NetOutputs[1]);
       if (showStats && b == SelectedBug) Host.DrawImpulseMeters(NetOutputs[0], NetOutputs[1]);
@@ -234,19 +235,22 @@ void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoo
   TWeightList& NetInputs = scratch.NetInputs;
   TWeightList& NetOutputs = scratch.NetOutputs;
   double sensed[4];
+  double* kept = nullptr;
   for (int32_t k = 0; k < count; ++k) {
     Sense(first + k, grid, sensed);
     for (int32_t m = 0; m < 4; ++m) Inputs[m][k] = sensed[m];
+    if (first + k == KeepActivationsOf) kept = KeepInputs(first + k, sensed);
   }
   TBatchedNetworks& batched = Batched[block];
   if (batched.Supported() && !PlainEvaluation() && LayerSizes.back() >= 2) {
-    batched.Compute(std::span<const TNeuralNet>(Nets).subspan(first, count), Inputs, Outputs);
+    batched.Compute(std::span<const TNeuralNet>(Nets).subspan(first, count), Inputs, Outputs,
+                    KeepActivationsOf - first, kept);
   } else {
     // Networks the layout does not take (a hidden layer wider than its MaxWidth), and the
     // plain evaluation: one by one.
     for (int32_t k = 0; k < count; ++k) {
       for (int32_t m = 0; m < 4; ++m) NetInputs[m] = Inputs[m][k];
-      Nets[first + k].Compute(NetInputs, NetOutputs);
+      Nets[first + k].Compute(NetInputs, NetOutputs, first + k == KeepActivationsOf ? kept : nullptr);
       Outputs[0][k] = NetOutputs[0];
       Outputs[1][k] = NetOutputs[1];
     }
