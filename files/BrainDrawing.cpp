@@ -197,7 +197,7 @@ TBrainLayout LayOutBrain(const TNeuralNet& net, std::span<const double> activati
     layout.Texts.push_back({swatch.X, keyY + 22, s == 0 ? "-1" : s == 1 ? "0" : "1", TBrainText::TAnchor::Middle, 11,
                             false, NoteColour});
   }
-  layout.Texts.push_back({swatchX + 118, keyY + 4.5, "activation", TBrainText::TAnchor::Start, 12, false, TextColour});
+  layout.Texts.push_back({swatchX + 130, keyY + 4.5, "activation", TBrainText::TAnchor::Start, 12, false, TextColour});
   return layout;
 }
 

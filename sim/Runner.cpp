@@ -21,6 +21,7 @@
 #include "base/Errors.h"
 #include "files/Dump.h"
 #include "files/FitnessCsv.h"
+#include "files/BrainDrawing.h"
 #include "files/FitnessPlot.h"
 #include "sim/HeadlessHost.h"
 #include "files/OutputFile.h"
@@ -134,6 +135,10 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
       }
     }
   const TParameters& parameters = state ? state->Parameters : options.Parameters;
+  if (!options.BrainPath.empty() && options.BrainBug >= parameters.Bugs) {
+    error << options.Program << ": " << BrainBugRefusal(options.BrainBug, parameters.Bugs) << "\n";
+    return 2;
+  }
   const int32_t lifetime = parameters.Lifetime;
   THeadlessHost host(parameters, options.RecordIO);
   TWorld world(host);
@@ -155,11 +160,12 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
 
   // Every output is opened before the first tick: a path that cannot be written costs
   // nothing but this message.
-  std::unique_ptr<TOutputFile> dump, csv, plot;
+  std::unique_ptr<TOutputFile> dump, csv, plot, brain;
   try {
     if (!options.DumpPath.empty()) dump = std::make_unique<TOutputFile>(options.DumpPath, out);
     if (!options.CsvPath.empty()) csv = std::make_unique<TOutputFile>(options.CsvPath, out);
     if (!options.PlotPath.empty()) plot = std::make_unique<TOutputFile>(options.PlotPath, out);
+    if (!options.BrainPath.empty()) brain = std::make_unique<TOutputFile>(options.BrainPath, out);
   } catch (const std::runtime_error& e) {
     error << options.Program << ": " << e.what() << "\n";
     return 2;
@@ -189,7 +195,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     const size_t historyStart = history.size();
     size_t historyWritten = 0;               // history lines already in the dump file
     int outputFailure = 0;                   // why standard output failed, if it did
-    const bool reportLines = !dump && !csv && !plot;
+    const bool reportLines = !dump && !csv && !plot && !brain;
     std::optional<TProgressBar> progress;
     progress.emplace(error, options.Progress && !options.Quiet, ticks, options.Generations);
     if (csv) csv->Stream() << CsvHeader(false);
@@ -221,6 +227,8 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     const auto start = TClock::now();
     doing = "running the world (" + DescribeWorld(parameters) + ")";
     for (uint64_t tick = startTick + 1; tick <= lastTick; ++tick) {
+      // Only the last tick's activations are drawn: only that tick keeps them.
+      if (brain && tick == lastTick) world.KeepActivationsOf = options.BrainBug;
       world.Tick();
       progress->AddTick();
       if (options.Generations > 0 && world.TimeToLive == lifetime) progress->AddGeneration();
@@ -237,8 +245,9 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     if (plot)
       plot->Stream() << FormatFitnessPlot({history.begin() + historyStart, history.end()},
                                           PlotTitle(options, world, startTick, lifetime));
+    if (brain) brain->Stream() << FormatBrainSvg(LayOutBugBrain(world, options.BrainBug));
     if (options.RecordIO) world.Log.WriteClosed();
-    for (TOutputFile* file : {dump.get(), csv.get(), plot.get()})
+    for (TOutputFile* file : {dump.get(), csv.get(), plot.get(), brain.get()})
       if (file) file->Commit();
     if (!options.Quiet) error << options.Program << ": " << FormatSummary(ticks, seconds, 1, 1) << "\n";
   } catch (const EFatalError& e) {
