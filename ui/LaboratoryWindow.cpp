@@ -22,6 +22,7 @@
 #include <iostream>
 
 #include "base/Version.h"
+#include "ui/BrainWindow.h"
 #include "display/HandlerErrors.h"
 #include "ui/CommandLine.h"
 #include "files/WorldFile.h"
@@ -47,7 +48,10 @@ QString FileDialog(QWidget* parent, const QString& caption, const QString& filte
 }  // namespace
 
 TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
-    : QMainWindow(parent), Client(new TMain(std::move(log))), ChartWindow(new TFitnessChart(this)) {
+    : QMainWindow(parent),
+      Client(new TMain(std::move(log))),
+      ChartWindow(new TFitnessChart(this)),
+      BrainWindow(new TBrainWindow(*Client, this)) {
   setWindowTitle("Zemlix");
   setWindowIcon(Client->windowIcon());
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -75,7 +79,10 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   // The time to live changes every frame: the bar shows it with the view's own, so the two
   // never disagree on screen. Its label has a fixed width, so a new text costs no relayout.
   TimeToLiveStatus->setFixedWidth(TimeToLiveStatus->fontMetrics().horizontalAdvance("Time to live 00000") + 4);
-  Client->OnViewsDrawn = [this] { ShowFrameValues(); };
+  Client->OnViewsDrawn = [this] {
+    ShowFrameValues();
+    if (BrainWindow->isVisible()) BrainWindow->Refresh();
+  };
   connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
   Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
   ChartWindow->SetHistory(History, ChartTitle());
@@ -168,6 +175,11 @@ void TLaboratoryWindow::BuildMenus() {
     const QString path = ChooseFile("Export Plot", "SVG pictures (*.svg);;All files (*)", true);
     if (!path.isEmpty()) ExportPlot(path);
   });
+  ExportBrainAction = file->addAction("Export &Brain (SVG)…", this, [this] {
+    const QString path = ChooseFile("Export Brain", "SVG pictures (*.svg);;All files (*)", true);
+    if (!path.isEmpty()) ExportBrain(path);
+  });
+  connect(BrainWindow->ExportButton, &QPushButton::clicked, ExportBrainAction, &QAction::trigger);
   file->addSeparator();
   QuitAction = file->addAction("&Quit", this, [this] { close(); });
   QuitAction->setShortcut(QKeySequence("Ctrl+Q"));
@@ -208,6 +220,17 @@ void TLaboratoryWindow::BuildMenus() {
     ChartWindow->activateWindow();
   });
   ChartAction->setShortcut(QKeySequence("Ctrl+G"));
+  BrainAction = view->addAction("&Brain", this, [this] {
+    if (!BrainWindow->testAttribute(Qt::WA_Moved)) {
+      const QPoint below = frameGeometry().bottomLeft() + QPoint(0, 8);
+      const QScreen* screen = this->screen();
+      BrainWindow->move(screen ? FitOnScreen(below, BrainWindow->frameSize(), screen->availableGeometry()) : below);
+    }
+    BrainWindow->show();
+    BrainWindow->raise();
+    BrainWindow->activateWindow();
+  });
+  BrainAction->setShortcut(QKeySequence("Ctrl+B"));
 
   QMenu* help = menuBar()->addMenu("&Help");
   LegendAction = help->addAction("&Legend", this, [this] { ShowLegend(); });
@@ -249,6 +272,7 @@ void TLaboratoryWindow::RunStarted() {
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
+  BrainWindow->Refresh();
 }
 
 void TLaboratoryWindow::GenerationEnded(const TGenerationReport& report) {
@@ -302,8 +326,8 @@ void TLaboratoryWindow::UpdateStatus() {
   StartAction->setText(started ? "Res&tart" : "S&tart");
   PauseAction->setText(started && !running ? "&Resume" : "&Pause");
   Client->PauseBtn->setChecked(started && !running);
-  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction, StrongestAction,
-                          WeakestAction, FeedAction, PunishAction})
+  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction, ExportBrainAction,
+                          StrongestAction, WeakestAction, FeedAction, PunishAction})
     action->setEnabled(started);
   setWindowModified(RunAdvanced());
 }

@@ -21,6 +21,7 @@ namespace zemlix {
 // moved up and left as far as needed (and never past its top-left corner).
 QPoint FitOnScreen(QPoint wanted, QSize size, const QRect& available);
 
+class TBrainWindow;
 class TFitnessChart;
 struct TWindowOptions;
 
@@ -44,6 +45,8 @@ class TLaboratoryWindow : public QMainWindow {
   bool SaveWorld(const QString& path);
   bool ExportHistory(const QString& path);
   bool ExportPlot(const QString& path);
+  // The selected bug's network as the brain view draws it.
+  bool ExportBrain(const QString& path);
 
   // The seed of the next Start: a number, or the clock's when empty.
   void SetFixedSeed(std::optional<uint32_t> seed);
@@ -56,6 +59,7 @@ class TLaboratoryWindow : public QMainWindow {
 
   TMain* Client;
   TFitnessChart* ChartWindow;
+  TBrainWindow* BrainWindow;
   // One row per generation ended in this run (and before it, for a world opened with its
   // history).
   std::vector<TGenerationReport> History;
@@ -66,6 +70,7 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* SaveAsAction;
   QAction* ExportHistoryAction;
   QAction* ExportPlotAction;
+  QAction* ExportBrainAction;
   QAction* QuitAction;
   QAction* StartAction;
   QAction* PauseAction;
@@ -75,6 +80,7 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* FeedAction;
   QAction* PunishAction;
   QAction* ChartAction;
+  QAction* BrainAction;
   QAction* LegendAction;
   QAction* AboutAction;
   QMenu* RecentMenu;
