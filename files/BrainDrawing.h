@@ -29,6 +29,7 @@ struct TBrainNode {
   std::string Name;             // what the node is, as its hover text begins
   std::optional<double> Value;  // its activation in the tick drawn, when known
   TRgb Fill;
+  bool operator==(const TBrainNode&) const = default;
 };
 
 struct TBrainEdge {
@@ -36,6 +37,7 @@ struct TBrainEdge {
   double Width = 1;
   double Opacity = 1;
   TRgb Colour;
+  bool operator==(const TBrainEdge&) const = default;
 };
 
 struct TBrainText {
@@ -46,6 +48,7 @@ struct TBrainText {
   double Size = 13;  // pixels
   bool Bold = false;
   TRgb Colour;
+  bool operator==(const TBrainText&) const = default;
 };
 
 struct TBrainLayout {

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <QPixmap>
+#include <QRegion>
 #include <QWidget>
 #include <functional>
+#include <unordered_map>
+#include <vector>
 #include <optional>
 
 #include "files/BrainDrawing.h"
 
 class QLabel;
 class QPushButton;
+class QTimer;
 
 namespace zemlix {
 
@@ -48,13 +53,26 @@ class TBrainWindow : public QWidget {
 
  private:
   friend class TBrainCanvas;
-  void Paint(QWidget& canvas);
+  void Paint(QWidget& canvas, const QRegion& region);
+  // Edges, texts and key: they change with the network, not with its activations, so a
+  // frame repaints only the nodes whose fill changed, over this picture.
+  void PaintBackdrop();
+  QRect NodeRect(const TBrainNode& node) const;
+  const QPixmap& NodePicture(const TBrainNode& node);
   void UpdateTitle();
 
   TMain& Client_;
   QWidget* Canvas_;
   std::optional<int32_t> Bug_;
   TBrainLayout Layout_;
+  // What Layout_ was laid out from.
+  bool Known_ = false;
+  int32_t Generation_ = 0;
+  std::vector<double> Weights_;
+  QPixmap Backdrop_;  // null when it must be painted again
+  std::unordered_map<uint32_t, QPixmap> NodePictures_;  // by fill, at the backdrop's scale
+  QRegion Changed_;  // nodes whose fill changed since they were last repainted
+  QTimer* RepaintTimer_ = nullptr;
   QString Title_;
 };
 

@@ -221,10 +221,11 @@ void TLaboratoryWindow::BuildMenus() {
   });
   ChartAction->setShortcut(QKeySequence("Ctrl+G"));
   BrainAction = view->addAction("&Brain", this, [this] {
+    // Beside the main window the first time, level with its bottom (the chart takes its top).
     if (!BrainWindow->testAttribute(Qt::WA_Moved)) {
-      const QPoint below = frameGeometry().bottomLeft() + QPoint(0, 8);
+      const QPoint beside = frameGeometry().bottomRight() + QPoint(8, 1 - BrainWindow->frameSize().height());
       const QScreen* screen = this->screen();
-      BrainWindow->move(screen ? FitOnScreen(below, BrainWindow->frameSize(), screen->availableGeometry()) : below);
+      BrainWindow->move(screen ? FitOnScreen(beside, BrainWindow->frameSize(), screen->availableGeometry()) : beside);
     }
     BrainWindow->show();
     BrainWindow->raise();

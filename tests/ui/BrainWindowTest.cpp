@@ -115,7 +115,7 @@ TEST_F(BrainWindowTest, FollowsTheSelectionWithTheTicksOwnActivations) {
   for (const auto& [how, select] : selections) {
     SCOPED_TRACE(how);
     select();
-    Frames(1);
+    Frames(3);
     const int32_t selected = Client().World.SelectedBug;
     ASSERT_EQ(Brain().Bug(), selected);
     EXPECT_TRUE(Brain().windowTitle().startsWith(QStringLiteral("Brain of bug %1").arg(selected)));
@@ -123,6 +123,8 @@ TEST_F(BrainWindowTest, FollowsTheSelectionWithTheTicksOwnActivations) {
     const std::vector<double>& kept = Client().World.KeptActivations;
     ASSERT_EQ(Brain().Layout().Nodes.size(), kept.size());
     for (size_t k = 0; k < kept.size(); ++k) EXPECT_EQ(Brain().Layout().Nodes[k].Value, kept[k]) << k;
+    // Refilled frame by frame, the picture is still the one the export draws.
+    EXPECT_TRUE(Brain().Layout().Nodes == LayOutBugBrain(Client().World, selected).Nodes);
   }
   // Closed, it asks the tick for nothing.
   Brain().close();
