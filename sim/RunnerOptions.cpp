@@ -291,10 +291,9 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                                      {journal, &options.JournalPath}})
     if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");
   if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
+  // Whether the bug lies within the world is checked once its count is known (a loaded
+  // world's once the file is read), before anything runs.
   if (brainBug->count() > 0 && options.BrainPath.empty()) return fail("--brain-bug: needs --brain");
-  // A loaded world's count is known once the file is read (before the run, too).
-  if (!options.BrainPath.empty() && options.LoadPath.empty() && options.BrainBug >= options.Bugs)
-    return fail(BrainBugRefusal(options.BrainBug, options.Bugs));
   if (jobs->count() > 0 && seeds.empty()) return fail("--jobs: only a batch (--seeds) runs on several threads");
   if (threads->count() > 0 && !seeds.empty()) return fail("--threads: a batch runs each world on one thread (see --jobs)");
   if (!options.JournalPath.empty() && seeds.empty()) return fail("--journal: only a batch (--seeds) keeps a journal");
