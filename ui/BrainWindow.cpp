@@ -68,8 +68,9 @@ TBrainWindow::TBrainWindow(TMain& client, QWidget* parent)
   RepaintTimer_->setSingleShot(true);
   RepaintTimer_->setTimerType(Qt::PreciseTimer);
   connect(RepaintTimer_, &QTimer::timeout, this, [this] {
-    Canvas_->update(Changed_);
-    Changed_ = QRegion();
+    for (size_t k = 0; k < Changed_.size(); ++k)
+      if (Changed_[k]) Canvas_->update(NodeRect(Layout_.Nodes[k]));
+    std::fill(Changed_.begin(), Changed_.end(), false);
   });
   Refresh();
 }
@@ -102,16 +103,15 @@ void TBrainWindow::Refresh() {
       TBrainNode& node = Layout_.Nodes[k];
       const double value = world.KeptActivations[k];
       const TRgb fill = ActivationFill(value);
-      if (fill != node.Fill) Changed_ += NodeRect(node);
+      if (fill != node.Fill) Changed_[k] = true;
       node.Value = value;
       node.Fill = fill;
     }
     // The values follow every frame; the screen shows no more pictures than its refresh
     // rate, so the nodes are repainted at most that often (the frames can be far more).
-    if (!Changed_.isEmpty() && !RepaintTimer_->isActive()) RepaintTimer_->start();
+    if (!RepaintTimer_->isActive() && std::ranges::find(Changed_, true) != Changed_.end()) RepaintTimer_->start();
     return;
   }
-  Changed_ = QRegion();
   RepaintTimer_->stop();
   Bug_ = bug;
   Known_ = known;
@@ -119,6 +119,7 @@ void TBrainWindow::Refresh() {
   Weights_.clear();
   if (selected) Weights_.assign(world.Nets[*bug].Weights().begin(), world.Nets[*bug].Weights().end());
   Layout_ = selected ? LayOutBugBrain(world, *bug) : TBrainLayout{};
+  Changed_.assign(Layout_.Nodes.size(), false);
   Backdrop_ = QPixmap();
   NodePictures_.clear();
   Canvas_->update();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPixmap>
-#include <QRegion>
 #include <QWidget>
 #include <functional>
 #include <unordered_map>
@@ -71,7 +70,7 @@ class TBrainWindow : public QWidget {
   std::vector<double> Weights_;
   QPixmap Backdrop_;  // null when it must be painted again
   std::unordered_map<uint32_t, QPixmap> NodePictures_;  // by fill, at the backdrop's scale
-  QRegion Changed_;  // nodes whose fill changed since they were last repainted
+  std::vector<bool> Changed_;  // by node: its fill changed since it was last repainted
   QTimer* RepaintTimer_ = nullptr;
   QString Title_;
 };
