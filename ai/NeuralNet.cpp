@@ -35,7 +35,7 @@ int32_t TNeuralNet::LayerOffset(int32_t k) const {
   return offset;
 }
 
-void TNeuralNet::Compute(const TWeightList& inputs, TWeightList& outputs) const {
+void TNeuralNet::Compute(const TWeightList& inputs, TWeightList& outputs, double* activations) const {
   if (static_cast<int64_t>(inputs.size()) != NumInputs) return;
   if (static_cast<int64_t>(outputs.size()) < NumOutputs)
     throw std::out_of_range("TNeuralNet.Compute: output list too short");
@@ -59,6 +59,7 @@ void TNeuralNet::Compute(const TWeightList& inputs, TWeightList& outputs) const 
     const int32_t count = LayerInputs(k);
     for (int32_t n = 0; n < LayerSizes_[k]; ++n, weights += count + 1)
       next[n] = ComputeNeuron(weights, layerInputs, count, Step);
+    if (activations) activations = std::copy(next, next + LayerSizes_[k], activations);
     std::swap(current, next);
     layerInputs = current;
   }

@@ -30,7 +30,11 @@ class TNeuralNet {
 
   // The forward pass. An input list whose size differs from NumInputs leaves `outputs`
   // untouched; otherwise `outputs` must hold at least NumOutputs entries.
-  void Compute(const TWeightList& inputs, TWeightList& outputs) const;
+  void Compute(const TWeightList& inputs, TWeightList& outputs) const { Compute(inputs, outputs, nullptr); }
+  // The same, and when `activations` is not null, every layer's outputs written there one
+  // after the other (LayerSize(0) + ... + LayerSize(NumLayers - 1) entries): the values the
+  // pass itself made, for a view of the network.
+  void Compute(const TWeightList& inputs, TWeightList& outputs, double* activations) const;
 
   int32_t CountWeights() const { return static_cast<int32_t>(Weights_.size()); }
   // Copies all weights out in flat order; `weights` holds at least CountWeights entries,

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <memory>
 
+#include "ui/BrainWindow.h"
 #include "ui/MainUnit.h"
 #include "ui/SpinEdit.h"
 
@@ -64,6 +65,30 @@ void BM_FrameTogglesOff(benchmark::State& state) {
   for (auto _ : state) window->TimerTimer(1);
 }
 BENCHMARK(BM_FrameTogglesOff)->Unit(benchmark::kMicrosecond);
+
+// A frame as the event loop runs it, paint events included, with the brain view closed and
+// open (refreshed after the views, as the laboratory does).
+void BM_FrameBrainClosed(benchmark::State& state) {
+  auto window = StartedWindow(true);
+  for (auto _ : state) {
+    window->TimerTimer(1);
+    QCoreApplication::processEvents();
+  }
+}
+BENCHMARK(BM_FrameBrainClosed)->Unit(benchmark::kMicrosecond);
+
+void BM_FrameBrainOpen(benchmark::State& state) {
+  auto window = StartedWindow(true);
+  zemlix::TBrainWindow brain(*window);
+  brain.show();
+  window->OnViewsDrawn = [&brain] { brain.Refresh(); };
+  for (auto _ : state) {
+    window->TimerTimer(1);
+    QCoreApplication::processEvents();
+  }
+  window->OnViewsDrawn = nullptr;
+}
+BENCHMARK(BM_FrameBrainOpen)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 #include "base/Errors.h"
 #include "files/Dump.h"
 #include "files/FitnessCsv.h"
+#include "files/BrainDrawing.h"
 #include "files/FitnessPlot.h"
 #include "files/LineageCsv.h"
 #include "sim/HeadlessHost.h"
@@ -135,6 +136,10 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
       }
     }
   const TParameters& parameters = state ? state->Parameters : options.Parameters;
+  if (!options.BrainPath.empty() && options.BrainBug >= parameters.Bugs) {
+    error << options.Program << ": " << BrainBugRefusal(options.BrainBug, parameters.Bugs) << "\n";
+    return 2;
+  }
   const int32_t lifetime = parameters.Lifetime;
   THeadlessHost host(parameters, options.RecordIO);
   TWorld world(host);
@@ -157,12 +162,13 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
 
   // Every output is opened before the first tick: a path that cannot be written costs
   // nothing but this message.
-  std::unique_ptr<TOutputFile> dump, csv, plot, lineage;
+  std::unique_ptr<TOutputFile> dump, csv, plot, lineage, brain;
   try {
     if (!options.DumpPath.empty()) dump = std::make_unique<TOutputFile>(options.DumpPath, out);
     if (!options.CsvPath.empty()) csv = std::make_unique<TOutputFile>(options.CsvPath, out);
     if (!options.PlotPath.empty()) plot = std::make_unique<TOutputFile>(options.PlotPath, out);
     if (!options.LineagePath.empty()) lineage = std::make_unique<TOutputFile>(options.LineagePath, out);
+    if (!options.BrainPath.empty()) brain = std::make_unique<TOutputFile>(options.BrainPath, out);
   } catch (const std::runtime_error& e) {
     error << options.Program << ": " << e.what() << "\n";
     return 2;
@@ -195,7 +201,7 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     const size_t historyStart = history.size();
     size_t historyWritten = 0;               // history lines already in the dump file
     int outputFailure = 0;                   // why standard output failed, if it did
-    const bool reportLines = !dump && !csv && !plot && !lineage;
+    const bool reportLines = !dump && !csv && !plot && !lineage && !brain;
     std::optional<TProgressBar> progress;
     progress.emplace(error, options.Progress && !options.Quiet, ticks, options.Generations);
     if (csv) csv->Stream() << CsvHeader(false);
@@ -232,6 +238,8 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     const auto start = TClock::now();
     doing = "running the world (" + DescribeWorld(parameters) + ")";
     for (uint64_t tick = startTick + 1; tick <= lastTick; ++tick) {
+      // Only the last tick's activations are drawn: only that tick keeps them.
+      if (brain && tick == lastTick) world.KeepActivationsOf = options.BrainBug;
       world.Tick();
       progress->AddTick();
       if (options.Generations > 0 && world.TimeToLive == lifetime) progress->AddGeneration();
@@ -248,8 +256,9 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
     if (plot)
       plot->Stream() << FormatFitnessPlot({history.begin() + historyStart, history.end()},
                                           PlotTitle(options, world, startTick, lifetime));
+    if (brain) brain->Stream() << FormatBrainSvg(LayOutBugBrain(world, options.BrainBug));
     if (options.RecordIO) world.Log.WriteClosed();
-    for (TOutputFile* file : {dump.get(), csv.get(), plot.get(), lineage.get()})
+    for (TOutputFile* file : {dump.get(), csv.get(), plot.get(), lineage.get(), brain.get()})
       if (file) file->Commit();
     if (!options.Quiet) error << options.Program << ": " << FormatSummary(ticks, seconds, 1, 1) << "\n";
     if (options.Profile) error << options.Program << ": " << FormatTickProfile(world.Profile);

@@ -106,6 +106,11 @@ std::string ParseSweep(const std::string& sweep, const std::vector<TSweepAxis>& 
   return add();
 }
 
+std::string BrainBugRefusal(int32_t bug, int32_t bugs) {
+  return "--brain-bug: must be a bug from 0 to " + std::to_string(bugs - 1) + " (the world has " +
+         std::to_string(bugs) + " bugs), not " + std::to_string(bug);
+}
+
 int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure, const std::string& program) {
   if (out) out.flush();
   if (out) return 0;
@@ -168,6 +173,15 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                  "crossover_point,mutations) to FILE, or - for standard output; the dump then carries the "
                  "current generation's parents")
       ->type_name("FILE|-");
+  CLI::Option* brain = app.add_option("--brain", options.BrainPath,
+                 "draw one bug's network (see --brain-bug) as an SVG picture in FILE: its inputs, hidden layers "
+                 "and impulses, edges coloured by the sign of their weight and wider by its size, nodes filled by "
+                 "their activations in the last tick run; with --load and no tick run, drawn without activations")
+      ->type_name("FILE|-");
+  CLI::Option* brainBug = app.add_option("--brain-bug", options.BrainBug,
+                 "the bug --brain draws, from 0 to the number of bugs less one (default 0)")
+      ->type_name("N")
+      ->check(IntegerIn(0, std::numeric_limits<int32_t>::max()));
   CLI::Option* load = app.add_option("--load", options.LoadPath,
                  "continue from a state written by --dump (the last one in the file); --ticks and --generations "
                  "count from there")
@@ -278,10 +292,14 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                                      {configOption, &config},
                                      {plot, &options.PlotPath}, {lineage, &options.LineagePath},
                                      {load, &options.LoadPath},
+                                     {brain, &options.BrainPath},
                                      {summary, &options.SummaryPath},
                                      {journal, &options.JournalPath}})
     if (option->count() > 0 && path->empty()) return fail(option->get_name() + ": the file name is empty");
   if (options.DumpEvery > 0 && options.DumpPath.empty()) return fail("--dump-every: needs --dump");
+  // Whether the bug lies within the world is checked once its count is known (a loaded
+  // world's once the file is read), before anything runs.
+  if (brainBug->count() > 0 && options.BrainPath.empty()) return fail("--brain-bug: needs --brain");
   if (jobs->count() > 0 && seeds.empty()) return fail("--jobs: only a batch (--seeds) runs on several threads");
   if (threads->count() > 0 && !seeds.empty()) return fail("--threads: a batch runs each world on one thread (see --jobs)");
   if (options.Profile && !seeds.empty()) return fail("--profile: only a single world is profiled, not a batch (--seeds)");
@@ -303,9 +321,9 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   if (ticks->count() > 0 && generations->count() > 0) return fail("--ticks and --generations: give one of them");
   const int toStandardOutput =
       (options.DumpPath == "-") + (options.CsvPath == "-") + (options.PlotPath == "-") + (options.SummaryPath == "-") +
-      (options.LineagePath == "-");
+      (options.LineagePath == "-") + (options.BrainPath == "-");
   if (toStandardOutput > 1)
-    return fail("--dump, --csv, --plot, --summary and --lineage: only one of them can write to standard output (-)");
+    return fail("--dump, --csv, --plot, --summary, --lineage and --brain: only one of them can write to standard output (-)");
   // Two outputs on one file would write over each other; the loaded file may be replaced
   // only by the dump, which reads it completely first.
   const std::pair<const char*, const std::string*> outputs[] = {{"--dump", &options.DumpPath},
@@ -315,6 +333,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
                                                                 {"--journal", &options.JournalPath},
                                                                 {"--summary", &options.SummaryPath},
                                                                 {"--lineage", &options.LineagePath},
+                                                                {"--brain", &options.BrainPath},
                                                                 {"--record-io", options.RecordIO ? &networkLog : &none}};
   for (size_t i = 0; i < std::size(outputs); ++i)
     for (size_t k = i + 1; k < std::size(outputs); ++k)
@@ -336,7 +355,8 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
     if (options.CsvPath.empty()) return fail("--seeds: needs --csv, where the rows of every seed go");
     // One file per run: a batch has no single dump, plot or NN.log to write.
     for (const auto& [given, name] : TConflicts{{!options.DumpPath.empty(), "--dump"},
-                                                {options.RecordIO, "--record-io"}})
+                                                {options.RecordIO, "--record-io"},
+                                                {!options.BrainPath.empty(), "--brain"}})
       if (given) return fail(std::string("--seeds: cannot be combined with ") + name);
     options.Seeds = ParseSeedRange(seeds);
     if (const std::string refused = BatchSizeRefusal(*options.Seeds, options.Sweep); !refused.empty())

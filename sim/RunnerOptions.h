@@ -50,6 +50,8 @@ struct TRunnerOptions {
   std::string PlotPath;       // SVG of average and best fitness; "-": standard output
   std::string LineagePath;    // one row per child per generation end; "-": standard output
   std::string LoadPath;       // continue from this dump instead of building a population
+  std::string BrainPath;      // SVG of one bug's network after the last tick; "-": standard output
+  int32_t BrainBug = 0;       // the bug --brain draws
   std::optional<TSeedRange> Seeds;  // a batch: one independent world per seed
   std::vector<TSweepAxis> Sweep;    // a batch over the product of these values, every seed each
   std::string SummaryPath;          // a batch's mean, spread and interval per grid point and generation
@@ -75,6 +77,9 @@ struct TParseResult {
 // Data lost on the way is a failure, not a success.
 int FinishStandardOutput(std::ostream& out, std::ostream& error, int failure = 0,
                          const std::string& program = "zemlix-sim");
+
+// Why --brain-bug `bug` is refused for a world of `bugs` bugs (bug >= bugs).
+std::string BrainBugRefusal(int32_t bug, int32_t bugs);
 
 // `program` names the program in --help, --version and every message (zemlix-sim-mpi takes
 // the same options).

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "display/HandlerErrors.h"
+#include "files/BrainDrawing.h"
 #include "files/FitnessCsv.h"
 #include "files/FitnessPlot.h"
 #include "files/OutputFile.h"
@@ -173,6 +174,21 @@ bool TLaboratoryWindow::ExportPlot(const QString& path) {
     file.Commit();
   } catch (const std::exception& e) {
     ReportHandlerError(std::string("The plot was not exported: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+bool TLaboratoryWindow::ExportBrain(const QString& path) {
+  const TWorld& world = Client->World;
+  try {
+    if (!world.HasPopulation() || world.SelectedBug < 0 || world.SelectedBug >= world.BugCount)
+      throw std::runtime_error("no bug selected");
+    TOutputFile file(path.toStdString(), std::cout);
+    file.Stream() << FormatBrainSvg(LayOutBugBrain(world, world.SelectedBug));
+    file.Commit();
+  } catch (const std::exception& e) {
+    ReportHandlerError(std::string("The brain was not exported: ") + e.what());
     return false;
   }
   return true;

@@ -23,6 +23,7 @@
 #include <iostream>
 
 #include "base/Version.h"
+#include "ui/BrainWindow.h"
 #include "display/HandlerErrors.h"
 #include "ui/CommandLine.h"
 #include "files/WorldFile.h"
@@ -49,7 +50,10 @@ QString FileDialog(QWidget* parent, const QString& caption, const QString& filte
 }  // namespace
 
 TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
-    : QMainWindow(parent), Client(new TMain(std::move(log))), ChartWindow(new TFitnessChart(this)) {
+    : QMainWindow(parent),
+      Client(new TMain(std::move(log))),
+      ChartWindow(new TFitnessChart(this)),
+      BrainWindow(new TBrainWindow(*Client, this)) {
   setWindowTitle("Zemlix");
   setWindowIcon(Client->windowIcon());
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -70,6 +74,12 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   RunsFolder = KeptRunsFolder();
   FamilyWindow = new TFamilyWindow(Family, Client->World, this);
   FamilyWindow->Tree->OnBugClicked = [this](int32_t bug) { Client->CreatureSelector->SetValue(bug); };
+  // The brain view's title names the bug's parents.
+  BrainWindow->DescribeBug = [this](int32_t bug) {
+    const TWorld& world = Client->World;
+    if (bug < 0 || static_cast<size_t>(bug) >= world.Parentage.size()) return QString();
+    return zemlix::ParentsText(world.Parentage[bug], world.Generation);
+  };
   {
     const auto settings = UserSettings();
     RecordingSettings.WithPanel = settings->value("recording/panel", false).toBool();
@@ -96,6 +106,7 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   Client->OnViewsDrawn = [this] {
     ShowFrameValues();
     RecordFrame();
+    if (BrainWindow->isVisible()) BrainWindow->Refresh();
   };
   connect(Client->PauseBtn, &QToolButton::clicked, this, [this] { UpdateStatus(); });
   Client->World.OnGenerationEnd = [this](const TGenerationReport& report) { GenerationEnded(report); };
@@ -191,6 +202,11 @@ void TLaboratoryWindow::BuildMenus() {
     const QString path = ChooseFile("Export Plot", "SVG pictures (*.svg);;All files (*)", true);
     if (!path.isEmpty()) ExportPlot(path);
   });
+  ExportBrainAction = file->addAction("Export &Brain (SVG)…", this, [this] {
+    const QString path = ChooseFile("Export Brain", "SVG pictures (*.svg);;All files (*)", true);
+    if (!path.isEmpty()) ExportBrain(path);
+  });
+  connect(BrainWindow->ExportButton, &QPushButton::clicked, ExportBrainAction, &QAction::trigger);
   file->addSeparator();
   BuildRecordingMenu(file);
   file->addSeparator();
@@ -245,6 +261,18 @@ void TLaboratoryWindow::BuildMenus() {
     FamilyWindow->raise();
     FamilyWindow->activateWindow();
   });
+  BrainAction = view->addAction("&Brain", this, [this] {
+    // Beside the main window the first time, level with its bottom (the chart takes its top).
+    if (!BrainWindow->testAttribute(Qt::WA_Moved)) {
+      const QPoint beside = frameGeometry().bottomRight() + QPoint(8, 1 - BrainWindow->frameSize().height());
+      const QScreen* screen = this->screen();
+      BrainWindow->move(screen ? FitOnScreen(beside, BrainWindow->frameSize(), screen->availableGeometry()) : beside);
+    }
+    BrainWindow->show();
+    BrainWindow->raise();
+    BrainWindow->activateWindow();
+  });
+  BrainAction->setShortcut(QKeySequence("Ctrl+B"));
 
   QMenu* help = menuBar()->addMenu("&Help");
   LegendAction = help->addAction("&Legend", this, [this] { ShowLegend(); });
@@ -288,6 +316,7 @@ void TLaboratoryWindow::RunStarted() {
   ChartWindow->SetHistory(History, ChartTitle());
   UpdateTitles();
   UpdateStatus();
+  BrainWindow->Refresh();
 }
 
 void TLaboratoryWindow::GenerationEnded(const TGenerationReport& report) {
@@ -348,8 +377,8 @@ void TLaboratoryWindow::UpdateStatus() {
   StartAction->setText(started ? "Res&tart" : "S&tart");
   PauseAction->setText(started && !running ? "&Resume" : "&Pause");
   Client->PauseBtn->setChecked(started && !running);
-  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction, StrongestAction,
-                          WeakestAction, FeedAction, PunishAction})
+  for (QAction* action : {SaveAction, SaveAsAction, ExportHistoryAction, ExportPlotAction, ExportBrainAction,
+                          StrongestAction, WeakestAction, FeedAction, PunishAction})
     action->setEnabled(started);
   setWindowModified(RunAdvanced());
 }

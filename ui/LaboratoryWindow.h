@@ -29,6 +29,7 @@ class TFamilyWindow;
 // is refused, naming the parameter. Empty when the world fits.
 std::string WhatTheWindowCannotShow(const TParameters& parameters);
 
+class TBrainWindow;
 class TFitnessChart;
 class TWorldRecorder;
 struct TWindowOptions;
@@ -60,6 +61,8 @@ class TLaboratoryWindow : public QMainWindow {
   bool StopRecording();
   bool Recording() const { return Recorder_ != nullptr; }
   TRecordingSettings RecordingSettings;  // kept in the user's settings
+  // The selected bug's network as the brain view draws it.
+  bool ExportBrain(const QString& path);
 
   // The seed of the next Start: a number, or the clock's when empty.
   void SetFixedSeed(std::optional<uint32_t> seed);
@@ -78,6 +81,7 @@ class TLaboratoryWindow : public QMainWindow {
   // The selected bug's parents in words ("Parents: 12 × 40, crossover at 17, 2 mutations",
   // "Parents: copy of 12, 1 mutation", "First generation"); empty before a Start.
   QString ParentsText() const;
+  TBrainWindow* BrainWindow;
   // One row per generation ended in this run (and before it, for a world opened with its
   // history).
   std::vector<TGenerationReport> History;
@@ -92,6 +96,7 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* RecordPanelAction;
   QAction* RecordEveryAction;
   QAction* RecordRateAction;
+  QAction* ExportBrainAction;
   QAction* QuitAction;
   QAction* StartAction;
   QAction* PauseAction;
@@ -102,6 +107,7 @@ class TLaboratoryWindow : public QMainWindow {
   QAction* PunishAction;
   QAction* ChartAction;
   QAction* FamilyAction;
+  QAction* BrainAction;
   QAction* LegendAction;
   QAction* AboutAction;
   QMenu* RecentMenu;

@@ -138,6 +138,8 @@ class TMain : public QWidget, public TWorldHost {
   std::function<void()> BeforeRunReplaced;
   // Called after every drawing of the views; may be empty.
   std::function<void()> OnViewsDrawn;
+  // Whether each frame's tick keeps the selected bug's activations (for the brain view).
+  bool KeepSelectedActivations = false;
 
   // 1 while CreatureSelectorChange corrects a value it found too large.
   int CreatureSelectorTag = 0;

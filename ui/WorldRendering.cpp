@@ -29,6 +29,7 @@ void TMain::TimerTimer(int LagCount) {
     FPSLabel->adjustSize();
   }
 
+  World.KeepActivationsOf = KeepSelectedActivations ? World.SelectedBug : -1;
   try {
     World.Tick();
   } catch (const EInOutError&) {

@@ -66,7 +66,8 @@ void TBatchedNetworks::Rebuild(std::span<const TNeuralNet> nets) {
   weightCount_ = nets[0].CountWeights();
 }
 
-void TBatchedNetworks::Compute(std::span<const TNeuralNet> nets, const TRows& inputs, TRows& outputs) const {
+void TBatchedNetworks::Compute(std::span<const TNeuralNet> nets, const TRows& inputs, TRows& outputs,
+                               int32_t keptLane, double* kept) const {
   const int32_t count = static_cast<int32_t>(std::min<size_t>(nets.size(), Stride));
   if (count == 0) return;
   // Lanes past the last bug (up to a multiple of four) compute from the first bug's weights
@@ -92,6 +93,8 @@ void TBatchedNetworks::Compute(std::span<const TNeuralNet> nets, const TRows& in
       LayerActivations<8>(weights.data(), layer.Offset, layer.Inputs, layer.Neurons, *in, b, activations);
     if (b < groups) LayerActivations<4>(weights.data(), layer.Offset, layer.Inputs, layer.Neurons, *in, b, activations);
     for (int32_t n = 0; n < layer.Neurons; ++n) SigmoidBatch(activations[n].data(), (*out)[n].data(), count);
+    if (kept)
+      for (int32_t n = 0; n < layer.Neurons; ++n) *kept++ = (*out)[n][keptLane];
     in = out;
     out = out == &outputs ? &scratch : &outputs;
   }

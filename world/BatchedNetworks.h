@@ -33,7 +33,13 @@ class TBatchedNetworks {
   // Runs the networks `nets` (at most Stride), which must be the ones it was rebuilt from,
   // or ones of the same shape.
   using TRows = std::array<std::array<double, Stride>, MaxWidth>;
-  void Compute(std::span<const TNeuralNet> nets, const TRows& inputs, TRows& outputs) const;
+  void Compute(std::span<const TNeuralNet> nets, const TRows& inputs, TRows& outputs) const {
+    Compute(nets, inputs, outputs, -1, nullptr);
+  }
+  // The same, and for the bug `keptLane` (0 .. count - 1) every layer's outputs written to
+  // `kept` one after the other, as TNeuralNet::Compute writes them.
+  void Compute(std::span<const TNeuralNet> nets, const TRows& inputs, TRows& outputs, int32_t keptLane,
+               double* kept) const;
 
  private:
   struct TLayer {

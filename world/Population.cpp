@@ -40,6 +40,7 @@ void TWorld::BuildPopulation() {
   BugCount = bugs;
   FoodCount = food;
   Generation = 0;
+  KeptActivationsBug = -1;
   TotalFitness = 0;
   AverageFitness = 0.0;
   TimeToLive = Lifetime();

@@ -178,6 +178,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     NetworkInputs.resize(static_cast<size_t>(BugSlots) * 4, 0.0);
     NetworkOutputs.resize(static_cast<size_t>(BugSlots) * 2, 0.0);
   }
+  KeptActivationsBug = -1;
   const int32_t threads = TickThreads();
   const bool profiled = Profile.Enabled;
   if (profiled && static_cast<int32_t>(Profile.WorkSeconds.size()) < threads) {
@@ -258,7 +259,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     // One bug after the other: a failed log line must leave the later bugs untouched.
     for (int32_t b = 0; b < BugCount; ++b) {
       Sense(b, grid, NetInputs.data());
-      Nets[b].Compute(NetInputs, NetOutputs);
+      Nets[b].Compute(NetInputs, NetOutputs, b == KeepActivationsOf ? KeepInputs(b, NetInputs.data()) : nullptr);
       if (KeepNetworkValues) KeepValues(b, NetInputs.data(), NetOutputs[0], NetOutputs[1]);
       Log.WriteLog(ExecuteLine(b, NetInputs.data(), NetOutputs[0], NetOutputs[1], Log.DecimalSeparator()));
       Act(Host, Parameters, Creatures[b], NetOutputs[0], NetOutputs[1]);
@@ -298,15 +299,22 @@ void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoo
   TWeightList& NetInputs = scratch.NetInputs;
   TWeightList& NetOutputs = scratch.NetOutputs;
   SenseBlock(first, count, grid, scratch);
+  double* kept = nullptr;
+  if (KeepActivationsOf >= first && KeepActivationsOf < first + count) {
+    const int32_t k = KeepActivationsOf - first;
+    const double sensed[4] = {Inputs[0][k], Inputs[1][k], Inputs[2][k], Inputs[3][k]};
+    kept = KeepInputs(KeepActivationsOf, sensed);
+  }
   TBatchedNetworks& batched = Batched[block];
   if (batched.Supported() && !PlainEvaluation() && LayerSizes.back() >= 2) {
-    batched.Compute(std::span<const TNeuralNet>(Nets).subspan(first, count), Inputs, Outputs);
+    batched.Compute(std::span<const TNeuralNet>(Nets).subspan(first, count), Inputs, Outputs,
+                    KeepActivationsOf - first, kept);
   } else {
     // Networks the layout does not take (a hidden layer wider than its MaxWidth), and the
     // plain evaluation: one by one.
     for (int32_t k = 0; k < count; ++k) {
       for (int32_t m = 0; m < 4; ++m) NetInputs[m] = Inputs[m][k];
-      Nets[first + k].Compute(NetInputs, NetOutputs);
+      Nets[first + k].Compute(NetInputs, NetOutputs, first + k == KeepActivationsOf ? kept : nullptr);
       Outputs[0][k] = NetOutputs[0];
       Outputs[1][k] = NetOutputs[1];
     }

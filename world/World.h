@@ -149,6 +149,14 @@ class TWorld {
   bool KeepNetworkValues = false;
   std::vector<double> NetworkInputs;
   std::vector<double> NetworkOutputs;
+  // One bug's network as the last tick ran it, for a view of its brain: the 4 inputs as
+  // sensed, then every layer's outputs (the hidden layers', then the 2 impulses), the very
+  // values that moved the bug. Kept only for the bug KeepActivationsOf names (-1: none, and
+  // the tick pays nothing); KeptActivationsBug says whose they are, -1 when the last update
+  // kept none (and after BuildPopulation).
+  int32_t KeepActivationsOf = -1;
+  std::vector<double> KeptActivations;
+  int32_t KeptActivationsBug = -1;
 
  private:
   // The tick's own steps with the pellet grid it loaded once for both (null: plain scans).
@@ -176,6 +184,8 @@ class TWorld {
  private:
   bool LoadFoodGrid(TFoodGrid& grid) const;
   void Sense(int32_t b, const TFoodGrid* grid, double* inputs);
+  // Starts keeping bug b's activations with its 4 inputs; returns where its layers' go.
+  double* KeepInputs(int32_t b, const double* inputs);
 
   // How this tick finds the nearest pellets: a plain scan per bug, the grid, or the bugs in
   // vector lanes against every pellet (a small world's, without any grid: its eating then
