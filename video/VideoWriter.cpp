@@ -190,7 +190,11 @@ TVideoWriter::TVideoWriter(const std::string& path, int width, int height, int f
   s.HeaderWritten = true;
 }
 
-TVideoWriter::~TVideoWriter() = default;
+TVideoWriter::~TVideoWriter() {
+  // An abandoned recording is still closed as FFmpeg expects (into the temporary, which goes
+  // with it): some muxers, GIF's among them, free the packet they hold back only there.
+  if (State_ && State_->HeaderWritten) av_write_trailer(State_->Format.get());
+}
 
 void TVideoWriter::Fail(const std::string& reason) const {
   throw EVideoError("cannot record " + Path_ + ": " + reason);
