@@ -88,6 +88,7 @@ void TSprite::SetSkipWidth(int value) {
 void TSprite::SetTransparentColor(TColor color) {
   transparentColor_ = color;
   for (const auto& surface : surfaces_) surface->SetColorKey(TSurface::ColorMatch(color));
+  ++picturesVersion_;
 }
 
 void TSprite::RemakeIfInitialized() {
@@ -106,12 +107,14 @@ const TSpritePattern& TSprite::Pattern(int index) const {
 void TSprite::Initialize() {
   patterns_.clear();
   surfaces_.clear();
+  ++picturesVersion_;
   initialized_ = true;
 }
 
 void TSprite::Finalize() {
   patterns_.clear();
   surfaces_.clear();
+  ++picturesVersion_;
   initialized_ = false;
 }
 
@@ -121,6 +124,7 @@ void TSprite::Restore() {
   if (!initialized_) return;
   patterns_.clear();
   surfaces_.clear();
+  ++picturesVersion_;
 
   const int pictureWidth = picture_.width();
   const int pictureHeight = picture_.height();
@@ -254,25 +258,80 @@ TSprite::TTurn& TSprite::Turn(int width, int height, double centerX, double cent
   return turn;
 }
 
-void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
-                         double centerY, int angle) const {
-  if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
+// The rows' spans of a drawing whose box is not cut at its top or left; they start at the same
+// place in the source for every position.
+void TSprite::KeepRows(TTurn& turn, std::int64_t left, std::int64_t top, std::int64_t right,
+                       std::int64_t bottom) const {
+  if (turn.RowsKnown && turn.RowsLeft == left && turn.RowsTop == top) return;
+  std::int64_t u = turn.U0 + turn.MinX * turn.DuX - turn.MinY * turn.DuY + left * kOne;
+  std::int64_t v = turn.V0 + turn.MinX * turn.DvX + turn.MinY * turn.DvY + top * kOne;
+  turn.Rows.clear();
+  for (std::int64_t r = 0; r < turn.MaxY - turn.MinY; ++r, u -= turn.DuY, v += turn.DvY)
+    turn.Rows.push_back(RowSpan(u, v, turn.DuX, turn.DvX, left * kOne, right * kOne, top * kOne, bottom * kOne));
+  turn.RowsKnown = true;
+  turn.RowsLeft = left;
+  turn.RowsTop = top;
+  turn.PictureVersion = 0;
+}
+
+// Samples the rows once into runs of the pixels that are not the key. A drawing cut by the
+// destination's edges writes the same pixels as the whole one, minus those beyond the edges:
+// the sampling steps are exact integers, so a cut start lands on the same source pixels.
+void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
+  KeepRows(turn, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom);
+  if (turn.PictureVersion == picturesVersion_ && turn.PictureSource == pattern.Surface) return;
+  const TSurface& source = *pattern.Surface;
+  const std::uint32_t* sourceBits = source.ScanLine(0);
+  const auto sourceStride = static_cast<std::uint64_t>(source.Stride());
+  const bool useKey = transparent_ && source.ColorKey().has_value();
+  const std::uint32_t key = 0xFF000000u | source.ColorKey().value_or(0);
+  turn.Runs.clear();
+  turn.Pixels.clear();
+  for (std::size_t r = 0; r < turn.Rows.size(); ++r) {
+    const TRowSpan& span = turn.Rows[r];
+    if (!span.Draws) continue;
+    const auto dy = static_cast<std::int32_t>(turn.MinY + static_cast<std::int64_t>(r));
+    std::int64_t su = span.U, sv = span.V;
+    bool inRun = false;
+    for (std::int64_t i = 0; i < span.Count; ++i, su += turn.DuX, sv += turn.DvX) {
+      const std::uint32_t pixel = sourceBits[(static_cast<std::uint64_t>(sv) >> 16) * sourceStride +
+                                             (static_cast<std::uint64_t>(su) >> 16)];
+      if (useKey && pixel == key) {
+        inRun = false;
+        continue;
+      }
+      const std::int64_t dx = turn.MinX + span.Skip + i;
+      if (!inRun) {
+        turn.Runs.push_back({static_cast<std::int32_t>(dx), dy, 0, static_cast<std::uint32_t>(turn.Pixels.size())});
+        inRun = true;
+      }
+      ++turn.Runs.back().Count;
+      turn.Pixels.push_back(pixel);
+    }
+  }
+  turn.PictureVersion = picturesVersion_;
+  turn.PictureSource = pattern.Surface;
+}
+
+QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
+                          double centerY, int angle) const {
+  if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return {};
   const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
   const TSurface* source = pattern.Surface;
-  if (source == nullptr || !source->HasPixels() || !dest.HasPixels()) return;
-  if (width == 0 || height == 0) return;
+  if (source == nullptr || !source->HasPixels() || !dest.HasPixels()) return {};
+  if (width == 0 || height == 0) return {};
   const int destWidth = dest.Width();
   const int destHeight = dest.Height();
   if (pattern.Left < 0 || pattern.Top < 0 || pattern.Right > source->Width() || pattern.Bottom > source->Height() ||
       pattern.Right <= pattern.Left || pattern.Bottom <= pattern.Top) {
-    return;
+    return {};
   }
   if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition || std::llabs(width) > kMaxScaledSize ||
       std::llabs(height) > kMaxScaledSize || pattern.Right > kMaxPatternCoordinate ||
       pattern.Bottom > kMaxPatternCoordinate || destWidth > kMaxDestinationSize ||
       destHeight > kMaxDestinationSize || !(std::fabs(static_cast<long double>(centerX)) <= kMaxCenter) ||
       !(std::fabs(static_cast<long double>(centerY)) <= kMaxCenter)) {
-    return;
+    return {};
   }
 
   const std::int64_t left = pattern.Left;
@@ -283,13 +342,38 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
   const std::int64_t sourceHeight = bottom - top;
 
   TSprite::TTurn& turn = Turn(width, height, centerX, centerY, angle, sourceWidth, sourceHeight);
-  if (!turn.BoxExists) return;
+  if (!turn.BoxExists) return {};
   const std::int64_t x0 = std::max<std::int64_t>(turn.MinX + x, 0);
   const std::int64_t y0 = std::max<std::int64_t>(turn.MinY + y, 0);
   const std::int64_t x1 = std::min<std::int64_t>(turn.MaxX + x, destWidth);
   const std::int64_t y1 = std::min<std::int64_t>(turn.MaxY + y, destHeight);
-  if (x0 > destWidth || y0 > destHeight || x1 < 1 || y1 < 1 || x1 - x0 < 1 || y1 - y0 < 1) return;
-  if (!turn.StartExists) return;
+  if (x0 > destWidth || y0 > destHeight || x1 < 1 || y1 < 1 || x1 - x0 < 1 || y1 - y0 < 1) return {};
+  if (!turn.StartExists) return {};
+
+  // Large turns are drawn row by row: a kept picture of them could be huge.
+  constexpr std::int64_t kMaxKeptBox = 1 << 14;
+  if (keepsTurnedPictures_ && (turn.MaxX - turn.MinX) * (turn.MaxY - turn.MinY) <= kMaxKeptBox) {
+    KeepPicture(turn, pattern);
+    // Rows at or beyond y1 lie outside the destination: every run's row is inside the box.
+    std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
+    for (const TTurn::TRun& run : turn.Runs) {
+      const std::int64_t row = std::int64_t{y} + run.Dy;
+      if (row < 0 || row >= destHeight) continue;
+      const std::int64_t from = std::max<std::int64_t>(std::int64_t{x} + run.Dx, 0);
+      const std::int64_t to = std::min<std::int64_t>(std::int64_t{x} + run.Dx + run.Count, destWidth);
+      if (from >= to) continue;
+      const std::uint32_t* pixels = turn.Pixels.data() + run.First + (from - (std::int64_t{x} + run.Dx));
+      std::copy_n(pixels, to - from, dest.ScanLine(static_cast<int>(row)) + from);
+      minX = std::min(minX, from);
+      maxX = std::max(maxX, to - 1);
+      minY = std::min(minY, row);
+      maxY = std::max(maxY, row);
+    }
+    if (minX > maxX) return {};
+    return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
+                 QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
+  }
+
   const std::int64_t dux = turn.DuX, dvx = turn.DvX, duy = turn.DuY, dvy = turn.DvY;
   std::int64_t u = turn.U0 + (x0 - x) * dux + (y - y0) * duy + left * kOne;
   std::int64_t v = turn.V0 + (x0 - x) * dvx + top * kOne - (y - y0) * dvy;
@@ -301,6 +385,7 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
   const bool useKey = transparent_ && source->ColorKey().has_value();
   const std::uint32_t key = 0xFF000000u | source->ColorKey().value_or(0);
 
+  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
   const auto drawSpan = [&](std::int64_t row, const TRowSpan& span) {
     if (!span.Draws || span.Skip >= destWidth - x0) return;
     const std::int64_t count = std::min(span.Count, destWidth - (x0 + span.Skip));
@@ -312,27 +397,25 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
     for (std::int64_t i = 0; i < count; ++i, su += dux, sv += dvx) {
       const std::uint32_t pixel = sourceBits[(static_cast<std::uint64_t>(sv) >> 16) * sourceStride +
                                              (static_cast<std::uint64_t>(su) >> 16)];
-      if (!useKey || pixel != key) to[i] = pixel;
+      if (useKey && pixel == key) continue;
+      to[i] = pixel;
+      minX = std::min(minX, x0 + span.Skip + i);
+      maxX = std::max(maxX, x0 + span.Skip + i);
+      minY = std::min(minY, row);
+      maxY = std::max(maxY, row);
     }
   };
 
-  // Where the box is not cut at its top or left, its rows start at the same place in the
-  // source for every position: their spans are kept with the turn.
-  const bool wholeStart = x0 == x + turn.MinX && y0 == y + turn.MinY;
-  if (wholeStart && (!turn.RowsKnown || turn.RowsLeft != left || turn.RowsTop != top)) {
-    turn.Rows.clear();
-    for (std::int64_t r = 0; r < turn.MaxY - turn.MinY; ++r, u -= duy, v += dvy)
-      turn.Rows.push_back(RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
-    turn.RowsKnown = true;
-    turn.RowsLeft = left;
-    turn.RowsTop = top;
-  }
-  if (wholeStart) {
+  if (x0 == x + turn.MinX && y0 == y + turn.MinY) {
+    KeepRows(turn, left, top, right, bottom);
     for (std::int64_t row = y0; row < y1; ++row) drawSpan(row, turn.Rows[static_cast<std::size_t>(row - y0)]);
-    return;
+  } else {
+    for (std::int64_t row = y0; row < y1; ++row, u -= duy, v += dvy)
+      drawSpan(row, RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
   }
-  for (std::int64_t row = y0; row < y1; ++row, u -= duy, v += dvy)
-    drawSpan(row, RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
+  if (minX > maxX) return {};
+  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
+               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
 }
 
 // ---------------------------------------------------------------------------------

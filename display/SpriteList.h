@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QImage>
+#include <QRect>
 
 #include "display/Colors.h"
 #include "display/Surfaces.h"
@@ -51,7 +52,10 @@ class TSprite {
   bool SystemMemory() const { return systemMemory_; }
   void SetSystemMemory(bool value) { systemMemory_ = value; }
   bool Transparent() const { return transparent_; }
-  void SetTransparent(bool value) { transparent_ = value; }
+  void SetTransparent(bool value) {
+    transparent_ = value;
+    ++picturesVersion_;
+  }
   TColor TransparentColor() const { return transparentColor_; }
   void SetTransparentColor(TColor color);
 
@@ -64,9 +68,15 @@ class TSprite {
   void Draw(TSurface& dest, int x, int y, int patternIndex) const;
   // Pattern scaled to width x height, its point (centerX * width, centerY * height) on
   // (x, y), turned by angle / 256 of a full turn clockwise (y grows downwards). Never
-  // reads outside the pattern nor writes outside dest, whatever the arguments.
-  void DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
-                  double centerY, int angle) const;
+  // reads outside the pattern nor writes outside dest, whatever the arguments. Returns a
+  // rectangle of dest that holds every pixel written (empty if none was).
+  QRect DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
+                   double centerY, int angle) const;
+  // Whether DrawRotate keeps each angle's turned picture and copies it (the default), or
+  // samples the pattern row by row every time. A turn does not depend on where it lands,
+  // so both give the same pixels; the second is the reference the first is tested against.
+  bool KeepsTurnedPictures() const { return keepsTurnedPictures_; }
+  void SetKeepsTurnedPictures(bool value) { keepsTurnedPictures_ = value; }
 
   // Life cycle, driven by the collection.
   void Initialize();
@@ -97,9 +107,22 @@ class TSprite {
     bool RowsKnown = false;
     std::int64_t RowsLeft = 0, RowsTop = 0;
     std::vector<TRowSpan> Rows;
+    // The turned picture, as runs of opaque pixels relative to (x, y); valid while
+    // PictureVersion is the sprite's picturesVersion_ (0: not made).
+    struct TRun {
+      std::int32_t Dx = 0, Dy = 0, Count = 0;
+      std::uint32_t First = 0;  // index into Pixels
+    };
+    std::uint64_t PictureVersion = 0;
+    const TSurface* PictureSource = nullptr;
+    std::vector<TRun> Runs;
+    std::vector<std::uint32_t> Pixels;
   };
   TTurn& Turn(int width, int height, double centerX, double centerY, int angle, std::int64_t sourceWidth,
                     std::int64_t sourceHeight) const;
+
+  void KeepRows(TTurn& turn, std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom) const;
+  void KeepPicture(TTurn& turn, const TSpritePattern& pattern) const;
 
   TSpriteCollection& collection_;
   std::string name_;
@@ -115,6 +138,10 @@ class TSprite {
   std::vector<TSpritePattern> patterns_;
   std::vector<std::unique_ptr<TSurface>> surfaces_;
   mutable std::array<TTurn, 256> turns_{};  // by angle mod 256
+  bool keepsTurnedPictures_ = true;
+  // Changes whenever the pixels a turned picture was made from may have: new surfaces, a
+  // new key, transparency switched.
+  std::uint64_t picturesVersion_ = 1;
 };
 
 // The sprites of a list, zero-based. Counts as initialised while bound to an
