@@ -167,7 +167,61 @@ void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex) const {
   if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
   const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
   if (pattern.Surface == nullptr) return;
-  dest.CopyRect(x, y, *pattern.Surface, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom, transparent_);
+  const auto& key = pattern.Surface->ColorKey();
+  if (!keepsPictures_ || !transparent_ || !key) {
+    dest.CopyRect(x, y, *pattern.Surface, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom, transparent_);
+    return;
+  }
+  if (keptPatterns_.size() != patterns_.size()) keptPatterns_.assign(patterns_.size(), {});
+  TKeptPattern& kept = keptPatterns_[static_cast<std::size_t>(patternIndex)];
+  if (kept.Version != picturesVersion_) {
+    kept.Runs.clear();
+    kept.Pixels.clear();
+    const std::uint32_t skipped = 0xFF000000u | *key;
+    for (int row = pattern.Top; row < pattern.Bottom; ++row) {
+      const std::uint32_t* line = pattern.Surface->ScanLine(row);
+      bool inRun = false;
+      for (int column = pattern.Left; column < pattern.Right; ++column) {
+        if (line[column] == skipped) {
+          inRun = false;
+          continue;
+        }
+        if (!inRun) kept.Runs.push_back({column - pattern.Left, row - pattern.Top, 0, static_cast<std::uint32_t>(kept.Pixels.size())});
+        inRun = true;
+        ++kept.Runs.back().Count;
+        kept.Pixels.push_back(line[column]);
+      }
+    }
+    kept.Version = picturesVersion_;
+  }
+  CopyRuns(dest, x, y, kept.Runs, kept.Pixels);
+}
+
+// Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
+// pixel written.
+QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const std::vector<TRun>& runs,
+                        const std::vector<std::uint32_t>& pixels) {
+  const std::int64_t width = dest.Width(), height = dest.Height();
+  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
+  for (const TRun& run : runs) {
+    const std::int64_t row = std::int64_t{y} + run.Dy;
+    if (row < 0 || row >= height) continue;
+    const std::int64_t start = std::int64_t{x} + run.Dx;
+    const std::int64_t from = std::max<std::int64_t>(start, 0);
+    const std::int64_t to = std::min<std::int64_t>(start + run.Count, width);
+    if (from >= to) continue;
+    const std::uint32_t* __restrict source = pixels.data() + run.First + (from - start);
+    std::uint32_t* __restrict line = dest.ScanLine(static_cast<int>(row));
+    // Runs are a few pixels long: a plain loop beats a call to memcpy.
+    for (std::int64_t i = from; i < to; ++i) line[i] = source[i - from];
+    minX = std::min(minX, from);
+    maxX = std::max(maxX, to - 1);
+    minY = std::min(minY, row);
+    maxY = std::max(maxY, row);
+  }
+  if (minX > maxX) return {};
+  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
+               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
 }
 
 // Where a row that starts at (u, v) in the source (16.16) enters the pattern and how many
@@ -352,26 +406,9 @@ QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, i
 
   // Large turns are drawn row by row: a kept picture of them could be huge.
   constexpr std::int64_t kMaxKeptBox = 1 << 14;
-  if (keepsTurnedPictures_ && (turn.MaxX - turn.MinX) * (turn.MaxY - turn.MinY) <= kMaxKeptBox) {
+  if (keepsPictures_ && (turn.MaxX - turn.MinX) * (turn.MaxY - turn.MinY) <= kMaxKeptBox) {
     KeepPicture(turn, pattern);
-    // Rows at or beyond y1 lie outside the destination: every run's row is inside the box.
-    std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
-    for (const TTurn::TRun& run : turn.Runs) {
-      const std::int64_t row = std::int64_t{y} + run.Dy;
-      if (row < 0 || row >= destHeight) continue;
-      const std::int64_t from = std::max<std::int64_t>(std::int64_t{x} + run.Dx, 0);
-      const std::int64_t to = std::min<std::int64_t>(std::int64_t{x} + run.Dx + run.Count, destWidth);
-      if (from >= to) continue;
-      const std::uint32_t* pixels = turn.Pixels.data() + run.First + (from - (std::int64_t{x} + run.Dx));
-      std::copy_n(pixels, to - from, dest.ScanLine(static_cast<int>(row)) + from);
-      minX = std::min(minX, from);
-      maxX = std::max(maxX, to - 1);
-      minY = std::min(minY, row);
-      maxY = std::max(maxY, row);
-    }
-    if (minX > maxX) return {};
-    return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
-                 QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
+    return CopyRuns(dest, x, y, turn.Runs, turn.Pixels);
   }
 
   const std::int64_t dux = turn.DuX, dvx = turn.DvX, duy = turn.DuY, dvy = turn.DvY;

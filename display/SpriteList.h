@@ -72,11 +72,12 @@ class TSprite {
   // rectangle of dest that holds every pixel written (empty if none was).
   QRect DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
                    double centerY, int angle) const;
-  // Whether DrawRotate keeps each angle's turned picture and copies it (the default), or
-  // samples the pattern row by row every time. A turn does not depend on where it lands,
-  // so both give the same pixels; the second is the reference the first is tested against.
-  bool KeepsTurnedPictures() const { return keepsTurnedPictures_; }
-  void SetKeepsTurnedPictures(bool value) { keepsTurnedPictures_ = value; }
+  // Whether Draw and DrawRotate keep each pattern's (and angle's) opaque pixels and copy
+  // them (the default), or go through the pattern pixel by pixel every time. A turn does
+  // not depend on where it lands, so both give the same pixels; the second is the reference
+  // the first is tested against.
+  bool KeepsPictures() const { return keepsPictures_; }
+  void SetKeepsPictures(bool value) { keepsPictures_ = value; }
 
   // Life cycle, driven by the collection.
   void Initialize();
@@ -93,6 +94,19 @@ class TSprite {
   static TRowSpan RowSpan(std::int64_t u, std::int64_t v, std::int64_t dux, std::int64_t dvx, std::int64_t leftEdge,
                           std::int64_t rightEdge, std::int64_t topEdge, std::int64_t bottomEdge);
 
+  // Opaque pixels as runs relative to a drawing's (x, y).
+  struct TRun {
+    std::int32_t Dx = 0, Dy = 0, Count = 0;
+    std::uint32_t First = 0;  // index into the pixels
+  };
+  struct TKeptPattern {
+    std::uint64_t Version = 0;  // picturesVersion_ when made; 0: not made
+    std::vector<TRun> Runs;
+    std::vector<std::uint32_t> Pixels;
+  };
+  static QRect CopyRuns(TSurface& dest, int x, int y, const std::vector<TRun>& runs,
+                        const std::vector<std::uint32_t>& pixels);
+
   struct TTurn {
     bool Known = false;
     int Width = 0, Height = 0;  // the angle modulo 256 is the entry's index
@@ -107,12 +121,8 @@ class TSprite {
     bool RowsKnown = false;
     std::int64_t RowsLeft = 0, RowsTop = 0;
     std::vector<TRowSpan> Rows;
-    // The turned picture, as runs of opaque pixels relative to (x, y); valid while
-    // PictureVersion is the sprite's picturesVersion_ (0: not made).
-    struct TRun {
-      std::int32_t Dx = 0, Dy = 0, Count = 0;
-      std::uint32_t First = 0;  // index into Pixels
-    };
+    // The turned picture's opaque pixels; valid while PictureVersion is the sprite's
+    // picturesVersion_ (0: not made).
     std::uint64_t PictureVersion = 0;
     const TSurface* PictureSource = nullptr;
     std::vector<TRun> Runs;
@@ -138,7 +148,8 @@ class TSprite {
   std::vector<TSpritePattern> patterns_;
   std::vector<std::unique_ptr<TSurface>> surfaces_;
   mutable std::array<TTurn, 256> turns_{};  // by angle mod 256
-  bool keepsTurnedPictures_ = true;
+  mutable std::vector<TKeptPattern> keptPatterns_;  // by pattern index
+  bool keepsPictures_ = true;
   // Changes whenever the pixels a turned picture was made from may have: new surfaces, a
   // new key, transparency switched.
   std::uint64_t picturesVersion_ = 1;

@@ -296,7 +296,7 @@ TEST_F(SpriteDrawingTest, KeptTurnedPicturesMatchTheRowByRowDrawing) {
   TSpriteList reference;
   LoadStandardSprites(reference.Items());
   reference.SetView(view);
-  for (auto& sprite : {&reference.Items()[0], &reference.Items()[1]}) sprite->SetKeepsTurnedPictures(false);
+  for (auto& sprite : {&reference.Items()[0], &reference.Items()[1]}) sprite->SetKeepsPictures(false);
   // Cases outermost, so every angle's picture of the last case is kept when a key changes.
   const auto compare = [&](int index, const std::string& what, std::size_t firstCase) {
     for (std::size_t i = firstCase; i < std::size(cases); ++i) {
