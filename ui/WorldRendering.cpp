@@ -128,7 +128,8 @@ void TMain::DrawWorldBorder() {
 
 void TMain::DrawFood() {
   TSurface& surface = WorldView->Surface();
-  const TSprite& food = ObjectImages.Items()[FoodPicture];
+  TSprite& food = ObjectImages.Items()[FoodPicture];
+  food.SetKeepsPictures(!PlainFrames);
   if (food.PatternCount() == 0) return;
   const TSpritePattern& pattern = food.Pattern(0);
   for (int32_t i = 0; i < World.FoodCount; ++i) {
