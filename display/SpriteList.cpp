@@ -175,44 +175,66 @@ void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex) const {
   if (keptPatterns_.size() != patterns_.size()) keptPatterns_.assign(patterns_.size(), {});
   TKeptPattern& kept = keptPatterns_[static_cast<std::size_t>(patternIndex)];
   if (kept.Version != picturesVersion_) {
-    kept.Runs.clear();
-    kept.Pixels.clear();
+    kept.Picture.Clear();
     const std::uint32_t skipped = 0xFF000000u | *key;
     for (int row = pattern.Top; row < pattern.Bottom; ++row) {
       const std::uint32_t* line = pattern.Surface->ScanLine(row);
       bool inRun = false;
       for (int column = pattern.Left; column < pattern.Right; ++column) {
-        if (line[column] == skipped) {
-          inRun = false;
-          continue;
-        }
-        if (!inRun) kept.Runs.push_back({column - pattern.Left, row - pattern.Top, 0, static_cast<std::uint32_t>(kept.Pixels.size())});
-        inRun = true;
-        ++kept.Runs.back().Count;
-        kept.Pixels.push_back(line[column]);
+        const bool opaque = line[column] != skipped;
+        if (opaque) kept.Picture.Add(column - pattern.Left, row - pattern.Top, line[column], !inRun);
+        inRun = opaque;
       }
     }
     kept.Version = picturesVersion_;
   }
-  CopyRuns(dest, x, y, kept.Runs, kept.Pixels);
+  CopyRuns(dest, x, y, kept.Picture);
+}
+
+void TSprite::TKeptPixels::Add(int dx, int dy, std::uint32_t pixel, bool newRun) {
+  if (newRun) Runs.push_back({dx, dy, 0, static_cast<std::uint32_t>(Pixels.size())});
+  ++Runs.back().Count;
+  Pixels.push_back(pixel);
+  if (Right < Left) {
+    Left = Right = dx;
+    Top = Bottom = dy;
+  }
+  Left = std::min(Left, dx);
+  Right = std::max(Right, dx);
+  Top = std::min(Top, dy);
+  Bottom = std::max(Bottom, dy);
 }
 
 // Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
 // pixel written.
-QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const std::vector<TRun>& runs,
-                        const std::vector<std::uint32_t>& pixels) {
+QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept) {
+  if (kept.Runs.empty()) return {};
   const std::int64_t width = dest.Width(), height = dest.Height();
+  const std::int64_t left = std::int64_t{x} + kept.Left, right = std::int64_t{x} + kept.Right;
+  const std::int64_t top = std::int64_t{y} + kept.Top, bottom = std::int64_t{y} + kept.Bottom;
+  if (right < 0 || bottom < 0 || left >= width || top >= height) return {};
+  if (left >= 0 && top >= 0 && right < width && bottom < height) {
+    // Wholly inside, as nearly every drawing is: no clipping per run.
+    std::uint32_t* firstLine = dest.ScanLine(static_cast<int>(top));
+    const std::ptrdiff_t stride = dest.Stride();
+    for (const TRun& run : kept.Runs) {
+      std::uint32_t* __restrict to = firstLine + (run.Dy - kept.Top) * stride + (x + run.Dx);
+      const std::uint32_t* __restrict from = kept.Pixels.data() + run.First;
+      for (int i = 0; i < run.Count; ++i) to[i] = from[i];
+    }
+    return QRect(QPoint(static_cast<int>(left), static_cast<int>(top)),
+                 QPoint(static_cast<int>(right), static_cast<int>(bottom)));
+  }
   std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
-  for (const TRun& run : runs) {
+  for (const TRun& run : kept.Runs) {
     const std::int64_t row = std::int64_t{y} + run.Dy;
     if (row < 0 || row >= height) continue;
     const std::int64_t start = std::int64_t{x} + run.Dx;
     const std::int64_t from = std::max<std::int64_t>(start, 0);
     const std::int64_t to = std::min<std::int64_t>(start + run.Count, width);
     if (from >= to) continue;
-    const std::uint32_t* __restrict source = pixels.data() + run.First + (from - start);
+    const std::uint32_t* __restrict source = kept.Pixels.data() + run.First + (from - start);
     std::uint32_t* __restrict line = dest.ScanLine(static_cast<int>(row));
-    // Runs are a few pixels long: a plain loop beats a call to memcpy.
     for (std::int64_t i = from; i < to; ++i) line[i] = source[i - from];
     minX = std::min(minX, from);
     maxX = std::max(maxX, to - 1);
@@ -339,8 +361,7 @@ void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
   const auto sourceStride = static_cast<std::uint64_t>(source.Stride());
   const bool useKey = transparent_ && source.ColorKey().has_value();
   const std::uint32_t key = 0xFF000000u | source.ColorKey().value_or(0);
-  turn.Runs.clear();
-  turn.Pixels.clear();
+  turn.Picture.Clear();
   for (std::size_t r = 0; r < turn.Rows.size(); ++r) {
     const TRowSpan& span = turn.Rows[r];
     if (!span.Draws) continue;
@@ -350,17 +371,9 @@ void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
     for (std::int64_t i = 0; i < span.Count; ++i, su += turn.DuX, sv += turn.DvX) {
       const std::uint32_t pixel = sourceBits[(static_cast<std::uint64_t>(sv) >> 16) * sourceStride +
                                              (static_cast<std::uint64_t>(su) >> 16)];
-      if (useKey && pixel == key) {
-        inRun = false;
-        continue;
-      }
-      const std::int64_t dx = turn.MinX + span.Skip + i;
-      if (!inRun) {
-        turn.Runs.push_back({static_cast<std::int32_t>(dx), dy, 0, static_cast<std::uint32_t>(turn.Pixels.size())});
-        inRun = true;
-      }
-      ++turn.Runs.back().Count;
-      turn.Pixels.push_back(pixel);
+      const bool opaque = !useKey || pixel != key;
+      if (opaque) turn.Picture.Add(static_cast<int>(turn.MinX + span.Skip + i), dy, pixel, !inRun);
+      inRun = opaque;
     }
   }
   turn.PictureVersion = picturesVersion_;
@@ -408,7 +421,7 @@ QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, i
   constexpr std::int64_t kMaxKeptBox = 1 << 14;
   if (keepsPictures_ && (turn.MaxX - turn.MinX) * (turn.MaxY - turn.MinY) <= kMaxKeptBox) {
     KeepPicture(turn, pattern);
-    return CopyRuns(dest, x, y, turn.Runs, turn.Pixels);
+    return CopyRuns(dest, x, y, turn.Picture);
   }
 
   const std::int64_t dux = turn.DuX, dvx = turn.DvX, duy = turn.DuY, dvy = turn.DvY;

@@ -99,13 +99,18 @@ class TSprite {
     std::int32_t Dx = 0, Dy = 0, Count = 0;
     std::uint32_t First = 0;  // index into the pixels
   };
-  struct TKeptPattern {
-    std::uint64_t Version = 0;  // picturesVersion_ when made; 0: not made
+  struct TKeptPixels {
     std::vector<TRun> Runs;
     std::vector<std::uint32_t> Pixels;
+    int Left = 0, Top = 0, Right = -1, Bottom = -1;  // the runs' bounding box, inclusive
+    void Add(int dx, int dy, std::uint32_t pixel, bool newRun);
+    void Clear() { *this = TKeptPixels{}; }
   };
-  static QRect CopyRuns(TSurface& dest, int x, int y, const std::vector<TRun>& runs,
-                        const std::vector<std::uint32_t>& pixels);
+  struct TKeptPattern {
+    std::uint64_t Version = 0;  // picturesVersion_ when made; 0: not made
+    TKeptPixels Picture;
+  };
+  static QRect CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept);
 
   struct TTurn {
     bool Known = false;
@@ -125,8 +130,7 @@ class TSprite {
     // picturesVersion_ (0: not made).
     std::uint64_t PictureVersion = 0;
     const TSurface* PictureSource = nullptr;
-    std::vector<TRun> Runs;
-    std::vector<std::uint32_t> Pixels;
+    TKeptPixels Picture;
   };
   TTurn& Turn(int width, int height, double centerX, double centerY, int angle, std::int64_t sourceWidth,
                     std::int64_t sourceHeight) const;
