@@ -38,14 +38,7 @@ BENCHMARK(BM_FrameEverythingDrawn)->Unit(benchmark::kMicrosecond);
 void BM_WorldPicture(benchmark::State& state) {
   auto window = StartedWindow(true);
   window->TimerTimer(1);
-  for (auto _ : state) {
-    window->WorldView->Surface().Fill(0);
-    window->DrawWorldBorder();
-    window->DrawFood();
-    window->DrawCreatures();
-    window->DrawWorldStats();
-    window->WorldView->Flip();
-  }
+  for (auto _ : state) window->DrawWorldPicture();
 }
 BENCHMARK(BM_WorldPicture)->Unit(benchmark::kMicrosecond);
 

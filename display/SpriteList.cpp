@@ -88,6 +88,7 @@ void TSprite::SetSkipWidth(int value) {
 void TSprite::SetTransparentColor(TColor color) {
   transparentColor_ = color;
   for (const auto& surface : surfaces_) surface->SetColorKey(TSurface::ColorMatch(color));
+  ++picturesVersion_;
 }
 
 void TSprite::RemakeIfInitialized() {
@@ -106,12 +107,14 @@ const TSpritePattern& TSprite::Pattern(int index) const {
 void TSprite::Initialize() {
   patterns_.clear();
   surfaces_.clear();
+  ++picturesVersion_;
   initialized_ = true;
 }
 
 void TSprite::Finalize() {
   patterns_.clear();
   surfaces_.clear();
+  ++picturesVersion_;
   initialized_ = false;
 }
 
@@ -121,6 +124,7 @@ void TSprite::Restore() {
   if (!initialized_) return;
   patterns_.clear();
   surfaces_.clear();
+  ++picturesVersion_;
 
   const int pictureWidth = picture_.width();
   const int pictureHeight = picture_.height();
@@ -163,7 +167,83 @@ void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex) const {
   if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
   const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
   if (pattern.Surface == nullptr) return;
-  dest.CopyRect(x, y, *pattern.Surface, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom, transparent_);
+  const auto& key = pattern.Surface->ColorKey();
+  if (!keepsPictures_ || !transparent_ || !key) {
+    dest.CopyRect(x, y, *pattern.Surface, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom, transparent_);
+    return;
+  }
+  if (keptPatterns_.size() != patterns_.size()) keptPatterns_.assign(patterns_.size(), {});
+  TKeptPattern& kept = keptPatterns_[static_cast<std::size_t>(patternIndex)];
+  if (kept.Version != picturesVersion_) {
+    kept.Picture.Clear();
+    const std::uint32_t skipped = 0xFF000000u | *key;
+    for (int row = pattern.Top; row < pattern.Bottom; ++row) {
+      const std::uint32_t* line = pattern.Surface->ScanLine(row);
+      bool inRun = false;
+      for (int column = pattern.Left; column < pattern.Right; ++column) {
+        const bool opaque = line[column] != skipped;
+        if (opaque) kept.Picture.Add(column - pattern.Left, row - pattern.Top, line[column], !inRun);
+        inRun = opaque;
+      }
+    }
+    kept.Version = picturesVersion_;
+  }
+  CopyRuns(dest, x, y, kept.Picture);
+}
+
+void TSprite::TKeptPixels::Add(int dx, int dy, std::uint32_t pixel, bool newRun) {
+  if (newRun) Runs.push_back({dx, dy, 0, static_cast<std::uint32_t>(Pixels.size())});
+  ++Runs.back().Count;
+  Pixels.push_back(pixel);
+  if (Right < Left) {
+    Left = Right = dx;
+    Top = Bottom = dy;
+  }
+  Left = std::min(Left, dx);
+  Right = std::max(Right, dx);
+  Top = std::min(Top, dy);
+  Bottom = std::max(Bottom, dy);
+}
+
+// Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
+// pixel written.
+QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept) {
+  if (kept.Runs.empty()) return {};
+  const std::int64_t width = dest.Width(), height = dest.Height();
+  const std::int64_t left = std::int64_t{x} + kept.Left, right = std::int64_t{x} + kept.Right;
+  const std::int64_t top = std::int64_t{y} + kept.Top, bottom = std::int64_t{y} + kept.Bottom;
+  if (right < 0 || bottom < 0 || left >= width || top >= height) return {};
+  if (left >= 0 && top >= 0 && right < width && bottom < height) {
+    // Wholly inside, as nearly every drawing is: no clipping per run.
+    std::uint32_t* firstLine = dest.ScanLine(static_cast<int>(top));
+    const std::ptrdiff_t stride = dest.Stride();
+    for (const TRun& run : kept.Runs) {
+      std::uint32_t* __restrict to = firstLine + (run.Dy - kept.Top) * stride + (x + run.Dx);
+      const std::uint32_t* __restrict from = kept.Pixels.data() + run.First;
+      for (int i = 0; i < run.Count; ++i) to[i] = from[i];
+    }
+    return QRect(QPoint(static_cast<int>(left), static_cast<int>(top)),
+                 QPoint(static_cast<int>(right), static_cast<int>(bottom)));
+  }
+  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
+  for (const TRun& run : kept.Runs) {
+    const std::int64_t row = std::int64_t{y} + run.Dy;
+    if (row < 0 || row >= height) continue;
+    const std::int64_t start = std::int64_t{x} + run.Dx;
+    const std::int64_t from = std::max<std::int64_t>(start, 0);
+    const std::int64_t to = std::min<std::int64_t>(start + run.Count, width);
+    if (from >= to) continue;
+    const std::uint32_t* __restrict source = kept.Pixels.data() + run.First + (from - start);
+    std::uint32_t* __restrict line = dest.ScanLine(static_cast<int>(row));
+    for (std::int64_t i = from; i < to; ++i) line[i] = source[i - from];
+    minX = std::min(minX, from);
+    maxX = std::max(maxX, to - 1);
+    minY = std::min(minY, row);
+    maxY = std::max(maxY, row);
+  }
+  if (minX > maxX) return {};
+  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
+               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
 }
 
 // Where a row that starts at (u, v) in the source (16.16) enters the pattern and how many
@@ -254,25 +334,71 @@ TSprite::TTurn& TSprite::Turn(int width, int height, double centerX, double cent
   return turn;
 }
 
-void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
-                         double centerY, int angle) const {
-  if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
+// The rows' spans of a drawing whose box is not cut at its top or left; they start at the same
+// place in the source for every position.
+void TSprite::KeepRows(TTurn& turn, std::int64_t left, std::int64_t top, std::int64_t right,
+                       std::int64_t bottom) const {
+  if (turn.RowsKnown && turn.RowsLeft == left && turn.RowsTop == top) return;
+  std::int64_t u = turn.U0 + turn.MinX * turn.DuX - turn.MinY * turn.DuY + left * kOne;
+  std::int64_t v = turn.V0 + turn.MinX * turn.DvX + turn.MinY * turn.DvY + top * kOne;
+  turn.Rows.clear();
+  for (std::int64_t r = 0; r < turn.MaxY - turn.MinY; ++r, u -= turn.DuY, v += turn.DvY)
+    turn.Rows.push_back(RowSpan(u, v, turn.DuX, turn.DvX, left * kOne, right * kOne, top * kOne, bottom * kOne));
+  turn.RowsKnown = true;
+  turn.RowsLeft = left;
+  turn.RowsTop = top;
+  turn.PictureVersion = 0;
+}
+
+// Samples the rows once into runs of the pixels that are not the key. A drawing cut by the
+// destination's edges writes the same pixels as the whole one, minus those beyond the edges:
+// the sampling steps are exact integers, so a cut start lands on the same source pixels.
+void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
+  KeepRows(turn, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom);
+  if (turn.PictureVersion == picturesVersion_ && turn.PictureSource == pattern.Surface) return;
+  const TSurface& source = *pattern.Surface;
+  const std::uint32_t* sourceBits = source.ScanLine(0);
+  const auto sourceStride = static_cast<std::uint64_t>(source.Stride());
+  const bool useKey = transparent_ && source.ColorKey().has_value();
+  const std::uint32_t key = 0xFF000000u | source.ColorKey().value_or(0);
+  turn.Picture.Clear();
+  for (std::size_t r = 0; r < turn.Rows.size(); ++r) {
+    const TRowSpan& span = turn.Rows[r];
+    if (!span.Draws) continue;
+    const auto dy = static_cast<std::int32_t>(turn.MinY + static_cast<std::int64_t>(r));
+    std::int64_t su = span.U, sv = span.V;
+    bool inRun = false;
+    for (std::int64_t i = 0; i < span.Count; ++i, su += turn.DuX, sv += turn.DvX) {
+      const std::uint32_t pixel = sourceBits[(static_cast<std::uint64_t>(sv) >> 16) * sourceStride +
+                                             (static_cast<std::uint64_t>(su) >> 16)];
+      const bool opaque = !useKey || pixel != key;
+      if (opaque) turn.Picture.Add(static_cast<int>(turn.MinX + span.Skip + i), dy, pixel, !inRun);
+      inRun = opaque;
+    }
+  }
+  turn.PictureVersion = picturesVersion_;
+  turn.PictureSource = pattern.Surface;
+}
+
+QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
+                          double centerY, int angle) const {
+  if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return {};
   const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
   const TSurface* source = pattern.Surface;
-  if (source == nullptr || !source->HasPixels() || !dest.HasPixels()) return;
-  if (width == 0 || height == 0) return;
+  if (source == nullptr || !source->HasPixels() || !dest.HasPixels()) return {};
+  if (width == 0 || height == 0) return {};
   const int destWidth = dest.Width();
   const int destHeight = dest.Height();
   if (pattern.Left < 0 || pattern.Top < 0 || pattern.Right > source->Width() || pattern.Bottom > source->Height() ||
       pattern.Right <= pattern.Left || pattern.Bottom <= pattern.Top) {
-    return;
+    return {};
   }
   if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition || std::llabs(width) > kMaxScaledSize ||
       std::llabs(height) > kMaxScaledSize || pattern.Right > kMaxPatternCoordinate ||
       pattern.Bottom > kMaxPatternCoordinate || destWidth > kMaxDestinationSize ||
       destHeight > kMaxDestinationSize || !(std::fabs(static_cast<long double>(centerX)) <= kMaxCenter) ||
       !(std::fabs(static_cast<long double>(centerY)) <= kMaxCenter)) {
-    return;
+    return {};
   }
 
   const std::int64_t left = pattern.Left;
@@ -283,13 +409,21 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
   const std::int64_t sourceHeight = bottom - top;
 
   TSprite::TTurn& turn = Turn(width, height, centerX, centerY, angle, sourceWidth, sourceHeight);
-  if (!turn.BoxExists) return;
+  if (!turn.BoxExists) return {};
   const std::int64_t x0 = std::max<std::int64_t>(turn.MinX + x, 0);
   const std::int64_t y0 = std::max<std::int64_t>(turn.MinY + y, 0);
   const std::int64_t x1 = std::min<std::int64_t>(turn.MaxX + x, destWidth);
   const std::int64_t y1 = std::min<std::int64_t>(turn.MaxY + y, destHeight);
-  if (x0 > destWidth || y0 > destHeight || x1 < 1 || y1 < 1 || x1 - x0 < 1 || y1 - y0 < 1) return;
-  if (!turn.StartExists) return;
+  if (x0 > destWidth || y0 > destHeight || x1 < 1 || y1 < 1 || x1 - x0 < 1 || y1 - y0 < 1) return {};
+  if (!turn.StartExists) return {};
+
+  // Large turns are drawn row by row: a kept picture of them could be huge.
+  constexpr std::int64_t kMaxKeptBox = 1 << 14;
+  if (keepsPictures_ && (turn.MaxX - turn.MinX) * (turn.MaxY - turn.MinY) <= kMaxKeptBox) {
+    KeepPicture(turn, pattern);
+    return CopyRuns(dest, x, y, turn.Picture);
+  }
+
   const std::int64_t dux = turn.DuX, dvx = turn.DvX, duy = turn.DuY, dvy = turn.DvY;
   std::int64_t u = turn.U0 + (x0 - x) * dux + (y - y0) * duy + left * kOne;
   std::int64_t v = turn.V0 + (x0 - x) * dvx + top * kOne - (y - y0) * dvy;
@@ -301,6 +435,7 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
   const bool useKey = transparent_ && source->ColorKey().has_value();
   const std::uint32_t key = 0xFF000000u | source->ColorKey().value_or(0);
 
+  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
   const auto drawSpan = [&](std::int64_t row, const TRowSpan& span) {
     if (!span.Draws || span.Skip >= destWidth - x0) return;
     const std::int64_t count = std::min(span.Count, destWidth - (x0 + span.Skip));
@@ -312,27 +447,25 @@ void TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, in
     for (std::int64_t i = 0; i < count; ++i, su += dux, sv += dvx) {
       const std::uint32_t pixel = sourceBits[(static_cast<std::uint64_t>(sv) >> 16) * sourceStride +
                                              (static_cast<std::uint64_t>(su) >> 16)];
-      if (!useKey || pixel != key) to[i] = pixel;
+      if (useKey && pixel == key) continue;
+      to[i] = pixel;
+      minX = std::min(minX, x0 + span.Skip + i);
+      maxX = std::max(maxX, x0 + span.Skip + i);
+      minY = std::min(minY, row);
+      maxY = std::max(maxY, row);
     }
   };
 
-  // Where the box is not cut at its top or left, its rows start at the same place in the
-  // source for every position: their spans are kept with the turn.
-  const bool wholeStart = x0 == x + turn.MinX && y0 == y + turn.MinY;
-  if (wholeStart && (!turn.RowsKnown || turn.RowsLeft != left || turn.RowsTop != top)) {
-    turn.Rows.clear();
-    for (std::int64_t r = 0; r < turn.MaxY - turn.MinY; ++r, u -= duy, v += dvy)
-      turn.Rows.push_back(RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
-    turn.RowsKnown = true;
-    turn.RowsLeft = left;
-    turn.RowsTop = top;
-  }
-  if (wholeStart) {
+  if (x0 == x + turn.MinX && y0 == y + turn.MinY) {
+    KeepRows(turn, left, top, right, bottom);
     for (std::int64_t row = y0; row < y1; ++row) drawSpan(row, turn.Rows[static_cast<std::size_t>(row - y0)]);
-    return;
+  } else {
+    for (std::int64_t row = y0; row < y1; ++row, u -= duy, v += dvy)
+      drawSpan(row, RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
   }
-  for (std::int64_t row = y0; row < y1; ++row, u -= duy, v += dvy)
-    drawSpan(row, RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
+  if (minX > maxX) return {};
+  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
+               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
 }
 
 // ---------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QImage>
+#include <QRect>
 
 #include "display/Colors.h"
 #include "display/Surfaces.h"
@@ -51,7 +52,10 @@ class TSprite {
   bool SystemMemory() const { return systemMemory_; }
   void SetSystemMemory(bool value) { systemMemory_ = value; }
   bool Transparent() const { return transparent_; }
-  void SetTransparent(bool value) { transparent_ = value; }
+  void SetTransparent(bool value) {
+    transparent_ = value;
+    ++picturesVersion_;
+  }
   TColor TransparentColor() const { return transparentColor_; }
   void SetTransparentColor(TColor color);
 
@@ -64,9 +68,16 @@ class TSprite {
   void Draw(TSurface& dest, int x, int y, int patternIndex) const;
   // Pattern scaled to width x height, its point (centerX * width, centerY * height) on
   // (x, y), turned by angle / 256 of a full turn clockwise (y grows downwards). Never
-  // reads outside the pattern nor writes outside dest, whatever the arguments.
-  void DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
-                  double centerY, int angle) const;
+  // reads outside the pattern nor writes outside dest, whatever the arguments. Returns a
+  // rectangle of dest that holds every pixel written (empty if none was).
+  QRect DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
+                   double centerY, int angle) const;
+  // Whether Draw and DrawRotate keep each pattern's (and angle's) opaque pixels and copy
+  // them (the default), or go through the pattern pixel by pixel every time. A turn does
+  // not depend on where it lands, so both give the same pixels; the second is the reference
+  // the first is tested against.
+  bool KeepsPictures() const { return keepsPictures_; }
+  void SetKeepsPictures(bool value) { keepsPictures_ = value; }
 
   // Life cycle, driven by the collection.
   void Initialize();
@@ -83,6 +94,24 @@ class TSprite {
   static TRowSpan RowSpan(std::int64_t u, std::int64_t v, std::int64_t dux, std::int64_t dvx, std::int64_t leftEdge,
                           std::int64_t rightEdge, std::int64_t topEdge, std::int64_t bottomEdge);
 
+  // Opaque pixels as runs relative to a drawing's (x, y).
+  struct TRun {
+    std::int32_t Dx = 0, Dy = 0, Count = 0;
+    std::uint32_t First = 0;  // index into the pixels
+  };
+  struct TKeptPixels {
+    std::vector<TRun> Runs;
+    std::vector<std::uint32_t> Pixels;
+    int Left = 0, Top = 0, Right = -1, Bottom = -1;  // the runs' bounding box, inclusive
+    void Add(int dx, int dy, std::uint32_t pixel, bool newRun);
+    void Clear() { *this = TKeptPixels{}; }
+  };
+  struct TKeptPattern {
+    std::uint64_t Version = 0;  // picturesVersion_ when made; 0: not made
+    TKeptPixels Picture;
+  };
+  static QRect CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept);
+
   struct TTurn {
     bool Known = false;
     int Width = 0, Height = 0;  // the angle modulo 256 is the entry's index
@@ -97,9 +126,17 @@ class TSprite {
     bool RowsKnown = false;
     std::int64_t RowsLeft = 0, RowsTop = 0;
     std::vector<TRowSpan> Rows;
+    // The turned picture's opaque pixels; valid while PictureVersion is the sprite's
+    // picturesVersion_ (0: not made).
+    std::uint64_t PictureVersion = 0;
+    const TSurface* PictureSource = nullptr;
+    TKeptPixels Picture;
   };
   TTurn& Turn(int width, int height, double centerX, double centerY, int angle, std::int64_t sourceWidth,
                     std::int64_t sourceHeight) const;
+
+  void KeepRows(TTurn& turn, std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom) const;
+  void KeepPicture(TTurn& turn, const TSpritePattern& pattern) const;
 
   TSpriteCollection& collection_;
   std::string name_;
@@ -115,6 +152,11 @@ class TSprite {
   std::vector<TSpritePattern> patterns_;
   std::vector<std::unique_ptr<TSurface>> surfaces_;
   mutable std::array<TTurn, 256> turns_{};  // by angle mod 256
+  mutable std::vector<TKeptPattern> keptPatterns_;  // by pattern index
+  bool keepsPictures_ = true;
+  // Changes whenever the pixels a turned picture was made from may have: new surfaces, a
+  // new key, transparency switched.
+  std::uint64_t picturesVersion_ = 1;
 };
 
 // The sprites of a list, zero-based. Counts as initialised while bound to an

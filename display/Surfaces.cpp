@@ -97,6 +97,7 @@ TSurfaceCanvas::~TSurfaceCanvas() { Release(); }
 
 bool TSurfaceCanvas::OpenPass() {
   if (!surface_.HasPixels()) return false;
+  surface_.CatchUp();
   passOpen_ = true;
   return true;
 }
@@ -108,6 +109,10 @@ QPainter& TSurfaceCanvas::Painter() {
     painter_->setRenderHint(QPainter::Antialiasing, false);
   }
   return *painter_;
+}
+
+void TSurfaceCanvas::EndPainter() {
+  if (painter_ && painter_->isActive()) painter_->end();
 }
 
 void TSurfaceCanvas::Release() {
@@ -272,16 +277,34 @@ bool TSurface::Allocate(int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
   if (image.isNull()) return false;
   image_ = std::move(image);
-  bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
-  stride_ = image_.bytesPerLine() / static_cast<qsizetype>(sizeof(std::uint32_t));
-  width_ = width;
-  height_ = height;
+  TakeBuffer();
   Fill(0);
   return true;
 }
 
+void TSurface::TakeBuffer() {
+  // bits() detaches a buffer someone else still shares, so it is never written under them.
+  bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
+  stride_ = image_.bytesPerLine() / static_cast<qsizetype>(sizeof(std::uint32_t));
+  width_ = image_.width();
+  height_ = image_.height();
+}
+
+void TSurface::CatchUp() const {
+  if (stale_.empty()) return;
+  const std::vector<QRect> rects = std::exchange(stale_, {});
+  if (staleSource_ == nullptr || staleSource_->size() != image_.size()) return;
+  for (const QRect& rect : rects) {
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+      const auto* from = reinterpret_cast<const std::uint32_t*>(staleSource_->constScanLine(y)) + rect.left();
+      std::copy_n(from, rect.width(), bits_ + static_cast<std::ptrdiff_t>(y) * stride_ + rect.left());
+    }
+  }
+}
+
 void TSurface::Free() {
   if (canvas_) canvas_->Release();
+  stale_.clear();
   image_ = QImage();
   bits_ = nullptr;
   stride_ = 0;
@@ -291,6 +314,7 @@ void TSurface::Free() {
 
 void TSurface::Fill(std::uint32_t pixel) {
   if (bits_ == nullptr) return;
+  stale_.clear();  // every pixel is set anew
   const std::uint32_t word = kOpaque | pixel;
   if (stride_ == width_) {
     std::fill_n(bits_, static_cast<std::ptrdiff_t>(width_) * height_, word);
@@ -301,11 +325,13 @@ void TSurface::Fill(std::uint32_t pixel) {
 
 std::uint32_t TSurface::Pixel(int x, int y) const {
   if (bits_ == nullptr || x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+  CatchUp();
   return ScanLine(y)[x] & 0x00FFFFFFu;
 }
 
 void TSurface::SetPixel(int x, int y, std::uint32_t pixel) {
   if (bits_ == nullptr || x < 0 || y < 0 || x >= width_ || y >= height_) return;
+  CatchUp();
   ScanLine(y)[x] = kOpaque | pixel;
 }
 
@@ -543,7 +569,26 @@ void TCustomSurfaceView::Flip() {
   Present();
 }
 
+void TCustomSurfaceView::FlipSwapping(std::vector<QRect> changed) {
+  if (!initialized_ || busy_ || !surface_->HasPixels()) return;
+  if (presented_.size() != surface_->image_.size()) {
+    Present();
+    return;
+  }
+  surface_->CatchUp();
+  if (surface_->canvas_) surface_->canvas_->EndPainter();
+  presented_.swap(surface_->image_);
+  surface_->TakeBuffer();
+  const QRect bounds = presented_.rect();
+  for (QRect& rect : changed) rect &= bounds;
+  std::erase_if(changed, [](const QRect& rect) { return rect.isEmpty(); });
+  surface_->stale_ = std::move(changed);
+  surface_->staleSource_ = &presented_;
+  update(PresentedRect());
+}
+
 void TCustomSurfaceView::Present() {
+  surface_->CatchUp();
   const QImage& source = surface_->image_;
   if (presented_.size() != source.size()) presented_ = QImage(source.size(), QImage::Format_RGB32);
   if (presented_.isNull()) return;
@@ -561,6 +606,14 @@ QRect TCustomSurfaceView::PresentedRect() const {
 }
 
 bool TCustomSurfaceView::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && OnToolTip) {
+    try {
+      const QString text = OnToolTip();
+      if (text != toolTip()) setToolTip(text);
+    } catch (const std::exception& error) {
+      ReportHandlerError(error);
+    }
+  }
   const bool handled = QWidget::event(event);
   if (event->type() == QEvent::Show && autoInitialize_ && !triedInitialize_) {
     triedInitialize_ = true;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <QFont>
@@ -156,10 +157,13 @@ class TSurfaceCanvas {
   bool PassOpen() const { return passOpen_; }
 
  private:
+  friend class TCustomSurfaceView;
   bool OpenPass();
   QPainter& Painter();
   void FillSpan(int x1, int x2, int y, std::uint32_t pixel);
   void FillBox(int x1, int y1, int x2, int y2, std::uint32_t pixel);
+  // Ends the painter's work on the surface's buffer, which is about to change hands.
+  void EndPainter();
 
   TSurface& surface_;
   std::unique_ptr<QPainter> painter_;
@@ -194,8 +198,14 @@ class TSurface {
 
   // Direct access for sprite drawing; y must be in 0..Height-1 and there must be
   // pixels. No canvas pass may be open on the surface meanwhile.
-  std::uint32_t* ScanLine(int y) { return bits_ + static_cast<std::ptrdiff_t>(y) * stride_; }
-  const std::uint32_t* ScanLine(int y) const { return bits_ + static_cast<std::ptrdiff_t>(y) * stride_; }
+  std::uint32_t* ScanLine(int y) {
+    if (!stale_.empty()) CatchUp();
+    return bits_ + static_cast<std::ptrdiff_t>(y) * stride_;
+  }
+  const std::uint32_t* ScanLine(int y) const {
+    if (!stale_.empty()) CatchUp();
+    return bits_ + static_cast<std::ptrdiff_t>(y) * stride_;
+  }
   std::ptrdiff_t Stride() const { return stride_; }  // words from one line to the next
 
   // Raw value of pixels that copies with a key leave out.
@@ -212,11 +222,22 @@ class TSurface {
 
   TSurfaceCanvas& Canvas();
   // A deep copy of the pixels, for presenting, tests and saving.
-  QImage ToImage() const { return image_.copy(); }
+  QImage ToImage() const {
+    CatchUp();
+    return image_.copy();
+  }
+
+  // After a swapping flip: gives up bringing the pixels up to date and returns the rectangles
+  // where they may still differ from the presented picture, for a caller that redraws them.
+  std::vector<QRect> TakeStale() { return std::exchange(stale_, {}); }
 
  private:
   friend class TSurfaceCanvas;
   friend class TCustomSurfaceView;
+
+  // Copies the stale rectangles from the presented picture they lag behind.
+  void CatchUp() const;
+  void TakeBuffer();  // after image_ changed hands: the pointers follow it
 
   // The painter writes into image_ while direct access uses bits_; image_ is never
   // shared, so its buffer never moves under either.
@@ -227,6 +248,9 @@ class TSurface {
   int height_ = 0;
   std::optional<std::uint32_t> colorKey_;
   std::unique_ptr<TSurfaceCanvas> canvas_;
+  // Where the pixels lag behind *staleSource_ (the view's presented picture) after a swap.
+  mutable std::vector<QRect> stale_;
+  const QImage* staleSource_ = nullptr;
 };
 
 enum TSurfaceViewOption : unsigned {
@@ -282,6 +306,15 @@ class TCustomSurfaceView : public QWidget {
 
   bool CanDraw() const { return initialized_ && !busy_ && surface_->HasPixels(); }
   void Flip();
+  // Flip without copying, for a caller that knows where the surface changed since the last
+  // Flip: `changed` must hold every pixel that differs from the presented picture. The
+  // buffers are swapped, and the surface's new buffer (the picture presented before) is
+  // brought up to date in `changed` when its pixels are next used, unless TakeStale on the
+  // surface says the caller redraws them. Copies like Flip when there is no presented
+  // picture of the surface's size yet.
+  void FlipSwapping(std::vector<QRect> changed);
+  // The last picture Flip presented (null before the first).
+  const QImage& Presented() const { return presented_; }
   bool Initialized() const { return initialized_; }
   // Always the same object; it has pixels only while the view is initialised.
   TSurface& Surface() { return *surface_; }
@@ -325,6 +358,9 @@ class TCustomSurfaceView : public QWidget {
   TMouseEvent OnMouseDown;
   TMouseEvent OnMouseUp;
   TMouseMoveEvent OnMouseMove;
+  // When set, makes the tooltip's text just before a tooltip is shown, for a text that
+  // costs too much to keep up to date on every frame.
+  std::function<QString()> OnToolTip;
 
  protected:
   bool event(QEvent* event) override;

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QWidget>
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "display/FrameTimer.h"
+#include "display/OutlinedText.h"
 #include "display/SpriteList.h"
 #include "display/Surfaces.h"
 #include "world/World.h"
@@ -55,6 +58,9 @@ class TMain : public QWidget, public TWorldHost {
   void DrawFood();
   void DrawCreatures();
   void DrawWorldStats();
+  // The world view's picture as a frame draws it: what the last one drew is cleared, the
+  // world drawn, and the buffers swapped.
+  void DrawWorldPicture();
   static void DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
                                const QString& text);
 
@@ -140,6 +146,9 @@ class TMain : public QWidget, public TWorldHost {
   std::function<void()> OnViewsDrawn;
   // Whether each frame's tick keeps the selected bug's activations (for the brain view).
   bool KeepSelectedActivations = false;
+  // Frames drawn from scratch: the whole world view cleared and presented, its texts set and
+  // its bugs sampled anew each time. The pictures are the same; tests compare the two.
+  bool PlainFrames = false;
 
   // 1 while CreatureSelectorChange corrects a value it found too large.
   int CreatureSelectorTag = 0;
@@ -159,6 +168,17 @@ class TMain : public QWidget, public TWorldHost {
   void DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter);
   void ClearMeter(TSurfaceView& meter, const char* letter);
   void DrawGenomeBaseline(TSurfaceCanvas& canvas, int W, int m, int n);
+  // Notes a rectangle of the world view that a drawing may have changed.
+  void NoteWorldDrawn(const QRect& rect);
+
+  // The world view's rectangles drawn on black since it was last cleared. Every drawing on
+  // the world view notes what it drew here, so that a frame clears only that.
+  std::vector<QRect> worldDrawn_;
+  // The statistics' texts, each made again only when its number changes.
+  std::array<TOutlinedText, 4> statsTexts_;
+  std::array<std::optional<uint64_t>, 4> statsKeys_;
+  // The impulses the left and right meters show; empty while cleared.
+  std::array<std::optional<double>, 2> meterImpulses_;
 };
 
 // Runs a handler the way the event loop would: an error abandons the handler and is shown

@@ -56,8 +56,14 @@ void TMain::DrawObservation() {
 }
 
 void TMain::DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter) {
-  const QString tip = ForPerson(FormatFixed(impulse, 5, 4));
-  if (meter.toolTip() != tip) meter.setToolTip(tip);
+  // Formatting the value costs more than drawing the meter: its tooltip is made when shown.
+  const std::size_t which = &meter == LeftImpulseMeter ? 0 : 1;
+  meterImpulses_[which] = impulse;
+  if (!meter.OnToolTip) {
+    meter.OnToolTip = [this, which] {
+      return meterImpulses_[which] ? ForPerson(FormatFixed(*meterImpulses_[which], 5, 4)) : QString();
+    };
+  }
   TSurface& surface = meter.Surface();
   TSurfaceCanvas& canvas = surface.Canvas();
   const int W = meter.SurfaceWidth();
@@ -81,6 +87,7 @@ void TMain::DrawImpulseMeters(double left, double right) {
 }
 
 void TMain::ClearMeter(TSurfaceView& meter, const char* letter) {
+  meterImpulses_[&meter == LeftImpulseMeter ? 0 : 1].reset();
   meter.setToolTip(QString());
   TSurface& surface = meter.Surface();
   TSurfaceCanvas& canvas = surface.Canvas();

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <bit>
 
 namespace zemlix {
 namespace {
@@ -18,6 +19,17 @@ constexpr TColor RingBlinkColor = 0xFF5555;
 constexpr TColor NearestFoodRingColor = 0x551155;
 constexpr int CreaturePicture = 0;
 constexpr int FoodPicture = 1;
+
+// The part of rect inside a width x height picture (QRect's own operator is a call per use).
+QRect Clipped(const QRect& rect, int width, int height) {
+  return QRect(QPoint(std::max(rect.left(), 0), std::max(rect.top(), 0)),
+               QPoint(std::min(rect.right(), width - 1), std::min(rect.bottom(), height - 1)));
+}
+
+QRect Joined(const QRect& a, const QRect& b) {
+  return QRect(QPoint(std::min(a.left(), b.left()), std::min(a.top(), b.top())),
+               QPoint(std::max(a.right(), b.right()), std::max(a.bottom(), b.bottom())));
+}
 
 }  // namespace
 
@@ -47,16 +59,50 @@ void TMain::TimerTimer(int LagCount) {
 }
 
 void TMain::DrawViews() {
-  if (WorldViewEnabled->isChecked() && WorldView->CanDraw()) {
-    WorldView->Surface().Fill(0);
-    DrawWorldBorder();
-    DrawFood();
-    DrawCreatures();
-    DrawWorldStats();
-    WorldView->Flip();
-  }
+  if (WorldViewEnabled->isChecked() && WorldView->CanDraw()) DrawWorldPicture();
   if (ShowStatsBox->isChecked()) DrawObservation();
   if (OnViewsDrawn) OnViewsDrawn();
+}
+
+void TMain::DrawWorldPicture() {
+  TSurface& surface = WorldView->Surface();
+  std::vector<QRect> changed;
+  if (PlainFrames) {
+    surface.Fill(0);
+    worldDrawn_.clear();
+  } else {
+    // Only what the last picture drew, and what the swapped-in buffer still lacks of it,
+    // differs from black.
+    changed.swap(worldDrawn_);
+    const auto clear = [&](const QRect& rect) {
+      const QRect part = Clipped(rect, surface.Width(), surface.Height());
+      for (int y = part.top(); y <= part.bottom(); ++y)
+        std::fill_n(surface.ScanLine(y) + part.left(), part.width(), 0xFF000000u);
+    };
+    // After a swap the buffer lacks what the last two pictures drew (that covers `changed`);
+    // otherwise it holds the last picture.
+    const std::vector<QRect> stale = surface.TakeStale();
+    for (const QRect& rect : stale.empty() ? changed : stale) clear(rect);
+  }
+  DrawWorldBorder();
+  DrawFood();
+  DrawCreatures();
+  DrawWorldStats();
+  if (PlainFrames) {
+    WorldView->Flip();
+    return;
+  }
+  // The same things drawn in the same order (the usual case) pair up: one rectangle each.
+  if (changed.size() == worldDrawn_.size()) {
+    for (std::size_t i = 0; i < changed.size(); ++i) changed[i] = Joined(changed[i], worldDrawn_[i]);
+  } else {
+    changed.insert(changed.end(), worldDrawn_.begin(), worldDrawn_.end());
+  }
+  WorldView->FlipSwapping(std::move(changed));
+}
+
+void TMain::NoteWorldDrawn(const QRect& rect) {
+  if (!rect.isEmpty()) worldDrawn_.push_back(rect);
 }
 
 void TMain::DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
@@ -74,18 +120,27 @@ void TMain::DrawWorldBorder() {
   TSurfaceCanvas& canvas = WorldView->Surface().Canvas();
   canvas.Brush.SetColor(clNone);
   canvas.Pen.SetColor(clRed);
-  canvas.Rectangle(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight());
+  const int W = WorldView->SurfaceWidth(), H = WorldView->SurfaceHeight();
+  canvas.Rectangle(0, 0, W, H);
   canvas.Release();
+  for (const QRect& edge : {QRect(0, 0, W, 1), QRect(0, H - 1, W, 1), QRect(0, 0, 1, H), QRect(W - 1, 0, 1, H)})
+    NoteWorldDrawn(edge);
 }
 
 void TMain::DrawFood() {
   TSurface& surface = WorldView->Surface();
-  const TSprite& food = ObjectImages.Items()[FoodPicture];
+  TSprite& food = ObjectImages.Items()[FoodPicture];
+  food.SetKeepsPictures(!PlainFrames);
+  if (food.PatternCount() == 0) return;
+  const TSpritePattern& pattern = food.Pattern(0);
   for (int32_t i = 0; i < World.FoodCount; ++i) {
     const int px = Round(World.Food[i].X - 4.5L);
     const int py = Round(World.Food[i].Y - 4.5L);
     food.Draw(surface, px, py, 0);
+    NoteWorldDrawn(Clipped(QRect(px, py, pattern.Right - pattern.Left, pattern.Bottom - pattern.Top),
+                           surface.Width(), surface.Height()));
     if (i != World.SelectedBugFood) continue;
+    NoteWorldDrawn(Clipped(QRect(px - 3, py - 3, 15, 15), surface.Width(), surface.Height()));
     // The nearest pellet pulses: the inner ring every other frame, the outer one in two sizes.
     TSurfaceCanvas& canvas = surface.Canvas();
     canvas.Brush.SetStyle(bsClear);
@@ -101,14 +156,16 @@ void TMain::DrawFood() {
 
 void TMain::DrawCreatures() {
   TSurface& surface = WorldView->Surface();
-  const TSprite& creature = ObjectImages.Items()[CreaturePicture];
+  TSprite& creature = ObjectImages.Items()[CreaturePicture];
+  creature.SetKeepsPictures(!PlainFrames);
   for (int32_t i = 0; i < World.BugCount; ++i) {
     const TCreature& bug = World.Creatures[i];
     const int bx = Round(bug.X);
     const int by = Round(bug.Y);
     const int angle = DegTo256(Round(RadToDeg(bug.Heading) - 180));
-    creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle);
+    NoteWorldDrawn(creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle));
     if (i != World.SelectedBug) continue;
+    NoteWorldDrawn(Clipped(QRect(bx - 8, by - 8, 16, 16), surface.Width(), surface.Height()));
     TSurfaceCanvas& canvas = surface.Canvas();
     struct ReleaseOnExit {
       TSurfaceCanvas& canvas;
@@ -123,19 +180,38 @@ void TMain::DrawCreatures() {
 }
 
 void TMain::DrawWorldStats() {
-  TSurfaceCanvas& canvas = WorldView->Surface().Canvas();
+  TSurface& surface = WorldView->Surface();
+  TSurfaceCanvas& canvas = surface.Canvas();
   const int H = WorldView->SurfaceHeight();
   canvas.Brush.SetStyle(bsClear);
-  DrawOutlinedText(canvas, 1, 1, StatsTextColor, StatsOutlineColor,
-                   QStringLiteral("Generation %1").arg(World.Generation));
-  DrawOutlinedText(canvas, 1, 14, StatsTextColor, StatsOutlineColor,
-                   QStringLiteral("Time To Live %1").arg(World.TimeToLive));
-  DrawOutlinedText(canvas, 1, H - 14, StatsTextColor, StatsOutlineColor,
-                   QStringLiteral("Average Fitness of Last Generation: ") +
-                       ForPerson(FormatFixed(World.AverageFitness, 2, 2)));
-  DrawOutlinedText(canvas, 1, H - 28, StatsTextColor, StatsOutlineColor,
-                   QStringLiteral("Total Fitness: %1").arg(World.TotalFitness));
-  canvas.Release();
+  const auto averageText = [&] {
+    return QStringLiteral("Average Fitness of Last Generation: ") + ForPerson(FormatFixed(World.AverageFitness, 2, 2));
+  };
+  if (PlainFrames) {
+    DrawOutlinedText(canvas, 1, 1, StatsTextColor, StatsOutlineColor,
+                     QStringLiteral("Generation %1").arg(World.Generation));
+    DrawOutlinedText(canvas, 1, 14, StatsTextColor, StatsOutlineColor,
+                     QStringLiteral("Time To Live %1").arg(World.TimeToLive));
+    DrawOutlinedText(canvas, 1, H - 14, StatsTextColor, StatsOutlineColor, averageText());
+    DrawOutlinedText(canvas, 1, H - 28, StatsTextColor, StatsOutlineColor,
+                     QStringLiteral("Total Fitness: %1").arg(World.TotalFitness));
+    canvas.Release();
+    return;
+  }
+  // A line's text is formatted and laid out again only when its number changes.
+  const auto line = [&](std::size_t slot, uint64_t key, int y, const auto& text) {
+    if (statsKeys_[slot] != key) {
+      statsTexts_[slot].Set(canvas.Font, text(), StatsTextColor, StatsOutlineColor);
+      statsKeys_[slot] = key;
+    }
+    NoteWorldDrawn(statsTexts_[slot].Draw(surface, 1, y));
+  };
+  line(0, static_cast<uint64_t>(World.Generation), 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
+  line(1, static_cast<uint64_t>(World.TimeToLive), 14,
+       [&] { return QStringLiteral("Time To Live %1").arg(World.TimeToLive); });
+  line(2, std::bit_cast<uint64_t>(World.AverageFitness), H - 14, averageText);
+  line(3, static_cast<uint64_t>(World.TotalFitness), H - 28,
+       [&] { return QStringLiteral("Total Fitness: %1").arg(World.TotalFitness); });
 }
 
 void TMain::BlankWorldView() {
@@ -145,6 +221,7 @@ void TMain::BlankWorldView() {
   canvas.Rectangle(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight());
   canvas.Release();
   WorldView->Flip();
+  worldDrawn_.assign(1, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
 }
 
 }  // namespace zemlix

@@ -284,6 +284,54 @@ TEST_F(SpriteDrawingTest, DrawRotateIsTheSameWhateverWasDrawnBefore) {
   }
 }
 
+// Kept turned pictures give the row-by-row sampler's pixels and a rectangle holding all of
+// them, wherever the drawing lands (cut at each edge or not), and follow key changes.
+TEST_F(SpriteDrawingTest, KeptTurnedPicturesMatchTheRowByRowDrawing) {
+  struct TCase {
+    int Width, Height;
+    double CenterX, CenterY;
+  };
+  const TCase cases[] = {{9, 9, 0.5, 0.5}, {7, 11, 0.25, 0.5}, {-9, 9, 0.5, 0.75}, {13, -5, 1.5, -0.5}};
+  const int places[] = {-7, -2, 0, 3, 10, 17, 19, 25};
+  TSpriteList reference;
+  LoadStandardSprites(reference.Items());
+  reference.SetView(view);
+  for (auto& sprite : {&reference.Items()[0], &reference.Items()[1]}) sprite->SetKeepsPictures(false);
+  // Cases outermost, so every angle's picture of the last case is kept when a key changes.
+  const auto compare = [&](int index, const std::string& what, std::size_t firstCase) {
+    for (std::size_t i = firstCase; i < std::size(cases); ++i) {
+      const TCase& c = cases[i];
+      for (int angle = 0; angle < 256; ++angle) {
+        for (const int x : places) {
+          for (const int y : {-3, 0, 9, 18, 21}) {
+            TSurface kept(20, 20), sampled(20, 20);
+            kept.Fill(kBackground);
+            sampled.Fill(kBackground);
+            const QRect box = sprites.Items()[index].DrawRotate(kept, x, y, c.Width, c.Height, 0, c.CenterX,
+                                                                c.CenterY, angle);
+            reference.Items()[index].DrawRotate(sampled, x, y, c.Width, c.Height, 0, c.CenterX, c.CenterY, angle);
+            for (int py = 0; py < 20; ++py)
+              for (int px = 0; px < 20; ++px) {
+                ASSERT_EQ(kept.Pixel(px, py), sampled.Pixel(px, py))
+                    << what << " angle " << angle << ", " << c.Width << "x" << c.Height << " at " << x << "," << y;
+                if (kept.Pixel(px, py) != kBackground) {
+                  ASSERT_TRUE(box.contains(px, py)) << what << " " << angle;
+                }
+              }
+          }
+        }
+      }
+    }
+  };
+  const std::size_t lastCase = std::size(cases) - 1;
+  compare(1, "food", 0);
+  compare(0, "creature", 0);
+  for (auto& sprite : {&Creature(), &reference.Items()[0]}) sprite->SetTransparentColor(0x00FF00);
+  compare(0, "green key", lastCase);
+  for (auto& sprite : {&Creature(), &reference.Items()[0]}) sprite->SetTransparent(false);
+  compare(0, "no key", lastCase);
+}
+
 TEST_F(SpriteDrawingTest, WhiteIsNeverWrittenAtAnyAngle) {
   for (int index = 0; index < 3; ++index) {
     for (int angle = 0; angle < 256; ++angle) {

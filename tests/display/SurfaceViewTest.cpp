@@ -1,3 +1,4 @@
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,60 @@ TEST_F(SurfaceViewTest, RepaintShowsTheLastFlipNotWorkInProgress) {
   EXPECT_EQ(shown.pixel(39, 29), 0xFF0000FFu);
   view->Flip();
   EXPECT_EQ(OnScreen().pixel(5, 5), 0xFFFF0000u);
+}
+
+// After a swapping flip the screen shows the new picture at once, and the surface reads as
+// that picture through every way in, although its buffer is the old one until then; a caller
+// that redraws gets the stale rectangles instead and finds the old picture there.
+TEST_F(SurfaceViewTest, SwappingFlipPresentsAndTheSurfaceCatchesUpOnUse) {
+  window->show();
+  TSurface& surface = view->Surface();
+  const QRect changed(5, 6, 7, 8);
+  const auto flipOverBlue = [&] {
+    surface.Fill(0x0000FF);
+    view->Flip();
+    for (int y = changed.top(); y <= changed.bottom(); ++y)
+      for (int x = changed.left(); x <= changed.right(); ++x) surface.SetPixel(x, y, 0x00FF00);
+    view->FlipSwapping({changed, QRect(30, 25, 50, 50)});  // reaching out: clipped
+    ASSERT_EQ(OnScreen().pixel(6, 7), 0xFF00FF00u);
+    ASSERT_EQ(view->Presented().pixel(4, 7), 0xFF0000FFu);
+  };
+  TSurface copy(40, 30);
+  struct TReader {
+    std::string Name;
+    std::function<std::uint32_t()> Read;  // at (6, 7)
+    std::uint32_t Expected;
+  };
+  const TReader readers[] = {
+      {"Pixel", [&] { return surface.Pixel(6, 7); }, 0x00FF00u},
+      {"ToImage", [&] { return surface.ToImage().pixel(6, 7) & 0xFFFFFFu; }, 0x00FF00u},
+      {"ScanLine", [&] { return surface.ScanLine(7)[6] & 0xFFFFFFu; }, 0x00FF00u},
+      {"CopyRect", [&] {
+         copy.CopyRect(0, 0, surface, 0, 0, 40, 30, false);
+         return copy.Pixel(6, 7);
+       }, 0x00FF00u},
+      // Drawn by the painter over the stale part: catching up later must not undo it.
+      {"Canvas", [&] {
+         TSurfaceCanvas& canvas = surface.Canvas();
+         canvas.Brush.SetColor(clRed);
+         canvas.Pen.SetColor(clRed);
+         canvas.Ellipse(2, 3, 11, 12);
+         canvas.Release();
+         return surface.Pixel(6, 7);
+       }, 0xFF0000u},
+  };
+  for (const TReader& reader : readers) {
+    flipOverBlue();
+    EXPECT_EQ(reader.Read(), reader.Expected) << reader.Name;
+    EXPECT_EQ(surface.Pixel(11, 13), 0x00FF00u) << reader.Name;
+    EXPECT_EQ(surface.Pixel(20, 20), 0x0000FFu) << reader.Name;
+    EXPECT_TRUE(surface.TakeStale().empty()) << reader.Name;
+  }
+  flipOverBlue();
+  const std::vector<QRect> stale = surface.TakeStale();
+  ASSERT_EQ(stale, (std::vector<QRect>{changed, QRect(30, 25, 10, 5)}));
+  EXPECT_EQ(surface.Pixel(6, 7), 0x0000FFu);  // the old picture, left for the caller to redraw
+  EXPECT_EQ(OnScreen().pixel(6, 7), 0xFF00FF00u);
 }
 
 TEST_F(SurfaceViewTest, CenteredSurfaceSmallerThanTheControl) {

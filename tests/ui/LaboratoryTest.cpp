@@ -6,6 +6,7 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -671,6 +672,9 @@ TEST_F(LaboratoryTest, TheUsersDecimalSeparatorOnScreenAndPointsInExchangeFiles)
     seen.svg = ReadText(prefix + ".svg");
     seen.log = ReadText(folder / "NN.log");
     seen.average = lab->AverageStatus->text();
+    // The meter's tooltip is made when it is shown.
+    QHelpEvent hover(QEvent::ToolTip, QPoint(1, 1), Client().LeftImpulseMeter->mapToGlobal(QPoint(1, 1)));
+    QApplication::sendEvent(Client().LeftImpulseMeter, &hover);
     seen.meter = Client().LeftImpulseMeter->toolTip();
     seen.statsLine = Client().WorldView->Surface().ToImage().copy(0, 386, 300, 14);
     return seen;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +20,13 @@
 #include "ui/SpinEdit.h"
 
 namespace zemlix::testing {
+
+// Asks a widget for its tooltip as hovering does, and returns the text it then has.
+inline QString ShownToolTip(QWidget* widget) {
+  QHelpEvent event(QEvent::ToolTip, QPoint(1, 1), widget->mapToGlobal(QPoint(1, 1)));
+  QApplication::sendEvent(widget, &event);
+  return widget->toolTip();
+}
 
 // A shown main window whose NN.log lives in a fresh directory and whose error boxes are
 // collected instead of shown.
