@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <barrier>
 #include <bit>
 #include <cmath>
@@ -96,7 +97,7 @@ void TWorld::Tick() {
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
   const bool fast = LoadGridAndUpdateCreatures();
-  EatFood(fast ? &Grid : nullptr);
+  EatFood(fast ? &Grids[CurrentGrid] : nullptr);
   if (Profile.Enabled) {
     Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds;
     ++Profile.Ticks;
@@ -181,36 +182,47 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   }
   const double start = profiled ? ThreadSeconds() : 0;
   const bool lanes = UsesLanes() && LanePellets.Load(Food.data(), FoodCount);
+  const bool wanted = !lanes && !PlainEvaluation();
+  const TFoodGrid& previous = Grids[CurrentGrid];
+  CurrentGrid = 1 - CurrentGrid;
+  TFoodGrid& grid = Grids[CurrentGrid];
+  grid.Invalidate();
+  const bool refresh = wanted && grid.CanRefresh(previous, FoodCount, Host.FieldWidth(), Host.FieldHeight());
+  if (refresh) grid.BeginRefresh(previous);
   if (threads == 1) {
-    const bool fast = !lanes && LoadFoodGrid(Grid);
+    if (refresh && !grid.RefreshPart(previous, Food.data(), 0, 1)) LoadFoodGrid(grid);
+    if (!refresh && wanted) LoadFoodGrid(grid);
+    const bool fast = wanted && grid.Usable();
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
-    UpdateCreatures(fast ? &Grid : nullptr);
+    UpdateCreatures(fast ? &grid : nullptr);
     if (profiled) Profile.WorkSeconds[0] += ProfiledUpdateSeconds = ThreadSeconds() - start;
     return fast;
   }
-  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where a thread's grid does not load: plain
-  // Each thread loads a grid of its own: one that a thread sorts and the others search
-  // would cross between their caches on every tick. Grid is member 0's, the one the eating
-  // uses; they are all the same.
+  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where the grid does not serve: plain
+  // Every thread follows its rows of the grid, which all then only read.
   if (!BatchedCurrent()) RebuildBatched();
   if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
-  std::barrier directionsMade(threads);
-  bool fast = false;
+  std::barrier gridMade(threads);
+  std::atomic<bool> moved{false};  // a pellet was placed other than by the eating
   double firstThreadSeconds = 0;  // the calling thread's own part of the run
   const double runStart = profiled ? ThreadSeconds() : 0;
   Workers->Run([&](int32_t t) {
     const double begin = profiled ? ThreadSeconds() : 0;
-    TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
-    const bool loaded = !lanes && LoadFoodGrid(grid);
-    if (t == 0) fast = loaded;
+    if (refresh && !grid.RefreshPart(previous, Food.data(), t, threads)) moved.store(true, std::memory_order_relaxed);
+    if (!refresh && wanted && t == 0) LoadFoodGrid(grid);
     // Every pellet's direction is made before any bug senses, so that sensing only reads
     // the shared entries.
     for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) RefreshDirection(j);
-    const double arrived = profiled ? ThreadSeconds() : 0;
-    directionsMade.arrive_and_wait();
+    double arrived = profiled ? ThreadSeconds() : 0;
+    gridMade.arrive_and_wait();
+    if (moved.load(std::memory_order_relaxed)) {
+      // Seen alike by every thread after the barrier: all wait here once more.
+      if (t == 0) LoadFoodGrid(grid);
+      gridMade.arrive_and_wait();
+    }
     const double left = profiled ? ThreadSeconds() : 0;
-    UpdateShare(t, threads, loaded ? &grid : nullptr);
+    UpdateShare(t, threads, wanted && grid.Usable() ? &grid : nullptr);
     if (profiled) {
       const double end = ThreadSeconds();
       Profile.WaitSeconds[t] += left - arrived;
@@ -223,6 +235,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     // The rest of the run the calling thread spent waiting for the others.
     Profile.WaitSeconds[0] += ProfiledUpdateSeconds - firstThreadSeconds;
   }
+  const bool fast = wanted && grid.Usable();
   if (fast && GathersEating()) GatheredShares = threads;
   ReachesKnown = true;
   return fast;
