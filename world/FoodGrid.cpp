@@ -1,7 +1,6 @@
 #include "world/FoodGrid.h"
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <limits>
 
@@ -19,11 +18,8 @@ constexpr double Slack = 0x1p-28;
 }  // namespace
 
 bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height) {
-  Valid = false;
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
   Count = std::max(count, 0);
-  Width = width;
-  Height = height;
   // About one pellet per cell, the cells about square: columns * rows <= Count.
   const double aspect = static_cast<double>(width) / height;
   ColumnCount = std::clamp(static_cast<int32_t>(std::sqrt(Count * aspect)), 1, MaxSide);
@@ -39,7 +35,6 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
     if (!InRange(food[j].X) || !InRange(food[j].Y)) return false;
   }
   Sort();
-  Valid = true;
   return true;
 }
 
@@ -47,12 +42,14 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
   TPellet& moved = Pellets[index];
   moved.X = pellet.X;
   moved.Y = pellet.Y;
-  if (!InRange(pellet.X) || !InRange(pellet.Y)) return Valid = false;
-  AnyMoved = true;
+  if (!InRange(pellet.X) || !InRange(pellet.Y)) return false;
+  if (!AnyMoved) {
+    LiveEnd.assign(CellStart.begin() + 1, CellStart.end());
+    FirstMoved.assign(Cells(), -1);
+    AnyMoved = true;
+  }
   const int32_t entry = EntryOf[index];
   if (entry >= 0) {
-    MovedPellets.push_back(index);
-    MovedFrom.push_back(CellOf[index]);
     // The cell's last live entry fills the gap.
     const int32_t last = --LiveEnd[CellOf[index]];
     const int32_t other = SortedIndex[last];
@@ -98,74 +95,6 @@ void TFoodGrid::Sort() {
     SortedX[k] = Pellets[j].X;
     SortedY[k] = Pellets[j].Y;
   }
-  LiveEnd.assign(CellStart.begin() + 1, CellStart.end());
-  FirstMoved.assign(cells, -1);
-  MovedPellets.clear();
-  MovedFrom.clear();
-}
-
-void TFoodGrid::BeginRefresh(const TFoodGrid& previous) {
-  Count = previous.Count;
-  Width = previous.Width;
-  Height = previous.Height;
-  ColumnCount = previous.ColumnCount;
-  RowCount = previous.RowCount;
-  CellWidth = previous.CellWidth;
-  CellHeight = previous.CellHeight;
-  ScaleX = previous.ScaleX;
-  ScaleY = previous.ScaleY;
-  // Sizes only: every element is written by exactly one part.
-  Pellets.resize(Count);
-  CellOf.resize(Count);
-  SortedIndex.resize(Count);
-  SortedX.resize(Count);
-  SortedY.resize(Count);
-  EntryOf.resize(Count);
-  CellStart.resize(Cells() + 1);
-  LiveEnd.resize(Cells());
-  FirstMoved.resize(Cells());
-  AnyMoved = false;
-  MovedPellets.clear();
-  MovedFrom.clear();
-  Valid = true;
-}
-
-// A part takes a run of whole rows of cells, where each cell's entries are the previous
-// grid's still live ones followed by those moved into it; and a run of pellet indices.
-bool TFoodGrid::RefreshPart(const TFoodGrid& previous, const TFood* food, int32_t part, int32_t parts) {
-  const int32_t firstCell = RowCount * part / parts * ColumnCount;
-  const int32_t endCell = RowCount * (part + 1) / parts * ColumnCount;
-  // The first entry: the previous grid's, less the pellets that left the cells before and
-  // plus those that came into them.
-  int32_t entry = previous.CellStart[firstCell];
-  for (size_t m = 0; m < previous.MovedPellets.size(); ++m)
-    entry += (previous.CellOf[previous.MovedPellets[m]] < firstCell) - (previous.MovedFrom[m] < firstCell);
-  const auto take = [&](int32_t index, double x, double y, int32_t cell) {
-    SortedIndex[entry] = index;
-    SortedX[entry] = x;
-    SortedY[entry] = y;
-    EntryOf[index] = entry;
-    CellOf[index] = cell;
-    ++entry;
-  };
-  for (int32_t cell = firstCell; cell < endCell; ++cell) {
-    CellStart[cell] = entry;
-    for (int32_t k = previous.CellStart[cell]; k < previous.LiveEnd[cell]; ++k)
-      take(previous.SortedIndex[k], previous.SortedX[k], previous.SortedY[k], cell);
-    for (int32_t j = previous.FirstMoved[cell]; j >= 0; j = previous.Pellets[j].NextMoved)
-      take(j, previous.Pellets[j].X, previous.Pellets[j].Y, cell);
-    LiveEnd[cell] = entry;
-    FirstMoved[cell] = -1;
-  }
-  if (part == parts - 1) CellStart[Cells()] = entry;
-  bool same = true;
-  const auto bits = [](double v) { return std::bit_cast<uint64_t>(v); };
-  for (int32_t j = Count * part / parts; j < Count * (part + 1) / parts; ++j) {
-    Pellets[j].X = previous.Pellets[j].X;
-    Pellets[j].Y = previous.Pellets[j].Y;
-    same &= bits(food[j].X) == bits(Pellets[j].X) && bits(food[j].Y) == bits(Pellets[j].Y);
-  }
-  return same;
 }
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the

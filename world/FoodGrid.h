@@ -28,23 +28,6 @@ class TFoodGrid {
   // the same condition as Load.
   bool Move(int32_t index, const TFood& pellet);
 
-  // Following a grid from tick to tick instead of loading it again: this grid takes the
-  // pellets where `previous` has them after its moves, in parts that may run at once on
-  // different threads (BeginRefresh first, alone; then RefreshPart for every part 0 .. parts
-  // - 1). The entries of a cell come in no particular order, which no answer depends on.
-  // CanRefresh: whether previous is a grid of `count` pellets over this field that followed
-  // every move. RefreshPart returns false when one of its pellets is not where `food` has it
-  // (the pellets were placed by other means): then the grid must be loaded anew.
-  bool CanRefresh(const TFoodGrid& previous, int32_t count, int32_t width, int32_t height) const {
-    return previous.Valid && previous.Count == count && previous.Width == width && previous.Height == height &&
-           count > 0;
-  }
-  void BeginRefresh(const TFoodGrid& previous);
-  bool RefreshPart(const TFoodGrid& previous, const TFood* food, int32_t part, int32_t parts);
-  // Whether Load or every part of a refresh succeeded and every Move since.
-  bool Usable() const { return Valid; }
-  void Invalidate() { Valid = false; }
-
   // The index of the pellet nearest to (x, y) by the extended Distance, ties to the lower
   // index, exactly as the plain scan over `food` (the pellets loaded) finds it; and, where
   // asked, the least squared distance in double to any pellet (0 when there is at most one).
@@ -100,8 +83,6 @@ class TFoodGrid {
   void Sort();
 
   int32_t Count = 0;
-  int32_t Width = 0, Height = 0;
-  bool Valid = false;
   int32_t ColumnCount = 1, RowCount = 1;
   double CellWidth = 1, CellHeight = 1;
   double ScaleX = 1, ScaleY = 1;  // cells per unit of length
@@ -126,9 +107,6 @@ class TFoodGrid {
   // moved again leaves its list at once.
   std::vector<int32_t> FirstMoved;
   bool AnyMoved = false;
-  // The pellets moved since Load or the refresh, each once, and the cell each left.
-  std::vector<int32_t> MovedPellets;
-  std::vector<int32_t> MovedFrom;
   std::vector<int32_t> Next;  // Sort's scratch
 };
 

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <barrier>
 #include <bit>
 #include <cmath>
@@ -97,7 +96,7 @@ void TWorld::Tick() {
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
   const bool fast = LoadGridAndUpdateCreatures();
-  EatFood(fast ? &Grids[CurrentGrid] : nullptr);
+  EatFood(fast ? &Grid : nullptr);
   if (Profile.Enabled) {
     Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds;
     ++Profile.Ticks;
@@ -182,47 +181,36 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   }
   const double start = profiled ? ThreadSeconds() : 0;
   const bool lanes = UsesLanes() && LanePellets.Load(Food.data(), FoodCount);
-  const bool wanted = !lanes && !PlainEvaluation();
-  const TFoodGrid& previous = Grids[CurrentGrid];
-  CurrentGrid = 1 - CurrentGrid;
-  TFoodGrid& grid = Grids[CurrentGrid];
-  grid.Invalidate();
-  const bool refresh = wanted && grid.CanRefresh(previous, FoodCount, Host.FieldWidth(), Host.FieldHeight());
-  if (refresh) grid.BeginRefresh(previous);
   if (threads == 1) {
-    if (refresh && !grid.RefreshPart(previous, Food.data(), 0, 1)) LoadFoodGrid(grid);
-    if (!refresh && wanted) LoadFoodGrid(grid);
-    const bool fast = wanted && grid.Usable();
+    const bool fast = !lanes && LoadFoodGrid(Grid);
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
-    UpdateCreatures(fast ? &grid : nullptr);
+    UpdateCreatures(fast ? &Grid : nullptr);
     if (profiled) Profile.WorkSeconds[0] += ProfiledUpdateSeconds = ThreadSeconds() - start;
     return fast;
   }
-  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where the grid does not serve: plain
-  // Every thread follows its rows of the grid, which all then only read.
+  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where a thread's grid does not load: plain
+  // Each thread loads a grid of its own: one that a thread sorts and the others search
+  // would cross between their caches on every tick. Grid is member 0's, the one the eating
+  // uses; they are all the same.
   if (!BatchedCurrent()) RebuildBatched();
   if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
-  std::barrier gridMade(threads);
-  std::atomic<bool> moved{false};  // a pellet was placed other than by the eating
+  std::barrier directionsMade(threads);
+  bool fast = false;
   double firstThreadSeconds = 0;  // the calling thread's own part of the run
   const double runStart = profiled ? ThreadSeconds() : 0;
   Workers->Run([&](int32_t t) {
     const double begin = profiled ? ThreadSeconds() : 0;
-    if (refresh && !grid.RefreshPart(previous, Food.data(), t, threads)) moved.store(true, std::memory_order_relaxed);
-    if (!refresh && wanted && t == 0) LoadFoodGrid(grid);
+    TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
+    const bool loaded = !lanes && LoadFoodGrid(grid);
+    if (t == 0) fast = loaded;
     // Every pellet's direction is made before any bug senses, so that sensing only reads
     // the shared entries.
     for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) RefreshDirection(j);
-    double arrived = profiled ? ThreadSeconds() : 0;
-    gridMade.arrive_and_wait();
-    if (moved.load(std::memory_order_relaxed)) {
-      // Seen alike by every thread after the barrier: all wait here once more.
-      if (t == 0) LoadFoodGrid(grid);
-      gridMade.arrive_and_wait();
-    }
+    const double arrived = profiled ? ThreadSeconds() : 0;
+    directionsMade.arrive_and_wait();
     const double left = profiled ? ThreadSeconds() : 0;
-    UpdateShare(t, threads, wanted && grid.Usable() ? &grid : nullptr);
+    UpdateShare(t, threads, loaded ? &grid : nullptr);
     if (profiled) {
       const double end = ThreadSeconds();
       Profile.WaitSeconds[t] += left - arrived;
@@ -235,7 +223,6 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     // The rest of the run the calling thread spent waiting for the others.
     Profile.WaitSeconds[0] += ProfiledUpdateSeconds - firstThreadSeconds;
   }
-  const bool fast = wanted && grid.Usable();
   if (fast && GathersEating()) GatheredShares = threads;
   ReachesKnown = true;
   return fast;

@@ -143,8 +143,8 @@ class TWorld {
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
 
  private:
-  // The tick's own steps with the pellet grid it made once for both (null: plain scans).
-  // The first makes the grid and returns whether it serves.
+  // The tick's own steps with the pellet grid it loaded once for both (null: plain scans).
+  // The first loads Grid and returns whether it serves.
   bool LoadGridAndUpdateCreatures();
   void UpdateCreatures(const TFoodGrid* grid);
   void UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid);
@@ -198,10 +198,7 @@ class TWorld {
   std::vector<TBatchedNetworks> Batched;  // one per block of Stride bug slots
   bool BatchedCurrent() const;  // whether there is one per block of the networks
   void RebuildBatched();
-  // The tick's pellet grid and the last one: each tick's is followed from the last one's
-  // after that one's eating (loaded anew only when that cannot be), then read by every thread.
-  std::array<TFoodGrid, 2> Grids;
-  int32_t CurrentGrid = 0;
+  TFoodGrid Grid;  // the tick's, kept for its storage
   std::vector<int32_t> EatingCandidates;
   // One block's working rows.
   struct TBlockScratch {
@@ -228,6 +225,7 @@ class TWorld {
     std::vector<int32_t> BugsByCell;
     std::vector<int32_t> BugCell;  // by bug from the share's first: its cell, -1 off the range
     std::vector<int32_t> Found;    // the gathering's own
+    TFoodGrid Grid;                // the share's own copy of the tick's grid (not share 0's)
   };
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
