@@ -415,12 +415,12 @@ TEST(EatFoodExactness, DenseWorldsMatchThePlainEvaluation) {
   }
 }
 
-// Each tick's pellet grid follows the last tick's through the pellets its eating moved. On
-// any number of threads (each block of bugs far smaller than a thread's share, the last one
-// short) the ticks must stay those of the plain evaluation, also when pellets are placed
-// between ticks by other means (a loaded state, a hand): moved far, moved within their
-// cell, put back where they were, or re-placed by an eating outside the tick.
-TEST(PelletGridExactness, GridsFollowedAcrossTicksMatchThePlainEvaluation) {
+// The tick's pellet grid must always show the pellets where they lie now. On any number of
+// threads (each block of bugs far smaller than a thread's share, the last one short) the
+// ticks stay those of the plain evaluation, also when pellets are placed between ticks by
+// other means (a loaded state, a hand): moved far, moved within their cell, put back where
+// they were, or re-placed by an eating outside the tick.
+TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesThePlainEvaluation) {
   enum class TEdit { None, Far, WithinCell, SameSpot, EatingOutsideTheTick };
   struct TCase {
     const char* Name;
