@@ -415,6 +415,64 @@ TEST(EatFoodExactness, DenseWorldsMatchThePlainEvaluation) {
   }
 }
 
+// The tick's pellet grid must always show the pellets where they lie now. On any number of
+// threads (each block of bugs far smaller than a thread's share, the last one short) the
+// ticks stay those of the plain evaluation, also when pellets are placed between ticks by
+// other means (a loaded state, a hand): moved far, moved within their cell, put back where
+// they were, or re-placed by an eating outside the tick.
+TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesThePlainEvaluation) {
+  enum class TEdit { None, Far, WithinCell, SameSpot, EatingOutsideTheTick };
+  struct TCase {
+    const char* Name;
+    int32_t Threads;
+    TEdit Edit;
+  };
+  const TCase cases[] = {
+      {"one thread", 1, TEdit::None},         {"two threads", 2, TEdit::None},
+      {"three threads", 3, TEdit::None},      {"four threads, pellets moved far", 4, TEdit::Far},
+      {"one thread, pellets moved far", 1, TEdit::Far},
+      {"three threads, pellets nudged", 3, TEdit::WithinCell},
+      {"two threads, pellets put back", 2, TEdit::SameSpot},
+      {"two threads, an eating between ticks", 2, TEdit::EatingOutsideTheTick},
+  };
+  for (const TCase& sized : cases) {
+    SCOPED_TRACE(sized.Name);
+    TTestHost host(900, 900, 1450, 1100, 20);
+    TWorld fast(host), plain(host);
+    fast.Threads = sized.Threads;
+    for (TWorld* world : {&fast, &plain}) {
+      world->Random.Seed = 5;
+      Plainly([&] { world->BuildPopulation(); });
+    }
+    int32_t eaten = 0;
+    for (int tick = 1; tick <= 30; ++tick) {
+      const int64_t before = fast.TotalFitness;
+      fast.Tick();
+      Plainly([&] { plain.Tick(); });
+      ExpectSameWorld(fast, plain, tick);
+      if (::testing::Test::HasFatalFailure()) return;
+      eaten += static_cast<int32_t>(fast.TotalFitness - before);
+      if (tick % 3 != 0) continue;
+      for (TWorld* world : {&fast, &plain}) {
+        // Pellets in every thread's rows: near the field's top, middle and bottom.
+        for (int32_t j : {7, 550, 1099}) {
+          TFood& pellet = world->Food[j];
+          if (sized.Edit == TEdit::Far) pellet = {899 - pellet.X, 899 - pellet.Y};
+          if (sized.Edit == TEdit::WithinCell) pellet.X = std::nextafter(pellet.X, 0.0);
+          if (sized.Edit == TEdit::SameSpot) pellet = TFood{pellet.X + 0.0, pellet.Y};
+        }
+        if (sized.Edit == TEdit::EatingOutsideTheTick) {
+          world->Food[3] = {world->Creatures[11].X, world->Creatures[11].Y};
+          Plainly([&] { world->EatFood(); });
+        }
+      }
+      ExpectSameWorld(fast, plain, tick);
+    }
+    EXPECT_GT(eaten, 0);
+    EXPECT_GT(fast.Generation, 0);
+  }
+}
+
 // ---- Nearest pellets in vector lanes and the eating they let bugs skip ------------------
 
 // Each kernel's lanes against the plain scan: random pellets, heaps on one point and
