@@ -313,12 +313,11 @@ class TCustomSurfaceView : public QWidget {
   // surface says the caller redraws them. Copies like Flip when there is no presented
   // picture of the surface's size yet.
   void FlipSwapping(std::vector<QRect> changed);
-  // The last picture Flip presented (null before the first).
-  const QImage& Presented() const { return presented_; }
   bool Initialized() const { return initialized_; }
   // Always the same object; it has pixels only while the view is initialised.
   TSurface& Surface() { return *surface_; }
-  // The picture the last Flip presented, which every repaint shows; null before the first.
+  // The picture the last Flip or FlipSwapping presented, which every repaint shows; null
+  // before the first.
   const QImage& Presented() const { return presented_; }
 
   // Throws ESurfaceViewError; leaves the view finalized on failure.

@@ -340,6 +340,8 @@ void TMain::StartFromSavedState(const TSavedState& state, const std::string& nam
     RunSeed.reset();
     RestoreWorld(World, state, name);
   });
+  // The opened world follows its first bug: the box says so.
+  SelectBug(World.SelectedBug);
 }
 
 void TMain::BeginRun(const std::function<void()>& populate) {

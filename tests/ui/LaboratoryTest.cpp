@@ -180,8 +180,10 @@ TEST_F(LaboratoryTest, WorldsTravelWindowToRunnerToWindowExactly) {
 
   // The runner's world opens in the window with its history and carries on there.
   Client().NumberOfBugsBox->SetValue(100);
+  Client().CreatureSelector->SetValue(7);
   ASSERT_TRUE(lab->OpenWorld(QString::fromStdString(Path("r2.world"))));
   EXPECT_TRUE(Client().Timer.Enabled());
+  EXPECT_EQ(Client().CreatureSelector->Value(), Client().World.SelectedBug);  // the box shows whom the world follows
   Client().Timer.SetEnabled(false);
   EXPECT_EQ(Client().NumberOfBugsBox->Value(), 10);
   EXPECT_EQ(Client().CreatureLifetimeBox->Value(), 500);
