@@ -59,7 +59,9 @@ diff help-options.txt page-options.txt || fail "zemlix-sim(1) and zemlix-sim --h
 # The Python module, where the build has it: its component in a prefix of its own, where the
 # interpreter it was built for imports it.
 if compgen -G "$build/python/zemlix*.so" >/dev/null; then
-  python=$(sed -n 's/^Python_EXECUTABLE[^=]*=//p' "$build/CMakeCache.txt")
+  # The interpreter the build found (a cache entry only when given on the command line).
+  python=$(sed -n 's/^_\{0,1\}Python_EXECUTABLE[^=]*=//p' "$build/CMakeCache.txt" | head -n 1)
+  python=${python:-python3}
   cmake --install "$build" --component python --prefix "$scratch/python" >>"$scratch/install.log"
   site=$(sed -n 's/^ZEMLIX_PYTHON_INSTALL_DIR[^=]*=//p' "$build/CMakeCache.txt")
   (cd "$scratch/python" && find . -type f -printf '%P\n' | LC_ALL=C sort) >python-installed.txt

@@ -27,7 +27,8 @@ def test_a_world_saves_the_runners_dump(tmp_path, sim, keywords, options, ticks)
     world = zemlix.World(**keywords)
     world.tick(ticks)
     world.save(tmp_path / "python.world")
-    sim(*options, "--ticks", ticks, "--dump", "runner.world")
+    # With --lineage the runner's dump carries the parents, as a saved world here does.
+    sim(*options, "--ticks", ticks, "--dump", "runner.world", "--lineage", "lineage.csv")
     assert state_lines(tmp_path / "python.world") == state_lines(tmp_path / "runner.world")
     assert world.ticks == ticks
 
@@ -36,7 +37,7 @@ def test_loaded_worlds_continue_as_the_runner_does(tmp_path, sim):
     # Both ways round: the runner's dump advanced here, and a world saved here (with its
     # history, after feeding, punishing and new weights) advanced by the runner.
     sim("--seed", 4, "--lifetime", 500, "--ticks", 700, "--dump", "start.world")
-    sim("--load", "start.world", "--ticks", 900, "--dump", "runner.world")
+    sim("--load", "start.world", "--ticks", 900, "--dump", "runner.world", "--lineage", "lineage.csv")
     world = zemlix.World.load(tmp_path / "start.world")
     world.tick(900)
     world.save(tmp_path / "python.world")
