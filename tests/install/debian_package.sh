@@ -80,7 +80,8 @@ if compgen -G "$build/python/zemlix*.so" >/dev/null; then
     # The interpreter the build found (a cache entry only when given on the command line).
     python=$(sed -n 's/^_\{0,1\}Python_EXECUTABLE[^=]*=//p' "$build/CMakeCache.txt" | head -n 1)
     python=${python:-python3}
-    said=$(cd "$scratch" && PYTHONPATH=$scratch/python-root/usr/lib/python3/dist-packages "$python" -c \
+    said=$(. "$here/../python/sanitizer_runtime.sh" && preload_sanitizer_runtime "$build/python/$module" &&
+      cd "$scratch" && PYTHONPATH=$scratch/python-root/usr/lib/python3/dist-packages "$python" -c \
       'import zemlix; print(zemlix.__version__)') || fail "the packaged module does not import"
     [ "$said" = "$version" ] || fail "the packaged module's __version__ is '$said', not '$version'"
     packages+=("$python_package")

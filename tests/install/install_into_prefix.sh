@@ -68,7 +68,8 @@ if compgen -G "$build/python/zemlix*.so" >/dev/null; then
   printf '%s\n' "$site/$(basename "$build"/python/zemlix*.so)" "$site/zemlix.pyi" \
     share/doc/python3-zemlix/changelog.Debian.gz share/doc/python3-zemlix/copyright >python-expected.txt
   diff python-expected.txt python-installed.txt || fail "the python component's files differ (< expected, > installed)"
-  said=$(PYTHONPATH=$scratch/python/$site "$python" -c 'import zemlix; print(zemlix.__version__, zemlix.__file__)') ||
+  said=$(. "$here/../python/sanitizer_runtime.sh" && preload_sanitizer_runtime "$build"/python/zemlix*.so &&
+    PYTHONPATH=$scratch/python/$site "$python" -c 'import zemlix; print(zemlix.__version__, zemlix.__file__)') ||
     fail "the installed module does not import"
   [ "$said" = "$version $scratch/python/$site/$(basename "$build"/python/zemlix*.so)" ] ||
     fail "the installed module said '$said'"

@@ -15,13 +15,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export PYTHONDONTWRITEBYTECODE=1 MPLBACKEND=Agg MPLCONFIGDIR=$scratch/matplotlib
 module=$(echo "$PYTHONPATH"/zemlix*.so)
-asan=$(ldd "$module" | awk '/libasan/ {print $3}')
-if [ -n "$asan" ]; then
-  # The sanitizer's runtime must come first; the C++ library too, or its exceptions find
-  # no real __cxa_throw behind the sanitizer's (the interpreter itself does not load it).
-  LD_PRELOAD="$asan $(ldd "$module" | awk '/libstdc\+\+/ {print $3}')"
-  export LD_PRELOAD
-  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
-fi
+. "$here/sanitizer_runtime.sh"
+preload_sanitizer_runtime "$module"
 cd "$scratch"
 "$python" -m pytest -p no:cacheprovider --basetemp="$scratch/tmp" -q "$here" "$@"
