@@ -67,25 +67,7 @@ void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor
 
 QRect TOutlinedText::Draw(TSurface& dest, int x, int y) const {
   if (!dest.HasPixels()) return {};
-  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
-  for (const TRun& run : runs_) {
-    const std::int64_t row = std::int64_t{y} + run.Dy;
-    if (row < 0 || row >= dest.Height()) continue;
-    const std::int64_t start = std::int64_t{x} + run.Dx;
-    const std::int64_t from = std::max<std::int64_t>(start, 0);
-    const std::int64_t to = std::min<std::int64_t>(start + run.Count, dest.Width());
-    if (from >= to) continue;
-    const std::uint32_t* __restrict source = pixels_.data() + run.First + (from - start);
-    std::uint32_t* __restrict line = dest.ScanLine(static_cast<int>(row));
-    for (std::int64_t i = from; i < to; ++i) line[i] = source[i - from];
-    minX = std::min(minX, from);
-    maxX = std::max(maxX, to - 1);
-    minY = std::min(minY, row);
-    maxY = std::max(maxY, row);
-  }
-  if (minX > maxX) return {};
-  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
-               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
+  return CopyClippedRuns(dest, x, y, runs_, pixels_.data());
 }
 
 }  // namespace zemlix

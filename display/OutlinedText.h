@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "display/Colors.h"
+#include "display/SpriteList.h"
 #include "display/Surfaces.h"
 
 namespace zemlix {
@@ -25,10 +26,7 @@ class TOutlinedText {
   QRect Draw(TSurface& dest, int x, int y) const;
 
  private:
-  struct TRun {
-    int Dx = 0, Dy = 0, Count = 0;
-    std::uint32_t First = 0;  // index into pixels_
-  };
+  using TRun = TPixelRun;  // First: an index into pixels_
   bool made_ = false;
   QString text_;
   TColor textColor_ = clNone;

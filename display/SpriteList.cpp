@@ -205,6 +205,28 @@ void TSprite::TKeptPixels::Add(int dx, int dy, std::uint32_t pixel, bool newRun)
   Bottom = std::max(Bottom, dy);
 }
 
+QRect CopyClippedRuns(TSurface& dest, int x, int y, std::span<const TPixelRun> runs, const std::uint32_t* pixels) {
+  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
+  for (const TPixelRun& run : runs) {
+    const std::int64_t row = std::int64_t{y} + run.Dy;
+    if (row < 0 || row >= dest.Height()) continue;
+    const std::int64_t start = std::int64_t{x} + run.Dx;
+    const std::int64_t from = std::max<std::int64_t>(start, 0);
+    const std::int64_t to = std::min<std::int64_t>(start + run.Count, dest.Width());
+    if (from >= to) continue;
+    const std::uint32_t* __restrict source = pixels + run.First + (from - start);
+    std::uint32_t* __restrict line = dest.ScanLine(static_cast<int>(row));
+    for (std::int64_t i = from; i < to; ++i) line[i] = source[i - from];
+    minX = std::min(minX, from);
+    maxX = std::max(maxX, to - 1);
+    minY = std::min(minY, row);
+    maxY = std::max(maxY, row);
+  }
+  if (minX > maxX) return {};
+  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
+               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
+}
+
 // Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
 // pixel written.
 QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept) {
@@ -225,25 +247,7 @@ QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept) {
     return QRect(QPoint(static_cast<int>(left), static_cast<int>(top)),
                  QPoint(static_cast<int>(right), static_cast<int>(bottom)));
   }
-  std::int64_t minX = INT64_MAX, maxX = INT64_MIN, minY = INT64_MAX, maxY = INT64_MIN;
-  for (const TRun& run : kept.Runs) {
-    const std::int64_t row = std::int64_t{y} + run.Dy;
-    if (row < 0 || row >= height) continue;
-    const std::int64_t start = std::int64_t{x} + run.Dx;
-    const std::int64_t from = std::max<std::int64_t>(start, 0);
-    const std::int64_t to = std::min<std::int64_t>(start + run.Count, width);
-    if (from >= to) continue;
-    const std::uint32_t* __restrict source = kept.Pixels.data() + run.First + (from - start);
-    std::uint32_t* __restrict line = dest.ScanLine(static_cast<int>(row));
-    for (std::int64_t i = from; i < to; ++i) line[i] = source[i - from];
-    minX = std::min(minX, from);
-    maxX = std::max(maxX, to - 1);
-    minY = std::min(minY, row);
-    maxY = std::max(maxY, row);
-  }
-  if (minX > maxX) return {};
-  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
-               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
+  return CopyClippedRuns(dest, x, y, kept.Runs, kept.Pixels.data());
 }
 
 // Where a row that starts at (u, v) in the source (16.16) enters the pattern and how many

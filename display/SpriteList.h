@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,6 +15,16 @@
 #include "display/Surfaces.h"
 
 namespace zemlix {
+
+// Opaque pixels as runs relative to a drawing's origin: Count pixels from pixels[First] go to
+// row Dy from column Dx.
+struct TPixelRun {
+  std::int32_t Dx = 0, Dy = 0, Count = 0;
+  std::uint32_t First = 0;
+};
+// Copies runs with (x, y) as their origin, clipped to dest (which has pixels); returns a
+// rectangle holding every pixel written.
+QRect CopyClippedRuns(TSurface& dest, int x, int y, std::span<const TPixelRun> runs, const std::uint32_t* pixels);
 
 class TCustomSpriteList;
 class TSpriteCollection;
@@ -94,11 +105,7 @@ class TSprite {
   static TRowSpan RowSpan(std::int64_t u, std::int64_t v, std::int64_t dux, std::int64_t dvx, std::int64_t leftEdge,
                           std::int64_t rightEdge, std::int64_t topEdge, std::int64_t bottomEdge);
 
-  // Opaque pixels as runs relative to a drawing's (x, y).
-  struct TRun {
-    std::int32_t Dx = 0, Dy = 0, Count = 0;
-    std::uint32_t First = 0;  // index into the pixels
-  };
+  using TRun = TPixelRun;
   struct TKeptPixels {
     std::vector<TRun> Runs;
     std::vector<std::uint32_t> Pixels;
