@@ -30,8 +30,8 @@ inline double EatingSquareLimit(double distance) {
 }
 
 // The nearest pellets of many bugs at once, without a grid: the bugs side by side in vector
-// lanes, each against every pellet, which beats a grid's bookkeeping while the pellets are
-// few. Loads the pellets once and then answers block after block of bugs.
+// lanes, each group against the pellets near it in x, which beats a grid's bookkeeping while
+// the pellets are few. Loads the pellets once and then answers block after block of bugs.
 class TLanePellets {
  public:
   // The most pellets for which the lanes beat the grid.
@@ -51,16 +51,23 @@ class TLanePellets {
  private:
   int32_t Count = 0;
   std::vector<double> X, Y;
+  // The pellets sorted by x, with their indices; the order is kept from one Load to the next,
+  // where pellets seldom move, so that sorting it again costs about one pass.
+  std::vector<int32_t> Order;
+  std::vector<double> SortedX, SortedY, SortedIndex;
 };
 
-// The kernels; call each only where the processor has its instructions. For each bug k <
-// count: nearest[k] the pellet of least double squared distance (the first index among
-// equal ones), leastSquare[k] that square and secondSquare[k] the least over the others
-// (infinity with one pellet). foodCount >= 1.
+// The kernels; call each only where the processor has its instructions. foodX, foodY and
+// foodIndex are the pellets sorted by x, with their indices; foodCount >= 1. For each bug
+// k < count: leastSquare[k] the least double squared distance to a pellet and nearest[k]
+// the index of a pellet at that square; secondSquare[k] is at most NearestSquareLimit of the
+// least exactly when another pellet lies within that limit (it is then the least square over
+// the others), and above it otherwise. Bugs near each other in x share the work best.
 void NearestPelletsAvx2(const double* bugX, const double* bugY, int32_t count, const double* foodX, const double* foodY,
-                        int32_t foodCount, int32_t* nearest, double* leastSquare, double* secondSquare);
+                        const double* foodIndex, int32_t foodCount, int32_t* nearest, double* leastSquare,
+                        double* secondSquare);
 void NearestPelletsAvx512(const double* bugX, const double* bugY, int32_t count, const double* foodX,
-                          const double* foodY, int32_t foodCount, int32_t* nearest, double* leastSquare,
-                          double* secondSquare);
+                          const double* foodY, const double* foodIndex, int32_t foodCount, int32_t* nearest,
+                          double* leastSquare, double* secondSquare);
 
 }  // namespace zemlix

@@ -27,6 +27,11 @@ inline TVector Max(TVector a, TVector b) { return _mm256_max_pd(a, b); }
 inline TMask Less(TVector a, TVector b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
 inline TVector Select(TMask m, TVector yes, TVector no) { return _mm256_blendv_pd(no, yes, m); }
 
+// Whether a0 < b0 and a1 < b1 in every lane.
+inline bool AllLess(TVector a0, TVector b0, TVector a1, TVector b1) {
+  return _mm256_movemask_pd(_mm256_and_pd(Less(a0, b0), Less(a1, b1))) == 0xF;
+}
+
 }  // namespace
 }  // namespace zemlix
 
@@ -35,8 +40,8 @@ inline TVector Select(TMask m, TVector yes, TVector no) { return _mm256_blendv_p
 namespace zemlix {
 
 void NearestPelletsAvx2(const double* bugX, const double* bugY, int32_t count, const double* foodX, const double* foodY,
-                        int32_t foodCount, int32_t* nearest, double* leastSquare, double* secondSquare) {
-  NearestPelletsInLanes(bugX, bugY, count, foodX, foodY, foodCount, nearest, leastSquare, secondSquare);
+                        const double* foodIndex, int32_t foodCount, int32_t* nearest, double* leastSquare, double* secondSquare) {
+  NearestPelletsInLanes(bugX, bugY, count, foodX, foodY, foodIndex, foodCount, nearest, leastSquare, secondSquare);
 }
 
 }  // namespace zemlix

@@ -27,6 +27,9 @@ inline TVector Max(TVector a, TVector b) { return _mm512_maskz_max_pd(0xFF, a, b
 inline TMask Less(TVector a, TVector b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
 inline TVector Select(TMask m, TVector yes, TVector no) { return _mm512_mask_blend_pd(m, no, yes); }
 
+// Whether a0 < b0 and a1 < b1 in every lane.
+inline bool AllLess(TVector a0, TVector b0, TVector a1, TVector b1) { return (Less(a0, b0) & Less(a1, b1)) == 0xFF; }
+
 }  // namespace
 }  // namespace zemlix
 
@@ -35,8 +38,8 @@ inline TVector Select(TMask m, TVector yes, TVector no) { return _mm512_mask_ble
 namespace zemlix {
 
 void NearestPelletsAvx512(const double* bugX, const double* bugY, int32_t count, const double* foodX, const double* foodY,
-                        int32_t foodCount, int32_t* nearest, double* leastSquare, double* secondSquare) {
-  NearestPelletsInLanes(bugX, bugY, count, foodX, foodY, foodCount, nearest, leastSquare, secondSquare);
+                        const double* foodIndex, int32_t foodCount, int32_t* nearest, double* leastSquare, double* secondSquare) {
+  NearestPelletsInLanes(bugX, bugY, count, foodX, foodY, foodIndex, foodCount, nearest, leastSquare, secondSquare);
 }
 
 }  // namespace zemlix

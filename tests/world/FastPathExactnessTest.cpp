@@ -477,15 +477,18 @@ TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesTheP
 
 // Each kernel's lanes against the plain scan: random pellets, heaps on one point and
 // lattices (equal distances, the lower index wins), near-ties finer than a double square
-// tells apart, and bug counts that leave a short last group.
+// tells apart, pellets on one vertical line or all to one side of the bugs (where the walk
+// outwards in x ends early or never), and bug counts that leave a short last group or run
+// past one block of 256.
 TEST(LanePelletsExactness, LayoutsMatchThePlainScan) {
   struct TLayout {
     const char* Name;
-    double Spacing;  // > 0: pellets on a lattice of this step; 0: random; < 0: all on one point
+    double Spacing;  // > 0: a lattice of this step; 0: random; -1: one point; -2: the line x = 50; -3: right of the bugs
     double Jitter;   // each pellet moved by up to this much (relative to 200: 2^-55 is a unit in the last place)
   };
   const TLayout layouts[] = {{"random", 0, 0},        {"one point", -1, 0},   {"lattice", 10, 0},
-                             {"fine lattice", 0.5, 0}, {"near-ties", 10, 0x1p-55}, {"looser near-ties", 10, 0x1p-52}};
+                             {"fine lattice", 0.5, 0}, {"near-ties", 10, 0x1p-55}, {"looser near-ties", 10, 0x1p-52},
+                             {"vertical line", -2, 0},  {"one side", -3, 0}};
   std::mt19937_64 random(17);
   std::uniform_real_distribution<double> field(0, 200), unit(-1, 1);
   for (const TBatchKernel kernel : AvailableBatchKernels()) {
@@ -496,25 +499,35 @@ TEST(LanePelletsExactness, LayoutsMatchThePlainScan) {
       for (const int32_t pellets : {1, 7, 100, 256}) {
         std::vector<TFood> food(pellets);
         for (int32_t j = 0; j < pellets; ++j) {
-          const double x = layout.Spacing > 0 ? 100 + layout.Spacing * (j % 9 - 4) : layout.Spacing < 0 ? 50 : field(random);
-          const double y = layout.Spacing > 0 ? 100 + layout.Spacing * (j / 9 % 9 - 4) : layout.Spacing < 0 ? 50 : field(random);
+          const double x = layout.Spacing > 0    ? 100 + layout.Spacing * (j % 9 - 4)
+                           : layout.Spacing == -3 ? 180 + field(random) / 10
+                           : layout.Spacing < 0   ? 50
+                                                  : field(random);
+          const double y = layout.Spacing > 0  ? 100 + layout.Spacing * (j / 9 % 9 - 4)
+                           : layout.Spacing == -1 ? 50
+                                                  : field(random);
           food[j] = {x + 200 * layout.Jitter * unit(random), y + 200 * layout.Jitter * unit(random)};
         }
-        TLanePellets lanes;
-        ASSERT_TRUE(lanes.Load(food.data(), pellets));
         // Bugs on lattice points, between them and anywhere.
-        const int32_t bugs = 53;
+        const int32_t bugs = pellets == 100 ? 300 : 53;
         std::vector<double> x(bugs), y(bugs), least(bugs);
         std::vector<int32_t> nearest(bugs);
         for (int32_t b = 0; b < bugs; ++b) {
           x[b] = b % 3 == 0 ? 100 + 5.0 * (b % 7 - 3) : field(random);
           y[b] = b % 3 == 0 ? 100 + 5.0 * (b % 5 - 2) : field(random);
         }
-        lanes.Nearest(x.data(), y.data(), bugs, nearest.data(), least.data());
-        for (int32_t b = 0; b < bugs; ++b) {
-          EXPECT_EQ(nearest[b], NearestFoodPlain(food, x[b], y[b])) << "bug " << b << " of " << pellets;
-          const double dx = food[nearest[b]].X - x[b], dy = food[nearest[b]].Y - y[b];
-          EXPECT_LE(least[b], dx * dx + dy * dy);
+        // Loaded once, then again after some pellets moved, as the tick reloads them.
+        TLanePellets lanes;
+        for (const bool moved : {false, true}) {
+          if (moved)
+            for (int32_t j = 0; j < pellets; j += 3) food[j] = {field(random), field(random)};
+          ASSERT_TRUE(lanes.Load(food.data(), pellets));
+          lanes.Nearest(x.data(), y.data(), bugs, nearest.data(), least.data());
+          for (int32_t b = 0; b < bugs; ++b) {
+            EXPECT_EQ(nearest[b], NearestFoodPlain(food, x[b], y[b])) << "bug " << b << " of " << pellets << (moved ? ", moved" : "");
+            const double dx = food[nearest[b]].X - x[b], dy = food[nearest[b]].Y - y[b];
+            EXPECT_LE(least[b], dx * dx + dy * dy);
+          }
         }
       }
     }
