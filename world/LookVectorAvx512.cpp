@@ -4,13 +4,6 @@
 
 #include <cstdint>
 
-#ifdef __FAST_MATH__
-#error "the batched look vector relies on exact IEEE arithmetic: never build it with -ffast-math"
-#endif
-#if !defined(__AVX512F__) || !defined(__AVX512DQ__) || !defined(__AVX512VL__)
-#error "this file is built with -mavx512f -mavx512dq -mavx512vl and called only where the processor has them"
-#endif
-
 namespace zemlix {
 namespace {
 

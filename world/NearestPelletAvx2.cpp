@@ -3,13 +3,6 @@
 
 #include <cstdint>
 
-#ifdef __FAST_MATH__
-#error "the nearest-pellet search relies on exact IEEE arithmetic: never build it with -ffast-math"
-#endif
-#if !defined(__AVX2__) || !defined(__FMA__)
-#error "this file is built with -mavx2 -mfma and called only where the processor has both"
-#endif
-
 namespace zemlix {
 namespace {
 
