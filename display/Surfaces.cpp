@@ -7,6 +7,10 @@
 #include <optional>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -310,6 +314,37 @@ void TSurface::Free() {
   stride_ = 0;
   width_ = 0;
   height_ = 0;
+}
+
+void AppendSpans(std::vector<TSpan>& spans, const QRect& rect) {
+  if (rect.isEmpty()) return;
+  for (int y = rect.top(); y <= rect.bottom(); ++y) spans.push_back({rect.left(), y, rect.width()});
+}
+
+void TSurface::FillSpans(std::span<const TSpan> spans, std::uint32_t pixel, int dx, int dy) {
+  if (bits_ == nullptr) return;
+  CatchUp();
+  const std::uint32_t word = kOpaque | pixel;
+  for (const TSpan& span : spans) {
+    const std::int64_t y = std::int64_t{span.Y} + dy, x = std::int64_t{span.X} + dx;
+    if (y < 0 || y >= height_) continue;
+    const std::int64_t from = std::max<std::int64_t>(x, 0);
+    const std::int64_t to = std::min<std::int64_t>(x + span.Count, width_);
+    if (from >= to) continue;
+    std::uint32_t* line = bits_ + static_cast<std::ptrdiff_t>(y) * stride_ + from;
+    const std::int64_t count = to - from;
+#if defined(__SSE2__)
+    // Spans are short (a sprite's row): whole 16-byte stores, the last one overlapping the
+    // one before it, rather than a loop that first lines up and then mops up.
+    if (count >= 4) {
+      const __m128i four = _mm_set1_epi32(static_cast<int>(word));
+      for (std::int64_t i = 0; i + 4 < count; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(line + i), four);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(line + count - 4), four);
+      continue;
+    }
+#endif
+    for (std::int64_t i = 0; i < count; ++i) line[i] = word;
+  }
 }
 
 void TSurface::Fill(std::uint32_t pixel) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -15,6 +16,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -26,6 +28,13 @@ class QPainter;
 namespace zemlix {
 
 class TSurface;
+
+// Count pixels of row Y from column X: where a drawing may have written.
+struct TSpan {
+  std::int32_t X = 0, Y = 0, Count = 0;
+};
+// Appends one span per row of rect.
+void AppendSpans(std::vector<TSpan>& spans, const QRect& rect);
 
 enum TPenStyle { psSolid, psClear };
 enum TBrushStyle { bsSolid, bsClear };
@@ -193,6 +202,8 @@ class TSurface {
   int Height() const { return height_; }
 
   void Fill(std::uint32_t pixel);
+  // Sets the spans' pixels, moved by (dx, dy) and clipped to the surface, to one raw value.
+  void FillSpans(std::span<const TSpan> spans, std::uint32_t pixel, int dx = 0, int dy = 0);
   std::uint32_t Pixel(int x, int y) const;          // 0 outside the surface
   void SetPixel(int x, int y, std::uint32_t pixel);  // ignored outside the surface
 

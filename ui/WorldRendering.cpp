@@ -70,19 +70,18 @@ void TMain::DrawWorldPicture() {
   if (PlainFrames) {
     surface.Fill(0);
     worldDrawn_.clear();
+    worldSpans_.clear();
+    lastWorldSpans_.clear();
   } else {
-    // Only what the last picture drew, and what the swapped-in buffer still lacks of it,
-    // differs from black.
     changed.swap(worldDrawn_);
-    const auto clear = [&](const QRect& rect) {
-      const QRect part = Clipped(rect, surface.Width(), surface.Height());
-      for (int y = part.top(); y <= part.bottom(); ++y)
-        std::fill_n(surface.ScanLine(y) + part.left(), part.width(), 0xFF000000u);
-    };
-    // After a swap the buffer lacks what the last two pictures drew (that covers `changed`);
-    // otherwise it holds the last picture.
-    const std::vector<QRect> stale = surface.TakeStale();
-    for (const QRect& rect : stale.empty() ? changed : stale) clear(rect);
+    worldDrawn_.reserve(changed.size() + 8);  // the vector went to the view: no growing by steps
+    // After a swap the buffer holds the picture before the last one; otherwise (it was brought
+    // up to date, or the last flip copied) it holds the last one. Either is black but for
+    // what it drew.
+    const bool swapped = !surface.TakeStale().empty();
+    surface.FillSpans(swapped ? lastWorldSpans_ : worldSpans_, 0);
+    lastWorldSpans_.swap(worldSpans_);
+    worldSpans_.clear();
   }
   DrawWorldBorder();
   DrawFood();
@@ -92,7 +91,8 @@ void TMain::DrawWorldPicture() {
     WorldView->Flip();
     return;
   }
-  // The same things drawn in the same order (the usual case) pair up: one rectangle each.
+  // Where this picture and the last one may differ. The same things drawn in the same order
+  // (the usual case) pair up: one rectangle each.
   if (changed.size() == worldDrawn_.size()) {
     for (std::size_t i = 0; i < changed.size(); ++i) changed[i] = Joined(changed[i], worldDrawn_[i]);
   } else {
@@ -101,8 +101,10 @@ void TMain::DrawWorldPicture() {
   WorldView->FlipSwapping(std::move(changed));
 }
 
-void TMain::NoteWorldDrawn(const QRect& rect) {
-  if (!rect.isEmpty()) worldDrawn_.push_back(rect);
+void TMain::NoteWorldDrawn(const QRect& rect, bool spansNoted) {
+  if (rect.isEmpty()) return;
+  worldDrawn_.push_back(rect);
+  if (!spansNoted) AppendSpans(worldSpans_, rect);
 }
 
 void TMain::DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
@@ -124,7 +126,7 @@ void TMain::DrawWorldBorder() {
   canvas.Rectangle(0, 0, W, H);
   canvas.Release();
   for (const QRect& edge : {QRect(0, 0, W, 1), QRect(0, H - 1, W, 1), QRect(0, 0, 1, H), QRect(W - 1, 0, 1, H)})
-    NoteWorldDrawn(edge);
+    NoteWorldDrawn(edge, true);
 }
 
 void TMain::DrawFood() {
@@ -136,9 +138,10 @@ void TMain::DrawFood() {
   for (int32_t i = 0; i < World.FoodCount; ++i) {
     const int px = Round(World.Food[i].X - 4.5L);
     const int py = Round(World.Food[i].Y - 4.5L);
-    food.Draw(surface, px, py, 0);
+    food.Draw(surface, px, py, 0, &worldSpans_);
     NoteWorldDrawn(Clipped(QRect(px, py, pattern.Right - pattern.Left, pattern.Bottom - pattern.Top),
-                           surface.Width(), surface.Height()));
+                           surface.Width(), surface.Height()),
+                   true);
     if (i != World.SelectedBugFood) continue;
     NoteWorldDrawn(Clipped(QRect(px - 3, py - 3, 15, 15), surface.Width(), surface.Height()));
     // The nearest pellet pulses: the inner ring every other frame, the outer one in two sizes.
@@ -163,7 +166,7 @@ void TMain::DrawCreatures() {
     const int bx = Round(bug.X);
     const int by = Round(bug.Y);
     const int angle = DegTo256(Round(RadToDeg(bug.Heading) - 180));
-    NoteWorldDrawn(creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle));
+    NoteWorldDrawn(creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_), true);
     if (i != World.SelectedBug) continue;
     NoteWorldDrawn(Clipped(QRect(bx - 8, by - 8, 16, 16), surface.Width(), surface.Height()));
     TSurfaceCanvas& canvas = surface.Canvas();
@@ -204,7 +207,7 @@ void TMain::DrawWorldStats() {
       statsTexts_[slot].Set(canvas.Font, text(), StatsTextColor, StatsOutlineColor);
       statsKeys_[slot] = key;
     }
-    NoteWorldDrawn(statsTexts_[slot].Draw(surface, 1, y));
+    NoteWorldDrawn(statsTexts_[slot].Draw(surface, 1, y, &worldSpans_), true);
   };
   line(0, static_cast<uint64_t>(World.Generation), 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
   line(1, static_cast<uint64_t>(World.TimeToLive), 14,
@@ -222,6 +225,8 @@ void TMain::BlankWorldView() {
   canvas.Release();
   WorldView->Flip();
   worldDrawn_.assign(1, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
+  worldSpans_.clear();
+  AppendSpans(worldSpans_, worldDrawn_.front());
 }
 
 }  // namespace zemlix
