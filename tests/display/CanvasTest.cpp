@@ -362,6 +362,7 @@ TEST(OutlinedText, MatchesFiveTextOutCalls) {
       {"Time To Live 1000", clYellow, 0x002222, 1, 1},
       {"Time To Live 999", clYellow, 0x002222, 1, 1},  // shorter than the text before it
       {"Fi fj AV W.W rr", clYellow, 0x002222, 2, 3},    // pairs the layout moves apart
+      {"e\u0301\u0301 W\u0308 \u2019\u201d", clYellow, 0x002222, 4, 8},  // marks that reach back over a glyph
       {"Generation 12", clYellow, clNone, -7, -4},
       {"Generation 12", clNone, clRed, 3, 30},
       {"Total Fitness: 4", clWindowText, clBlue, 70, 12},  // cut at the right
