@@ -226,6 +226,7 @@ void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex, std::vector<T
         inRun = opaque;
       }
     }
+    kept.Picture.MakeMaskedRows();
     kept.Version = picturesVersion_;
   }
   CopyRuns(dest, x, y, kept.Picture, written);
@@ -271,6 +272,26 @@ QRect CopyClippedRuns(TSurface& dest, int x, int y, std::span<const TPixelRun> r
                QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
 }
 
+void TSprite::TKeptPixels::MakeMaskedRows() {
+  MaskedRows.clear();
+  RowPixels.clear();
+  if (Runs.empty() || Right - Left + 1 > 16) return;
+  std::size_t row = 0;
+  for (const TRun& run : Runs) {
+    while (Rows[row].Y != run.Dy) ++row;
+    if (MaskedRows.empty() || MaskedRows.back().Dy != run.Dy - Top) {
+      MaskedRows.push_back({Rows[row].X - Left, run.Dy - Top, 0, static_cast<std::uint32_t>(RowPixels.size())});
+      RowPixels.resize(RowPixels.size() + 16, 0);
+    }
+    TMaskedRow& masked = MaskedRows.back();
+    for (int i = 0; i < run.Count; ++i) {
+      const int lane = run.Dx - Left - masked.Dx + i;
+      masked.Mask |= 1u << lane;
+      RowPixels[masked.First + static_cast<std::size_t>(lane)] = Pixels[run.First + static_cast<std::size_t>(i)];
+    }
+  }
+}
+
 // Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
 // pixel written.
 QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept, std::vector<TSpan>* written) {
@@ -283,8 +304,12 @@ QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept, s
     // Wholly inside, as nearly every drawing is: no clipping per run.
     std::uint32_t* firstLine = dest.ScanLine(static_cast<int>(top));
     const std::ptrdiff_t stride = dest.Stride();
-    for (const TRun& run : kept.Runs) {
-      CopyShort(firstLine + (run.Dy - kept.Top) * stride + (x + run.Dx), kept.Pixels.data() + run.First, run.Count);
+    if (dest.MaskedRowStores() && !kept.MaskedRows.empty()) {
+      StoreMaskedRowsAvx512(firstLine + left, stride, kept.MaskedRows.data(), kept.MaskedRows.size(),
+                            kept.RowPixels.data());
+    } else {
+      for (const TRun& run : kept.Runs)
+        CopyShort(firstLine + (run.Dy - kept.Top) * stride + (x + run.Dx), kept.Pixels.data() + run.First, run.Count);
     }
     if (written != nullptr) {
       const std::size_t at = written->size();
@@ -430,6 +455,7 @@ void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
       inRun = opaque;
     }
   }
+  turn.Picture.MakeMaskedRows();
   turn.PictureVersion = picturesVersion_;
   turn.PictureSource = pattern.Surface;
 }

@@ -112,7 +112,12 @@ class TSprite {
     std::vector<std::uint32_t> Pixels;
     std::vector<TSpan> Rows;  // each row from its first opaque pixel to its last, in row order
     int Left = 0, Top = 0, Right = -1, Bottom = -1;  // the runs' bounding box, inclusive
+    // For pictures at most 16 pixels wide: the rows again, relative to (Left, Top), as masked
+    // rows of 16 pixels each in RowPixels.
+    std::vector<TMaskedRow> MaskedRows;
+    std::vector<std::uint32_t> RowPixels;
     void Add(int dx, int dy, std::uint32_t pixel, bool newRun);
+    void MakeMaskedRows();  // once every pixel is added
     void Clear() { *this = TKeptPixels{}; }
   };
   struct TKeptPattern {

@@ -325,6 +325,10 @@ void TSurface::FillSpans(std::span<const TSpan> spans, std::uint32_t pixel, int 
   if (bits_ == nullptr) return;
   CatchUp();
   const std::uint32_t word = kOpaque | pixel;
+  if (maskedRowStores_) {
+    FillSpansAvx512(bits_, stride_, width_, height_, spans.data(), spans.size(), dx, dy, word);
+    return;
+  }
   for (const TSpan& span : spans) {
     const std::int64_t y = std::int64_t{span.Y} + dy, x = std::int64_t{span.X} + dx;
     if (y < 0 || y >= height_) continue;

@@ -22,6 +22,7 @@
 
 #include "display/Colors.h"
 #include "display/Errors.h"
+#include "display/PixelRows.h"
 
 class QPainter;
 
@@ -29,10 +30,6 @@ namespace zemlix {
 
 class TSurface;
 
-// Count pixels of row Y from column X: where a drawing may have written.
-struct TSpan {
-  std::int32_t X = 0, Y = 0, Count = 0;
-};
 // Appends one span per row of rect.
 void AppendSpans(std::vector<TSpan>& spans, const QRect& rect);
 
@@ -218,6 +215,10 @@ class TSurface {
     return bits_ + static_cast<std::ptrdiff_t>(y) * stride_;
   }
   std::ptrdiff_t Stride() const { return stride_; }  // words from one line to the next
+  // Whether drawings store short rows with masked 512-bit stores (where the processor has
+  // them) or word by word; the pixels are the same. Tests switch it off to check the other way.
+  bool MaskedRowStores() const { return maskedRowStores_; }
+  void SetMaskedRowStores(bool value) { maskedRowStores_ = value && HasMaskedRowStores(); }
 
   // Raw value of pixels that copies with a key leave out.
   std::optional<std::uint32_t> ColorKey() const { return colorKey_; }
@@ -258,6 +259,7 @@ class TSurface {
   int width_ = 0;
   int height_ = 0;
   std::optional<std::uint32_t> colorKey_;
+  bool maskedRowStores_ = HasMaskedRowStores();
   std::unique_ptr<TSurfaceCanvas> canvas_;
   // Where the pixels lag behind *staleSource_ (the view's presented picture) after a swap.
   mutable std::vector<QRect> stale_;

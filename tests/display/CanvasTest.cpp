@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <tuple>
 #include <cstdint>
 #include <vector>
 
@@ -336,8 +337,11 @@ TEST(Surface, FillSpansSetsExactlyTheClippedSpans) {
   for (const TSpan& cut : {TSpan{-3, 2, 5}, TSpan{-9, 3, 4}, TSpan{17, 4, 9}, TSpan{25, 5, 2}, TSpan{-2, 6, 40},
                            TSpan{3, -1, 8}, TSpan{3, 22, 8}, TSpan{0, 21, 1}})
     spans.push_back(cut);
-  for (const auto& [dx, dy] : {std::pair{0, 0}, std::pair{3, -2}, std::pair{-5, 4}}) {
+  for (int count = 30; count <= 34; ++count) spans.push_back({-1, count - 10, count - 14});
+  for (const auto& [dx, dy, masked] : {std::tuple{0, 0, true}, std::tuple{3, -2, true}, std::tuple{-5, 4, true},
+                                       std::tuple{0, 0, false}, std::tuple{-5, 4, false}}) {
     TSurface surface(23, 22);
+    surface.SetMaskedRowStores(masked);
     surface.Fill(kBackground);
     surface.FillSpans(spans, kRed, dx, dy);
     for (int y = 0; y < surface.Height(); ++y)
@@ -345,7 +349,8 @@ TEST(Surface, FillSpansSetsExactlyTheClippedSpans) {
         const bool inside = std::any_of(spans.begin(), spans.end(), [&](const TSpan& span) {
           return span.Y + dy == y && span.X + dx <= x && x < span.X + dx + span.Count;
         });
-        ASSERT_EQ(surface.Pixel(x, y), inside ? kRed : kBackground) << x << "," << y << " moved " << dx << "," << dy;
+        ASSERT_EQ(surface.Pixel(x, y), inside ? kRed : kBackground)
+            << x << "," << y << " moved " << dx << "," << dy << (masked ? ", masked stores" : "");
       }
   }
 }
