@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/FrameTimer.h"
+#include "display/EllipseOutline.h"
 #include "display/OutlinedText.h"
 #include "display/SpriteList.h"
 #include "display/Surfaces.h"
@@ -180,6 +181,8 @@ class TMain : public QWidget, public TWorldHost {
   // makes it black again. The border is left out, since every picture paints all of it first.
   std::vector<TSpan> worldSpans_;
   std::vector<TSpan> lastWorldSpans_;
+  // The rings around the selected bug and its nearest pellet.
+  TEllipseOutlines rings_;
   // The statistics' texts, each made again only when its number changes.
   std::array<TOutlinedText, 4> statsTexts_;
   std::array<std::optional<uint64_t>, 4> statsKeys_;

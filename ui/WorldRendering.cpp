@@ -143,8 +143,15 @@ void TMain::DrawFood() {
                            surface.Width(), surface.Height()),
                    true);
     if (i != World.SelectedBugFood) continue;
-    NoteWorldDrawn(Clipped(QRect(px - 3, py - 3, 15, 15), surface.Width(), surface.Height()));
+    NoteWorldDrawn(Clipped(QRect(px - 3, py - 3, 15, 15), surface.Width(), surface.Height()), !PlainFrames);
     // The nearest pellet pulses: the inner ring every other frame, the outer one in two sizes.
+    if (!PlainFrames) {
+      if (World.TimeToLive % 2 == 0)
+        rings_.Draw(surface, px - 1, py - 1, px + 10, py + 10, NearestFoodRingColor, &worldSpans_);
+      const int outer = World.TimeToLive % 3 == 0 ? 2 : 3;
+      rings_.Draw(surface, px - outer, py - outer, px + 9 + outer, py + 9 + outer, NearestFoodRingColor, &worldSpans_);
+      continue;
+    }
     TSurfaceCanvas& canvas = surface.Canvas();
     canvas.Brush.SetStyle(bsClear);
     canvas.Pen.SetColor(NearestFoodRingColor);
@@ -168,14 +175,20 @@ void TMain::DrawCreatures() {
     const int angle = DegTo256(Round(RadToDeg(bug.Heading) - 180));
     NoteWorldDrawn(creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_), true);
     if (i != World.SelectedBug) continue;
-    NoteWorldDrawn(Clipped(QRect(bx - 8, by - 8, 16, 16), surface.Width(), surface.Height()));
+    NoteWorldDrawn(Clipped(QRect(bx - 8, by - 8, 16, 16), surface.Width(), surface.Height()), !PlainFrames);
+    const bool blink = World.TimeToLive % 2 != 0 && World.TimeToLive % 3 != 0;
+    if (!PlainFrames) {
+      for (const int radius : {7, 8})
+        rings_.Draw(surface, bx - radius, by - radius, bx + radius, by + radius, blink ? RingBlinkColor : RingColor,
+                    &worldSpans_);
+      continue;
+    }
     TSurfaceCanvas& canvas = surface.Canvas();
     struct ReleaseOnExit {
       TSurfaceCanvas& canvas;
       ~ReleaseOnExit() { canvas.Release(); }
     } release{canvas};
     canvas.Brush.SetStyle(bsClear);
-    const bool blink = World.TimeToLive % 2 != 0 && World.TimeToLive % 3 != 0;
     canvas.Pen.SetColor(blink ? RingBlinkColor : RingColor);
     canvas.Ellipse(bx - 7, by - 7, bx + 7, by + 7);
     canvas.Ellipse(bx - 8, by - 8, bx + 8, by + 8);

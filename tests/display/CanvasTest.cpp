@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "display/Colors.h"
+#include "display/EllipseOutline.h"
 #include "display/OutlinedText.h"
 #include "display/Surfaces.h"
 
@@ -408,6 +409,47 @@ TEST(OutlinedText, MatchesFiveTextOutCalls) {
         })) << c.Text << " at " << x << "," << y;
       }
     EXPECT_EQ(changed > 0, string.trimmed().size() > 0) << c.Text;
+  }
+}
+
+}  // namespace
+}  // namespace zemlix
+
+namespace zemlix {
+namespace {
+
+// Kept outlines give the canvas's pixels for every box size and place, cut by any edge,
+// and report every pixel they wrote.
+TEST(EllipseOutlines, MatchTheCanvas) {
+  TEllipseOutlines outlines;
+  const std::pair<int, int> sizes[] = {{14, 14}, {16, 16}, {11, 11}, {13, 13}, {15, 15}, {1, 1}, {2, 5}, {1, 9}, {20, 7}};
+  for (const auto& [width, height] : sizes) {
+    for (const TColor color : {TColor{0xFF0000}, TColor{0x551155}}) {
+      for (int y = -17; y <= 27; y += 4) {
+        for (int x = -19; x <= 35; x += 3) {
+          TSurface expected(36, 26), actual(36, 26);
+          expected.Fill(kBackground);
+          actual.Fill(kBackground);
+          TSurfaceCanvas& canvas = expected.Canvas();
+          canvas.Brush.SetStyle(bsClear);
+          canvas.Pen.SetColor(color);
+          canvas.Ellipse(x, y, x + width, y + height);
+          canvas.Release();
+          std::vector<TSpan> spans;
+          const QRect box = outlines.Draw(actual, x + width, y, x, y + height, color, &spans);  // either corner order
+          for (int py = 0; py < 26; ++py)
+            for (int px = 0; px < 36; ++px) {
+              ASSERT_EQ(actual.Pixel(px, py), expected.Pixel(px, py))
+                  << width << "x" << height << " at " << x << "," << y << ": " << px << "," << py;
+              if (actual.Pixel(px, py) == kBackground) continue;
+              ASSERT_TRUE(box.contains(px, py)) << width << "x" << height << " at " << x << "," << y;
+              ASSERT_TRUE(std::any_of(spans.begin(), spans.end(), [&](const TSpan& span) {
+                return span.Y == py && span.X <= px && px < span.X + span.Count;
+              })) << width << "x" << height << " at " << x << "," << y;
+            }
+        }
+      }
+    }
   }
 }
 
