@@ -20,17 +20,6 @@ constexpr TColor NearestFoodRingColor = 0x551155;
 constexpr int CreaturePicture = 0;
 constexpr int FoodPicture = 1;
 
-// The part of rect inside a width x height picture (QRect's own operator is a call per use).
-QRect Clipped(const QRect& rect, int width, int height) {
-  return QRect(QPoint(std::max(rect.left(), 0), std::max(rect.top(), 0)),
-               QPoint(std::min(rect.right(), width - 1), std::min(rect.bottom(), height - 1)));
-}
-
-QRect Joined(const QRect& a, const QRect& b) {
-  return QRect(QPoint(std::min(a.left(), b.left()), std::min(a.top(), b.top())),
-               QPoint(std::max(a.right(), b.right()), std::max(a.bottom(), b.bottom())));
-}
-
 }  // namespace
 
 void TMain::TimerTimer(int LagCount) {
@@ -66,15 +55,11 @@ void TMain::DrawViews() {
 
 void TMain::DrawWorldPicture() {
   TSurface& surface = WorldView->Surface();
-  std::vector<QRect> changed;
   if (PlainFrames) {
     surface.Fill(0);
-    worldDrawn_.clear();
     worldSpans_.clear();
     lastWorldSpans_.clear();
   } else {
-    changed.swap(worldDrawn_);
-    worldDrawn_.reserve(changed.size() + 8);  // the vector went to the view: no growing by steps
     // After a swap the buffer holds the picture before the last one; otherwise (it was brought
     // up to date, or the last flip copied) it holds the last one. Either is black but for
     // what it drew.
@@ -91,20 +76,10 @@ void TMain::DrawWorldPicture() {
     WorldView->Flip();
     return;
   }
-  // Where this picture and the last one may differ. The same things drawn in the same order
-  // (the usual case) pair up: one rectangle each.
-  if (changed.size() == worldDrawn_.size()) {
-    for (std::size_t i = 0; i < changed.size(); ++i) changed[i] = Joined(changed[i], worldDrawn_[i]);
-  } else {
-    changed.insert(changed.end(), worldDrawn_.begin(), worldDrawn_.end());
-  }
-  WorldView->FlipSwapping(std::move(changed));
-}
-
-void TMain::NoteWorldDrawn(const QRect& rect, bool spansNoted) {
-  if (rect.isEmpty()) return;
-  worldDrawn_.push_back(rect);
-  if (!spansNoted) AppendSpans(worldSpans_, rect);
+  // The whole picture as where it may differ from the last: the buffer is brought up to date
+  // only when something reads it between frames, which a running window never does, and
+  // then a copy of the whole costs less than keeping a rectangle per drawing every frame.
+  WorldView->FlipSwapping({QRect(0, 0, surface.Width(), surface.Height())});
 }
 
 void TMain::DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
@@ -125,8 +100,6 @@ void TMain::DrawWorldBorder() {
   const int W = WorldView->SurfaceWidth(), H = WorldView->SurfaceHeight();
   canvas.Rectangle(0, 0, W, H);
   canvas.Release();
-  for (const QRect& edge : {QRect(0, 0, W, 1), QRect(0, H - 1, W, 1), QRect(0, 0, 1, H), QRect(W - 1, 0, 1, H)})
-    NoteWorldDrawn(edge, true);
 }
 
 void TMain::DrawFood() {
@@ -134,16 +107,11 @@ void TMain::DrawFood() {
   TSprite& food = ObjectImages.Items()[FoodPicture];
   food.SetKeepsPictures(!PlainFrames);
   if (food.PatternCount() == 0) return;
-  const TSpritePattern& pattern = food.Pattern(0);
   for (int32_t i = 0; i < World.FoodCount; ++i) {
     const int px = Round(World.Food[i].X - 4.5L);
     const int py = Round(World.Food[i].Y - 4.5L);
     food.Draw(surface, px, py, 0, &worldSpans_);
-    NoteWorldDrawn(Clipped(QRect(px, py, pattern.Right - pattern.Left, pattern.Bottom - pattern.Top),
-                           surface.Width(), surface.Height()),
-                   true);
     if (i != World.SelectedBugFood) continue;
-    NoteWorldDrawn(Clipped(QRect(px - 3, py - 3, 15, 15), surface.Width(), surface.Height()), !PlainFrames);
     // The nearest pellet pulses: the inner ring every other frame, the outer one in two sizes.
     if (!PlainFrames) {
       if (World.TimeToLive % 2 == 0)
@@ -173,9 +141,8 @@ void TMain::DrawCreatures() {
     const int bx = Round(bug.X);
     const int by = Round(bug.Y);
     const int angle = DegTo256(Round(RadToDeg(bug.Heading) - 180));
-    NoteWorldDrawn(creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_), true);
+    creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_);
     if (i != World.SelectedBug) continue;
-    NoteWorldDrawn(Clipped(QRect(bx - 8, by - 8, 16, 16), surface.Width(), surface.Height()), !PlainFrames);
     const bool blink = World.TimeToLive % 2 != 0 && World.TimeToLive % 3 != 0;
     if (!PlainFrames) {
       for (const int radius : {7, 8})
@@ -220,7 +187,7 @@ void TMain::DrawWorldStats() {
       statsTexts_[slot].Set(canvas.Font, text(), StatsTextColor, StatsOutlineColor);
       statsKeys_[slot] = key;
     }
-    NoteWorldDrawn(statsTexts_[slot].Draw(surface, 1, y, &worldSpans_), true);
+    statsTexts_[slot].Draw(surface, 1, y, &worldSpans_);
   };
   line(0, static_cast<uint64_t>(World.Generation), 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
   line(1, static_cast<uint64_t>(World.TimeToLive), 14,
@@ -237,9 +204,8 @@ void TMain::BlankWorldView() {
   canvas.Rectangle(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight());
   canvas.Release();
   WorldView->Flip();
-  worldDrawn_.assign(1, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
   worldSpans_.clear();
-  AppendSpans(worldSpans_, worldDrawn_.front());
+  AppendSpans(worldSpans_, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
 }
 
 }  // namespace zemlix
