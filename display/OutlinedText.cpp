@@ -56,14 +56,49 @@ const TOutlinedText::TShape& TOutlinedText::Shape(const TFont& font, char32_t ch
   return shapes_.emplace(character, std::move(shape)).first->second;
 }
 
-void TOutlinedText::AddToRow(std::vector<std::vector<TSpan>>& rows, const TSpan& span) {
-  std::vector<TSpan>& row = rows[static_cast<std::size_t>(span.Y - rowsTop_)];
-  // Glyphs come left to right, so a span mostly starts inside or right after the last one.
-  if (!row.empty() && span.X >= row.back().X && span.X <= row.back().X + row.back().Count) {
-    row.back().Count = std::max(row.back().Count, span.X + span.Count - row.back().X);
-    return;
+void TOutlinedText::Compose(std::span<const TPlaced> glyphs, TLayers& layers) {
+  layers.Outline.clear();
+  layers.Ink.clear();
+  layers.Box = QRect();
+  int top = INT_MAX, bottom = INT_MIN;
+  for (const TPlaced& glyph : glyphs) {
+    for (const auto* layer : {&glyph.Shape->Outline, &glyph.Shape->Ink}) {
+      for (const TSpan& span : *layer) {
+        top = std::min(top, span.Y);
+        bottom = std::max(bottom, span.Y);
+      }
+    }
   }
-  row.push_back(span);
+  if (top > bottom) return;
+  const auto rowCount = static_cast<std::size_t>(bottom - top + 1);
+  for (auto* rows : {&outlineRows_, &inkRows_}) {
+    if (rows->size() < rowCount) rows->resize(rowCount);
+    for (auto& row : *rows) row.clear();
+  }
+  const auto add = [&](std::vector<std::vector<TSpan>>& rows, const TSpan& span) {
+    std::vector<TSpan>& row = rows[static_cast<std::size_t>(span.Y - top)];
+    // Glyphs come left to right, so a span mostly starts inside or right after the last one.
+    if (!row.empty() && span.X >= row.back().X && span.X <= row.back().X + row.back().Count) {
+      row.back().Count = std::max(row.back().Count, span.X + span.Count - row.back().X);
+      return;
+    }
+    row.push_back(span);
+  };
+  for (const TPlaced& glyph : glyphs) {
+    for (const TSpan& span : glyph.Shape->Outline) add(outlineRows_, {span.X + glyph.Pen, span.Y, span.Count});
+    for (const TSpan& span : glyph.Shape->Ink) add(inkRows_, {span.X + glyph.Pen, span.Y, span.Count});
+  }
+  int left = INT_MAX, right = INT_MIN;
+  for (const auto& [rows, layer] : {std::pair{&outlineRows_, &layers.Outline}, std::pair{&inkRows_, &layers.Ink}}) {
+    for (std::size_t r = 0; r < rowCount; ++r) {
+      for (const TSpan& span : (*rows)[r]) {
+        layer->push_back(span);
+        left = std::min(left, span.X);
+        right = std::max(right, span.X + span.Count - 1);
+      }
+    }
+  }
+  layers.Box = QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor, TColor outlineColor) {
@@ -78,72 +113,59 @@ void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor
   drawsOutline_ = outlinePixel.has_value();
   textPixel_ = textPixel.value_or(0);
   outlinePixel_ = outlinePixel.value_or(0);
-  outline_.clear();
-  ink_.clear();
-  box_ = QRect();
 
-  // The characters as the layout reads them, to find each placed glyph's shape.
-  std::vector<char32_t> characters;
+  // The characters as the layout reads them, to find each placed glyph's shape, and where the
+  // head ends.
+  characters_.clear();
+  qsizetype headLength = 0;
+  std::size_t headCharacters = 0;
   for (qsizetype i = 0; i < text.size(); ++i) {
     char32_t character = text[i].unicode();
     if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
       character = QChar::surrogateToUcs4(text[i], text[i + 1]);
       ++i;
     }
-    characters.push_back(character);
+    characters_.push_back(character);
+    if (character == U' ') {
+      headLength = i + 1;
+      headCharacters = characters_.size();
+    }
   }
-  struct TPlaced {
-    const TShape* Shape;
-    int Pen;
-  };
-  std::vector<TPlaced> placed;
-  std::size_t next = 0;
-  int top = INT_MAX, bottom = INT_MIN;
+  // Every glyph is placed from the whole text's layout; only the inked ones are kept.
+  placed_.clear();
+  std::size_t next = 0, headGlyphs = 0;
   font.LayOut(text, [&](const TFont::TGlyph& glyph, int pen) {
-    const char32_t character = characters[next++];
+    const char32_t character = characters_[next++];
     if (glyph.Ink.empty()) return;
-    const TShape& shape = Shape(font, character);
-    for (const auto* layer : {&shape.Outline, &shape.Ink}) {
-      for (const TSpan& span : *layer) {
-        top = std::min(top, span.Y);
-        bottom = std::max(bottom, span.Y);
-      }
-    }
-    placed.push_back({&shape, pen});
+    placed_.push_back({&Shape(font, character), pen});
+    if (next <= headCharacters) headGlyphs = placed_.size();
   });
-  if (placed.empty()) return;
-
-  rowsTop_ = top;
-  const auto rowCount = static_cast<std::size_t>(bottom - top + 1);
-  for (auto* rows : {&outlineRows_, &inkRows_}) {
-    if (rows->size() < rowCount) rows->resize(rowCount);
-    for (auto& row : *rows) row.clear();
+  // The head's glyphs are placed the same whatever follows them.
+  const QStringView head = QStringView(text).left(headLength);
+  if (head != headText_) {
+    headText_ = head.toString();
+    Compose(std::span(placed_).first(headGlyphs), head_);
   }
-  for (const TPlaced& glyph : placed) {
-    for (const TSpan& span : glyph.Shape->Outline) AddToRow(outlineRows_, {span.X + glyph.Pen, span.Y, span.Count});
-    for (const TSpan& span : glyph.Shape->Ink) AddToRow(inkRows_, {span.X + glyph.Pen, span.Y, span.Count});
-  }
-  int left = INT_MAX, right = INT_MIN;
-  for (const auto& [rows, layer] : {std::pair{&outlineRows_, &outline_}, std::pair{&inkRows_, &ink_}}) {
-    for (std::size_t r = 0; r < rowCount; ++r) {
-      for (const TSpan& span : (*rows)[r]) {
-        layer->push_back(span);
-        left = std::min(left, span.X);
-        right = std::max(right, span.X + span.Count - 1);
-      }
-    }
-  }
-  box_ = QRect(QPoint(left, top), QPoint(right, bottom));
+  Compose(std::span(placed_).subspan(headGlyphs), tail_);
 }
 
 QRect TOutlinedText::Draw(TSurface& dest, int x, int y, std::vector<TSpan>* written) const {
-  if (!dest.HasPixels() || box_.isEmpty() || (!drawsInk_ && !drawsOutline_)) return {};
-  const QRect drawn = box_.translated(x, y) & QRect(0, 0, dest.Width(), dest.Height());
+  if (!dest.HasPixels() || (!drawsInk_ && !drawsOutline_)) return {};
+  const QRect box = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
+  if (box.isEmpty()) return {};
+  const QRect drawn = box.translated(x, y) & QRect(0, 0, dest.Width(), dest.Height());
   if (drawn.isEmpty()) return {};
-  if (drawsOutline_) dest.FillSpans(outline_, outlinePixel_, x, y);
-  if (drawsInk_) dest.FillSpans(ink_, textPixel_, x, y);
+  // All the outline before any ink, as the five calls would set it.
+  if (drawsOutline_) {
+    dest.FillSpans(head_.Outline, outlinePixel_, x, y);
+    dest.FillSpans(tail_.Outline, outlinePixel_, x, y);
+  }
+  if (drawsInk_) {
+    dest.FillSpans(head_.Ink, textPixel_, x, y);
+    dest.FillSpans(tail_.Ink, textPixel_, x, y);
+  }
   if (written != nullptr) {
-    for (const auto* layer : {&outline_, &ink_}) {
+    for (const auto* layer : {&head_.Outline, &tail_.Outline, &head_.Ink, &tail_.Ink}) {
       for (const TSpan& span : *layer) written->push_back({span.X + x, span.Y + y, span.Count});
     }
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -19,8 +20,9 @@ namespace zemlix {
 //
 // Kept as two one-colour layers of spans: first every pixel next to ink (the outline), then
 // the ink over it. Both layers of a text are the unions of its glyphs' own, placed where the
-// layout puts them, so a text whose number changes every frame is set again from shapes made
-// once per character.
+// layout puts them, from shapes made once per character. The text up to its last space and
+// the rest are composed apart, so a line whose number changes every frame composes only the
+// number again.
 class TOutlinedText {
  public:
   // Sets the text again only if something differs from the last call.
@@ -37,8 +39,17 @@ class TOutlinedText {
     std::vector<TSpan> Outline, Ink;
   };
   const TShape& Shape(const TFont& font, char32_t character);
-  // Adds a span to a layer's row, joined to the row's last span where they touch.
-  void AddToRow(std::vector<std::vector<TSpan>>& rows, const TSpan& span);
+  struct TPlaced {
+    const TShape* Shape;
+    int Pen;
+  };
+  // Both layers of some placed glyphs, relative to the text cell's top-left corner.
+  struct TLayers {
+    std::vector<TSpan> Outline, Ink;
+    QRect Box;  // holds both layers, empty without ink
+  };
+  // Merges the glyphs' layers row by row into `layers`.
+  void Compose(std::span<const TPlaced> glyphs, TLayers& layers);
 
   bool made_ = false;
   QString text_;
@@ -46,11 +57,13 @@ class TOutlinedText {
   TColor outlineColor_ = clNone;
   std::uint32_t textPixel_ = 0, outlinePixel_ = 0;
   bool drawsInk_ = false, drawsOutline_ = false;
-  std::vector<TSpan> outline_, ink_;  // relative to the text cell's top-left corner
-  QRect box_;                         // holds both layers, relative like them
+  QString headText_;  // the text up to and with its last space, which head_ shows
+  TLayers head_, tail_;
   std::unordered_map<char32_t, TShape> shapes_;
-  int rowsTop_ = 0;
-  std::vector<std::vector<TSpan>> outlineRows_, inkRows_;  // reused while setting
+  // Reused while setting.
+  std::vector<char32_t> characters_;
+  std::vector<TPlaced> placed_;
+  std::vector<std::vector<TSpan>> outlineRows_, inkRows_;
 };
 
 }  // namespace zemlix
