@@ -218,8 +218,10 @@ void TSurfaceCanvas::LineTo(int x, int y) {
   }
   for (std::int64_t i = first; i < last; ++i) {
     const std::int64_t major = majorStart + majorStep * i;
-    // Nearest minor coordinate, halves rounded away from the start.
-    const auto offset = (2 * static_cast<__int128>(i) * minorSteps + steps) / (2 * steps);  // wide: i * minorSteps can pass 2^63
+    // Nearest minor coordinate, halves rounded away from the start (none to find for a
+    // straight line, such as the genome map's bars, drawn every frame).
+    const auto offset =
+        minorSteps == 0 ? 0 : (2 * static_cast<__int128>(i) * minorSteps + steps) / (2 * steps);  // wide: i * minorSteps can pass 2^63
     const std::int64_t minor = minorStart + minorStep * static_cast<std::int64_t>(offset);
     if (minor < 0 || minor >= minorLimit) continue;
     const int px = static_cast<int>(alongX ? major : minor);
