@@ -4,6 +4,102 @@
 #include <climits>
 
 namespace zemlix {
+namespace {
+
+// The spans of the marked cells of a width x height grid whose cell (0, 0) is at (left, top).
+std::vector<TSpan> SpansOf(const std::vector<std::uint8_t>& marked, int left, int top, int width, int height) {
+  std::vector<TSpan> spans;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (!marked[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)]) continue;
+      if (!spans.empty() && spans.back().Y == top + y && spans.back().X + spans.back().Count == left + x)
+        ++spans.back().Count;
+      else
+        spans.push_back({left + x, top + y, 1});
+    }
+  }
+  return spans;
+}
+
+}  // namespace
+
+const TOutlinedText::TShape& TOutlinedText::Shape(const TFont& font, char32_t character) {
+  // Every TFont has the same face, so a character's shape never changes.
+  const auto known = shapes_.find(character);
+  if (known != shapes_.end()) return known->second;
+  const TFont::TGlyph& glyph = font.Glyph(character);
+  TShape shape;
+  if (!glyph.Ink.empty()) {
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    for (const QPoint& point : glyph.Ink) {
+      left = std::min(left, point.x() - 1);
+      right = std::max(right, point.x() + 1);
+      top = std::min(top, point.y() - 1);
+      bottom = std::max(bottom, point.y() + 1);
+    }
+    const int width = right - left + 1, height = bottom - top + 1;
+    std::vector<std::uint8_t> ink(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    std::vector<std::uint8_t> outline(ink.size(), 0);
+    const auto at = [&](std::vector<std::uint8_t>& layer, int x, int y) -> std::uint8_t& {
+      return layer[static_cast<std::size_t>(y - top) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x - left)];
+    };
+    for (const QPoint& point : glyph.Ink) {
+      at(ink, point.x(), point.y()) = 1;
+      at(outline, point.x() - 1, point.y()) = 1;
+      at(outline, point.x() + 1, point.y()) = 1;
+      at(outline, point.x(), point.y() - 1) = 1;
+      at(outline, point.x(), point.y() + 1) = 1;
+    }
+    shape.Ink = SpansOf(ink, left, top, width, height);
+    shape.Outline = SpansOf(outline, left, top, width, height);
+  }
+  return shapes_.emplace(character, std::move(shape)).first->second;
+}
+
+void TOutlinedText::Compose(std::span<const TPlaced> glyphs, TLayers& layers) {
+  layers.Outline.clear();
+  layers.Ink.clear();
+  layers.Box = QRect();
+  int top = INT_MAX, bottom = INT_MIN;
+  for (const TPlaced& glyph : glyphs) {
+    for (const auto* layer : {&glyph.Shape->Outline, &glyph.Shape->Ink}) {
+      for (const TSpan& span : *layer) {
+        top = std::min(top, span.Y);
+        bottom = std::max(bottom, span.Y);
+      }
+    }
+  }
+  if (top > bottom) return;
+  const auto rowCount = static_cast<std::size_t>(bottom - top + 1);
+  for (auto* rows : {&outlineRows_, &inkRows_}) {
+    if (rows->size() < rowCount) rows->resize(rowCount);
+    for (auto& row : *rows) row.clear();
+  }
+  const auto add = [&](std::vector<std::vector<TSpan>>& rows, const TSpan& span) {
+    std::vector<TSpan>& row = rows[static_cast<std::size_t>(span.Y - top)];
+    // Glyphs come left to right, so a span mostly starts inside or right after the last one.
+    if (!row.empty() && span.X >= row.back().X && span.X <= row.back().X + row.back().Count) {
+      row.back().Count = std::max(row.back().Count, span.X + span.Count - row.back().X);
+      return;
+    }
+    row.push_back(span);
+  };
+  for (const TPlaced& glyph : glyphs) {
+    for (const TSpan& span : glyph.Shape->Outline) add(outlineRows_, {span.X + glyph.Pen, span.Y, span.Count});
+    for (const TSpan& span : glyph.Shape->Ink) add(inkRows_, {span.X + glyph.Pen, span.Y, span.Count});
+  }
+  int left = INT_MAX, right = INT_MIN;
+  for (const auto& [rows, layer] : {std::pair{&outlineRows_, &layers.Outline}, std::pair{&inkRows_, &layers.Ink}}) {
+    for (std::size_t r = 0; r < rowCount; ++r) {
+      for (const TSpan& span : (*rows)[r]) {
+        layer->push_back(span);
+        left = std::min(left, span.X);
+        right = std::max(right, span.X + span.Count - 1);
+      }
+    }
+  }
+  layers.Box = QRect(QPoint(left, top), QPoint(right, bottom));
+}
 
 void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor, TColor outlineColor) {
   if (made_ && text == text_ && textColor == textColor_ && outlineColor == outlineColor_) return;
@@ -11,63 +107,69 @@ void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor
   text_ = text;
   textColor_ = textColor;
   outlineColor_ = outlineColor;
-  runs_.clear();
-  pixels_.clear();
+  const auto textPixel = ColorToPixel(textColor);
+  const auto outlinePixel = ColorToPixel(outlineColor);
+  drawsInk_ = textPixel.has_value();
+  drawsOutline_ = outlinePixel.has_value();
+  textPixel_ = textPixel.value_or(0);
+  outlinePixel_ = outlinePixel.value_or(0);
 
-  std::vector<QPoint> ink;
+  // The characters as the layout reads them, to find each placed glyph's shape, and where the
+  // head ends.
+  characters_.clear();
+  qsizetype headLength = 0;
+  std::size_t headCharacters = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    char32_t character = text[i].unicode();
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      character = QChar::surrogateToUcs4(text[i], text[i + 1]);
+      ++i;
+    }
+    characters_.push_back(character);
+    if (character == U' ') {
+      headLength = i + 1;
+      headCharacters = characters_.size();
+    }
+  }
+  // Every glyph is placed from the whole text's layout; only the inked ones are kept.
+  placed_.clear();
+  std::size_t next = 0, headGlyphs = 0;
   font.LayOut(text, [&](const TFont::TGlyph& glyph, int pen) {
-    for (const QPoint& point : glyph.Ink) ink.emplace_back(pen + point.x(), point.y());
+    const char32_t character = characters_[next++];
+    if (glyph.Ink.empty()) return;
+    placed_.push_back({&Shape(font, character), pen});
+    if (next <= headCharacters) headGlyphs = placed_.size();
   });
-  if (ink.empty()) return;
-  int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
-  for (const QPoint& point : ink) {
-    left = std::min(left, point.x());
-    right = std::max(right, point.x());
-    top = std::min(top, point.y());
-    bottom = std::max(bottom, point.y());
+  // The head's glyphs are placed the same whatever follows them.
+  const QStringView head = QStringView(text).left(headLength);
+  if (head != headText_) {
+    headText_ = head.toString();
+    Compose(std::span(placed_).first(headGlyphs), head_);
   }
-  // One pixel of room on every side for the outline.
-  left -= 1;
-  top -= 1;
-  const int width = right - left + 2;
-  const int height = bottom - top + 2;
-  enum : std::uint8_t { kEmpty, kOutline, kInk };
-  std::vector<std::uint8_t> layer(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), kEmpty);
-  const auto at = [&](int x, int y) -> std::uint8_t& {
-    return layer[static_cast<std::size_t>(y - top) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x - left)];
-  };
-  if (ColorToPixel(outlineColor)) {
-    for (const QPoint& point : ink) {
-      at(point.x() - 1, point.y()) = kOutline;
-      at(point.x() + 1, point.y()) = kOutline;
-      at(point.x(), point.y() - 1) = kOutline;
-      at(point.x(), point.y() + 1) = kOutline;
-    }
-  }
-  if (ColorToPixel(textColor)) {
-    for (const QPoint& point : ink) at(point.x(), point.y()) = kInk;
-  }
-  const std::uint32_t textPixel = ColorToPixel(textColor).value_or(0);
-  const std::uint32_t outlinePixel = ColorToPixel(outlineColor).value_or(0);
-  for (int y = top; y < top + height; ++y) {
-    bool inRun = false;
-    for (int x = left; x < left + width; ++x) {
-      const std::uint8_t kind = at(x, y);
-      if (kind == kEmpty) {
-        inRun = false;
-        continue;
-      }
-      if (!inRun) runs_.push_back({x, y, 0, static_cast<std::uint32_t>(pixels_.size())});
-      inRun = true;
-      ++runs_.back().Count;
-      pixels_.push_back(kind == kInk ? textPixel : outlinePixel);
-    }
-  }
+  Compose(std::span(placed_).subspan(headGlyphs), tail_);
 }
 
-QRect TOutlinedText::Draw(TSurface& dest, int x, int y) const {
-  if (!dest.HasPixels()) return {};
-  return CopyClippedRuns(dest, x, y, runs_, pixels_.data());
+QRect TOutlinedText::Draw(TSurface& dest, int x, int y, std::vector<TSpan>* written) const {
+  if (!dest.HasPixels() || (!drawsInk_ && !drawsOutline_)) return {};
+  const QRect box = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
+  if (box.isEmpty()) return {};
+  const QRect drawn = box.translated(x, y) & QRect(0, 0, dest.Width(), dest.Height());
+  if (drawn.isEmpty()) return {};
+  // All the outline before any ink, as the five calls would set it.
+  if (drawsOutline_) {
+    dest.FillSpans(head_.Outline, outlinePixel_, x, y);
+    dest.FillSpans(tail_.Outline, outlinePixel_, x, y);
+  }
+  if (drawsInk_) {
+    dest.FillSpans(head_.Ink, textPixel_, x, y);
+    dest.FillSpans(tail_.Ink, textPixel_, x, y);
+  }
+  if (written != nullptr) {
+    for (const auto* layer : {&head_.Outline, &tail_.Outline, &head_.Ink, &tail_.Ink}) {
+      for (const TSpan& span : *layer) written->push_back({span.X + x, span.Y + y, span.Count});
+    }
+  }
+  return drawn;
 }
 
 }  // namespace zemlix

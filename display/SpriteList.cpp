@@ -6,6 +6,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <exception>
 #include <optional>
 
@@ -18,6 +23,33 @@ namespace {
 
 constexpr std::int64_t kOne = 65536;  // 1.0 in 16.16 fixed point
 constexpr long double kPi = 3.141592653589793238462643383279502884L;
+
+// Copies a short run of pixels with whole 16-byte moves that may overlap, rather than a loop
+// that first lines up and then mops up: a sprite's runs are a few pixels. (Written out, since
+// a loop of them is turned into a call to memmove.)
+inline void CopyShort(std::uint32_t* __restrict to, const std::uint32_t* __restrict from, std::int64_t count) {
+#if defined(__SSE2__)
+  const auto move = [&](std::int64_t at) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at)));
+  };
+  if (count >= 4 && count <= 16) {
+    move(0);
+    if (count > 8) {
+      move(4);
+      move(count - 8);
+    }
+    move(count - 4);
+    return;
+  }
+#endif
+  switch (count) {
+    case 3: to[2] = from[2]; [[fallthrough]];
+    case 2: to[1] = from[1]; [[fallthrough]];
+    case 1: to[0] = from[0]; [[fallthrough]];
+    case 0: return;
+    default: std::memcpy(to, from, static_cast<std::size_t>(count) * sizeof *to);
+  }
+}
 
 // Argument ranges beyond which DrawRotate draws nothing. They keep every 16.16
 // intermediate far inside 64 bits; no real sprite comes near them.
@@ -163,13 +195,21 @@ void TSprite::Restore() {
   surfaces_.push_back(std::move(surface));
 }
 
-void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex) const {
+void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex, std::vector<TSpan>* written) const {
   if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return;
   const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
   if (pattern.Surface == nullptr) return;
   const auto& key = pattern.Surface->ColorKey();
   if (!keepsPictures_ || !transparent_ || !key) {
     dest.CopyRect(x, y, *pattern.Surface, pattern.Left, pattern.Top, pattern.Right, pattern.Bottom, transparent_);
+    if (written != nullptr) {
+      const std::int64_t left = std::max<std::int64_t>(x, 0), top = std::max<std::int64_t>(y, 0);
+      const std::int64_t right = std::min<std::int64_t>(std::int64_t{x} + pattern.Right - pattern.Left, dest.Width());
+      const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{y} + pattern.Bottom - pattern.Top, dest.Height());
+      if (left < right && top < bottom)
+        AppendSpans(*written, QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                                    static_cast<int>(bottom - top)));
+    }
     return;
   }
   if (keptPatterns_.size() != patterns_.size()) keptPatterns_.assign(patterns_.size(), {});
@@ -186,15 +226,20 @@ void TSprite::Draw(TSurface& dest, int x, int y, int patternIndex) const {
         inRun = opaque;
       }
     }
+    kept.Picture.MakeMaskedRows();
     kept.Version = picturesVersion_;
   }
-  CopyRuns(dest, x, y, kept.Picture);
+  CopyRuns(dest, x, y, kept.Picture, written);
 }
 
 void TSprite::TKeptPixels::Add(int dx, int dy, std::uint32_t pixel, bool newRun) {
   if (newRun) Runs.push_back({dx, dy, 0, static_cast<std::uint32_t>(Pixels.size())});
   ++Runs.back().Count;
   Pixels.push_back(pixel);
+  if (Rows.empty() || Rows.back().Y != dy)
+    Rows.push_back({dx, dy, 1});
+  else
+    Rows.back().Count = dx - Rows.back().X + 1;
   if (Right < Left) {
     Left = Right = dx;
     Top = Bottom = dy;
@@ -216,7 +261,7 @@ QRect CopyClippedRuns(TSurface& dest, int x, int y, std::span<const TPixelRun> r
     if (from >= to) continue;
     const std::uint32_t* __restrict source = pixels + run.First + (from - start);
     std::uint32_t* __restrict line = dest.ScanLine(static_cast<int>(row));
-    for (std::int64_t i = from; i < to; ++i) line[i] = source[i - from];
+    CopyShort(line + from, source, to - from);
     minX = std::min(minX, from);
     maxX = std::max(maxX, to - 1);
     minY = std::min(minY, row);
@@ -227,9 +272,29 @@ QRect CopyClippedRuns(TSurface& dest, int x, int y, std::span<const TPixelRun> r
                QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
 }
 
+void TSprite::TKeptPixels::MakeMaskedRows() {
+  MaskedRows.clear();
+  RowPixels.clear();
+  if (Runs.empty() || Right - Left + 1 > 16) return;
+  std::size_t row = 0;
+  for (const TRun& run : Runs) {
+    while (Rows[row].Y != run.Dy) ++row;
+    if (MaskedRows.empty() || MaskedRows.back().Dy != run.Dy - Top) {
+      MaskedRows.push_back({Rows[row].X - Left, run.Dy - Top, 0, static_cast<std::uint32_t>(RowPixels.size())});
+      RowPixels.resize(RowPixels.size() + 16, 0);
+    }
+    TMaskedRow& masked = MaskedRows.back();
+    for (int i = 0; i < run.Count; ++i) {
+      const int lane = run.Dx - Left - masked.Dx + i;
+      masked.Mask |= 1u << lane;
+      RowPixels[masked.First + static_cast<std::size_t>(lane)] = Pixels[run.First + static_cast<std::size_t>(i)];
+    }
+  }
+}
+
 // Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
 // pixel written.
-QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept) {
+QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept, std::vector<TSpan>* written) {
   if (kept.Runs.empty()) return {};
   const std::int64_t width = dest.Width(), height = dest.Height();
   const std::int64_t left = std::int64_t{x} + kept.Left, right = std::int64_t{x} + kept.Right;
@@ -239,15 +304,25 @@ QRect TSprite::CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept) {
     // Wholly inside, as nearly every drawing is: no clipping per run.
     std::uint32_t* firstLine = dest.ScanLine(static_cast<int>(top));
     const std::ptrdiff_t stride = dest.Stride();
-    for (const TRun& run : kept.Runs) {
-      std::uint32_t* __restrict to = firstLine + (run.Dy - kept.Top) * stride + (x + run.Dx);
-      const std::uint32_t* __restrict from = kept.Pixels.data() + run.First;
-      for (int i = 0; i < run.Count; ++i) to[i] = from[i];
+    if (dest.MaskedRowStores() && !kept.MaskedRows.empty()) {
+      StoreMaskedRowsAvx512(firstLine + left, stride, kept.MaskedRows.data(), kept.MaskedRows.size(),
+                            kept.RowPixels.data());
+    } else {
+      for (const TRun& run : kept.Runs)
+        CopyShort(firstLine + (run.Dy - kept.Top) * stride + (x + run.Dx), kept.Pixels.data() + run.First, run.Count);
+    }
+    if (written != nullptr) {
+      const std::size_t at = written->size();
+      written->resize(at + kept.Rows.size());
+      TSpan* __restrict out = written->data() + at;
+      for (const TSpan& row : kept.Rows) *out++ = {x + row.X, y + row.Y, row.Count};
     }
     return QRect(QPoint(static_cast<int>(left), static_cast<int>(top)),
                  QPoint(static_cast<int>(right), static_cast<int>(bottom)));
   }
-  return CopyClippedRuns(dest, x, y, kept.Runs, kept.Pixels.data());
+  const QRect drawn = CopyClippedRuns(dest, x, y, kept.Runs, kept.Pixels.data());
+  if (written != nullptr) AppendSpans(*written, drawn);
+  return drawn;
 }
 
 // Where a row that starts at (u, v) in the source (16.16) enters the pattern and how many
@@ -380,12 +455,13 @@ void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
       inRun = opaque;
     }
   }
+  turn.Picture.MakeMaskedRows();
   turn.PictureVersion = picturesVersion_;
   turn.PictureSource = pattern.Surface;
 }
 
 QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
-                          double centerY, int angle) const {
+                          double centerY, int angle, std::vector<TSpan>* written) const {
   if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return {};
   const TSpritePattern& pattern = patterns_[static_cast<std::size_t>(patternIndex)];
   const TSurface* source = pattern.Surface;
@@ -425,7 +501,7 @@ QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, i
   constexpr std::int64_t kMaxKeptBox = 1 << 14;
   if (keepsPictures_ && (turn.MaxX - turn.MinX) * (turn.MaxY - turn.MinY) <= kMaxKeptBox) {
     KeepPicture(turn, pattern);
-    return CopyRuns(dest, x, y, turn.Picture);
+    return CopyRuns(dest, x, y, turn.Picture, written);
   }
 
   const std::int64_t dux = turn.DuX, dvx = turn.DvX, duy = turn.DuY, dvy = turn.DvY;
@@ -468,8 +544,10 @@ QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, i
       drawSpan(row, RowSpan(u, v, dux, dvx, leftEdge, rightEdge, topEdge, bottomEdge));
   }
   if (minX > maxX) return {};
-  return QRect(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
-               QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
+  const QRect drawn(QPoint(static_cast<int>(minX), static_cast<int>(minY)),
+                    QPoint(static_cast<int>(maxX), static_cast<int>(maxY)));
+  if (written != nullptr) AppendSpans(*written, drawn);
+  return drawn;
 }
 
 // ---------------------------------------------------------------------------------

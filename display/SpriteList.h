@@ -75,14 +75,15 @@ class TSprite {
   // Throws EListError for an index outside 0..PatternCount-1.
   const TSpritePattern& Pattern(int index) const;
 
-  // Pattern's top-left corner at (x, y) of dest, 1:1.
-  void Draw(TSurface& dest, int x, int y, int patternIndex) const;
+  // Pattern's top-left corner at (x, y) of dest, 1:1. Both drawings append to `written`, when
+  // given, spans that cover every pixel they wrote.
+  void Draw(TSurface& dest, int x, int y, int patternIndex, std::vector<TSpan>* written = nullptr) const;
   // Pattern scaled to width x height, its point (centerX * width, centerY * height) on
   // (x, y), turned by angle / 256 of a full turn clockwise (y grows downwards). Never
   // reads outside the pattern nor writes outside dest, whatever the arguments. Returns a
   // rectangle of dest that holds every pixel written (empty if none was).
   QRect DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
-                   double centerY, int angle) const;
+                   double centerY, int angle, std::vector<TSpan>* written = nullptr) const;
   // Whether Draw and DrawRotate keep each pattern's (and angle's) opaque pixels and copy
   // them (the default), or go through the pattern pixel by pixel every time. A turn does
   // not depend on where it lands, so both give the same pixels; the second is the reference
@@ -109,15 +110,21 @@ class TSprite {
   struct TKeptPixels {
     std::vector<TRun> Runs;
     std::vector<std::uint32_t> Pixels;
+    std::vector<TSpan> Rows;  // each row from its first opaque pixel to its last, in row order
     int Left = 0, Top = 0, Right = -1, Bottom = -1;  // the runs' bounding box, inclusive
+    // For pictures at most 16 pixels wide: the rows again, relative to (Left, Top), as masked
+    // rows of 16 pixels each in RowPixels.
+    std::vector<TMaskedRow> MaskedRows;
+    std::vector<std::uint32_t> RowPixels;
     void Add(int dx, int dy, std::uint32_t pixel, bool newRun);
+    void MakeMaskedRows();  // once every pixel is added
     void Clear() { *this = TKeptPixels{}; }
   };
   struct TKeptPattern {
     std::uint64_t Version = 0;  // picturesVersion_ when made; 0: not made
     TKeptPixels Picture;
   };
-  static QRect CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept);
+  static QRect CopyRuns(TSurface& dest, int x, int y, const TKeptPixels& kept, std::vector<TSpan>* written);
 
   struct TTurn {
     bool Known = false;

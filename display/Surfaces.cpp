@@ -7,6 +7,10 @@
 #include <optional>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -214,8 +218,10 @@ void TSurfaceCanvas::LineTo(int x, int y) {
   }
   for (std::int64_t i = first; i < last; ++i) {
     const std::int64_t major = majorStart + majorStep * i;
-    // Nearest minor coordinate, halves rounded away from the start.
-    const auto offset = (2 * static_cast<__int128>(i) * minorSteps + steps) / (2 * steps);  // wide: i * minorSteps can pass 2^63
+    // Nearest minor coordinate, halves rounded away from the start (none to find for a
+    // straight line, such as the genome map's bars, drawn every frame).
+    const auto offset =
+        minorSteps == 0 ? 0 : (2 * static_cast<__int128>(i) * minorSteps + steps) / (2 * steps);  // wide: i * minorSteps can pass 2^63
     const std::int64_t minor = minorStart + minorStep * static_cast<std::int64_t>(offset);
     if (minor < 0 || minor >= minorLimit) continue;
     const int px = static_cast<int>(alongX ? major : minor);
@@ -310,6 +316,41 @@ void TSurface::Free() {
   stride_ = 0;
   width_ = 0;
   height_ = 0;
+}
+
+void AppendSpans(std::vector<TSpan>& spans, const QRect& rect) {
+  if (rect.isEmpty()) return;
+  for (int y = rect.top(); y <= rect.bottom(); ++y) spans.push_back({rect.left(), y, rect.width()});
+}
+
+void TSurface::FillSpans(std::span<const TSpan> spans, std::uint32_t pixel, int dx, int dy) {
+  if (bits_ == nullptr) return;
+  CatchUp();
+  const std::uint32_t word = kOpaque | pixel;
+  if (maskedRowStores_) {
+    FillSpansAvx512(bits_, stride_, width_, height_, spans.data(), spans.size(), dx, dy, word);
+    return;
+  }
+  for (const TSpan& span : spans) {
+    const std::int64_t y = std::int64_t{span.Y} + dy, x = std::int64_t{span.X} + dx;
+    if (y < 0 || y >= height_) continue;
+    const std::int64_t from = std::max<std::int64_t>(x, 0);
+    const std::int64_t to = std::min<std::int64_t>(x + span.Count, width_);
+    if (from >= to) continue;
+    std::uint32_t* line = bits_ + static_cast<std::ptrdiff_t>(y) * stride_ + from;
+    const std::int64_t count = to - from;
+#if defined(__SSE2__)
+    // Spans are short (a sprite's row): whole 16-byte stores, the last one overlapping the
+    // one before it, rather than a loop that first lines up and then mops up.
+    if (count >= 4) {
+      const __m128i four = _mm_set1_epi32(static_cast<int>(word));
+      for (std::int64_t i = 0; i + 4 < count; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(line + i), four);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(line + count - 4), four);
+      continue;
+    }
+#endif
+    for (std::int64_t i = 0; i < count; ++i) line[i] = word;
+  }
 }
 
 void TSurface::Fill(std::uint32_t pixel) {

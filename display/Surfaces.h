@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -15,17 +16,22 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
 #include "display/Colors.h"
 #include "display/Errors.h"
+#include "display/PixelRows.h"
 
 class QPainter;
 
 namespace zemlix {
 
 class TSurface;
+
+// Appends one span per row of rect.
+void AppendSpans(std::vector<TSpan>& spans, const QRect& rect);
 
 enum TPenStyle { psSolid, psClear };
 enum TBrushStyle { bsSolid, bsClear };
@@ -193,6 +199,8 @@ class TSurface {
   int Height() const { return height_; }
 
   void Fill(std::uint32_t pixel);
+  // Sets the spans' pixels, moved by (dx, dy) and clipped to the surface, to one raw value.
+  void FillSpans(std::span<const TSpan> spans, std::uint32_t pixel, int dx = 0, int dy = 0);
   std::uint32_t Pixel(int x, int y) const;          // 0 outside the surface
   void SetPixel(int x, int y, std::uint32_t pixel);  // ignored outside the surface
 
@@ -207,6 +215,10 @@ class TSurface {
     return bits_ + static_cast<std::ptrdiff_t>(y) * stride_;
   }
   std::ptrdiff_t Stride() const { return stride_; }  // words from one line to the next
+  // Whether drawings store short rows with masked 512-bit stores (where the processor has
+  // them) or word by word; the pixels are the same. Tests switch it off to check the other way.
+  bool MaskedRowStores() const { return maskedRowStores_; }
+  void SetMaskedRowStores(bool value) { maskedRowStores_ = value && HasMaskedRowStores(); }
 
   // Raw value of pixels that copies with a key leave out.
   std::optional<std::uint32_t> ColorKey() const { return colorKey_; }
@@ -247,6 +259,7 @@ class TSurface {
   int width_ = 0;
   int height_ = 0;
   std::optional<std::uint32_t> colorKey_;
+  bool maskedRowStores_ = HasMaskedRowStores();
   std::unique_ptr<TSurfaceCanvas> canvas_;
   // Where the pixels lag behind *staleSource_ (the view's presented picture) after a swap.
   mutable std::vector<QRect> stale_;

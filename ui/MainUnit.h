@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/FrameTimer.h"
+#include "display/EllipseOutline.h"
 #include "display/OutlinedText.h"
 #include "display/SpriteList.h"
 #include "display/Surfaces.h"
@@ -168,12 +169,15 @@ class TMain : public QWidget, public TWorldHost {
   void DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter);
   void ClearMeter(TSurfaceView& meter, const char* letter);
   void DrawGenomeBaseline(TSurfaceCanvas& canvas, int W, int m, int n);
-  // Notes a rectangle of the world view that a drawing may have changed.
-  void NoteWorldDrawn(const QRect& rect);
 
-  // The world view's rectangles drawn on black since it was last cleared. Every drawing on
-  // the world view notes what it drew here, so that a frame clears only that.
-  std::vector<QRect> worldDrawn_;
+  // Where the world view's pictures drew on black, as row spans, for this picture and the one
+  // before it: a swapped-in buffer holds the picture before the last, and clearing what that
+  // one drew makes it black again. Every drawing but the border notes its spans here; the
+  // border needs none, since every picture paints all of it first.
+  std::vector<TSpan> worldSpans_;
+  std::vector<TSpan> lastWorldSpans_;
+  // The rings around the selected bug and its nearest pellet.
+  TEllipseOutlines rings_;
   // The statistics' texts, each made again only when its number changes.
   std::array<TOutlinedText, 4> statsTexts_;
   std::array<std::optional<uint64_t>, 4> statsKeys_;

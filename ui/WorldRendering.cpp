@@ -20,17 +20,6 @@ constexpr TColor NearestFoodRingColor = 0x551155;
 constexpr int CreaturePicture = 0;
 constexpr int FoodPicture = 1;
 
-// The part of rect inside a width x height picture (QRect's own operator is a call per use).
-QRect Clipped(const QRect& rect, int width, int height) {
-  return QRect(QPoint(std::max(rect.left(), 0), std::max(rect.top(), 0)),
-               QPoint(std::min(rect.right(), width - 1), std::min(rect.bottom(), height - 1)));
-}
-
-QRect Joined(const QRect& a, const QRect& b) {
-  return QRect(QPoint(std::min(a.left(), b.left()), std::min(a.top(), b.top())),
-               QPoint(std::max(a.right(), b.right()), std::max(a.bottom(), b.bottom())));
-}
-
 }  // namespace
 
 void TMain::TimerTimer(int LagCount) {
@@ -66,23 +55,18 @@ void TMain::DrawViews() {
 
 void TMain::DrawWorldPicture() {
   TSurface& surface = WorldView->Surface();
-  std::vector<QRect> changed;
   if (PlainFrames) {
     surface.Fill(0);
-    worldDrawn_.clear();
+    worldSpans_.clear();
+    lastWorldSpans_.clear();
   } else {
-    // Only what the last picture drew, and what the swapped-in buffer still lacks of it,
-    // differs from black.
-    changed.swap(worldDrawn_);
-    const auto clear = [&](const QRect& rect) {
-      const QRect part = Clipped(rect, surface.Width(), surface.Height());
-      for (int y = part.top(); y <= part.bottom(); ++y)
-        std::fill_n(surface.ScanLine(y) + part.left(), part.width(), 0xFF000000u);
-    };
-    // After a swap the buffer lacks what the last two pictures drew (that covers `changed`);
-    // otherwise it holds the last picture.
-    const std::vector<QRect> stale = surface.TakeStale();
-    for (const QRect& rect : stale.empty() ? changed : stale) clear(rect);
+    // After a swap the buffer holds the picture before the last one; otherwise (it was brought
+    // up to date, or the last flip copied) it holds the last one. Either is black but for
+    // what it drew.
+    const bool swapped = !surface.TakeStale().empty();
+    surface.FillSpans(swapped ? lastWorldSpans_ : worldSpans_, 0);
+    lastWorldSpans_.swap(worldSpans_);
+    worldSpans_.clear();
   }
   DrawWorldBorder();
   DrawFood();
@@ -92,17 +76,10 @@ void TMain::DrawWorldPicture() {
     WorldView->Flip();
     return;
   }
-  // The same things drawn in the same order (the usual case) pair up: one rectangle each.
-  if (changed.size() == worldDrawn_.size()) {
-    for (std::size_t i = 0; i < changed.size(); ++i) changed[i] = Joined(changed[i], worldDrawn_[i]);
-  } else {
-    changed.insert(changed.end(), worldDrawn_.begin(), worldDrawn_.end());
-  }
-  WorldView->FlipSwapping(std::move(changed));
-}
-
-void TMain::NoteWorldDrawn(const QRect& rect) {
-  if (!rect.isEmpty()) worldDrawn_.push_back(rect);
+  // The whole picture as where it may differ from the last: the buffer is brought up to date
+  // only when something reads it between frames, which a running window never does, and
+  // then a copy of the whole costs less than keeping a rectangle per drawing every frame.
+  WorldView->FlipSwapping({QRect(0, 0, surface.Width(), surface.Height())});
 }
 
 void TMain::DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
@@ -123,8 +100,6 @@ void TMain::DrawWorldBorder() {
   const int W = WorldView->SurfaceWidth(), H = WorldView->SurfaceHeight();
   canvas.Rectangle(0, 0, W, H);
   canvas.Release();
-  for (const QRect& edge : {QRect(0, 0, W, 1), QRect(0, H - 1, W, 1), QRect(0, 0, 1, H), QRect(W - 1, 0, 1, H)})
-    NoteWorldDrawn(edge);
 }
 
 void TMain::DrawFood() {
@@ -132,16 +107,19 @@ void TMain::DrawFood() {
   TSprite& food = ObjectImages.Items()[FoodPicture];
   food.SetKeepsPictures(!PlainFrames);
   if (food.PatternCount() == 0) return;
-  const TSpritePattern& pattern = food.Pattern(0);
   for (int32_t i = 0; i < World.FoodCount; ++i) {
     const int px = Round(World.Food[i].X - 4.5L);
     const int py = Round(World.Food[i].Y - 4.5L);
-    food.Draw(surface, px, py, 0);
-    NoteWorldDrawn(Clipped(QRect(px, py, pattern.Right - pattern.Left, pattern.Bottom - pattern.Top),
-                           surface.Width(), surface.Height()));
+    food.Draw(surface, px, py, 0, &worldSpans_);
     if (i != World.SelectedBugFood) continue;
-    NoteWorldDrawn(Clipped(QRect(px - 3, py - 3, 15, 15), surface.Width(), surface.Height()));
     // The nearest pellet pulses: the inner ring every other frame, the outer one in two sizes.
+    if (!PlainFrames) {
+      if (World.TimeToLive % 2 == 0)
+        rings_.Draw(surface, px - 1, py - 1, px + 10, py + 10, NearestFoodRingColor, &worldSpans_);
+      const int outer = World.TimeToLive % 3 == 0 ? 2 : 3;
+      rings_.Draw(surface, px - outer, py - outer, px + 9 + outer, py + 9 + outer, NearestFoodRingColor, &worldSpans_);
+      continue;
+    }
     TSurfaceCanvas& canvas = surface.Canvas();
     canvas.Brush.SetStyle(bsClear);
     canvas.Pen.SetColor(NearestFoodRingColor);
@@ -163,16 +141,21 @@ void TMain::DrawCreatures() {
     const int bx = Round(bug.X);
     const int by = Round(bug.Y);
     const int angle = DegTo256(Round(RadToDeg(bug.Heading) - 180));
-    NoteWorldDrawn(creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle));
+    creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_);
     if (i != World.SelectedBug) continue;
-    NoteWorldDrawn(Clipped(QRect(bx - 8, by - 8, 16, 16), surface.Width(), surface.Height()));
+    const bool blink = World.TimeToLive % 2 != 0 && World.TimeToLive % 3 != 0;
+    if (!PlainFrames) {
+      for (const int radius : {7, 8})
+        rings_.Draw(surface, bx - radius, by - radius, bx + radius, by + radius, blink ? RingBlinkColor : RingColor,
+                    &worldSpans_);
+      continue;
+    }
     TSurfaceCanvas& canvas = surface.Canvas();
     struct ReleaseOnExit {
       TSurfaceCanvas& canvas;
       ~ReleaseOnExit() { canvas.Release(); }
     } release{canvas};
     canvas.Brush.SetStyle(bsClear);
-    const bool blink = World.TimeToLive % 2 != 0 && World.TimeToLive % 3 != 0;
     canvas.Pen.SetColor(blink ? RingBlinkColor : RingColor);
     canvas.Ellipse(bx - 7, by - 7, bx + 7, by + 7);
     canvas.Ellipse(bx - 8, by - 8, bx + 8, by + 8);
@@ -204,7 +187,7 @@ void TMain::DrawWorldStats() {
       statsTexts_[slot].Set(canvas.Font, text(), StatsTextColor, StatsOutlineColor);
       statsKeys_[slot] = key;
     }
-    NoteWorldDrawn(statsTexts_[slot].Draw(surface, 1, y));
+    statsTexts_[slot].Draw(surface, 1, y, &worldSpans_);
   };
   line(0, static_cast<uint64_t>(World.Generation), 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
   line(1, static_cast<uint64_t>(World.TimeToLive), 14,
@@ -221,7 +204,8 @@ void TMain::BlankWorldView() {
   canvas.Rectangle(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight());
   canvas.Release();
   WorldView->Flip();
-  worldDrawn_.assign(1, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
+  worldSpans_.clear();
+  AppendSpans(worldSpans_, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
 }
 
 }  // namespace zemlix

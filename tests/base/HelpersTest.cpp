@@ -23,6 +23,19 @@ TEST(Round, TiesGoToEven) {
   EXPECT_EQ(Round(2.5000000001L), 3);
 }
 
+// The library's rounding is the reference: halves, one step of the 64-bit significand either
+// side of them, and whole numbers, across the range the drawing and the world use.
+TEST(Round, AgreesWithTheLibrary) {
+  for (long double whole = -70000.0L; whole <= 70000.0L; whole += 0.5L) {
+    for (const long double value :
+         {whole, std::nextafter(whole, -1e9L), std::nextafter(whole, 1e9L), whole + 0.25L, whole - 0.125L}) {
+      ASSERT_EQ(Round(value), static_cast<int32_t>(std::lrintl(value))) << static_cast<double>(value);
+    }
+  }
+  for (const long double value : {2147483647.0L, -2147483648.0L, 2147483646.5L, -2147483647.5L, 1e-4000L, -0.0L})
+    EXPECT_EQ(Round(value), static_cast<int32_t>(std::lrintl(value))) << static_cast<double>(value);
+}
+
 TEST(Random, FollowsTheLinearCongruence) {
   TRandomGenerator random(0);
   EXPECT_EQ(random.Random(), 1.0 / 4294967296.0);

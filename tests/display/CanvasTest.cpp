@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <tuple>
 #include <cstdint>
 #include <vector>
 
@@ -9,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "display/Colors.h"
+#include "display/EllipseOutline.h"
+#include "display/OutlinedText.h"
 #include "display/Surfaces.h"
 
 namespace zemlix {
@@ -318,6 +322,135 @@ TEST(SurfaceLifetime, FreeingEndsAnOpenPass) {
   ASSERT_TRUE(surface.Allocate(5, 5));
   surface.Canvas().TextOut(0, 0, "x");
   surface.Canvas().Release();
+}
+
+}  // namespace
+}  // namespace zemlix
+
+namespace zemlix {
+namespace {
+
+// Every span, moved and clipped, against a pixel-by-pixel reference: lengths around the
+// 4-pixel steps the fill takes, and spans cut by every edge.
+TEST(Surface, FillSpansSetsExactlyTheClippedSpans) {
+  std::vector<TSpan> spans;
+  for (int count = 0; count <= 19; ++count) spans.push_back({count % 5, count, count});
+  for (const TSpan& cut : {TSpan{-3, 2, 5}, TSpan{-9, 3, 4}, TSpan{17, 4, 9}, TSpan{25, 5, 2}, TSpan{-2, 6, 40},
+                           TSpan{3, -1, 8}, TSpan{3, 22, 8}, TSpan{0, 21, 1}})
+    spans.push_back(cut);
+  for (int count = 30; count <= 34; ++count) spans.push_back({-1, count - 10, count - 14});
+  for (const auto& [dx, dy, masked] : {std::tuple{0, 0, true}, std::tuple{3, -2, true}, std::tuple{-5, 4, true},
+                                       std::tuple{0, 0, false}, std::tuple{-5, 4, false}}) {
+    TSurface surface(23, 22);
+    surface.SetMaskedRowStores(masked);
+    surface.Fill(kBackground);
+    surface.FillSpans(spans, kRed, dx, dy);
+    for (int y = 0; y < surface.Height(); ++y)
+      for (int x = 0; x < surface.Width(); ++x) {
+        const bool inside = std::any_of(spans.begin(), spans.end(), [&](const TSpan& span) {
+          return span.Y + dy == y && span.X + dx <= x && x < span.X + dx + span.Count;
+        });
+        ASSERT_EQ(surface.Pixel(x, y), inside ? kRed : kBackground)
+            << x << "," << y << " moved " << dx << "," << dy << (masked ? ", masked stores" : "");
+      }
+  }
+}
+
+// An outlined text gives the pixels of its five TextOut calls, wherever it lands and whatever
+// it said before, and reports every pixel it wrote.
+TEST(OutlinedText, MatchesFiveTextOutCalls) {
+  struct TCase {
+    const char* Text;
+    TColor TextColor, OutlineColor;
+    int X, Y;
+  };
+  const TCase cases[] = {
+      {"Time To Live 1000", clYellow, 0x002222, 1, 1},
+      {"Time To Live 999", clYellow, 0x002222, 1, 1},  // shorter than the text before it
+      {"Fi fj AV W.W rr", clYellow, 0x002222, 2, 3},    // pairs the layout moves apart
+      {"e\u0301\u0301 W\u0308 \u2019\u201d", clYellow, 0x002222, 4, 8},  // marks that reach back over a glyph
+      {"Generation 12", clYellow, clNone, -7, -4},
+      {"Generation 12", clNone, clRed, 3, 30},
+      {"Total Fitness: 4", clWindowText, clBlue, 70, 12},  // cut at the right
+      {"\u00dcber \u20ac \U0001F600 x", clYellow, 0x002222, 0, 0},
+      {"", clYellow, 0x002222, 1, 1},
+      {"   ", clYellow, 0x002222, 1, 1},
+      {"Average Fitness of Last Generation: 0.25", clYellow, 0x002222, -40, 36},  // cut at the bottom
+  };
+  TOutlinedText text;
+  for (const TCase& c : cases) {
+    const QString string = QString::fromUtf8(c.Text);
+    TSurface expected(90, 44), actual(90, 44);
+    for (TSurface* surface : {&expected, &actual}) {
+      for (int y = 0; y < 44; ++y)
+        for (int x = 0; x < 90; ++x) surface->SetPixel(x, y, kBackground + static_cast<std::uint32_t>((x * 7 + y) % 5));
+    }
+    TSurfaceCanvas& canvas = expected.Canvas();
+    canvas.Brush.SetStyle(bsClear);
+    canvas.Font.SetColor(c.OutlineColor);
+    for (const auto& [dx, dy] : {std::pair{-1, 0}, std::pair{1, 0}, std::pair{0, -1}, std::pair{0, 1}})
+      canvas.TextOut(c.X + dx, c.Y + dy, string);
+    canvas.Font.SetColor(c.TextColor);
+    canvas.TextOut(c.X, c.Y, string);
+    canvas.Release();
+
+    text.Set(actual.Canvas().Font, string, c.TextColor, c.OutlineColor);
+    std::vector<TSpan> spans;
+    const QRect box = text.Draw(actual, c.X, c.Y, &spans);
+    int changed = 0;
+    for (int y = 0; y < 44; ++y)
+      for (int x = 0; x < 90; ++x) {
+        ASSERT_EQ(actual.Pixel(x, y), expected.Pixel(x, y)) << c.Text << " at " << x << "," << y;
+        if (actual.Pixel(x, y) == kBackground + static_cast<std::uint32_t>((x * 7 + y) % 5)) continue;
+        ++changed;
+        ASSERT_TRUE(box.contains(x, y)) << c.Text << " at " << x << "," << y;
+        ASSERT_TRUE(std::any_of(spans.begin(), spans.end(), [&](const TSpan& span) {
+          return span.Y == y && span.X <= x && x < span.X + span.Count;
+        })) << c.Text << " at " << x << "," << y;
+      }
+    EXPECT_EQ(changed > 0, string.trimmed().size() > 0) << c.Text;
+  }
+}
+
+}  // namespace
+}  // namespace zemlix
+
+namespace zemlix {
+namespace {
+
+// Kept outlines give the canvas's pixels for every box size and place, cut by any edge,
+// and report every pixel they wrote.
+TEST(EllipseOutlines, MatchTheCanvas) {
+  TEllipseOutlines outlines;
+  const std::pair<int, int> sizes[] = {{14, 14}, {16, 16}, {11, 11}, {13, 13}, {15, 15}, {1, 1}, {2, 5}, {1, 9}, {20, 7}};
+  for (const auto& [width, height] : sizes) {
+    for (const TColor color : {TColor{0xFF0000}, TColor{0x551155}}) {
+      for (int y = -17; y <= 27; y += 4) {
+        for (int x = -19; x <= 35; x += 3) {
+          TSurface expected(36, 26), actual(36, 26);
+          expected.Fill(kBackground);
+          actual.Fill(kBackground);
+          TSurfaceCanvas& canvas = expected.Canvas();
+          canvas.Brush.SetStyle(bsClear);
+          canvas.Pen.SetColor(color);
+          canvas.Ellipse(x, y, x + width, y + height);
+          canvas.Release();
+          std::vector<TSpan> spans;
+          const QRect box = outlines.Draw(actual, x + width, y, x, y + height, color, &spans);  // either corner order
+          for (int py = 0; py < 26; ++py)
+            for (int px = 0; px < 36; ++px) {
+              ASSERT_EQ(actual.Pixel(px, py), expected.Pixel(px, py))
+                  << width << "x" << height << " at " << x << "," << y << ": " << px << "," << py;
+              if (actual.Pixel(px, py) == kBackground) continue;
+              ASSERT_TRUE(box.contains(px, py)) << width << "x" << height << " at " << x << "," << y;
+              ASSERT_TRUE(std::any_of(spans.begin(), spans.end(), [&](const TSpan& span) {
+                return span.Y == py && span.X <= px && px < span.X + span.Count;
+              })) << width << "x" << height << " at " << x << "," << y;
+            }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

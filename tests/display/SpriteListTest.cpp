@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -106,6 +107,11 @@ TEST(SpriteCollection, IndexOutOfBoundsIsAListError) {
   EXPECT_THROW(list.Items()[-1], EListError);
 }
 
+bool Covers(const std::vector<TSpan>& spans, int x, int y) {
+  return std::any_of(spans.begin(), spans.end(),
+                     [&](const TSpan& span) { return span.Y == y && span.X <= x && x < span.X + span.Count; });
+}
+
 // Sprites bound to a shown view, drawn onto a separate destination surface.
 class SpriteDrawingTest : public testing::Test {
  protected:
@@ -147,6 +153,25 @@ TEST_F(SpriteDrawingTest, DrawIsClippedAtTheEdges) {
   Food().Draw(dest, -3, 15, 0);
   for (int y = 0; y < 20; ++y) {
     for (int x = 0; x < 20; ++x) ASSERT_EQ(dest.Pixel(x, y), Expected("Food", x + 3, y - 15)) << x << "," << y;
+  }
+}
+
+TEST_F(SpriteDrawingTest, DrawReportsSpansCoveringWhatItWrote) {
+  for (const bool keeps : {true, false}) {
+    Food().SetKeepsPictures(keeps);
+    for (const auto& [x, y] : {std::pair{5, 6}, std::pair{-4, -3}, std::pair{15, 14}, std::pair{-6, 17}}) {
+      dest.Fill(kBackground);
+      std::vector<TSpan> spans;
+      Food().Draw(dest, x, y, 0, &spans);
+      int written = 0;
+      for (int py = 0; py < 20; ++py)
+        for (int px = 0; px < 20; ++px) {
+          if (dest.Pixel(px, py) == kBackground) continue;
+          ++written;
+          ASSERT_TRUE(Covers(spans, px, py)) << keeps << " at " << x << "," << y << ": " << px << "," << py;
+        }
+      EXPECT_GT(written, 0) << x << "," << y;
+    }
   }
 }
 
@@ -286,6 +311,7 @@ TEST_F(SpriteDrawingTest, DrawRotateIsTheSameWhateverWasDrawnBefore) {
 
 // Kept turned pictures give the row-by-row sampler's pixels and a rectangle holding all of
 // them, wherever the drawing lands (cut at each edge or not), and follow key changes.
+// The spans a drawing reports cover every pixel it wrote, clipped or not, kept or sampled.
 TEST_F(SpriteDrawingTest, KeptTurnedPicturesMatchTheRowByRowDrawing) {
   struct TCase {
     int Width, Height;
@@ -298,6 +324,7 @@ TEST_F(SpriteDrawingTest, KeptTurnedPicturesMatchTheRowByRowDrawing) {
   reference.SetView(view);
   for (auto& sprite : {&reference.Items()[0], &reference.Items()[1]}) sprite->SetKeepsPictures(false);
   // Cases outermost, so every angle's picture of the last case is kept when a key changes.
+  bool maskedStores = true;
   const auto compare = [&](int index, const std::string& what, std::size_t firstCase) {
     for (std::size_t i = firstCase; i < std::size(cases); ++i) {
       const TCase& c = cases[i];
@@ -305,17 +332,22 @@ TEST_F(SpriteDrawingTest, KeptTurnedPicturesMatchTheRowByRowDrawing) {
         for (const int x : places) {
           for (const int y : {-3, 0, 9, 18, 21}) {
             TSurface kept(20, 20), sampled(20, 20);
+            kept.SetMaskedRowStores(maskedStores);
             kept.Fill(kBackground);
             sampled.Fill(kBackground);
+            std::vector<TSpan> keptSpans, sampledSpans;
             const QRect box = sprites.Items()[index].DrawRotate(kept, x, y, c.Width, c.Height, 0, c.CenterX,
-                                                                c.CenterY, angle);
-            reference.Items()[index].DrawRotate(sampled, x, y, c.Width, c.Height, 0, c.CenterX, c.CenterY, angle);
+                                                                c.CenterY, angle, &keptSpans);
+            reference.Items()[index].DrawRotate(sampled, x, y, c.Width, c.Height, 0, c.CenterX, c.CenterY, angle,
+                                                &sampledSpans);
             for (int py = 0; py < 20; ++py)
               for (int px = 0; px < 20; ++px) {
                 ASSERT_EQ(kept.Pixel(px, py), sampled.Pixel(px, py))
-                    << what << " angle " << angle << ", " << c.Width << "x" << c.Height << " at " << x << "," << y;
+                    << what << (maskedStores ? " (masked stores)" : "") << " angle " << angle << ", " << c.Width << "x" << c.Height << " at " << x << "," << y;
                 if (kept.Pixel(px, py) != kBackground) {
                   ASSERT_TRUE(box.contains(px, py)) << what << " " << angle;
+                  ASSERT_TRUE(Covers(keptSpans, px, py) && Covers(sampledSpans, px, py))
+                      << what << " angle " << angle << " at " << x << "," << y << ": " << px << "," << py;
                 }
               }
           }
@@ -324,6 +356,10 @@ TEST_F(SpriteDrawingTest, KeptTurnedPicturesMatchTheRowByRowDrawing) {
     }
   };
   const std::size_t lastCase = std::size(cases) - 1;
+  maskedStores = false;
+  compare(1, "food", 0);
+  compare(0, "creature", 0);
+  maskedStores = true;  // where the processor has them; else the same again
   compare(1, "food", 0);
   compare(0, "creature", 0);
   for (auto& sprite : {&Creature(), &reference.Items()[0]}) sprite->SetTransparentColor(0x00FF00);
