@@ -2,9 +2,11 @@
 #include <array>
 #include <barrier>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "ai/PlainEvaluation.h"
@@ -168,6 +170,65 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
+bool TWorld::SettleGrid(int32_t threads) {
+  if (PlainEvaluation()) return false;
+  const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();
+  size_t changed = 0;
+  for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
+  // Pellets placed anew by other means (a new population, a loaded state): a new layout.
+  if (!Grid.Holds(FoodCount, W, H) || changed > static_cast<size_t>(FoodCount / 8)) {
+    if (!Grid.Load(Food.data(), FoodCount, W, H)) return false;
+  } else {
+    for (int32_t t = 0; t < threads; ++t)
+      for (int32_t j : Shares[t].Changed)
+        if (!Grid.Move(j, Food[j])) return false;
+    if (Grid.WantsSort()) Grid.Sort();
+  }
+  Grid.StartMoves();
+  return true;
+}
+
+void TWorld::FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const {
+  changed.clear();
+  if (!Grid.Holds(FoodCount, Host.FieldWidth(), Host.FieldHeight())) return;
+  for (int32_t j = first; j < end; ++j)
+    if (!Grid.LiesAt(j, Food[j])) changed.push_back(j);
+}
+
+void TWorld::SplitShares(int32_t threads) {
+  // Shares in multiples of 8 bugs (the networks' lanes), each at least one lane's worth.
+  constexpr int32_t Unit = 8;
+  const int32_t units = (BugCount + Unit - 1) / Unit;
+  const bool fresh = static_cast<int32_t>(ShareBounds.size()) != threads + 1 || ShareBounds.back() != BugCount;
+  std::vector<double> speed(threads, 1.0);
+  if (!fresh) {
+    // Each thread's bugs per second over its last shares, smoothed: the next shares make the
+    // threads finish together if they keep their speeds.
+    for (int32_t t = 0; t < threads; ++t) {
+      TShare& share = Shares[t];
+      const double bugs = ShareBounds[t + 1] - ShareBounds[t];
+      if (share.UpdateSeconds > 0 && bugs > 0) {
+        const double now = bugs / share.UpdateSeconds;
+        share.Speed = share.Speed > 0 ? 0.5 * share.Speed + 0.5 * now : now;
+      }
+      speed[t] = share.Speed > 0 ? share.Speed : 1.0;
+    }
+  } else {
+    for (int32_t t = 0; t < threads; ++t) Shares[t].Speed = 0;
+  }
+  double total = 0;
+  for (double v : speed) total += v;
+  ShareBounds.assign(threads + 1, 0);
+  double sum = 0;
+  for (int32_t t = 1; t < threads; ++t) {
+    sum += speed[t - 1];
+    const int32_t unit = static_cast<int32_t>(units * (sum / total) + 0.5);
+    ShareBounds[t] = std::clamp(unit, t, units - (threads - t)) * Unit;
+    ShareBounds[t] = std::max(ShareBounds[t], ShareBounds[t - 1] + Unit);
+  }
+  ShareBounds[threads] = BugCount;
+}
+
 bool TWorld::LoadGridAndUpdateCreatures() {
   GatheredShares = 0;
   ReachesKnown = false;
@@ -185,49 +246,76 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     Profile.WorkSeconds.resize(threads, 0.0);
     Profile.WaitSeconds.resize(threads, 0.0);
   }
-  const double start = profiled ? ThreadSeconds() : 0;
   const bool lanes = UsesLanes() && LanePellets.Load(Food.data(), FoodCount);
+  if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
   if (threads == 1) {
-    const bool fast = !lanes && LoadFoodGrid(Grid);
+    const double start = profiled ? ThreadSeconds() : 0;
+    bool fast = false;
+    if (!lanes) {
+      FindChangedPellets(0, FoodCount, Shares[0].Changed);
+      fast = SettleGrid(1);
+      if (!fast) Grid.Invalidate();
+    }
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
     UpdateCreatures(fast ? &Grid : nullptr);
     if (profiled) Profile.WorkSeconds[0] += ProfiledUpdateSeconds = ThreadSeconds() - start;
     return fast;
   }
-  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where a thread's grid does not load: plain
-  // Each thread loads a grid of its own: one that a thread sorts and the others search
-  // would cross between their caches on every tick. Grid is member 0's, the one the eating
-  // uses; they are all the same.
+  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where the grid does not serve: plain
+  // One grid for all threads, kept from tick to tick: the eating moves its pellets, and each
+  // thread checks its part of the pellets for any moved by other means before the bugs
+  // sense. The grid is brought up to date once all have checked, and then only read.
   if (!BatchedCurrent()) RebuildBatched();
-  if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
-  std::barrier directionsMade(threads);
+  SplitShares(threads);
   bool fast = false;
+  double settleSeconds = 0;  // the settling's processor time, when it had work
+  std::thread::id settler;
+  const auto settle = [&]() noexcept {
+    bool work = lanes ? false : !Grid.Holds(FoodCount, Host.FieldWidth(), Host.FieldHeight()) || Grid.WantsSort();
+    for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
+    const double begin = profiled && work ? ThreadSeconds() : 0;
+    try {
+      fast = !lanes && SettleGrid(threads);
+    } catch (...) {
+      fast = false;  // out of memory: plain scans, and a new grid next time
+    }
+    if (!fast) Grid.Invalidate();
+    if (profiled && work) {
+      settleSeconds = ThreadSeconds() - begin;
+      settler = std::this_thread::get_id();
+    }
+  };
+  std::barrier checked(threads, settle);
   double firstThreadSeconds = 0;  // the calling thread's own part of the run
   const double runStart = profiled ? ThreadSeconds() : 0;
   Workers->Run([&](int32_t t) {
     const double begin = profiled ? ThreadSeconds() : 0;
-    TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
-    const bool loaded = !lanes && LoadFoodGrid(grid);
-    if (t == 0) fast = loaded;
     // Every pellet's direction is made before any bug senses, so that sensing only reads
     // the shared entries.
-    for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) RefreshDirection(j);
+    const int32_t first = static_cast<int32_t>(int64_t{FoodCount} * t / threads);
+    const int32_t end = static_cast<int32_t>(int64_t{FoodCount} * (t + 1) / threads);
+    for (int32_t j = first; j < end; ++j) RefreshDirection(j);
+    if (!lanes) FindChangedPellets(first, end, Shares[t].Changed);
     const double arrived = profiled ? ThreadSeconds() : 0;
-    directionsMade.arrive_and_wait();
+    checked.arrive_and_wait();
     const double left = profiled ? ThreadSeconds() : 0;
-    UpdateShare(t, threads, loaded ? &grid : nullptr);
+    const auto wallStart = std::chrono::steady_clock::now();
+    UpdateShare(t, threads, fast ? &Grid : nullptr);
+    Shares[t].UpdateSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     if (profiled) {
       const double end = ThreadSeconds();
-      Profile.WaitSeconds[t] += left - arrived;
+      // The settling ran on the last thread to arrive: its time is the tick's serial part.
+      const double settled = settler == std::this_thread::get_id() ? settleSeconds : 0;
+      Profile.WaitSeconds[t] += left - arrived - settled;
       Profile.WorkSeconds[t] += (end - begin) - (left - arrived);
       if (t == 0) firstThreadSeconds = end - begin;
     }
   });
   if (profiled) {
-    ProfiledUpdateSeconds = ThreadSeconds() - runStart;
+    ProfiledUpdateSeconds = ThreadSeconds() - runStart - settleSeconds;
     // The rest of the run the calling thread spent waiting for the others.
-    Profile.WaitSeconds[0] += ProfiledUpdateSeconds - firstThreadSeconds;
+    Profile.WaitSeconds[0] += ProfiledUpdateSeconds + settleSeconds - firstThreadSeconds;
   }
   if (fast && GathersEating()) GatheredShares = threads;
   ReachesKnown = true;
@@ -280,14 +368,18 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
 // contiguous run of whole blocks.
 void TWorld::UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid) {
   constexpr int32_t Stride = TBatchedNetworks::Stride;
-  const int32_t blocks = (BugCount + Stride - 1) / Stride;
-  const int32_t firstBlock = blocks * share / shares, endBlock = blocks * (share + 1) / shares;
-  for (int32_t block = firstBlock; block < endBlock; ++block)
-    UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Shares[share].Scratch);
+  const int32_t first = shares == 1 ? 0 : ShareBounds[share];
+  const int32_t end = shares == 1 ? BugCount : ShareBounds[share + 1];
+  // A share may begin and end inside a block: it runs the block's part it holds.
+  for (int32_t b = first; b < end;) {
+    const int32_t block = b / Stride;
+    const int32_t blockEnd = std::min(end, (block + 1) * Stride);
+    UpdateBlock(block, b, blockEnd - b, grid, Shares[share].Scratch);
+    b = blockEnd;
+  }
   // A large world gathers what each bug may eat right after moving it, while the share is
   // still in the cache and on every thread: the eating that follows is in bug order, alone.
-  if (grid && GathersEating())
-    GatherEatingCandidates(*grid, firstBlock * Stride, std::min(endBlock * Stride, BugCount), Shares[share]);
+  if (grid && GathersEating()) GatherEatingCandidates(*grid, first, end, Shares[share]);
 }
 
 void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid,
@@ -544,6 +636,8 @@ void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_
       share.Eating.insert(share.Eating.end(), {b, -1});
       continue;
     }
+    // The update has shown that nothing lies within its reach where the pellets lie now.
+    if (!MayEat[b]) continue;
     int32_t* found = share.Found.data();
     const int32_t count = grid.LoadedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, found);
     int32_t kept = 0;

@@ -216,7 +216,7 @@ class TWorld {
   std::vector<TBatchedNetworks> Batched;  // one per block of Stride bug slots
   bool BatchedCurrent() const;  // whether there is one per block of the networks
   void RebuildBatched();
-  TFoodGrid Grid;  // the tick's, kept for its storage
+  TFoodGrid Grid;  // kept from tick to tick, following every pellet the eating moves
   std::vector<int32_t> EatingCandidates;
   // One block's working rows.
   struct TBlockScratch {
@@ -243,8 +243,20 @@ class TWorld {
     std::vector<int32_t> BugsByCell;
     std::vector<int32_t> BugCell;  // by bug from the share's first: its cell, -1 off the range
     std::vector<int32_t> Found;    // the gathering's own
-    TFoodGrid Grid;                // the share's own copy of the tick's grid (not share 0's)
+    std::vector<int32_t> Changed;  // pellets of its part no longer where the grid holds them
+    double UpdateSeconds = 0;      // its last update's wall time
+    double Speed = 0;              // bugs per second, smoothed (0: not known)
   };
+  // Share t is bugs ShareBounds[t] .. ShareBounds[t + 1] - 1 while several threads work.
+  std::vector<int32_t> ShareBounds;
+  // New bounds from the shares' last speeds, or even ones for a new population or team.
+  void SplitShares(int32_t threads);
+  // Into `changed`, the pellets first .. end - 1 that do not lie where the kept grid holds
+  // them (none while it holds no pellets: it is then loaded afresh).
+  void FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const;
+  // Brings the kept grid to the pellets where they lie now, from the shares' Changed of the
+  // first `threads`; returns whether it serves this tick.
+  bool SettleGrid(int32_t threads);
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
   std::unique_ptr<TWorkerThreads> Workers;  // while Threads > 1 is in use
