@@ -93,6 +93,7 @@ void Act(TWorldHost& host, const TParameters& parameters, TCreature& c, double l
 
 void TWorld::Tick() {
   if (!HasPopulation()) return;  // nothing to move before the first Start
+  if (Profile.Enabled && Profile.ReadingSeconds < 0) Profile.ReadingSeconds = EmptySectionSeconds();
   const double start = Profile.Enabled ? ThreadSeconds() : 0;
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
@@ -100,7 +101,8 @@ void TWorld::Tick() {
   const bool fast = LoadGridAndUpdateCreatures();
   EatFood(fast ? &Grid : nullptr);
   if (Profile.Enabled) {
-    Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds;
+    // Two sections: from the start to the update's first reading, from its last to the end.
+    Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds - 2 * Profile.ReadingSeconds;
     ++Profile.Ticks;
   }
 }
@@ -257,8 +259,9 @@ bool TWorld::LoadGridAndUpdateCreatures() {
       if (!fast) Grid.Invalidate();
     }
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
+    if (fast && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     UpdateCreatures(fast ? &Grid : nullptr);
-    if (profiled) Profile.WorkSeconds[0] += ProfiledUpdateSeconds = ThreadSeconds() - start;
+    if (profiled) Profile.WorkSeconds[0] += (ProfiledUpdateSeconds = ThreadSeconds() - start) - Profile.ReadingSeconds;
     return fast;
   }
   Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where the grid does not serve: plain
@@ -282,7 +285,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     }
     if (!fast) Grid.Invalidate();
     if (profiled && work) {
-      settleSeconds = ThreadSeconds() - begin;
+      settleSeconds = ThreadSeconds() - begin - Profile.ReadingSeconds;
       settler = std::this_thread::get_id();
     }
   };
@@ -297,6 +300,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     const int32_t end = static_cast<int32_t>(int64_t{FoodCount} * (t + 1) / threads);
     for (int32_t j = first; j < end; ++j) RefreshDirection(j);
     if (!lanes) FindChangedPellets(first, end, Shares[t].Changed);
+    if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     const double arrived = profiled ? ThreadSeconds() : 0;
     checked.arrive_and_wait();
     const double left = profiled ? ThreadSeconds() : 0;
@@ -306,16 +310,20 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     if (profiled) {
       const double end = ThreadSeconds();
       // The settling ran on the last thread to arrive: its time is the tick's serial part.
-      const double settled = settler == std::this_thread::get_id() ? settleSeconds : 0;
-      Profile.WaitSeconds[t] += left - arrived - settled;
-      Profile.WorkSeconds[t] += (end - begin) - (left - arrived);
+      // Its two readings cut the barrier's section in three.
+      const double settled = settler == std::this_thread::get_id() ? settleSeconds + 2 * Profile.ReadingSeconds : 0;
+      const double reading = Profile.ReadingSeconds;
+      Profile.WaitSeconds[t] += left - arrived - settled - reading;
+      Profile.WorkSeconds[t] += (end - begin) - (left - arrived) - 2 * reading;
       if (t == 0) firstThreadSeconds = end - begin;
     }
   });
   if (profiled) {
     ProfiledUpdateSeconds = ThreadSeconds() - runStart - settleSeconds;
     // The rest of the run the calling thread spent waiting for the others.
-    Profile.WaitSeconds[0] += ProfiledUpdateSeconds + settleSeconds - firstThreadSeconds;
+    // (two sections: from the run's first reading to the share's first, from the share's
+    // last to the run's last).
+    Profile.WaitSeconds[0] += ProfiledUpdateSeconds + settleSeconds - firstThreadSeconds - 2 * Profile.ReadingSeconds;
   }
   if (fast && GathersEating()) GatheredShares = threads;
   ReachesKnown = true;
@@ -486,6 +494,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
   ReachesKnown = false;
   MovedPellets.clear();
   const long double eatingDistance = Parameters.EatingDistance;
+  int32_t placements = 0;  // pellets re-placed so far in this eating
   // Whether bug b eats pellet j, where it lies now.
   // Squares in double first: the extended test only for the pellets that may pass it.
   const double eatingSquare = EatingSquareLimit(Parameters.EatingDistance);
@@ -499,6 +508,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
     Nets[b].Fitness = static_cast<int32_t>(static_cast<uint32_t>(Nets[b].Fitness) + 1u);
     ++TotalFitness;
     PlaceFood(j);
+    ++placements;
     if (fast) fast = grid->Move(j, Food[j]);
     if (reachKnown) {
       const auto at = std::lower_bound(MovedPellets.begin(), MovedPellets.end(), j);
@@ -508,7 +518,20 @@ void TWorld::EatFood(TFoodGrid* grid) {
   };
   std::vector<int32_t>& candidates = EatingCandidates;
   int32_t b = 0;
+  // The placements drawn ahead hold while nothing else has drawn since.
+  if (Random.Seed != ComingSeed) ComingCount = 0;
   if (fast && GatheredShares > 0) {
+    // What the turns will read, asked for at once rather than one miss after the other.
+    for (int32_t s = 0; s < GatheredShares; ++s)
+      for (size_t at = 0; at < Shares[s].Eating.size(); at += 2 + std::max(Shares[s].Eating[at + 1], 0)) {
+        const int32_t* entry = Shares[s].Eating.data() + at;
+        __builtin_prefetch(&Creatures[entry[0]]);
+        __builtin_prefetch(&Nets[entry[0]].Fitness, 1);
+        for (int32_t k = 0; k < entry[1]; ++k) {
+          __builtin_prefetch(&Food[entry[2 + k]], 1);
+          grid->Prefetch(entry[2 + k]);
+        }
+      }
     // Only the bugs with something to eat take a turn: those that found a pellet within
     // reach where Load put it, and those a pellet has moved next to since, which each move
     // notes in Pending. Each turn looks at exactly what WithinEatingReach would find then.
@@ -545,7 +568,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       if (loaded < 0) {
         // Off the grid's range: every pellet, in order.
         for (int32_t j = 0; j < FoodCount; ++j)
-          if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j);
+          if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j, placements - 1);
         continue;
       }
       // A pellet moved twice may be noted twice, and one noted may have moved on since:
@@ -553,7 +576,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       std::sort(candidates.begin(), candidates.end());
       candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       for (int32_t j : candidates)
-        if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j);
+        if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j, placements - 1);
     }
   }
   candidates.resize(FoodCount);
@@ -584,11 +607,28 @@ void TWorld::EatFood(TFoodGrid* grid) {
     }
   }
   GatheredShares = 0;
+  ComingCount = 0;
+  LastPlacements = placements;
 }
 
-// The later bugs the pellet now lies within reach of, from the shares' grids of bugs.
-void TWorld::NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet) {
+// The later bugs the pellet now lies within reach of, from the shares' grids of bugs, or,
+// for a placement drawn ahead, from the bugs each share found near it.
+void TWorld::NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet, int32_t placement) {
   const double x = Food[pellet].X, y = Food[pellet].Y;
+  const auto note = [&](int32_t b) {
+    Pending.push_back(static_cast<uint64_t>(b) << 32 | static_cast<uint32_t>(pellet));
+    std::push_heap(Pending.begin(), Pending.end(), std::greater<>());
+  };
+  if (placement < ComingCount && SameBits(ComingPlacements[placement].X, x) &&
+      SameBits(ComingPlacements[placement].Y, y)) {
+    for (int32_t s = 0; s < GatheredShares; ++s) {
+      const TShare& share = Shares[s];
+      if (share.EndBug <= eater + 1) continue;
+      for (int32_t k = share.NearStart[placement]; k < share.NearStart[placement + 1]; ++k)
+        if (share.NearBugs[k] > eater) note(share.NearBugs[k]);
+    }
+    return;
+  }
   const long double eatingDistance = Parameters.EatingDistance;
   const auto [left, right, top, bottom] = grid.CellsWithin(x, y, Parameters.EatingDistance);
   for (int32_t s = 0; s < GatheredShares; ++s) {
@@ -598,12 +638,42 @@ void TWorld::NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pelle
       for (int32_t k = share.BugCellStart[row * grid.Columns() + left];
            k < share.BugCellStart[row * grid.Columns() + right + 1]; ++k) {
         const int32_t b = share.BugsByCell[k];
-        if (b > eater && Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) {
-          Pending.push_back(static_cast<uint64_t>(b) << 32 | static_cast<uint32_t>(pellet));
-          std::push_heap(Pending.begin(), Pending.end(), std::greater<>());
-        }
+        if (b > eater && Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) note(b);
       }
   }
+}
+
+void TWorld::DrawComingPlacements(int32_t expected) {
+  // As PlaceFood draws them, from a copy of the generator.
+  TRandomGenerator ahead = Random;
+  const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();
+  ComingPlacements.resize(expected);
+  ComingSeed = Random.Seed;
+  ComingCount = 0;
+  for (TFood& p : ComingPlacements) {
+    p.X = static_cast<double>(W * static_cast<long double>(ahead.Random()));
+    p.Y = static_cast<double>(H * static_cast<long double>(ahead.Random()));
+    if (!TFoodGrid::InRange(p.X) || !TFoodGrid::InRange(p.Y)) break;
+    ++ComingCount;
+  }
+}
+
+void TWorld::FindBugsNearPlacements(const TFoodGrid& grid, TShare& share) const {
+  const long double eatingDistance = Parameters.EatingDistance;
+  share.NearBugs.clear();
+  share.NearStart.resize(ComingCount + 1);
+  for (int32_t placement = 0; placement < ComingCount; ++placement) {
+    share.NearStart[placement] = static_cast<int32_t>(share.NearBugs.size());
+    const double x = ComingPlacements[placement].X, y = ComingPlacements[placement].Y;
+    const auto [left, right, top, bottom] = grid.CellsWithin(x, y, Parameters.EatingDistance);
+    for (int32_t row = top; row <= bottom; ++row)
+      for (int32_t k = share.BugCellStart[row * grid.Columns() + left];
+           k < share.BugCellStart[row * grid.Columns() + right + 1]; ++k) {
+        const int32_t b = share.BugsByCell[k];
+        if (Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) share.NearBugs.push_back(b);
+      }
+  }
+  share.NearStart[ComingCount] = static_cast<int32_t>(share.NearBugs.size());
 }
 
 // Exact for the pellets that have not moved when the bug's turn comes: they lie where Load
@@ -647,6 +717,7 @@ void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_
     share.Eating.insert(share.Eating.end(), {b, kept});
     share.Eating.insert(share.Eating.end(), found, found + kept);
   }
+  FindBugsNearPlacements(grid, share);
 }
 
 }  // namespace zemlix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -244,6 +245,9 @@ class TWorld {
     std::vector<int32_t> BugCell;  // by bug from the share's first: its cell, -1 off the range
     std::vector<int32_t> Found;    // the gathering's own
     std::vector<int32_t> Changed;  // pellets of its part no longer where the grid holds them
+    // Its bugs within eating reach of coming placement k: NearBugs[NearStart[k] .. NearStart[k + 1] - 1].
+    std::vector<int32_t> NearStart;
+    std::vector<int32_t> NearBugs;
     double UpdateSeconds = 0;      // its last update's wall time
     double Speed = 0;              // bugs per second, smoothed (0: not known)
   };
@@ -270,7 +274,18 @@ class TWorld {
   void GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share);
   // Notes in Pending every bug after `eater` within eating reach of the pellet where it
   // lies now, from the gathered shares.
-  void NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet);
+  // `placement` counts the pellets re-placed in this eating before this one.
+  void NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet, int32_t placement);
+  // Where the eating's first `expected` re-placed pellets will land (the generator decides
+  // them alone), so that each share finds its bugs near them beside its update, and the
+  // eating, alone, looks none of them up. ComingCount of them hold, drawn at ComingSeed.
+  void DrawComingPlacements(int32_t expected);
+  std::vector<TFood> ComingPlacements;
+  int32_t ComingCount = 0;
+  uint32_t ComingSeed = 0;
+  int32_t LastPlacements = 0;  // pellets re-placed in the last eating, to size the next drawing
+  int32_t ExpectedPlacements() const { return std::min(2 * LastPlacements + 16, 1 << 16); }
+  void FindBugsNearPlacements(const TFoodGrid& grid, TShare& share) const;
   // (bug << 32 | pellet), a heap with the least on top: the turns the moved pellets add.
   std::vector<uint64_t> Pending;
   TWeightList NetInputs = TWeightList(4, 0.0);
