@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <array>
-#include <barrier>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -289,7 +288,6 @@ bool TWorld::LoadGridAndUpdateCreatures() {
       settler = std::this_thread::get_id();
     }
   };
-  std::barrier checked(threads, settle);
   double firstThreadSeconds = 0;  // the calling thread's own part of the run
   const double runStart = profiled ? ThreadSeconds() : 0;
   Workers->Run([&](int32_t t) {
@@ -302,7 +300,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     if (!lanes) FindChangedPellets(first, end, Shares[t].Changed);
     if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     const double arrived = profiled ? ThreadSeconds() : 0;
-    checked.arrive_and_wait();
+    Workers->Sync(settle);
     const double left = profiled ? ThreadSeconds() : 0;
     const auto wallStart = std::chrono::steady_clock::now();
     UpdateShare(t, threads, fast ? &Grid : nullptr);
