@@ -92,18 +92,31 @@ void Act(TWorldHost& host, const TParameters& parameters, TCreature& c, double l
 
 void TWorld::Tick() {
   if (!HasPopulation()) return;  // nothing to move before the first Start
-  if (Profile.Enabled && Profile.ReadingSeconds < 0) Profile.ReadingSeconds = EmptySectionSeconds();
-  const double start = Profile.Enabled ? ThreadSeconds() : 0;
+  if (Profile.Enabled) {
+    if (Profile.ReadingSeconds < 0) Profile.ReadingSeconds = EmptySectionSeconds();
+    if (ProfileMark < 0) ProfileMark = ThreadSeconds();
+  }
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
   const bool fast = LoadGridAndUpdateCreatures();
   EatFood(fast ? &Grid : nullptr);
-  if (Profile.Enabled) {
-    // Two sections: from the start to the update's first reading, from its last to the end.
-    Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds - 2 * Profile.ReadingSeconds;
-    ++Profile.Ticks;
-  }
+  if (Profile.Enabled) ++Profile.Ticks;
+}
+
+void TWorld::CloseProfile() {
+  if (ProfileMark < 0) return;
+  Profile.SerialSeconds += ThreadSeconds() - ProfileMark - Profile.ReadingSeconds;
+  ProfileMark = -1;
+}
+
+// The calling thread's time since the mark is serial: the eating and bookkeeping of the last
+// tick, this one's generation end and preparations (one section from one reading to the
+// next, so a tick's serial part carries the cost of one pair of readings only).
+double TWorld::ProfileSerialUntilNow() {
+  const double now = ThreadSeconds();
+  if (ProfileMark >= 0) Profile.SerialSeconds += now - ProfileMark - Profile.ReadingSeconds;
+  return now;
 }
 
 bool TWorld::UsesLanes() const {
@@ -233,7 +246,6 @@ void TWorld::SplitShares(int32_t threads) {
 bool TWorld::LoadGridAndUpdateCreatures() {
   GatheredShares = 0;
   ReachesKnown = false;
-  ProfiledUpdateSeconds = 0;
   MayEat.resize(BugCount);
   if (KeepNetworkValues) {
     // Sized before any thread writes its bugs' rows; a population's slots never change size.
@@ -250,7 +262,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   const bool lanes = UsesLanes() && LanePellets.Load(Food.data(), FoodCount);
   if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
   if (threads == 1) {
-    const double start = profiled ? ThreadSeconds() : 0;
+    const double start = profiled ? ProfileSerialUntilNow() : 0;
     bool fast = false;
     if (!lanes) {
       FindChangedPellets(0, FoodCount, Shares[0].Changed);
@@ -260,7 +272,10 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
     if (fast && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     UpdateCreatures(fast ? &Grid : nullptr);
-    if (profiled) Profile.WorkSeconds[0] += (ProfiledUpdateSeconds = ThreadSeconds() - start) - Profile.ReadingSeconds;
+    if (profiled) {
+      ProfileMark = ThreadSeconds();
+      Profile.WorkSeconds[0] += ProfileMark - start - Profile.ReadingSeconds;
+    }
     return fast;
   }
   Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where the grid does not serve: plain
@@ -289,7 +304,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     }
   };
   double firstThreadSeconds = 0;  // the calling thread's own part of the run
-  const double runStart = profiled ? ThreadSeconds() : 0;
+  const double runStart = profiled ? ProfileSerialUntilNow() : 0;
   Workers->Run([&](int32_t t) {
     const double begin = profiled ? ThreadSeconds() : 0;
     // Every pellet's direction is made before any bug senses, so that sensing only reads
@@ -317,11 +332,12 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     }
   });
   if (profiled) {
-    ProfiledUpdateSeconds = ThreadSeconds() - runStart - settleSeconds;
-    // The rest of the run the calling thread spent waiting for the others.
-    // (two sections: from the run's first reading to the share's first, from the share's
-    // last to the run's last).
-    Profile.WaitSeconds[0] += ProfiledUpdateSeconds + settleSeconds - firstThreadSeconds - 2 * Profile.ReadingSeconds;
+    ProfileMark = ThreadSeconds();
+    // The rest of the run the calling thread spent waiting for the others (two sections:
+    // from the run's first reading to the share's first, from the share's last to the
+    // run's last). The settling was serial.
+    Profile.WaitSeconds[0] += ProfileMark - runStart - firstThreadSeconds - 2 * Profile.ReadingSeconds;
+    Profile.SerialSeconds += settleSeconds;
   }
   if (fast && GathersEating()) GatheredShares = threads;
   ReachesKnown = true;

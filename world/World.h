@@ -137,8 +137,11 @@ class TWorld {
   int32_t Threads = 1;
   static constexpr int32_t ParallelBugs = 400;  // two blocks: 1.4 times as fast on two threads
 
-  // Set Profile.Enabled to have every tick add to it.
+  // Set Profile.Enabled to have every tick add to it. The serial part runs from one tick's
+  // parallel run to the next: CloseProfile ends it after the last tick (and before work
+  // between ticks that should not count); the next tick opens it again.
   TTickProfile Profile;
+  void CloseProfile();
 
   // Called at every generation end, after the counters are updated; may be empty.
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
@@ -201,7 +204,8 @@ class TWorld {
   // at eating only looks at the pellets eaten (and re-placed) before it in this tick.
   std::vector<uint8_t> MayEat;
   bool ReachesKnown = false;  // set by the update, taken (and cleared) by the eating
-  double ProfiledUpdateSeconds = 0;  // this tick's update on the calling thread, when profiled
+  double ProfileMark = -1;  // the calling thread's clock where its serial time resumed (-1: closed)
+  double ProfileSerialUntilNow();
   std::vector<int32_t> MovedPellets;  // the pellets re-placed so far in this tick's eating, in order
 
   // Inputs 0 and 1 depend on the nearest pellet's position alone: kept per pellet for the
