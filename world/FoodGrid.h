@@ -150,4 +150,31 @@ class TFoodGrid {
   std::vector<int32_t> Next;  // Sort's scratch
 };
 
+// Cells alone, about one per item, about square, over a width x height field; the same
+// monotone mapping as TFoodGrid's (so the same block holds everything within a distance),
+// for a share's bugs.
+class TCellShape {
+ public:
+  void Shape(int32_t count, int32_t width, int32_t height) {
+    const double w = std::max(width, 1), h = std::max(height, 1);
+    Columns = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) * (w / h))), 1, 1 << 16);
+    Rows = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) / (w / h))), 1, 1 << 16);
+    ScaleX = Columns / w;
+    ScaleY = Rows / h;
+  }
+  int32_t Cells() const { return Columns * Rows; }
+  int32_t CellOfPoint(double x, double y) const { return CellY(y) * Columns + CellX(x); }
+  // As TFoodGrid::CellsWithin; requires InRange(x) and InRange(y).
+  TFoodGrid::TCellBlock CellsWithin(double x, double y, double distance) const {
+    const double reach = distance + 1;
+    return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
+  }
+  int32_t Columns = 1, Rows = 1;
+
+ private:
+  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Columns - 1.0)); }
+  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Rows - 1.0)); }
+  double ScaleX = 1, ScaleY = 1;
+};
+
 }  // namespace zemlix

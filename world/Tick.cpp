@@ -582,7 +582,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       if (loaded < 0) {
         // Off the grid's range: every pellet, in order.
         for (int32_t j = 0; j < FoodCount; ++j)
-          if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j, placements - 1);
+          if (eat(turn, j) && fast) NoteMovedPellet(turn, j, placements - 1);
         continue;
       }
       // A pellet moved twice may be noted twice, and one noted may have moved on since:
@@ -590,7 +590,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       std::sort(candidates.begin(), candidates.end());
       candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       for (int32_t j : candidates)
-        if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j, placements - 1);
+        if (eat(turn, j) && fast) NoteMovedPellet(turn, j, placements - 1);
     }
   }
   candidates.resize(FoodCount);
@@ -627,7 +627,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
 
 // The later bugs the pellet now lies within reach of, from the shares' grids of bugs, or,
 // for a placement drawn ahead, from the bugs each share found near it.
-void TWorld::NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet, int32_t placement) {
+void TWorld::NoteMovedPellet(int32_t eater, int32_t pellet, int32_t placement) {
   const double x = Food[pellet].X, y = Food[pellet].Y;
   const auto note = [&](int32_t b) {
     Pending.push_back(static_cast<uint64_t>(b) << 32 | static_cast<uint32_t>(pellet));
@@ -644,13 +644,13 @@ void TWorld::NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pelle
     return;
   }
   const long double eatingDistance = Parameters.EatingDistance;
-  const auto [left, right, top, bottom] = grid.CellsWithin(x, y, Parameters.EatingDistance);
   for (int32_t s = 0; s < GatheredShares; ++s) {
     const TShare& share = Shares[s];
     if (share.EndBug <= eater + 1) continue;
+    const auto [left, right, top, bottom] = share.BugCells.CellsWithin(x, y, Parameters.EatingDistance);
     for (int32_t row = top; row <= bottom; ++row)
-      for (int32_t k = share.BugCellStart[row * grid.Columns() + left];
-           k < share.BugCellStart[row * grid.Columns() + right + 1]; ++k) {
+      for (int32_t k = share.BugCellStart[row * share.BugCells.Columns + left];
+           k < share.BugCellStart[row * share.BugCells.Columns + right + 1]; ++k) {
         const int32_t b = share.BugsByCell[k];
         if (b > eater && Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) note(b);
       }
@@ -672,17 +672,17 @@ void TWorld::DrawComingPlacements(int32_t expected) {
   }
 }
 
-void TWorld::FindBugsNearPlacements(const TFoodGrid& grid, TShare& share) const {
+void TWorld::FindBugsNearPlacements(TShare& share) const {
   const long double eatingDistance = Parameters.EatingDistance;
   share.NearBugs.clear();
   share.NearStart.resize(ComingCount + 1);
   for (int32_t placement = 0; placement < ComingCount; ++placement) {
     share.NearStart[placement] = static_cast<int32_t>(share.NearBugs.size());
     const double x = ComingPlacements[placement].X, y = ComingPlacements[placement].Y;
-    const auto [left, right, top, bottom] = grid.CellsWithin(x, y, Parameters.EatingDistance);
+    const auto [left, right, top, bottom] = share.BugCells.CellsWithin(x, y, Parameters.EatingDistance);
     for (int32_t row = top; row <= bottom; ++row)
-      for (int32_t k = share.BugCellStart[row * grid.Columns() + left];
-           k < share.BugCellStart[row * grid.Columns() + right + 1]; ++k) {
+      for (int32_t k = share.BugCellStart[row * share.BugCells.Columns + left];
+           k < share.BugCellStart[row * share.BugCells.Columns + right + 1]; ++k) {
         const int32_t b = share.BugsByCell[k];
         if (Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) share.NearBugs.push_back(b);
       }
@@ -697,13 +697,14 @@ void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_
   share.Found.resize(FoodCount);
   share.EndBug = end;
   // The share's bugs within the range by cell, each cell's in bug order (a counting sort).
-  const int32_t cells = grid.Cells();
+  share.BugCells.Shape(end - first, Host.FieldWidth(), Host.FieldHeight());
+  const int32_t cells = share.BugCells.Cells();
   share.BugCellStart.assign(cells + 1, 0);
   share.BugCell.resize(end - first);
   for (int32_t b = first; b < end; ++b) {
     const TCreature& c = Creatures[b];
     const bool inRange = TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y);
-    share.BugCell[b - first] = inRange ? grid.CellOfPoint(c.X, c.Y) : -1;
+    share.BugCell[b - first] = inRange ? share.BugCells.CellOfPoint(c.X, c.Y) : -1;
     if (inRange) ++share.BugCellStart[share.BugCell[b - first] + 1];
   }
   for (int32_t cell = 0; cell < cells; ++cell) share.BugCellStart[cell + 1] += share.BugCellStart[cell];
@@ -731,7 +732,7 @@ void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_
     share.Eating.insert(share.Eating.end(), {b, kept});
     share.Eating.insert(share.Eating.end(), found, found + kept);
   }
-  FindBugsNearPlacements(grid, share);
+  FindBugsNearPlacements(share);
 }
 
 }  // namespace zemlix

@@ -242,8 +242,10 @@ class TWorld {
     // order: the bug, its count of pellets (-1: off the range), then the pellets.
     std::vector<int32_t> Eating;
     int32_t EndBug = 0;  // one past the share's last bug
-    // The share's bugs within the grid's range by the pellet grid's cells: cell c's are
+    // The share's bugs within the grid's range by cells of their own (as many as the share
+    // has bugs, so that building them costs a share its bugs, not the field): cell c's are
     // BugsByCell[BugCellStart[c] .. BugCellStart[c + 1] - 1], in bug order.
+    TCellShape BugCells;
     std::vector<int32_t> BugCellStart;
     std::vector<int32_t> BugsByCell;
     std::vector<int32_t> BugCell;  // by bug from the share's first: its cell, -1 off the range
@@ -279,7 +281,7 @@ class TWorld {
   // Notes in Pending every bug after `eater` within eating reach of the pellet where it
   // lies now, from the gathered shares.
   // `placement` counts the pellets re-placed in this eating before this one.
-  void NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet, int32_t placement);
+  void NoteMovedPellet(int32_t eater, int32_t pellet, int32_t placement);
   // Where the eating's first `expected` re-placed pellets will land (the generator decides
   // them alone), so that each share finds its bugs near them beside its update, and the
   // eating, alone, looks none of them up. ComingCount of them hold, drawn at ComingSeed.
@@ -289,7 +291,7 @@ class TWorld {
   uint32_t ComingSeed = 0;
   int32_t LastPlacements = 0;  // pellets re-placed in the last eating, to size the next drawing
   int32_t ExpectedPlacements() const { return std::min(2 * LastPlacements + 16, 1 << 16); }
-  void FindBugsNearPlacements(const TFoodGrid& grid, TShare& share) const;
+  void FindBugsNearPlacements(TShare& share) const;
   // (bug << 32 | pellet), a heap with the least on top: the turns the moved pellets add.
   std::vector<uint64_t> Pending;
   TWeightList NetInputs = TWeightList(4, 0.0);

@@ -617,6 +617,55 @@ TEST(EatingSkipExactness, HandMadeSituationsMatchThePlainEvaluation) {
   }
 }
 
+// The same in a large sparse world, where the update gathers each bug's turns beside it and
+// each thread finds its bugs near the placements the eating will make: a pellet re-placed
+// next to the very next bug, and one next to the last bug (another thread's, from two on).
+TEST(EatingSkipExactness, PelletsReplacedNextToLaterBugsOnAnyThreadCount) {
+  for (const int32_t threads : {1, 2, 3}) {
+    SCOPED_TRACE(::testing::Message() << threads << " threads");
+    TTestHost host(2000, 2000, 1200, 1100, 2000);
+    const auto make = [&](TWorld& world) {
+      world.Random.Seed = 9;
+      Plainly([&] { world.BuildPopulation(); });
+      for (TNeuralNet& net : world.Nets) std::fill(net.Weights().begin(), net.Weights().end(), 0.0);
+      for (int32_t b = 0; b < world.BugCount; ++b) {
+        world.Creatures[b].X = 10 + (b % 40) * 45;
+        world.Creatures[b].Y = 1000 + (b / 40) * 30.0;
+        world.Creatures[b].SetHeading(0);
+      }
+      for (int32_t j = 0; j < world.FoodCount; ++j) world.Food[j] = {1990, 10};
+    };
+    TWorld probe(host), fast(host), plain(host);
+    make(probe);
+    TRandomGenerator draws = probe.Random;
+    TFood placement[2];
+    for (TFood& p : placement) {
+      p.X = static_cast<double>(2000 * static_cast<long double>(draws.Random()));
+      p.Y = static_cast<double>(2000 * static_cast<long double>(draws.Random()));
+    }
+    const double startY = probe.Creatures[0].Y;
+    probe.UpdateCreatures();
+    const double moveY = probe.Creatures[0].Y - startY;  // every bug moves alike
+    fast.Threads = threads;
+    for (TWorld* world : {&fast, &plain}) {
+      make(*world);
+      // Bugs 0 and 700 eat the first two pellets re-placed; bugs 1 and 1199 end one unit from
+      // where those land.
+      world->Food[0] = {world->Creatures[0].X, world->Creatures[0].Y + moveY};
+      world->Food[1] = {world->Creatures[700].X, world->Creatures[700].Y + moveY};
+      world->Creatures[1].X = placement[0].X;
+      world->Creatures[1].Y = placement[0].Y - moveY + 1;
+      world->Creatures[1199].X = placement[1].X + 1;
+      world->Creatures[1199].Y = placement[1].Y - moveY;
+    }
+    fast.Tick();
+    Plainly([&] { plain.Tick(); });
+    ExpectSameWorld(fast, plain, 1);
+    EXPECT_GE(plain.Nets[1].Fitness, 1);
+    EXPECT_GE(plain.Nets[1199].Fitness, 1);
+  }
+}
+
 // Every pellet within reach of every bug: 200 bugs eat 400,000 pellets a tick. Noting each
 // re-placed pellet to every later bug within reach took 14 s of processor time for that tick;
 // asking the grid in each bug's turn takes a few hundredths.
