@@ -17,8 +17,17 @@ constexpr double Slack = 0x1p-28;
 
 }  // namespace
 
-bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height) {
+void TFoodGrid::DirectionOf(double x, double y, double& directionX, double& directionY) {
+  const long double fx = x;
+  const long double fy = y;
+  const long double len = std::sqrt(fx * fx + fy * fy);
+  directionX = static_cast<double>(fx / len);
+  directionY = static_cast<double>(fy / len);
+}
+
+bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions) {
   Valid = false;
+  Directions = directions;
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
   Count = std::max(count, 0);
   LoadedWidth = width;
@@ -33,8 +42,9 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
   ScaleY = RowCount / static_cast<double>(height);
   Pellets.resize(Count);
   for (int32_t j = 0; j < Count; ++j) {
-    Pellets[j] = {food[j].X, food[j].Y, -1, -1, 0};
+    Pellets[j] = {food[j].X, food[j].Y, -1, -1, 0, 0, 0};
     if (!InRange(food[j].X) || !InRange(food[j].Y)) return false;
+    if (directions) DirectionOf(food[j].X, food[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY);
   }
   Valid = true;
   Sort();
@@ -49,10 +59,11 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
     Valid = false;
     return false;
   }
+  if (Directions) DirectionOf(pellet.X, pellet.Y, moved.DirectionX, moved.DirectionY);
   const int32_t entry = EntryOf[index];
   if (entry >= 0) {
     // Infinitely far: no search takes it, and the runs of entries stay whole.
-    SortedX[entry] = SortedY[entry] = std::numeric_limits<double>::infinity();
+    Sorted[entry].X = Sorted[entry].Y = std::numeric_limits<double>::infinity();
     EntryOf[index] = -1;
   } else {
     if (moved.PreviousMoved >= 0) Pellets[moved.PreviousMoved].NextMoved = moved.NextMoved;
@@ -77,8 +88,7 @@ void TFoodGrid::Sort() {
   FirstMoved.assign(cells, -1);
   CellOf.resize(Count);
   SortedIndex.resize(Count);
-  SortedX.resize(Count);
-  SortedY.resize(Count);
+  Sorted.resize(Count);
   EntryOf.resize(Count);
   CellStart.assign(cells + 1, 0);
   for (int32_t j = 0; j < Count; ++j) {
@@ -91,16 +101,22 @@ void TFoodGrid::Sort() {
     const int32_t k = Next[CellOf[j]]++;
     EntryOf[j] = k;
     SortedIndex[k] = j;
-    SortedX[k] = Pellets[j].X;
-    SortedY[k] = Pellets[j].Y;
+    Sorted[k] = {Pellets[j].X, Pellets[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY};
   }
 }
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
 // searched block can be within NearestLimit; then decides among the candidates exactly.
-int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare) const {
+int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const {
   if (leastSquare) *leastSquare = 0;
-  if (Count <= 1) return 0;
+  const auto answer = [&](int32_t entry, int32_t pellet) {
+    if (direction) {
+      direction[0] = entry >= 0 ? Sorted[entry].DirectionX : Pellets[pellet].DirectionX;
+      direction[1] = entry >= 0 ? Sorted[entry].DirectionY : Pellets[pellet].DirectionY;
+    }
+    return pellet;
+  };
+  if (Count <= 1) return answer(-1, 0);
   const bool listed = MovedCount > 0;
   // The least and second least squared distance seen, and where the least is: a sorted
   // entry (from 0) or a listed pellet j (-1 - j).
@@ -117,8 +133,8 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // Cells first .. last of one row.
   const auto scan = [&](int32_t first, int32_t last) {
     for (int32_t k = CellStart[first]; k < CellStart[last + 1]; ++k) {
-      const double dx = SortedX[k] - x;
-      const double dy = SortedY[k] - y;
+      const double dx = Sorted[k].X - x;
+      const double dy = Sorted[k].Y - y;
       consider(dx * dx + dy * dy, k);
     }
     if (listed)
@@ -162,7 +178,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // NearestLimit: then the least is the answer.
   const double limit = NearestSquareLimit(least);
   if (leastSquare) *leastSquare = least;
-  if (second > limit) return leastEntry >= 0 ? SortedIndex[leastEntry] : -1 - leastEntry;
+  if (second > limit) return leastEntry >= 0 ? answer(leastEntry, SortedIndex[leastEntry]) : answer(-1, -1 - leastEntry);
 
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.
@@ -171,8 +187,8 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, RowCount - 1); ++row) {
     const int32_t base = row * ColumnCount;
     for (int32_t k = CellStart[base + firstColumn]; k < CellStart[base + lastColumn + 1]; ++k) {
-      const double dx = SortedX[k] - x;
-      const double dy = SortedY[k] - y;
+      const double dx = Sorted[k].X - x;
+      const double dy = Sorted[k].Y - y;
       if (dx * dx + dy * dy <= limit) candidates.push_back(SortedIndex[k]);
     }
     if (listed)
@@ -192,7 +208,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
       nearest = candidates[k];
     }
   }
-  return nearest;
+  return answer(-1, nearest);
 }
 
 int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_t* indices) const {
@@ -210,8 +226,8 @@ int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, 
     const int32_t base = row * ColumnCount;
     // Entries moved since Sort hold infinite coordinates and fail the test.
     for (int32_t k = CellStart[base + left]; k < CellStart[base + right + 1]; ++k) {
-      const double dx = SortedX[k] - x;
-      const double dy = SortedY[k] - y;
+      const double dx = Sorted[k].X - x;
+      const double dy = Sorted[k].Y - y;
       if (dx * dx + dy * dy < limit) indices[found++] = SortedIndex[k];
     }
   }

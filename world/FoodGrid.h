@@ -25,8 +25,12 @@ struct TFood {
 class TFoodGrid {
  public:
   // Buckets pellets 0 .. count - 1 over a width x height field. Returns false (and the grid
-  // must not be used) when a coordinate or the field is outside InRange.
-  bool Load(const TFood* food, int32_t count, int32_t width, int32_t height);
+  // must not be used) when a coordinate or the field is outside InRange. With `directions`
+  // it keeps each pellet's DirectionOf beside it, for Nearest to hand out.
+  bool Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions = false);
+  // A network's first two inputs for a pellet at (x, y): its position as a unit vector from
+  // the field's corner, in extended precision, each rounded to double.
+  static void DirectionOf(double x, double y, double& directionX, double& directionY);
   // Whether Load succeeded for this count and field, and no Move failed since.
   bool Holds(int32_t count, int32_t width, int32_t height) const {
     return Valid && count == Count && width == LoadedWidth && height == LoadedHeight;
@@ -52,7 +56,11 @@ class TFoodGrid {
   // index, exactly as the plain scan over `food` (the pellets as the grid holds them) finds
   // it; and, where asked, the least squared distance in double to any pellet (0 when there
   // is at most one). Requires InRange(x) and InRange(y).
-  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare = nullptr) const;
+  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare = nullptr) const {
+    return Nearest(x, y, food, leastSquare, nullptr);
+  }
+  // The same, and the pellet's DirectionOf into direction[0] and [1] (loaded with directions).
+  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const;
 
   // Writes, in increasing order, the index of every pellet that may lie less than
   // `distance` from (x, y): every pellet that does is among them. Returns their number;
@@ -131,16 +139,23 @@ class TFoodGrid {
     double X, Y;
     int32_t NextMoved, PreviousMoved;
     uint64_t MovedIn;
+    double DirectionX, DirectionY;  // kept when loaded with directions
   };
+  bool Directions = false;
   std::vector<TPellet> Pellets;
   std::vector<int32_t> CellOf;
   // Cell c's pellets as Sort laid them out are entries CellStart[c] .. CellStart[c + 1] - 1
   // of the sorted lists, so a row of cells is one run of entries. A pellet moved since keeps
   // its entry with infinite coordinates.
   std::vector<int32_t> CellStart;
+  // A sorted entry: the pellet's position, and its direction, in the cache line the search
+  // that finds it has just read.
+  struct TEntry {
+    double X, Y;
+    double DirectionX, DirectionY;
+  };
   std::vector<int32_t> SortedIndex;
-  std::vector<double> SortedX;
-  std::vector<double> SortedY;
+  std::vector<TEntry> Sorted;
   std::vector<int32_t> EntryOf;  // by index: its entry in the sorted lists, -1 once moved
   // Pellets moved since Sort, by cell: the first of a doubly linked list, so that a pellet
   // moved again leaves its list at once.

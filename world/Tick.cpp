@@ -38,17 +38,6 @@ int32_t NearestFoodIn(const TFoodGrid* grid, const TFood* food, int32_t count, d
   return NearestFoodPlain(food, count, x, y);
 }
 
-// Step 2's first two inputs: the pellet's own position as a unit vector from the field's
-// corner; the bug's position only chose the pellet.
-void DirectionOf(double x, double y, double& directionX, double& directionY) {
-  const long double fx = x;
-  const long double fy = y;
-  const long double len = std::sqrt(fx * fx + fy * fy);
-  directionX = static_cast<double>(fx / len);
-  directionY = static_cast<double>(fy / len);
-}
-
-
 // The turn and the new heading, before the look vector follows it.
 void Steer(TCreature& c, double left, double right, double turnLimit) {
   // Differences and sums are made in extended precision and rounded once when stored.
@@ -160,7 +149,7 @@ TWorld::TFoodDirection& TWorld::RefreshDirection(int32_t pellet) {
   if (!SameBits(known.X, Food[pellet].X) || !SameBits(known.Y, Food[pellet].Y)) {
     known.X = Food[pellet].X;
     known.Y = Food[pellet].Y;
-    DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
+    TFoodGrid::DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
   }
   return known;
 }
@@ -191,7 +180,7 @@ bool TWorld::SettleGrid(int32_t threads) {
   for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
   // Pellets placed anew by other means (a new population, a loaded state): a new layout.
   if (!Grid.Holds(FoodCount, W, H) || changed > static_cast<size_t>(FoodCount / 8)) {
-    if (!Grid.Load(Food.data(), FoodCount, W, H)) return false;
+    if (!Grid.Load(Food.data(), FoodCount, W, H, true)) return false;
   } else {
     for (int32_t t = 0; t < threads; ++t)
       for (int32_t j : Shares[t].Changed)
@@ -307,12 +296,15 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   const double runStart = profiled ? ProfileSerialUntilNow() : 0;
   Workers->Run([&](int32_t t) {
     const double begin = profiled ? ThreadSeconds() : 0;
-    // Every pellet's direction is made before any bug senses, so that sensing only reads
-    // the shared entries.
+    // With the lanes every pellet's direction is made before any bug senses, so that
+    // sensing only reads the shared entries; the grid keeps its own.
     const int32_t first = static_cast<int32_t>(int64_t{FoodCount} * t / threads);
     const int32_t end = static_cast<int32_t>(int64_t{FoodCount} * (t + 1) / threads);
-    for (int32_t j = first; j < end; ++j) RefreshDirection(j);
-    if (!lanes) FindChangedPellets(first, end, Shares[t].Changed);
+    if (lanes) {
+      for (int32_t j = first; j < end; ++j) RefreshDirection(j);
+    } else {
+      FindChangedPellets(first, end, Shares[t].Changed);
+    }
     if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     const double arrived = profiled ? ThreadSeconds() : 0;
     Workers->Sync(settle);
@@ -473,16 +465,24 @@ void TWorld::SenseBlock(int32_t first, int32_t count, const TFoodGrid* grid, TBl
   for (int32_t k = 0; k < count; ++k) {
     const double x = scratch.BugX[k], y = scratch.BugY[k];
     const bool inRange = TFoodGrid::InRange(x) && TFoodGrid::InRange(y);
+    // The pellet's direction: from the grid's entry that the search just read, from the
+    // entries the lanes share (made before the bugs sense), or made here.
+    double direction[2];
     if (!inRange || Sensing == TSensing::Plain || (Sensing == TSensing::Grid && !grid)) {
       scratch.Nearest[k] = NearestFoodPlain(Food.data(), FoodCount, x, y);
       scratch.LeastSquare[k] = 0;
+      const TFood& pellet = Food[scratch.Nearest[k]];
+      TFoodGrid::DirectionOf(pellet.X, pellet.Y, direction[0], direction[1]);
     } else if (Sensing == TSensing::Grid) {
-      scratch.Nearest[k] = grid->Nearest(x, y, Food.data(), &scratch.LeastSquare[k]);
+      scratch.Nearest[k] = grid->Nearest(x, y, Food.data(), &scratch.LeastSquare[k], direction);
+    } else {
+      const TFoodDirection& known = RefreshDirection(scratch.Nearest[k]);
+      direction[0] = known.DirectionX;
+      direction[1] = known.DirectionY;
     }
     if (first + k == SelectedBug) SelectedBugFood = scratch.Nearest[k];
-    const TFoodDirection& known = RefreshDirection(scratch.Nearest[k]);
-    scratch.Inputs[0][k] = known.DirectionX;
-    scratch.Inputs[1][k] = known.DirectionY;
+    scratch.Inputs[0][k] = direction[0];
+    scratch.Inputs[1][k] = direction[1];
     scratch.Inputs[2][k] = Creatures[first + k].LookX;
     scratch.Inputs[3][k] = Creatures[first + k].LookY;
   }

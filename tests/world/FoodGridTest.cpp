@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -66,7 +67,7 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
     std::vector<TFood> food(sized.Pellets);
     for (TFood& f : food) f = {x(random), y(random)};
     TFoodGrid grid;
-    ASSERT_TRUE(grid.Load(food.data(), sized.Pellets, sized.Width, sized.Height));
+    ASSERT_TRUE(grid.Load(food.data(), sized.Pellets, sized.Width, sized.Height, true));
     std::vector<int32_t> indices(sized.Pellets);
     int32_t sorts = 0;
     for (int round = 0; round < 40; ++round) {
@@ -91,9 +92,13 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
       for (int probe = 0; probe < 60; ++probe) {
         const double px = probe % 4 == 0 ? 100.5 + (probe % 3) : x(random);
         const double py = probe % 4 == 0 ? 100.5 : y(random);
-        double least = -1;
-        ASSERT_EQ(grid.Nearest(px, py, food.data(), &least), PlainNearest(food, px, py))
+        double least = -1, direction[2], expected[2];
+        const int32_t nearest = PlainNearest(food, px, py);
+        ASSERT_EQ(grid.Nearest(px, py, food.data(), &least, direction), nearest)
             << "round " << round << " at " << px << ", " << py;
+        // Its direction, kept beside it through every move and layout, bit for bit.
+        TFoodGrid::DirectionOf(food[nearest].X, food[nearest].Y, expected[0], expected[1]);
+        ASSERT_EQ(std::memcmp(direction, expected, sizeof direction), 0) << "round " << round;
         if (sized.Pellets > 1) {
           const double dx = food[PlainNearest(food, px, py)].X - px, dy = food[PlainNearest(food, px, py)].Y - py;
           EXPECT_LE(least, (dx * dx + dy * dy) * (1 + 1e-12));
