@@ -547,8 +547,9 @@ void TWorld::EatFood(TFoodGrid* grid) {
         }
       }
     // Only the bugs with something to eat take a turn: those that found a pellet within
-    // reach where Load put it, and those a pellet has moved next to since, which each move
-    // notes in Pending. Each turn looks at exactly what WithinEatingReach would find then.
+    // reach where the pellets lay when the eating began, and those a pellet has moved next
+    // to since, which each move notes in Pending. Each turn looks at exactly what
+    // WithinEatingReach would find then.
     Pending.clear();
     int32_t share = 0;
     size_t next = 0;
@@ -690,8 +691,8 @@ void TWorld::FindBugsNearPlacements(TShare& share) const {
   share.NearStart[ComingCount] = static_cast<int32_t>(share.NearBugs.size());
 }
 
-// Exact for the pellets that have not moved when the bug's turn comes: they lie where Load
-// found them, and no pellet moves before the eating starts.
+// Exact for the pellets that have not moved when the bug's turn comes: they lie where the
+// gathering found them, and no pellet moves before the eating starts.
 void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share) {
   share.Eating.clear();
   share.Found.resize(FoodCount);
