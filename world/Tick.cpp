@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -173,9 +175,8 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
-bool TWorld::SettleGrid(int32_t threads) {
+bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H) {
   if (PlainEvaluation()) return false;
-  const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();
   size_t changed = 0;
   for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
   // Pellets placed anew by other means (a new population, a loaded state): a new layout.
@@ -255,7 +256,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     bool fast = false;
     if (!lanes) {
       FindChangedPellets(0, FoodCount, Shares[0].Changed);
-      fast = SettleGrid(1);
+      fast = SettleGrid(1, Host.FieldWidth(), Host.FieldHeight());
       if (!fast) Grid.Invalidate();
     }
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
@@ -277,12 +278,14 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   bool fast = false;
   double settleSeconds = 0;  // the settling's processor time, when it had work
   std::thread::id settler;
+  std::atomic<bool> unchecked{false};  // a thread failed before the Sync
+  const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();  // the settling asks no one
   const auto settle = [&]() noexcept {
-    bool work = lanes ? false : !Grid.Holds(FoodCount, Host.FieldWidth(), Host.FieldHeight()) || Grid.WantsSort();
+    bool work = lanes ? false : !Grid.Holds(FoodCount, W, H) || Grid.WantsSort();
     for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
     const double begin = profiled && work ? ThreadSeconds() : 0;
     try {
-      fast = !lanes && SettleGrid(threads);
+      fast = !lanes && !unchecked.load(std::memory_order_relaxed) && SettleGrid(threads, W, H);
     } catch (...) {
       fast = false;  // out of memory: plain scans, and a new grid next time
     }
@@ -300,14 +303,23 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     // sensing only reads the shared entries; the grid keeps its own.
     const int32_t first = static_cast<int32_t>(int64_t{FoodCount} * t / threads);
     const int32_t end = static_cast<int32_t>(int64_t{FoodCount} * (t + 1) / threads);
-    if (lanes) {
-      for (int32_t j = first; j < end; ++j) RefreshDirection(j);
-    } else {
-      FindChangedPellets(first, end, Shares[t].Changed);
+    // Every thread must reach the Sync: a failure here (out of memory) leaves the grid
+    // unchecked, and is rethrown once all have passed it.
+    std::exception_ptr failure;
+    try {
+      if (lanes) {
+        for (int32_t j = first; j < end; ++j) RefreshDirection(j);
+      } else {
+        FindChangedPellets(first, end, Shares[t].Changed);
+      }
+      if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
+    } catch (...) {
+      failure = std::current_exception();
+      unchecked.store(true, std::memory_order_relaxed);
     }
-    if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     const double arrived = profiled ? ThreadSeconds() : 0;
     Workers->Sync(settle);
+    if (failure) std::rethrow_exception(failure);
     const double left = profiled ? ThreadSeconds() : 0;
     const auto wallStart = std::chrono::steady_clock::now();
     UpdateShare(t, threads, fast ? &Grid : nullptr);

@@ -264,9 +264,9 @@ class TWorld {
   // Into `changed`, the pellets first .. end - 1 that do not lie where the kept grid holds
   // them (none while it holds no pellets: it is then loaded afresh).
   void FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const;
-  // Brings the kept grid to the pellets where they lie now, from the shares' Changed of the
-  // first `threads`; returns whether it serves this tick.
-  bool SettleGrid(int32_t threads);
+  // Brings the kept grid to the pellets where they lie now on a W x H field, from the
+  // shares' Changed of the first `threads`; returns whether it serves this tick.
+  bool SettleGrid(int32_t threads, int32_t W, int32_t H);
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
   std::unique_ptr<TWorkerThreads> Workers;  // while Threads > 1 is in use

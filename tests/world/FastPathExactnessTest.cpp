@@ -8,6 +8,11 @@
 #include <cstdio>
 #include <ctime>
 #include <algorithm>
+#include <thread>
+#include <stdexcept>
+#include <future>
+#include <chrono>
+#include <atomic>
 #include <limits>
 #include <random>
 #include <vector>
@@ -471,6 +476,47 @@ TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesTheP
     EXPECT_GT(eaten, 0);
     EXPECT_GT(fast.Generation, 0);
   }
+}
+
+// A thread that fails before the threads meet in the tick (here the host throws on a worker
+// thread) must not leave the others waiting there for good: the tick throws, and the world
+// ticks on afterwards.
+TEST(PelletGridExactness, AFailureBeforeTheThreadsMeetReachesTheCaller) {
+  class TFailingHost : public TTestHost {
+   public:
+    using TTestHost::TTestHost;
+    int32_t FieldWidth() const override {
+      if (Failing.load() && std::this_thread::get_id() != Caller) throw std::runtime_error("host");
+      return TTestHost::FieldWidth();
+    }
+    std::atomic<bool> Failing{false};
+    std::thread::id Caller;
+  };
+  TFailingHost host(900, 900, 1450, 1100, 2000);
+  TWorld world(host);
+  world.Threads = 2;
+  world.Random.Seed = 5;
+  world.BuildPopulation();
+  world.Tick();
+  host.Failing = true;
+  auto outcome = std::async(std::launch::async, [&] {
+    host.Caller = std::this_thread::get_id();
+    try {
+      world.Tick();
+    } catch (const std::runtime_error&) {
+      return true;
+    }
+    return false;
+  });
+  if (outcome.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    ADD_FAILURE() << "the tick's threads still wait for the one that failed";
+    std::_Exit(1);  // its threads can never be joined
+  }
+  EXPECT_TRUE(outcome.get());
+  host.Failing = false;
+  const int64_t before = world.TotalFitness;
+  for (int tick = 0; tick < 20; ++tick) world.Tick();
+  EXPECT_GT(world.TotalFitness, before);
 }
 
 // ---- Nearest pellets in vector lanes and the eating they let bugs skip ------------------
