@@ -47,12 +47,13 @@ TWorkerThreads::~TWorkerThreads() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void TWorkerThreads::Run(const std::function<void(int32_t)>& work) {
+void TWorkerThreads::RunErased(const void* context, TErasedWork work) {
   if (workers_.empty()) {
-    work(0);
+    work(context, 0);
     return;
   }
-  work_ = &work;
+  context_ = context;
+  work_ = work;
   failure_ = nullptr;
   unfinished_.store(Size(), std::memory_order_relaxed);
   run_.fetch_add(1, std::memory_order_release);  // publishes the two above
@@ -73,12 +74,22 @@ void TWorkerThreads::Serve(int32_t member) {
 
 void TWorkerThreads::Work(int32_t member) {
   try {
-    (*work_)(member);
+    work_(context_, member);
   } catch (...) {
     std::lock_guard lock(failureMutex_);
     if (!failure_) failure_ = std::current_exception();
   }
   if (unfinished_.fetch_sub(1, std::memory_order_acq_rel) == 1) unfinished_.notify_one();
 }
+
+bool TWorkerThreads::Arrive() { return arrived_.fetch_add(1, std::memory_order_acq_rel) + 1 == Size(); }
+
+void TWorkerThreads::Release() {
+  arrived_.store(0, std::memory_order_relaxed);  // before any member can arrive at the next
+  phase_.fetch_add(1, std::memory_order_release);
+  phase_.notify_all();
+}
+
+void TWorkerThreads::AwaitPhase(uint64_t phase) { AwaitChange(phase_, phase, spin_); }
 
 }  // namespace zemlix

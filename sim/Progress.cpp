@@ -89,7 +89,12 @@ std::string FormatTickProfile(const TTickProfile& profile, int32_t cores) {
   const double manyCores = perTick(profile.SerialSeconds + work / cores + meanWait);
   std::snprintf(line, sizeof line, "  Amdahl on %d cores (serial %.2f %%, waits %.2f us): %.1fx\n", cores,
                 100 * serialShare, perTick(meanWait), manyCores > 0 ? oneCore / manyCores : 0.0);
-  return table + line;
+  table += line;
+  if (profile.ReadingSeconds >= 0) {
+    std::snprintf(line, sizeof line, "  (each section less its clock readings' %.2f us)\n", profile.ReadingSeconds * 1e6);
+    table += line;
+  }
+  return table;
 }
 
 std::string FormatItemProgress(uint64_t done, uint64_t total, uint64_t doneHere, double seconds) {

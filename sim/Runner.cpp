@@ -244,9 +244,13 @@ int RunOne(const TRunnerOptions& options, std::ostream& out, std::ostream& error
       progress->AddTick();
       if (options.Generations > 0 && world.TimeToLive == lifetime) progress->AddGeneration();
       // Counted from the population's start, so a resumed run dumps where the whole run would.
-      if (dump && options.DumpEvery > 0 && tick % options.DumpEvery == 0 && tick != lastTick) writeState(tick);
+      if (dump && options.DumpEvery > 0 && tick % options.DumpEvery == 0 && tick != lastTick) {
+        world.CloseProfile();  // writing is not the tick's
+        writeState(tick);
+      }
       if (reportLines && !out) break;  // nobody can read the rest
     }
+    world.CloseProfile();
     progress.reset();
     const double seconds = SecondsSince(start);
 

@@ -17,9 +17,21 @@ constexpr double Slack = 0x1p-28;
 
 }  // namespace
 
-bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height) {
+void TFoodGrid::DirectionOf(double x, double y, double& directionX, double& directionY) {
+  const long double fx = x;
+  const long double fy = y;
+  const long double len = std::sqrt(fx * fx + fy * fy);
+  directionX = static_cast<double>(fx / len);
+  directionY = static_cast<double>(fy / len);
+}
+
+bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions) {
+  Valid = false;
+  Directions = directions;
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
   Count = std::max(count, 0);
+  LoadedWidth = width;
+  LoadedHeight = height;
   // About one pellet per cell, the cells about square: columns * rows <= Count.
   const double aspect = static_cast<double>(width) / height;
   ColumnCount = std::clamp(static_cast<int32_t>(std::sqrt(Count * aspect)), 1, MaxSide);
@@ -30,10 +42,11 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
   ScaleY = RowCount / static_cast<double>(height);
   Pellets.resize(Count);
   for (int32_t j = 0; j < Count; ++j) {
-    Pellets[j].X = food[j].X;
-    Pellets[j].Y = food[j].Y;
+    Pellets[j] = {food[j].X, food[j].Y, -1, -1, 0, 0, 0};
     if (!InRange(food[j].X) || !InRange(food[j].Y)) return false;
+    if (directions) DirectionOf(food[j].X, food[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY);
   }
+  Valid = true;
   Sort();
   return true;
 }
@@ -42,21 +55,15 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
   TPellet& moved = Pellets[index];
   moved.X = pellet.X;
   moved.Y = pellet.Y;
-  if (!InRange(pellet.X) || !InRange(pellet.Y)) return false;
-  if (!AnyMoved) {
-    LiveEnd.assign(CellStart.begin() + 1, CellStart.end());
-    FirstMoved.assign(Cells(), -1);
-    AnyMoved = true;
+  if (!InRange(pellet.X) || !InRange(pellet.Y)) {
+    Valid = false;
+    return false;
   }
+  if (Directions) DirectionOf(pellet.X, pellet.Y, moved.DirectionX, moved.DirectionY);
   const int32_t entry = EntryOf[index];
   if (entry >= 0) {
-    // The cell's last live entry fills the gap.
-    const int32_t last = --LiveEnd[CellOf[index]];
-    const int32_t other = SortedIndex[last];
-    SortedIndex[entry] = other;
-    SortedX[entry] = SortedX[last];
-    SortedY[entry] = SortedY[last];
-    EntryOf[other] = entry;
+    // Infinitely far: no search takes it, and the runs of entries stay whole.
+    Sorted[entry].X = Sorted[entry].Y = std::numeric_limits<double>::infinity();
     EntryOf[index] = -1;
   } else {
     if (moved.PreviousMoved >= 0) Pellets[moved.PreviousMoved].NextMoved = moved.NextMoved;
@@ -67,19 +74,21 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
   CellOf[index] = cell;
   moved.PreviousMoved = -1;
   moved.NextMoved = FirstMoved[cell];
+  moved.MovedIn = Round;
   if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = index;
   FirstMoved[cell] = index;
+  ++MovedCount;
   return true;
 }
 
 // A counting sort: stable, so each cell keeps its pellets in increasing index.
 void TFoodGrid::Sort() {
   const int32_t cells = Cells();
-  AnyMoved = false;
+  MovedCount = 0;
+  FirstMoved.assign(cells, -1);
   CellOf.resize(Count);
   SortedIndex.resize(Count);
-  SortedX.resize(Count);
-  SortedY.resize(Count);
+  Sorted.resize(Count);
   EntryOf.resize(Count);
   CellStart.assign(cells + 1, 0);
   for (int32_t j = 0; j < Count; ++j) {
@@ -92,33 +101,48 @@ void TFoodGrid::Sort() {
     const int32_t k = Next[CellOf[j]]++;
     EntryOf[j] = k;
     SortedIndex[k] = j;
-    SortedX[k] = Pellets[j].X;
-    SortedY[k] = Pellets[j].Y;
+    Sorted[k] = {Pellets[j].X, Pellets[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY};
   }
 }
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
 // searched block can be within NearestLimit; then decides among the candidates exactly.
-int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare) const {
-  assert(!AnyMoved && "moved pellets are only followed for eating");
+int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const {
   if (leastSquare) *leastSquare = 0;
-  if (Count <= 1) return 0;
-  // The least and second least squared distance seen, and the entry of the least.
+  const auto answer = [&](int32_t entry, int32_t pellet) {
+    if (direction) {
+      direction[0] = entry >= 0 ? Sorted[entry].DirectionX : Pellets[pellet].DirectionX;
+      direction[1] = entry >= 0 ? Sorted[entry].DirectionY : Pellets[pellet].DirectionY;
+    }
+    return pellet;
+  };
+  if (Count <= 1) return answer(-1, 0);
+  const bool listed = MovedCount > 0;
+  // The least and second least squared distance seen, and where the least is: a sorted
+  // entry (from 0) or a listed pellet j (-1 - j).
   double least = std::numeric_limits<double>::infinity();
   double second = least;
   int32_t leastEntry = 0;
-  // Entries first .. last - 1: one run of cells in a row.
+  const auto consider = [&](double square, int32_t at) {
+    // Without branches (minimum, maximum and a conditional move): which pellet is nearer
+    // is a coin toss, and mispredicted jumps cost more than the arithmetic.
+    leastEntry = square < least ? at : leastEntry;
+    second = std::min(second, std::max(least, square));
+    least = std::min(least, square);
+  };
+  // Cells first .. last of one row.
   const auto scan = [&](int32_t first, int32_t last) {
-    for (int32_t k = first; k < last; ++k) {
-      const double dx = SortedX[k] - x;
-      const double dy = SortedY[k] - y;
-      const double square = dx * dx + dy * dy;
-      // Without branches (minimum, maximum and a conditional move): which pellet is nearer
-      // is a coin toss, and mispredicted jumps cost more than the arithmetic.
-      leastEntry = square < least ? k : leastEntry;
-      second = std::min(second, std::max(least, square));
-      least = std::min(least, square);
+    for (int32_t k = CellStart[first]; k < CellStart[last + 1]; ++k) {
+      const double dx = Sorted[k].X - x;
+      const double dy = Sorted[k].Y - y;
+      consider(dx * dx + dy * dy, k);
     }
+    if (listed)
+      VisitMoved(first, last, [&](int32_t j, const TPellet& p) {
+        const double dx = p.X - x;
+        const double dy = p.Y - y;
+        consider(dx * dx + dy * dy, -1 - j);
+      });
   };
   const int32_t cx = CellX(x);
   const int32_t cy = CellY(y);
@@ -132,10 +156,10 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
     for (int32_t row = std::max(top, 0); row <= std::min(bottom, RowCount - 1); ++row) {
       const int32_t base = row * ColumnCount;
       if (row == top || row == bottom || ring == firstRing) {
-        scan(CellStart[base + firstColumn], CellStart[base + lastColumn + 1]);
+        scan(base + firstColumn, base + lastColumn);
       } else {
-        if (left >= 0) scan(CellStart[base + left], CellStart[base + left + 1]);
-        if (right < ColumnCount) scan(CellStart[base + right], CellStart[base + right + 1]);
+        if (left >= 0) scan(base + left, base + left);
+        if (right < ColumnCount) scan(base + right, base + right);
       }
     }
     // A pellet outside the searched block lies beyond one of its sides that is not the
@@ -154,19 +178,26 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // NearestLimit: then the least is the answer.
   const double limit = NearestSquareLimit(least);
   if (leastSquare) *leastSquare = least;
-  if (second > limit) return SortedIndex[leastEntry];
+  if (second > limit) return leastEntry >= 0 ? answer(leastEntry, SortedIndex[leastEntry]) : answer(-1, -1 - leastEntry);
 
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.
   std::vector<int32_t> candidates;
   const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, ColumnCount - 1);
-  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, RowCount - 1); ++row)
-    for (int32_t k = CellStart[row * ColumnCount + firstColumn]; k < CellStart[row * ColumnCount + lastColumn + 1];
-         ++k) {
-      const double dx = SortedX[k] - x;
-      const double dy = SortedY[k] - y;
+  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, RowCount - 1); ++row) {
+    const int32_t base = row * ColumnCount;
+    for (int32_t k = CellStart[base + firstColumn]; k < CellStart[base + lastColumn + 1]; ++k) {
+      const double dx = Sorted[k].X - x;
+      const double dy = Sorted[k].Y - y;
       if (dx * dx + dy * dy <= limit) candidates.push_back(SortedIndex[k]);
     }
+    if (listed)
+      VisitMoved(base + firstColumn, base + lastColumn, [&](int32_t j, const TPellet& p) {
+        const double dx = p.X - x;
+        const double dy = p.Y - y;
+        if (dx * dx + dy * dy <= limit) candidates.push_back(j);
+      });
+  }
   std::sort(candidates.begin(), candidates.end());  // the block holds the least: never empty
   int32_t nearest = candidates[0];
   long double best = Distance(x, y, food[nearest].X, food[nearest].Y);
@@ -177,12 +208,12 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
       nearest = candidates[k];
     }
   }
-  return nearest;
+  return answer(-1, nearest);
 }
 
 int32_t TFoodGrid::WithinEatingReach(double x, double y, double distance, int32_t* indices) const {
   int32_t found = LoadedWithinEatingReach(x, y, distance, indices);
-  if (AnyMoved) found += MovedWithinEatingReach(x, y, distance, indices + found);
+  found += MovedWithinEatingReach(x, y, distance, indices + found);
   if (found > 1) std::sort(indices, indices + found);
   return found;
 }
@@ -191,36 +222,33 @@ int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, 
   int32_t found = 0;
   const double limit = EatingSquareLimit(distance);
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
-  const auto scan = [&](int32_t first, int32_t last) {
-    for (int32_t k = first; k < last; ++k) {
-      const double dx = SortedX[k] - x;
-      const double dy = SortedY[k] - y;
-      if (dx * dx + dy * dy < limit) indices[found++] = SortedIndex[k];
-    }
-  };
   for (int32_t row = top; row <= bottom; ++row) {
     const int32_t base = row * ColumnCount;
-    if (!AnyMoved) {
-      scan(CellStart[base + left], CellStart[base + right + 1]);
-    } else {
-      for (int32_t cell = base + left; cell <= base + right; ++cell) scan(CellStart[cell], LiveEnd[cell]);
+    // Entries moved since Sort hold infinite coordinates and fail the test.
+    for (int32_t k = CellStart[base + left]; k < CellStart[base + right + 1]; ++k) {
+      const double dx = Sorted[k].X - x;
+      const double dy = Sorted[k].Y - y;
+      if (dx * dx + dy * dy < limit) indices[found++] = SortedIndex[k];
     }
   }
+  if (MovedCount > 0) found += ListedWithinReach(x, y, distance, false, indices + found);
   return found;
 }
 
 int32_t TFoodGrid::MovedWithinEatingReach(double x, double y, double distance, int32_t* indices) const {
-  if (!AnyMoved) return 0;
+  return MovedCount > 0 ? ListedWithinReach(x, y, distance, true, indices) : 0;
+}
+
+int32_t TFoodGrid::ListedWithinReach(double x, double y, double distance, bool thisRound, int32_t* indices) const {
   int32_t found = 0;
   const double limit = EatingSquareLimit(distance);
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   for (int32_t row = top; row <= bottom; ++row)
-    for (int32_t column = left; column <= right; ++column)
-      for (int32_t j = FirstMoved[row * ColumnCount + column]; j >= 0; j = Pellets[j].NextMoved) {
-        const double dx = Pellets[j].X - x;
-        const double dy = Pellets[j].Y - y;
-        if (dx * dx + dy * dy < limit) indices[found++] = j;
-      }
+    VisitMoved(row * ColumnCount + left, row * ColumnCount + right, [&](int32_t j, const TPellet& p) {
+      const double dx = p.X - x;
+      const double dy = p.Y - y;
+      if (dx * dx + dy * dy < limit && (p.MovedIn == Round) == thisRound) indices[found++] = j;
+    });
   return found;
 }
 

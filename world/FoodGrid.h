@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -16,36 +17,69 @@ struct TFood {
 // search or an eating test looks at the few pellets that can decide it instead of all of
 // them. The decision itself is always taken with the extended Distance, so the answers are
 // those of the plain scans.
+//
+// The grid is kept from tick to tick: a pellet that moves leaves its sorted entry (which
+// then holds infinite coordinates, so that the branch-free scans pass over it) and joins its
+// new cell's short list; the searches look at both. Once many pellets sit in lists, Sort
+// lays them all out again.
 class TFoodGrid {
  public:
   // Buckets pellets 0 .. count - 1 over a width x height field. Returns false (and the grid
-  // must not be used) when a coordinate or the field is outside InRange.
-  bool Load(const TFood* food, int32_t count, int32_t width, int32_t height);
-  // Follows a pellet that PlaceFood moved, in constant time: the pellet leaves its cell's
-  // loaded entries (the cell's last one takes its place, so no search meets it again) or its
-  // cell's list of moved pellets, and joins its new cell's list. However many pellets are
-  // eaten in a tick, no search looks at a pellet where it no longer lies. Returns false on
-  // the same condition as Load.
+  // must not be used) when a coordinate or the field is outside InRange. With `directions`
+  // it keeps each pellet's DirectionOf beside it, for Nearest to hand out.
+  bool Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions = false);
+  // A network's first two inputs for a pellet at (x, y): its position as a unit vector from
+  // the field's corner, in extended precision, each rounded to double.
+  static void DirectionOf(double x, double y, double& directionX, double& directionY);
+  // Whether Load succeeded for this count and field, and no Move failed since.
+  bool Holds(int32_t count, int32_t width, int32_t height) const {
+    return Valid && count == Count && width == LoadedWidth && height == LoadedHeight;
+  }
+  // Whether pellet `index` lies in the grid exactly (bit for bit) at `pellet`.
+  bool LiesAt(int32_t index, const TFood& pellet) const {
+    return SameBits(Pellets[index].X, pellet.X) && SameBits(Pellets[index].Y, pellet.Y);
+  }
+  // Follows a pellet that moved, in constant time: the pellet leaves its sorted entry or
+  // its cell's list of moved pellets and joins its new cell's list. Returns false, and the
+  // grid must be loaded again, on the same condition as Load.
   bool Move(int32_t index, const TFood& pellet);
+  // Whether the moved pellets are many enough that the searches pay for a new layout.
+  bool WantsSort() const { return MovedCount > Count / 8 + 8; }
+  // Lays every pellet out in the sorted entries again (their positions unchanged).
+  void Sort();
+  // Starts a round of moves (a tick's eating): HasMoved tells the pellets moved since.
+  void StartMoves() { ++Round; }
+  // Makes Holds false until the next Load.
+  void Invalidate() { Valid = false; }
 
   // The index of the pellet nearest to (x, y) by the extended Distance, ties to the lower
-  // index, exactly as the plain scan over `food` (the pellets loaded) finds it; and, where
-  // asked, the least squared distance in double to any pellet (0 when there is at most one).
-  // Requires InRange(x) and InRange(y), and no Move since Load.
-  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare = nullptr) const;
+  // index, exactly as the plain scan over `food` (the pellets as the grid holds them) finds
+  // it; and, where asked, the least squared distance in double to any pellet (0 when there
+  // is at most one). Requires InRange(x) and InRange(y).
+  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare = nullptr) const {
+    return Nearest(x, y, food, leastSquare, nullptr);
+  }
+  // The same, and the pellet's DirectionOf into direction[0] and [1] (loaded with directions).
+  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const;
 
   // Writes, in increasing order, the index of every pellet that may lie less than
   // `distance` from (x, y): every pellet that does is among them. Returns their number;
   // `indices` has room for every pellet loaded. Requires InRange(x) and InRange(y).
   int32_t WithinEatingReach(double x, double y, double distance, int32_t* indices) const;
 
-  // WithinEatingReach in two unsorted halves: the pellets still where Load put them (which
+  // WithinEatingReach in two unsorted halves: the pellets not moved since StartMoves (which
   // may be gathered before any Move, on any thread: they are found the same way later as
   // long as they have not moved), and those moved since.
   int32_t LoadedWithinEatingReach(double x, double y, double distance, int32_t* indices) const;
   int32_t MovedWithinEatingReach(double x, double y, double distance, int32_t* indices) const;
-  // Whether pellet `index` moved since Load.
-  bool HasMoved(int32_t index) const { return EntryOf[index] < 0; }
+  // Asks for what a Move of pellet `index` reads first.
+  void Prefetch(int32_t index) const {
+    __builtin_prefetch(&Pellets[index], 1);
+    __builtin_prefetch(&EntryOf[index], 1);
+    __builtin_prefetch(&CellOf[index], 1);
+  }
+  // Whether pellet `index` moved since StartMoves.
+  bool HasMoved(int32_t index) const { return Pellets[index].MovedIn == Round; }
 
   // The cells a search for anything less than `distance` from (x, y) covers: columns Left ..
   // Right of rows Top .. Bottom. Requires InRange(x) and InRange(y).
@@ -79,35 +113,83 @@ class TFoodGrid {
   // Inline: every search of every bug starts here.
   int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, ColumnCount - 1.0)); }
   int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, RowCount - 1.0)); }
-  // Sorts the pellets by cell (by index within a cell) into the contiguous lists below.
-  void Sort();
+  static bool SameBits(double a, double b) {
+    return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+  }
+  // Calls visit(index, pellet) for every pellet in the lists of cells first .. last.
+  template <typename TVisit>
+  void VisitMoved(int32_t first, int32_t last, TVisit&& visit) const {
+    for (int32_t cell = first; cell <= last; ++cell)
+      for (int32_t j = FirstMoved[cell]; j >= 0; j = Pellets[j].NextMoved) visit(j, Pellets[j]);
+  }
+  // The listed pellets that may lie less than `distance` from (x, y): those moved in this
+  // round (thisRound) or those moved before it.
+  int32_t ListedWithinReach(double x, double y, double distance, bool thisRound, int32_t* indices) const;
 
   int32_t Count = 0;
+  int32_t LoadedWidth = 0, LoadedHeight = 0;
+  bool Valid = false;
   int32_t ColumnCount = 1, RowCount = 1;
   double CellWidth = 1, CellHeight = 1;
   double ScaleX = 1, ScaleY = 1;  // cells per unit of length
-  // By index: the pellet as loaded or moved and, once moved, its links in its cell's list of
-  // moved pellets (-1 ends a list), all in one place for the searches that walk the lists.
+  // By index: the pellet where it lies and, once moved, its links in its cell's list of
+  // moved pellets (-1 ends a list) and the round it last moved in, all in one place for the
+  // searches that walk the lists.
   struct TPellet {
     double X, Y;
     int32_t NextMoved, PreviousMoved;
+    uint64_t MovedIn;
+    double DirectionX, DirectionY;  // kept when loaded with directions
   };
+  bool Directions = false;
   std::vector<TPellet> Pellets;
   std::vector<int32_t> CellOf;
-  // Cell c's pellets are entries CellStart[c] .. CellStart[c + 1] - 1 of the sorted lists, so
-  // a row of cells is one run of entries. Once a pellet has moved, only entries
-  // CellStart[c] .. LiveEnd[c] - 1 are still where Load found them, in no particular order.
+  // Cell c's pellets as Sort laid them out are entries CellStart[c] .. CellStart[c + 1] - 1
+  // of the sorted lists, so a row of cells is one run of entries. A pellet moved since keeps
+  // its entry with infinite coordinates.
   std::vector<int32_t> CellStart;
-  std::vector<int32_t> LiveEnd;
+  // A sorted entry: the pellet's position, and its direction, in the cache line the search
+  // that finds it has just read.
+  struct TEntry {
+    double X, Y;
+    double DirectionX, DirectionY;
+  };
   std::vector<int32_t> SortedIndex;
-  std::vector<double> SortedX;
-  std::vector<double> SortedY;
+  std::vector<TEntry> Sorted;
   std::vector<int32_t> EntryOf;  // by index: its entry in the sorted lists, -1 once moved
-  // Pellets moved since Load, by cell: the first of a doubly linked list, so that a pellet
+  // Pellets moved since Sort, by cell: the first of a doubly linked list, so that a pellet
   // moved again leaves its list at once.
   std::vector<int32_t> FirstMoved;
-  bool AnyMoved = false;
+  int32_t MovedCount = 0;  // moves since Sort
+  uint64_t Round = 1;
   std::vector<int32_t> Next;  // Sort's scratch
+};
+
+// Cells alone, about one per item, about square, over a width x height field; the same
+// monotone mapping as TFoodGrid's (so the same block holds everything within a distance),
+// for a share's bugs.
+class TCellShape {
+ public:
+  void Shape(int32_t count, int32_t width, int32_t height) {
+    const double w = std::max(width, 1), h = std::max(height, 1);
+    Columns = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) * (w / h))), 1, 1 << 16);
+    Rows = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) / (w / h))), 1, 1 << 16);
+    ScaleX = Columns / w;
+    ScaleY = Rows / h;
+  }
+  int32_t Cells() const { return Columns * Rows; }
+  int32_t CellOfPoint(double x, double y) const { return CellY(y) * Columns + CellX(x); }
+  // As TFoodGrid::CellsWithin; requires InRange(x) and InRange(y).
+  TFoodGrid::TCellBlock CellsWithin(double x, double y, double distance) const {
+    const double reach = distance + 1;
+    return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
+  }
+  int32_t Columns = 1, Rows = 1;
+
+ private:
+  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Columns - 1.0)); }
+  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Rows - 1.0)); }
+  double ScaleX = 1, ScaleY = 1;
 };
 
 }  // namespace zemlix

@@ -1,10 +1,13 @@
 #include <algorithm>
 #include <array>
-#include <barrier>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "ai/PlainEvaluation.h"
@@ -36,17 +39,6 @@ int32_t NearestFoodIn(const TFoodGrid* grid, const TFood* food, int32_t count, d
   if (grid && TFoodGrid::InRange(x) && TFoodGrid::InRange(y)) return grid->Nearest(x, y, food);
   return NearestFoodPlain(food, count, x, y);
 }
-
-// Step 2's first two inputs: the pellet's own position as a unit vector from the field's
-// corner; the bug's position only chose the pellet.
-void DirectionOf(double x, double y, double& directionX, double& directionY) {
-  const long double fx = x;
-  const long double fy = y;
-  const long double len = std::sqrt(fx * fx + fy * fy);
-  directionX = static_cast<double>(fx / len);
-  directionY = static_cast<double>(fy / len);
-}
-
 
 // The turn and the new heading, before the look vector follows it.
 void Steer(TCreature& c, double left, double right, double turnLimit) {
@@ -91,16 +83,31 @@ void Act(TWorldHost& host, const TParameters& parameters, TCreature& c, double l
 
 void TWorld::Tick() {
   if (!HasPopulation()) return;  // nothing to move before the first Start
-  const double start = Profile.Enabled ? ThreadSeconds() : 0;
+  if (Profile.Enabled) {
+    if (Profile.ReadingSeconds < 0) Profile.ReadingSeconds = EmptySectionSeconds();
+    if (ProfileMark < 0) ProfileMark = ThreadSeconds();
+  }
   --TimeToLive;
   if (TimeToLive == 0) EndGeneration();
   // No pellet moves while the bugs are updated: one grid serves the searches and the eating.
   const bool fast = LoadGridAndUpdateCreatures();
   EatFood(fast ? &Grid : nullptr);
-  if (Profile.Enabled) {
-    Profile.SerialSeconds += ThreadSeconds() - start - ProfiledUpdateSeconds;
-    ++Profile.Ticks;
-  }
+  if (Profile.Enabled) ++Profile.Ticks;
+}
+
+void TWorld::CloseProfile() {
+  if (ProfileMark < 0) return;
+  Profile.SerialSeconds += ThreadSeconds() - ProfileMark - Profile.ReadingSeconds;
+  ProfileMark = -1;
+}
+
+// The calling thread's time since the mark is serial: the eating and bookkeeping of the last
+// tick, this one's generation end and preparations (one section from one reading to the
+// next, so a tick's serial part carries the cost of one pair of readings only).
+double TWorld::ProfileSerialUntilNow() {
+  const double now = ThreadSeconds();
+  if (ProfileMark >= 0) Profile.SerialSeconds += now - ProfileMark - Profile.ReadingSeconds;
+  return now;
 }
 
 bool TWorld::UsesLanes() const {
@@ -144,7 +151,7 @@ TWorld::TFoodDirection& TWorld::RefreshDirection(int32_t pellet) {
   if (!SameBits(known.X, Food[pellet].X) || !SameBits(known.Y, Food[pellet].Y)) {
     known.X = Food[pellet].X;
     known.Y = Food[pellet].Y;
-    DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
+    TFoodGrid::DirectionOf(known.X, known.Y, known.DirectionX, known.DirectionY);
   }
   return known;
 }
@@ -168,10 +175,67 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
+bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H) {
+  if (PlainEvaluation()) return false;
+  size_t changed = 0;
+  for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
+  // Pellets placed anew by other means (a new population, a loaded state): a new layout.
+  if (!Grid.Holds(FoodCount, W, H) || changed > static_cast<size_t>(FoodCount / 8)) {
+    if (!Grid.Load(Food.data(), FoodCount, W, H, true)) return false;
+  } else {
+    for (int32_t t = 0; t < threads; ++t)
+      for (int32_t j : Shares[t].Changed)
+        if (!Grid.Move(j, Food[j])) return false;
+    if (Grid.WantsSort()) Grid.Sort();
+  }
+  Grid.StartMoves();
+  return true;
+}
+
+void TWorld::FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const {
+  changed.clear();
+  if (!Grid.Holds(FoodCount, Host.FieldWidth(), Host.FieldHeight())) return;
+  for (int32_t j = first; j < end; ++j)
+    if (!Grid.LiesAt(j, Food[j])) changed.push_back(j);
+}
+
+void TWorld::SplitShares(int32_t threads) {
+  // Shares in multiples of 8 bugs (the networks' lanes), each at least one lane's worth.
+  constexpr int32_t Unit = 8;
+  const int32_t units = (BugCount + Unit - 1) / Unit;
+  const bool fresh = static_cast<int32_t>(ShareBounds.size()) != threads + 1 || ShareBounds.back() != BugCount;
+  std::vector<double> speed(threads, 1.0);
+  if (!fresh) {
+    // Each thread's bugs per second over its last shares, smoothed: the next shares make the
+    // threads finish together if they keep their speeds.
+    for (int32_t t = 0; t < threads; ++t) {
+      TShare& share = Shares[t];
+      const double bugs = ShareBounds[t + 1] - ShareBounds[t];
+      if (share.UpdateSeconds > 0 && bugs > 0) {
+        const double now = bugs / share.UpdateSeconds;
+        share.Speed = share.Speed > 0 ? 0.5 * share.Speed + 0.5 * now : now;
+      }
+      speed[t] = share.Speed > 0 ? share.Speed : 1.0;
+    }
+  } else {
+    for (int32_t t = 0; t < threads; ++t) Shares[t].Speed = 0;
+  }
+  double total = 0;
+  for (double v : speed) total += v;
+  ShareBounds.assign(threads + 1, 0);
+  double sum = 0;
+  for (int32_t t = 1; t < threads; ++t) {
+    sum += speed[t - 1];
+    const int32_t unit = static_cast<int32_t>(units * (sum / total) + 0.5);
+    ShareBounds[t] = std::clamp(unit, t, units - (threads - t)) * Unit;
+    ShareBounds[t] = std::max(ShareBounds[t], ShareBounds[t - 1] + Unit);
+  }
+  ShareBounds[threads] = BugCount;
+}
+
 bool TWorld::LoadGridAndUpdateCreatures() {
   GatheredShares = 0;
   ReachesKnown = false;
-  ProfiledUpdateSeconds = 0;
   MayEat.resize(BugCount);
   if (KeepNetworkValues) {
     // Sized before any thread writes its bugs' rows; a population's slots never change size.
@@ -185,49 +249,99 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     Profile.WorkSeconds.resize(threads, 0.0);
     Profile.WaitSeconds.resize(threads, 0.0);
   }
-  const double start = profiled ? ThreadSeconds() : 0;
   const bool lanes = UsesLanes() && LanePellets.Load(Food.data(), FoodCount);
+  if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
   if (threads == 1) {
-    const bool fast = !lanes && LoadFoodGrid(Grid);
+    const double start = profiled ? ProfileSerialUntilNow() : 0;
+    bool fast = false;
+    if (!lanes) {
+      FindChangedPellets(0, FoodCount, Shares[0].Changed);
+      fast = SettleGrid(1, Host.FieldWidth(), Host.FieldHeight());
+      if (!fast) Grid.Invalidate();
+    }
     Sensing = lanes ? TSensing::Lanes : fast ? TSensing::Grid : TSensing::Plain;
+    if (fast && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     UpdateCreatures(fast ? &Grid : nullptr);
-    if (profiled) Profile.WorkSeconds[0] += ProfiledUpdateSeconds = ThreadSeconds() - start;
+    if (profiled) {
+      ProfileMark = ThreadSeconds();
+      Profile.WorkSeconds[0] += ProfileMark - start - Profile.ReadingSeconds;
+    }
     return fast;
   }
-  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where a thread's grid does not load: plain
-  // Each thread loads a grid of its own: one that a thread sorts and the others search
-  // would cross between their caches on every tick. Grid is member 0's, the one the eating
-  // uses; they are all the same.
+  Sensing = lanes ? TSensing::Lanes : TSensing::Grid;  // where the grid does not serve: plain
+  // One grid for all threads, kept from tick to tick: the eating moves its pellets, and each
+  // thread checks its part of the pellets for any moved by other means before the bugs
+  // sense. The grid is brought up to date once all have checked, and then only read.
   if (!BatchedCurrent()) RebuildBatched();
-  if (static_cast<int32_t>(Shares.size()) < threads) Shares.resize(threads);
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
-  std::barrier directionsMade(threads);
+  SplitShares(threads);
   bool fast = false;
+  double settleSeconds = 0;  // the settling's processor time, when it had work
+  std::thread::id settler;
+  std::atomic<bool> unchecked{false};  // a thread failed before the Sync
+  const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();  // the settling asks no one
+  const auto settle = [&]() noexcept {
+    bool work = lanes ? false : !Grid.Holds(FoodCount, W, H) || Grid.WantsSort();
+    for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
+    const double begin = profiled && work ? ThreadSeconds() : 0;
+    try {
+      fast = !lanes && !unchecked.load(std::memory_order_relaxed) && SettleGrid(threads, W, H);
+    } catch (...) {
+      fast = false;  // out of memory: plain scans, and a new grid next time
+    }
+    if (!fast) Grid.Invalidate();
+    if (profiled && work) {
+      settleSeconds = ThreadSeconds() - begin - Profile.ReadingSeconds;
+      settler = std::this_thread::get_id();
+    }
+  };
   double firstThreadSeconds = 0;  // the calling thread's own part of the run
-  const double runStart = profiled ? ThreadSeconds() : 0;
+  const double runStart = profiled ? ProfileSerialUntilNow() : 0;
   Workers->Run([&](int32_t t) {
     const double begin = profiled ? ThreadSeconds() : 0;
-    TFoodGrid& grid = t == 0 ? Grid : Shares[t].Grid;
-    const bool loaded = !lanes && LoadFoodGrid(grid);
-    if (t == 0) fast = loaded;
-    // Every pellet's direction is made before any bug senses, so that sensing only reads
-    // the shared entries.
-    for (int32_t j = FoodCount * t / threads; j < FoodCount * (t + 1) / threads; ++j) RefreshDirection(j);
+    // With the lanes every pellet's direction is made before any bug senses, so that
+    // sensing only reads the shared entries; the grid keeps its own.
+    const int32_t first = static_cast<int32_t>(int64_t{FoodCount} * t / threads);
+    const int32_t end = static_cast<int32_t>(int64_t{FoodCount} * (t + 1) / threads);
+    // Every thread must reach the Sync: a failure here (out of memory) leaves the grid
+    // unchecked, and is rethrown once all have passed it.
+    std::exception_ptr failure;
+    try {
+      if (lanes) {
+        for (int32_t j = first; j < end; ++j) RefreshDirection(j);
+      } else {
+        FindChangedPellets(first, end, Shares[t].Changed);
+      }
+      if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
+    } catch (...) {
+      failure = std::current_exception();
+      unchecked.store(true, std::memory_order_relaxed);
+    }
     const double arrived = profiled ? ThreadSeconds() : 0;
-    directionsMade.arrive_and_wait();
+    Workers->Sync(settle);
+    if (failure) std::rethrow_exception(failure);
     const double left = profiled ? ThreadSeconds() : 0;
-    UpdateShare(t, threads, loaded ? &grid : nullptr);
+    const auto wallStart = std::chrono::steady_clock::now();
+    UpdateShare(t, threads, fast ? &Grid : nullptr);
+    Shares[t].UpdateSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     if (profiled) {
       const double end = ThreadSeconds();
-      Profile.WaitSeconds[t] += left - arrived;
-      Profile.WorkSeconds[t] += (end - begin) - (left - arrived);
+      // The settling ran on the last thread to arrive: its time is the tick's serial part.
+      // Its two readings cut the barrier's section in three.
+      const double settled = settler == std::this_thread::get_id() ? settleSeconds + 2 * Profile.ReadingSeconds : 0;
+      const double reading = Profile.ReadingSeconds;
+      Profile.WaitSeconds[t] += left - arrived - settled - reading;
+      Profile.WorkSeconds[t] += (end - begin) - (left - arrived) - 2 * reading;
       if (t == 0) firstThreadSeconds = end - begin;
     }
   });
   if (profiled) {
-    ProfiledUpdateSeconds = ThreadSeconds() - runStart;
-    // The rest of the run the calling thread spent waiting for the others.
-    Profile.WaitSeconds[0] += ProfiledUpdateSeconds - firstThreadSeconds;
+    ProfileMark = ThreadSeconds();
+    // The rest of the run the calling thread spent waiting for the others (two sections:
+    // from the run's first reading to the share's first, from the share's last to the
+    // run's last). The settling was serial.
+    Profile.WaitSeconds[0] += ProfileMark - runStart - firstThreadSeconds - 2 * Profile.ReadingSeconds;
+    Profile.SerialSeconds += settleSeconds;
   }
   if (fast && GathersEating()) GatheredShares = threads;
   ReachesKnown = true;
@@ -280,14 +394,18 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
 // contiguous run of whole blocks.
 void TWorld::UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid) {
   constexpr int32_t Stride = TBatchedNetworks::Stride;
-  const int32_t blocks = (BugCount + Stride - 1) / Stride;
-  const int32_t firstBlock = blocks * share / shares, endBlock = blocks * (share + 1) / shares;
-  for (int32_t block = firstBlock; block < endBlock; ++block)
-    UpdateBlock(block, block * Stride, std::min(Stride, BugCount - block * Stride), grid, Shares[share].Scratch);
+  const int32_t first = shares == 1 ? 0 : ShareBounds[share];
+  const int32_t end = shares == 1 ? BugCount : ShareBounds[share + 1];
+  // A share may begin and end inside a block: it runs the block's part it holds.
+  for (int32_t b = first; b < end;) {
+    const int32_t block = b / Stride;
+    const int32_t blockEnd = std::min(end, (block + 1) * Stride);
+    UpdateBlock(block, b, blockEnd - b, grid, Shares[share].Scratch);
+    b = blockEnd;
+  }
   // A large world gathers what each bug may eat right after moving it, while the share is
   // still in the cache and on every thread: the eating that follows is in bug order, alone.
-  if (grid && GathersEating())
-    GatherEatingCandidates(*grid, firstBlock * Stride, std::min(endBlock * Stride, BugCount), Shares[share]);
+  if (grid && GathersEating()) GatherEatingCandidates(*grid, first, end, Shares[share]);
 }
 
 void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid,
@@ -359,16 +477,24 @@ void TWorld::SenseBlock(int32_t first, int32_t count, const TFoodGrid* grid, TBl
   for (int32_t k = 0; k < count; ++k) {
     const double x = scratch.BugX[k], y = scratch.BugY[k];
     const bool inRange = TFoodGrid::InRange(x) && TFoodGrid::InRange(y);
+    // The pellet's direction: from the grid's entry that the search just read, from the
+    // entries the lanes share (made before the bugs sense), or made here.
+    double direction[2];
     if (!inRange || Sensing == TSensing::Plain || (Sensing == TSensing::Grid && !grid)) {
       scratch.Nearest[k] = NearestFoodPlain(Food.data(), FoodCount, x, y);
       scratch.LeastSquare[k] = 0;
+      const TFood& pellet = Food[scratch.Nearest[k]];
+      TFoodGrid::DirectionOf(pellet.X, pellet.Y, direction[0], direction[1]);
     } else if (Sensing == TSensing::Grid) {
-      scratch.Nearest[k] = grid->Nearest(x, y, Food.data(), &scratch.LeastSquare[k]);
+      scratch.Nearest[k] = grid->Nearest(x, y, Food.data(), &scratch.LeastSquare[k], direction);
+    } else {
+      const TFoodDirection& known = RefreshDirection(scratch.Nearest[k]);
+      direction[0] = known.DirectionX;
+      direction[1] = known.DirectionY;
     }
     if (first + k == SelectedBug) SelectedBugFood = scratch.Nearest[k];
-    const TFoodDirection& known = RefreshDirection(scratch.Nearest[k]);
-    scratch.Inputs[0][k] = known.DirectionX;
-    scratch.Inputs[1][k] = known.DirectionY;
+    scratch.Inputs[0][k] = direction[0];
+    scratch.Inputs[1][k] = direction[1];
     scratch.Inputs[2][k] = Creatures[first + k].LookX;
     scratch.Inputs[3][k] = Creatures[first + k].LookY;
   }
@@ -394,6 +520,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
   ReachesKnown = false;
   MovedPellets.clear();
   const long double eatingDistance = Parameters.EatingDistance;
+  int32_t placements = 0;  // pellets re-placed so far in this eating
   // Whether bug b eats pellet j, where it lies now.
   // Squares in double first: the extended test only for the pellets that may pass it.
   const double eatingSquare = EatingSquareLimit(Parameters.EatingDistance);
@@ -407,6 +534,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
     Nets[b].Fitness = static_cast<int32_t>(static_cast<uint32_t>(Nets[b].Fitness) + 1u);
     ++TotalFitness;
     PlaceFood(j);
+    ++placements;
     if (fast) fast = grid->Move(j, Food[j]);
     if (reachKnown) {
       const auto at = std::lower_bound(MovedPellets.begin(), MovedPellets.end(), j);
@@ -416,10 +544,24 @@ void TWorld::EatFood(TFoodGrid* grid) {
   };
   std::vector<int32_t>& candidates = EatingCandidates;
   int32_t b = 0;
+  // The placements drawn ahead hold while nothing else has drawn since.
+  if (Random.Seed != ComingSeed) ComingCount = 0;
   if (fast && GatheredShares > 0) {
+    // What the turns will read, asked for at once rather than one miss after the other.
+    for (int32_t s = 0; s < GatheredShares; ++s)
+      for (size_t at = 0; at < Shares[s].Eating.size(); at += 2 + std::max(Shares[s].Eating[at + 1], 0)) {
+        const int32_t* entry = Shares[s].Eating.data() + at;
+        __builtin_prefetch(&Creatures[entry[0]]);
+        __builtin_prefetch(&Nets[entry[0]].Fitness, 1);
+        for (int32_t k = 0; k < entry[1]; ++k) {
+          __builtin_prefetch(&Food[entry[2 + k]], 1);
+          grid->Prefetch(entry[2 + k]);
+        }
+      }
     // Only the bugs with something to eat take a turn: those that found a pellet within
-    // reach where Load put it, and those a pellet has moved next to since, which each move
-    // notes in Pending. Each turn looks at exactly what WithinEatingReach would find then.
+    // reach where the pellets lay when the eating began, and those a pellet has moved next
+    // to since, which each move notes in Pending. Each turn looks at exactly what
+    // WithinEatingReach would find then.
     Pending.clear();
     int32_t share = 0;
     size_t next = 0;
@@ -453,7 +595,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       if (loaded < 0) {
         // Off the grid's range: every pellet, in order.
         for (int32_t j = 0; j < FoodCount; ++j)
-          if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j);
+          if (eat(turn, j) && fast) NoteMovedPellet(turn, j, placements - 1);
         continue;
       }
       // A pellet moved twice may be noted twice, and one noted may have moved on since:
@@ -461,7 +603,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       std::sort(candidates.begin(), candidates.end());
       candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       for (int32_t j : candidates)
-        if (eat(turn, j) && fast) NoteMovedPellet(*grid, turn, j);
+        if (eat(turn, j) && fast) NoteMovedPellet(turn, j, placements - 1);
     }
   }
   candidates.resize(FoodCount);
@@ -492,42 +634,90 @@ void TWorld::EatFood(TFoodGrid* grid) {
     }
   }
   GatheredShares = 0;
+  ComingCount = 0;
+  LastPlacements = placements;
 }
 
-// The later bugs the pellet now lies within reach of, from the shares' grids of bugs.
-void TWorld::NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet) {
+// The later bugs the pellet now lies within reach of, from the shares' grids of bugs, or,
+// for a placement drawn ahead, from the bugs each share found near it.
+void TWorld::NoteMovedPellet(int32_t eater, int32_t pellet, int32_t placement) {
   const double x = Food[pellet].X, y = Food[pellet].Y;
+  const auto note = [&](int32_t b) {
+    Pending.push_back(static_cast<uint64_t>(b) << 32 | static_cast<uint32_t>(pellet));
+    std::push_heap(Pending.begin(), Pending.end(), std::greater<>());
+  };
+  if (placement < ComingCount && SameBits(ComingPlacements[placement].X, x) &&
+      SameBits(ComingPlacements[placement].Y, y)) {
+    for (int32_t s = 0; s < GatheredShares; ++s) {
+      const TShare& share = Shares[s];
+      if (share.EndBug <= eater + 1) continue;
+      for (int32_t k = share.NearStart[placement]; k < share.NearStart[placement + 1]; ++k)
+        if (share.NearBugs[k] > eater) note(share.NearBugs[k]);
+    }
+    return;
+  }
   const long double eatingDistance = Parameters.EatingDistance;
-  const auto [left, right, top, bottom] = grid.CellsWithin(x, y, Parameters.EatingDistance);
   for (int32_t s = 0; s < GatheredShares; ++s) {
     const TShare& share = Shares[s];
     if (share.EndBug <= eater + 1) continue;
+    const auto [left, right, top, bottom] = share.BugCells.CellsWithin(x, y, Parameters.EatingDistance);
     for (int32_t row = top; row <= bottom; ++row)
-      for (int32_t k = share.BugCellStart[row * grid.Columns() + left];
-           k < share.BugCellStart[row * grid.Columns() + right + 1]; ++k) {
+      for (int32_t k = share.BugCellStart[row * share.BugCells.Columns + left];
+           k < share.BugCellStart[row * share.BugCells.Columns + right + 1]; ++k) {
         const int32_t b = share.BugsByCell[k];
-        if (b > eater && Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) {
-          Pending.push_back(static_cast<uint64_t>(b) << 32 | static_cast<uint32_t>(pellet));
-          std::push_heap(Pending.begin(), Pending.end(), std::greater<>());
-        }
+        if (b > eater && Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) note(b);
       }
   }
 }
 
-// Exact for the pellets that have not moved when the bug's turn comes: they lie where Load
-// found them, and no pellet moves before the eating starts.
+void TWorld::DrawComingPlacements(int32_t expected) {
+  // As PlaceFood draws them, from a copy of the generator.
+  TRandomGenerator ahead = Random;
+  const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();
+  ComingPlacements.resize(expected);
+  ComingSeed = Random.Seed;
+  ComingCount = 0;
+  for (TFood& p : ComingPlacements) {
+    p.X = static_cast<double>(W * static_cast<long double>(ahead.Random()));
+    p.Y = static_cast<double>(H * static_cast<long double>(ahead.Random()));
+    if (!TFoodGrid::InRange(p.X) || !TFoodGrid::InRange(p.Y)) break;
+    ++ComingCount;
+  }
+}
+
+void TWorld::FindBugsNearPlacements(TShare& share) const {
+  const long double eatingDistance = Parameters.EatingDistance;
+  share.NearBugs.clear();
+  share.NearStart.resize(ComingCount + 1);
+  for (int32_t placement = 0; placement < ComingCount; ++placement) {
+    share.NearStart[placement] = static_cast<int32_t>(share.NearBugs.size());
+    const double x = ComingPlacements[placement].X, y = ComingPlacements[placement].Y;
+    const auto [left, right, top, bottom] = share.BugCells.CellsWithin(x, y, Parameters.EatingDistance);
+    for (int32_t row = top; row <= bottom; ++row)
+      for (int32_t k = share.BugCellStart[row * share.BugCells.Columns + left];
+           k < share.BugCellStart[row * share.BugCells.Columns + right + 1]; ++k) {
+        const int32_t b = share.BugsByCell[k];
+        if (Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) share.NearBugs.push_back(b);
+      }
+  }
+  share.NearStart[ComingCount] = static_cast<int32_t>(share.NearBugs.size());
+}
+
+// Exact for the pellets that have not moved when the bug's turn comes: they lie where the
+// gathering found them, and no pellet moves before the eating starts.
 void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share) {
   share.Eating.clear();
   share.Found.resize(FoodCount);
   share.EndBug = end;
   // The share's bugs within the range by cell, each cell's in bug order (a counting sort).
-  const int32_t cells = grid.Cells();
+  share.BugCells.Shape(end - first, Host.FieldWidth(), Host.FieldHeight());
+  const int32_t cells = share.BugCells.Cells();
   share.BugCellStart.assign(cells + 1, 0);
   share.BugCell.resize(end - first);
   for (int32_t b = first; b < end; ++b) {
     const TCreature& c = Creatures[b];
     const bool inRange = TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y);
-    share.BugCell[b - first] = inRange ? grid.CellOfPoint(c.X, c.Y) : -1;
+    share.BugCell[b - first] = inRange ? share.BugCells.CellOfPoint(c.X, c.Y) : -1;
     if (inRange) ++share.BugCellStart[share.BugCell[b - first] + 1];
   }
   for (int32_t cell = 0; cell < cells; ++cell) share.BugCellStart[cell + 1] += share.BugCellStart[cell];
@@ -544,6 +734,8 @@ void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_
       share.Eating.insert(share.Eating.end(), {b, -1});
       continue;
     }
+    // The update has shown that nothing lies within its reach where the pellets lie now.
+    if (!MayEat[b]) continue;
     int32_t* found = share.Found.data();
     const int32_t count = grid.LoadedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, found);
     int32_t kept = 0;
@@ -553,6 +745,7 @@ void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_
     share.Eating.insert(share.Eating.end(), {b, kept});
     share.Eating.insert(share.Eating.end(), found, found + kept);
   }
+  FindBugsNearPlacements(share);
 }
 
 }  // namespace zemlix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -136,8 +137,11 @@ class TWorld {
   int32_t Threads = 1;
   static constexpr int32_t ParallelBugs = 400;  // two blocks: 1.4 times as fast on two threads
 
-  // Set Profile.Enabled to have every tick add to it.
+  // Set Profile.Enabled to have every tick add to it. The serial part runs from one tick's
+  // parallel run to the next: CloseProfile ends it after the last tick (and before work
+  // between ticks that should not count); the next tick opens it again.
   TTickProfile Profile;
+  void CloseProfile();
 
   // Called at every generation end, after the counters are updated; may be empty.
   std::function<void(const TGenerationReport&)> OnGenerationEnd;
@@ -200,7 +204,8 @@ class TWorld {
   // at eating only looks at the pellets eaten (and re-placed) before it in this tick.
   std::vector<uint8_t> MayEat;
   bool ReachesKnown = false;  // set by the update, taken (and cleared) by the eating
-  double ProfiledUpdateSeconds = 0;  // this tick's update on the calling thread, when profiled
+  double ProfileMark = -1;  // the calling thread's clock where its serial time resumed (-1: closed)
+  double ProfileSerialUntilNow();
   std::vector<int32_t> MovedPellets;  // the pellets re-placed so far in this tick's eating, in order
 
   // Inputs 0 and 1 depend on the nearest pellet's position alone: kept per pellet for the
@@ -216,7 +221,7 @@ class TWorld {
   std::vector<TBatchedNetworks> Batched;  // one per block of Stride bug slots
   bool BatchedCurrent() const;  // whether there is one per block of the networks
   void RebuildBatched();
-  TFoodGrid Grid;  // the tick's, kept for its storage
+  TFoodGrid Grid;  // kept from tick to tick, following every pellet the eating moves
   std::vector<int32_t> EatingCandidates;
   // One block's working rows.
   struct TBlockScratch {
@@ -237,14 +242,31 @@ class TWorld {
     // order: the bug, its count of pellets (-1: off the range), then the pellets.
     std::vector<int32_t> Eating;
     int32_t EndBug = 0;  // one past the share's last bug
-    // The share's bugs within the grid's range by the pellet grid's cells: cell c's are
+    // The share's bugs within the grid's range by cells of their own (as many as the share
+    // has bugs, so that building them costs a share its bugs, not the field): cell c's are
     // BugsByCell[BugCellStart[c] .. BugCellStart[c + 1] - 1], in bug order.
+    TCellShape BugCells;
     std::vector<int32_t> BugCellStart;
     std::vector<int32_t> BugsByCell;
     std::vector<int32_t> BugCell;  // by bug from the share's first: its cell, -1 off the range
     std::vector<int32_t> Found;    // the gathering's own
-    TFoodGrid Grid;                // the share's own copy of the tick's grid (not share 0's)
+    std::vector<int32_t> Changed;  // pellets of its part no longer where the grid holds them
+    // Its bugs within eating reach of coming placement k: NearBugs[NearStart[k] .. NearStart[k + 1] - 1].
+    std::vector<int32_t> NearStart;
+    std::vector<int32_t> NearBugs;
+    double UpdateSeconds = 0;      // its last update's wall time
+    double Speed = 0;              // bugs per second, smoothed (0: not known)
   };
+  // Share t is bugs ShareBounds[t] .. ShareBounds[t + 1] - 1 while several threads work.
+  std::vector<int32_t> ShareBounds;
+  // New bounds from the shares' last speeds, or even ones for a new population or team.
+  void SplitShares(int32_t threads);
+  // Into `changed`, the pellets first .. end - 1 that do not lie where the kept grid holds
+  // them (none while it holds no pellets: it is then loaded afresh).
+  void FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const;
+  // Brings the kept grid to the pellets where they lie now on a W x H field, from the
+  // shares' Changed of the first `threads`; returns whether it serves this tick.
+  bool SettleGrid(int32_t threads, int32_t W, int32_t H);
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
   std::unique_ptr<TWorkerThreads> Workers;  // while Threads > 1 is in use
@@ -258,7 +280,18 @@ class TWorld {
   void GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share);
   // Notes in Pending every bug after `eater` within eating reach of the pellet where it
   // lies now, from the gathered shares.
-  void NoteMovedPellet(const TFoodGrid& grid, int32_t eater, int32_t pellet);
+  // `placement` counts the pellets re-placed in this eating before this one.
+  void NoteMovedPellet(int32_t eater, int32_t pellet, int32_t placement);
+  // Where the eating's first `expected` re-placed pellets will land (the generator decides
+  // them alone), so that each share finds its bugs near them beside its update, and the
+  // eating, alone, looks none of them up. ComingCount of them hold, drawn at ComingSeed.
+  void DrawComingPlacements(int32_t expected);
+  std::vector<TFood> ComingPlacements;
+  int32_t ComingCount = 0;
+  uint32_t ComingSeed = 0;
+  int32_t LastPlacements = 0;  // pellets re-placed in the last eating, to size the next drawing
+  int32_t ExpectedPlacements() const { return std::min(2 * LastPlacements + 16, 1 << 16); }
+  void FindBugsNearPlacements(TShare& share) const;
   // (bug << 32 | pellet), a heap with the least on top: the turns the moved pellets add.
   std::vector<uint64_t> Pending;
   TWeightList NetInputs = TWeightList(4, 0.0);

@@ -50,5 +50,37 @@ TEST(WorkerThreads, AnExceptionReachesTheCallerAfterTheRun) {
   EXPECT_EQ(done.load(), 5);
 }
 
+// Sync: no member passes it before all have arrived and the last one's step has run, once
+// per Sync; several Syncs a run, over many runs, with members that spin and members that
+// sleep (more members than cores), and slow arrivals.
+TEST(WorkerThreads, NoMemberPassesASyncBeforeTheLastStepHasRun) {
+  for (int32_t members : {1, 2, 3, 5}) {
+    TWorkerThreads team(members);
+    std::vector<std::atomic<int32_t>> stage(members);
+    std::atomic<int32_t> steps{0}, early{0};
+    constexpr int32_t Runs = 500, Syncs = 3;
+    for (int32_t run = 0; run < Runs; ++run) {
+      team.Run([&](int32_t m) {
+        for (int32_t k = 1; k <= Syncs; ++k) {
+          if (m == run % members && run % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          stage[m].store(run * Syncs + k);
+          team.Sync([&] {
+            for (const auto& s : stage)
+              if (s.load() != run * Syncs + k) early.fetch_add(1);
+            steps.fetch_add(1);
+          });
+          // Every member arrived at this Sync, and none has gone on to the next one's stage.
+          for (const auto& s : stage)
+            if (s.load() < run * Syncs + k) early.fetch_add(1);
+          if (steps.load() < run * Syncs + k) early.fetch_add(1);
+          team.Sync([] {});
+        }
+      });
+    }
+    EXPECT_EQ(early.load(), 0) << members << " members";
+    EXPECT_EQ(steps.load(), Runs * Syncs) << members << " members";
+  }
+}
+
 }  // namespace
 }  // namespace zemlix

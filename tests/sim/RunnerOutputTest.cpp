@@ -124,6 +124,10 @@ TEST(TickProfile, TheTableDividesByTicksAndPredictsByAmdahl) {
             "  thread 0   work       4.00 us  waits     0.50 us\n"
             "  thread 1   work       4.00 us  waits     0.50 us\n"
             "  Amdahl on 64 cores (serial 11.11 %, waits 0.50 us): 5.5x\n");
+  // Once measured, the cost of the clock readings the sections left out is shown.
+  profile.ReadingSeconds = 1.25e-6;
+  EXPECT_NE(FormatTickProfile(profile).find("5.5x\n  (each section less its clock readings' 1.25 us)\n"),
+            std::string::npos);
 }
 
 // --profile adds the table after a single world's run, on one thread or several, without

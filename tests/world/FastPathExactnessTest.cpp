@@ -8,6 +8,11 @@
 #include <cstdio>
 #include <ctime>
 #include <algorithm>
+#include <thread>
+#include <stdexcept>
+#include <future>
+#include <chrono>
+#include <atomic>
 #include <limits>
 #include <random>
 #include <vector>
@@ -473,6 +478,47 @@ TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesTheP
   }
 }
 
+// A thread that fails before the threads meet in the tick (here the host throws on a worker
+// thread) must not leave the others waiting there for good: the tick throws, and the world
+// ticks on afterwards.
+TEST(PelletGridExactness, AFailureBeforeTheThreadsMeetReachesTheCaller) {
+  class TFailingHost : public TTestHost {
+   public:
+    using TTestHost::TTestHost;
+    int32_t FieldWidth() const override {
+      if (Failing.load() && std::this_thread::get_id() != Caller) throw std::runtime_error("host");
+      return TTestHost::FieldWidth();
+    }
+    std::atomic<bool> Failing{false};
+    std::thread::id Caller;
+  };
+  TFailingHost host(900, 900, 1450, 1100, 2000);
+  TWorld world(host);
+  world.Threads = 2;
+  world.Random.Seed = 5;
+  world.BuildPopulation();
+  world.Tick();
+  host.Failing = true;
+  auto outcome = std::async(std::launch::async, [&] {
+    host.Caller = std::this_thread::get_id();
+    try {
+      world.Tick();
+    } catch (const std::runtime_error&) {
+      return true;
+    }
+    return false;
+  });
+  if (outcome.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    ADD_FAILURE() << "the tick's threads still wait for the one that failed";
+    std::_Exit(1);  // its threads can never be joined
+  }
+  EXPECT_TRUE(outcome.get());
+  host.Failing = false;
+  const int64_t before = world.TotalFitness;
+  for (int tick = 0; tick < 20; ++tick) world.Tick();
+  EXPECT_GT(world.TotalFitness, before);
+}
+
 // ---- Nearest pellets in vector lanes and the eating they let bugs skip ------------------
 
 // Each kernel's lanes against the plain scan: random pellets, heaps on one point and
@@ -627,6 +673,55 @@ TEST(EatingSkipExactness, HandMadeSituationsMatchThePlainEvaluation) {
       ExpectSameWorld(fast, plain, 1);
       EXPECT_EQ(plain.TotalFitness, scene.Eaten);
     }
+  }
+}
+
+// The same in a large sparse world, where the update gathers each bug's turns beside it and
+// each thread finds its bugs near the placements the eating will make: a pellet re-placed
+// next to the very next bug, and one next to the last bug (another thread's, from two on).
+TEST(EatingSkipExactness, PelletsReplacedNextToLaterBugsOnAnyThreadCount) {
+  for (const int32_t threads : {1, 2, 3}) {
+    SCOPED_TRACE(::testing::Message() << threads << " threads");
+    TTestHost host(2000, 2000, 1200, 1100, 2000);
+    const auto make = [&](TWorld& world) {
+      world.Random.Seed = 9;
+      Plainly([&] { world.BuildPopulation(); });
+      for (TNeuralNet& net : world.Nets) std::fill(net.Weights().begin(), net.Weights().end(), 0.0);
+      for (int32_t b = 0; b < world.BugCount; ++b) {
+        world.Creatures[b].X = 10 + (b % 40) * 45;
+        world.Creatures[b].Y = 1000 + (b / 40) * 30.0;
+        world.Creatures[b].SetHeading(0);
+      }
+      for (int32_t j = 0; j < world.FoodCount; ++j) world.Food[j] = {1990, 10};
+    };
+    TWorld probe(host), fast(host), plain(host);
+    make(probe);
+    TRandomGenerator draws = probe.Random;
+    TFood placement[2];
+    for (TFood& p : placement) {
+      p.X = static_cast<double>(2000 * static_cast<long double>(draws.Random()));
+      p.Y = static_cast<double>(2000 * static_cast<long double>(draws.Random()));
+    }
+    const double startY = probe.Creatures[0].Y;
+    probe.UpdateCreatures();
+    const double moveY = probe.Creatures[0].Y - startY;  // every bug moves alike
+    fast.Threads = threads;
+    for (TWorld* world : {&fast, &plain}) {
+      make(*world);
+      // Bugs 0 and 700 eat the first two pellets re-placed; bugs 1 and 1199 end one unit from
+      // where those land.
+      world->Food[0] = {world->Creatures[0].X, world->Creatures[0].Y + moveY};
+      world->Food[1] = {world->Creatures[700].X, world->Creatures[700].Y + moveY};
+      world->Creatures[1].X = placement[0].X;
+      world->Creatures[1].Y = placement[0].Y - moveY + 1;
+      world->Creatures[1199].X = placement[1].X + 1;
+      world->Creatures[1199].Y = placement[1].Y - moveY;
+    }
+    fast.Tick();
+    Plainly([&] { plain.Tick(); });
+    ExpectSameWorld(fast, plain, 1);
+    EXPECT_GE(plain.Nets[1].Fitness, 1);
+    EXPECT_GE(plain.Nets[1199].Fitness, 1);
   }
 }
 

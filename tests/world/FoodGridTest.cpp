@@ -1,0 +1,131 @@
+// The pellet grid kept from tick to tick: after any sequence of moves (and the layouts Sort
+// makes of them) its answers must be the plain scans' over the pellets where they lie now.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "world/AdvancedMathUnit.h"
+#include "world/FoodGrid.h"
+
+namespace zemlix {
+namespace {
+
+int32_t PlainNearest(const std::vector<TFood>& food, double x, double y) {
+  long double best = Distance(x, y, food[0].X, food[0].Y);
+  int32_t nearest = 0;
+  for (size_t j = 1; j < food.size(); ++j) {
+    const long double d = Distance(x, y, food[j].X, food[j].Y);
+    if (d < best) {
+      best = d;
+      nearest = static_cast<int32_t>(j);
+    }
+  }
+  return nearest;
+}
+
+// The pellets the grid offers within reach, kept to those truly within it.
+std::vector<int32_t> Within(const std::vector<TFood>& food, const int32_t* indices, int32_t count, double x,
+                            double y, double distance) {
+  std::vector<int32_t> kept;
+  for (int32_t k = 0; k < count; ++k)
+    if (Distance(x, y, food[indices[k]].X, food[indices[k]].Y) < distance) kept.push_back(indices[k]);
+  std::sort(kept.begin(), kept.end());
+  return kept;
+}
+
+std::vector<int32_t> PlainWithin(const std::vector<TFood>& food, double x, double y, double distance) {
+  std::vector<int32_t> kept;
+  for (size_t j = 0; j < food.size(); ++j)
+    if (Distance(x, y, food[j].X, food[j].Y) < distance) kept.push_back(static_cast<int32_t>(j));
+  return kept;
+}
+
+TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
+  struct TCase {
+    const char* Name;
+    int32_t Pellets, Width, Height;
+    int32_t MovesPerRound;
+    bool Heaped;  // moves land on a few points: equal distances, crowded lists
+  };
+  const TCase cases[] = {
+      {"few moves a round", 400, 500, 500, 5, false},
+      {"many moves a round, new layouts", 400, 500, 500, 90, false},
+      {"long thin field", 300, 3000, 40, 20, false},
+      {"moves heaped on three points", 300, 300, 300, 30, true},
+      {"one pellet", 1, 200, 200, 1, false},
+  };
+  for (const TCase& sized : cases) {
+    SCOPED_TRACE(sized.Name);
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> x(0, sized.Width), y(0, sized.Height);
+    std::vector<TFood> food(sized.Pellets);
+    for (TFood& f : food) f = {x(random), y(random)};
+    TFoodGrid grid;
+    ASSERT_TRUE(grid.Load(food.data(), sized.Pellets, sized.Width, sized.Height, true));
+    std::vector<int32_t> indices(sized.Pellets);
+    int32_t sorts = 0;
+    for (int round = 0; round < 40; ++round) {
+      if (grid.WantsSort()) {
+        grid.Sort();
+        ++sorts;
+      }
+      grid.StartMoves();
+      std::vector<bool> movedNow(sized.Pellets, false);
+      for (int m = 0; m < sized.MovesPerRound; ++m) {
+        // Some pellets move twice in a round, some back onto their own spot.
+        const int32_t j = static_cast<int32_t>(random() % sized.Pellets);
+        const double spots[][2] = {{100.5, 100.5}, {100.5, 110.5}, {110.5, 100.5}};
+        if (sized.Heaped) food[j] = {spots[m % 3][0], spots[m % 3][1]};
+        else if (m % 7 == 3) food[j] = food[j];
+        else food[j] = {x(random), y(random)};
+        ASSERT_TRUE(grid.Move(j, food[j]));
+        movedNow[j] = true;
+        ASSERT_TRUE(grid.LiesAt(j, food[j]));
+      }
+      for (int32_t j = 0; j < sized.Pellets; ++j) ASSERT_EQ(grid.HasMoved(j), movedNow[j]) << "pellet " << j;
+      for (int probe = 0; probe < 60; ++probe) {
+        const double px = probe % 4 == 0 ? 100.5 + (probe % 3) : x(random);
+        const double py = probe % 4 == 0 ? 100.5 : y(random);
+        double least = -1, direction[2], expected[2];
+        const int32_t nearest = PlainNearest(food, px, py);
+        ASSERT_EQ(grid.Nearest(px, py, food.data(), &least, direction), nearest)
+            << "round " << round << " at " << px << ", " << py;
+        // Its direction, kept beside it through every move and layout, bit for bit.
+        TFoodGrid::DirectionOf(food[nearest].X, food[nearest].Y, expected[0], expected[1]);
+        ASSERT_EQ(std::memcmp(direction, expected, sizeof direction), 0) << "round " << round;
+        if (sized.Pellets > 1) {
+          const double dx = food[PlainNearest(food, px, py)].X - px, dy = food[PlainNearest(food, px, py)].Y - py;
+          EXPECT_LE(least, (dx * dx + dy * dy) * (1 + 1e-12));
+        }
+        for (double reach : {6.0, 25.0}) {
+          const std::vector<int32_t> expected = PlainWithin(food, px, py, reach);
+          int32_t count = grid.WithinEatingReach(px, py, reach, indices.data());
+          ASSERT_EQ(Within(food, indices.data(), count, px, py, reach), expected) << "round " << round;
+          // The two halves: not moved in this round, and moved in it; together everything.
+          count = grid.LoadedWithinEatingReach(px, py, reach, indices.data());
+          const int32_t loaded = count;
+          count += grid.MovedWithinEatingReach(px, py, reach, indices.data() + count);
+          ASSERT_EQ(Within(food, indices.data(), count, px, py, reach), expected) << "round " << round;
+          for (int32_t k = 0; k < count; ++k) ASSERT_EQ(grid.HasMoved(indices[k]), k >= loaded);
+        }
+      }
+    }
+    if (sized.MovesPerRound * 40 > sized.Pellets) {
+      EXPECT_GT(sorts, 0);
+    }
+    // A pellet beyond the grid's range: the grid no longer serves until loaded again.
+    EXPECT_TRUE(grid.Holds(sized.Pellets, sized.Width, sized.Height));
+    EXPECT_FALSE(grid.Holds(sized.Pellets, sized.Width + 1, sized.Height));
+    EXPECT_FALSE(grid.Move(0, {1e30, 5}));
+    EXPECT_FALSE(grid.Holds(sized.Pellets, sized.Width, sized.Height));
+  }
+}
+
+}  // namespace
+}  // namespace zemlix
