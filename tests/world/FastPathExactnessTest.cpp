@@ -26,6 +26,7 @@
 #include "world/World.h"
 
 #include "tests/support/Bits.h"
+#include "tests/world/PlainNearest.h"
 
 namespace zemlix {
 namespace {
@@ -187,19 +188,6 @@ TEST(LookVectorExactness, TheAvx2KernelDecidesNearlyEveryValue) {
 }
 
 // ---- Nearest pellet ---------------------------------------------------------------------
-
-int32_t NearestFoodPlain(const std::vector<TFood>& food, double x, double y) {
-  long double best = Distance(x, y, food[0].X, food[0].Y);
-  int32_t nearest = 0;
-  for (size_t j = 1; j < food.size(); ++j) {
-    const long double d = Distance(x, y, food[j].X, food[j].Y);
-    if (d < best) {
-      best = d;
-      nearest = static_cast<int32_t>(j);
-    }
-  }
-  return nearest;
-}
 
 // The plain scan as the tick defines it.
 int32_t PlainNearest(const TWorld& world, double x, double y) {

@@ -13,21 +13,10 @@
 #include "world/AdvancedMathUnit.h"
 #include "world/FoodGrid.h"
 
+#include "tests/world/PlainNearest.h"
+
 namespace zemlix {
 namespace {
-
-int32_t PlainNearest(const std::vector<TFood>& food, double x, double y) {
-  long double best = Distance(x, y, food[0].X, food[0].Y);
-  int32_t nearest = 0;
-  for (size_t j = 1; j < food.size(); ++j) {
-    const long double d = Distance(x, y, food[j].X, food[j].Y);
-    if (d < best) {
-      best = d;
-      nearest = static_cast<int32_t>(j);
-    }
-  }
-  return nearest;
-}
 
 // The pellets the grid offers within reach, kept to those truly within it.
 std::vector<int32_t> Within(const std::vector<TFood>& food, const int32_t* indices, int32_t count, double x,
@@ -93,14 +82,14 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
         const double px = probe % 4 == 0 ? 100.5 + (probe % 3) : x(random);
         const double py = probe % 4 == 0 ? 100.5 : y(random);
         double least = -1, direction[2], expected[2];
-        const int32_t nearest = PlainNearest(food, px, py);
+        const int32_t nearest = NearestFoodPlain(food, px, py);
         ASSERT_EQ(grid.Nearest(px, py, food.data(), &least, direction), nearest)
             << "round " << round << " at " << px << ", " << py;
         // Its direction, kept beside it through every move and layout, bit for bit.
         TFoodGrid::DirectionOf(food[nearest].X, food[nearest].Y, expected[0], expected[1]);
         ASSERT_EQ(std::memcmp(direction, expected, sizeof direction), 0) << "round " << round;
         if (sized.Pellets > 1) {
-          const double dx = food[PlainNearest(food, px, py)].X - px, dy = food[PlainNearest(food, px, py)].Y - py;
+          const double dx = food[NearestFoodPlain(food, px, py)].X - px, dy = food[NearestFoodPlain(food, px, py)].Y - py;
           EXPECT_LE(least, (dx * dx + dy * dy) * (1 + 1e-12));
         }
         for (double reach : {6.0, 25.0}) {
