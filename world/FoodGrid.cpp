@@ -32,14 +32,9 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
   Count = std::max(count, 0);
   LoadedWidth = width;
   LoadedHeight = height;
-  // About one pellet per cell, the cells about square: columns * rows <= Count.
-  const double aspect = static_cast<double>(width) / height;
-  ColumnCount = std::clamp(static_cast<int32_t>(std::sqrt(Count * aspect)), 1, MaxSide);
-  RowCount = std::clamp(static_cast<int32_t>(std::sqrt(Count / aspect)), 1, MaxSide);
-  CellWidth = static_cast<double>(width) / ColumnCount;
-  CellHeight = static_cast<double>(height) / RowCount;
-  ScaleX = ColumnCount / static_cast<double>(width);
-  ScaleY = RowCount / static_cast<double>(height);
+  Shape.Shape(Count, width, height);
+  CellWidth = static_cast<double>(width) / Shape.Columns;
+  CellHeight = static_cast<double>(height) / Shape.Rows;
   Pellets.resize(Count);
   for (int32_t j = 0; j < Count; ++j) {
     Pellets[j] = {food[j].X, food[j].Y, -1, -1, 0, 0, 0};
@@ -144,31 +139,31 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
         consider(dx * dx + dy * dy, -1 - j);
       });
   };
-  const int32_t cx = CellX(x);
-  const int32_t cy = CellY(y);
+  const int32_t cx = Shape.CellX(x);
+  const int32_t cy = Shape.CellY(y);
   // The first search covers the 3 x 3 block at once (one run per row): ring 0 alone hardly
   // ever decides, since the nearest pellet lies about a cell away.
   const int32_t firstRing = Cells() > 1 ? 1 : 0;
   int32_t ring = firstRing;
   for (;; ++ring) {
     const int32_t left = cx - ring, right = cx + ring, top = cy - ring, bottom = cy + ring;
-    const int32_t firstColumn = std::max(left, 0), lastColumn = std::min(right, ColumnCount - 1);
-    for (int32_t row = std::max(top, 0); row <= std::min(bottom, RowCount - 1); ++row) {
-      const int32_t base = row * ColumnCount;
+    const int32_t firstColumn = std::max(left, 0), lastColumn = std::min(right, Shape.Columns - 1);
+    for (int32_t row = std::max(top, 0); row <= std::min(bottom, Shape.Rows - 1); ++row) {
+      const int32_t base = row * Shape.Columns;
       if (row == top || row == bottom || ring == firstRing) {
         scan(base + firstColumn, base + lastColumn);
       } else {
         if (left >= 0) scan(base + left, base + left);
-        if (right < ColumnCount) scan(base + right, base + right);
+        if (right < Shape.Columns) scan(base + right, base + right);
       }
     }
     // A pellet outside the searched block lies beyond one of its sides that is not the
     // field's edge (the edge cells also hold everything beyond the edge).
     double reach = std::numeric_limits<double>::infinity();
     if (left > 0) reach = std::min(reach, x - left * CellWidth);
-    if (right < ColumnCount - 1) reach = std::min(reach, (right + 1) * CellWidth - x);
+    if (right < Shape.Columns - 1) reach = std::min(reach, (right + 1) * CellWidth - x);
     if (top > 0) reach = std::min(reach, y - top * CellHeight);
-    if (bottom < RowCount - 1) reach = std::min(reach, (bottom + 1) * CellHeight - y);
+    if (bottom < Shape.Rows - 1) reach = std::min(reach, (bottom + 1) * CellHeight - y);
     if (reach == std::numeric_limits<double>::infinity()) break;
     reach -= Slack;
     if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestSquareLimit(least)) break;
@@ -183,9 +178,9 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.
   std::vector<int32_t> candidates;
-  const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, ColumnCount - 1);
-  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, RowCount - 1); ++row) {
-    const int32_t base = row * ColumnCount;
+  const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, Shape.Columns - 1);
+  for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, Shape.Rows - 1); ++row) {
+    const int32_t base = row * Shape.Columns;
     for (int32_t k = CellStart[base + firstColumn]; k < CellStart[base + lastColumn + 1]; ++k) {
       const double dx = Sorted[k].X - x;
       const double dy = Sorted[k].Y - y;
@@ -223,7 +218,7 @@ int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, 
   const double limit = EatingSquareLimit(distance);
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   for (int32_t row = top; row <= bottom; ++row) {
-    const int32_t base = row * ColumnCount;
+    const int32_t base = row * Shape.Columns;
     // Entries moved since Sort hold infinite coordinates and fail the test.
     for (int32_t k = CellStart[base + left]; k < CellStart[base + right + 1]; ++k) {
       const double dx = Sorted[k].X - x;
@@ -244,7 +239,7 @@ int32_t TFoodGrid::ListedWithinReach(double x, double y, double distance, bool t
   const double limit = EatingSquareLimit(distance);
   const auto [left, right, top, bottom] = CellsWithin(x, y, distance);
   for (int32_t row = top; row <= bottom; ++row)
-    VisitMoved(row * ColumnCount + left, row * ColumnCount + right, [&](int32_t j, const TPellet& p) {
+    VisitMoved(row * Shape.Columns + left, row * Shape.Columns + right, [&](int32_t j, const TPellet& p) {
       const double dx = p.X - x;
       const double dy = p.Y - y;
       if (dx * dx + dy * dy < limit && (p.MovedIn == Round) == thisRound) indices[found++] = j;

@@ -13,6 +13,46 @@ struct TFood {
   double Y = 0;
 };
 
+// A block of cells: columns Left .. Right of rows Top .. Bottom.
+struct TCellBlock {
+  int32_t Left, Right, Top, Bottom;
+};
+
+// Cells over a width x height field, about one per item and about square, numbered row by
+// row, Columns to a row: the pellet grid's cells, and each thread's cells for its bugs.
+class TCellShape {
+ public:
+  void Shape(int32_t count, int32_t width, int32_t height) {
+    const double w = std::max(width, 1), h = std::max(height, 1);
+    Columns = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) * (w / h))), 1, MaxSide);
+    Rows = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) / (w / h))), 1, MaxSide);
+    ScaleX = Columns / w;
+    ScaleY = Rows / h;
+  }
+  int32_t Cells() const { return Columns * Rows; }
+  int32_t CellOfPoint(double x, double y) const { return CellY(y) * Columns + CellX(x); }
+  // Monotone in x: a product by a positive constant, a clamp and a truncation of a
+  // non-negative value. So a point between two abscissas lies in a column between theirs.
+  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Columns - 1.0)); }
+  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Rows - 1.0)); }
+  // A point less than d from (x, y) has both coordinates within d (plus far less than 1) of
+  // it, so by the monotony of CellX and CellY it lies in the block of cells between those of
+  // (x - d - 1, y - d - 1) and (x + d + 1, y + d + 1). Requires |x|, |y| and d far inside
+  // the range of double's integers.
+  TCellBlock CellsWithin(double x, double y, double distance) const {
+    const double reach = distance + 1;
+    return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
+  }
+
+  int32_t Columns = 1, Rows = 1;
+
+ private:
+  // Per axis: a long thin field gets cells of about the same shape as a square one's, so
+  // that a search covers about as many cells and items whatever the field's proportions.
+  static constexpr int32_t MaxSide = 1 << 16;
+  double ScaleX = 1, ScaleY = 1;  // cells per unit of length
+};
+
 // The active pellets bucketed into a coarse grid over the field, so that a nearest-pellet
 // search or an eating test looks at the few pellets that can decide it instead of all of
 // them. The decision itself is always taken with the extended Distance, so the answers are
@@ -81,38 +121,20 @@ class TFoodGrid {
   // Whether pellet `index` moved since StartMoves.
   bool HasMoved(int32_t index) const { return Pellets[index].MovedIn == Round; }
 
-  // The cells a search for anything less than `distance` from (x, y) covers: columns Left ..
-  // Right of rows Top .. Bottom. Requires InRange(x) and InRange(y).
-  struct TCellBlock {
-    int32_t Left, Right, Top, Bottom;
-  };
-  // A pellet less than d from (x, y) has both coordinates within d (plus far less than 1)
-  // of it, so by the monotony of CellX and CellY it lies in the block of cells between those
-  // of (x - d - 1, y - d - 1) and (x + d + 1, y + d + 1).
-  TCellBlock CellsWithin(double x, double y, double distance) const {
-    const double reach = distance + 1;
-    return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
-  }
+  // The cells a search for anything less than `distance` from (x, y) covers. Requires
+  // InRange(x) and InRange(y).
+  TCellBlock CellsWithin(double x, double y, double distance) const { return Shape.CellsWithin(x, y, distance); }
   // Cells are numbered row by row, Columns() to a row.
-  int32_t Columns() const { return ColumnCount; }
-  int32_t Rows() const { return RowCount; }
-  int32_t Cells() const { return ColumnCount * RowCount; }
-  int32_t CellOfPoint(double x, double y) const { return CellY(y) * ColumnCount + CellX(x); }
+  int32_t Columns() const { return Shape.Columns; }
+  int32_t Rows() const { return Shape.Rows; }
+  int32_t Cells() const { return Shape.Cells(); }
+  int32_t CellOfPoint(double x, double y) const { return Shape.CellOfPoint(x, y); }
 
   // Coordinates the grid takes: far beyond any field, and small enough that the rounding of
   // cell boundaries stays below Slack.
   static bool InRange(double v) { return std::fabs(v) <= 0x1p20; }
 
  private:
-  // Per axis: a long thin field gets cells of about the same shape as a square one's, so
-  // that a search covers about as many cells and pellets whatever the field's proportions.
-  static constexpr int32_t MaxSide = 1 << 16;
-
-  // Monotone in x: a product by a positive constant, a clamp and a truncation of a
-  // non-negative value. So a pellet between two abscissas lies in a column between theirs.
-  // Inline: every search of every bug starts here.
-  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, ColumnCount - 1.0)); }
-  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, RowCount - 1.0)); }
   static bool SameBits(double a, double b) {
     return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
   }
@@ -129,9 +151,8 @@ class TFoodGrid {
   int32_t Count = 0;
   int32_t LoadedWidth = 0, LoadedHeight = 0;
   bool Valid = false;
-  int32_t ColumnCount = 1, RowCount = 1;
+  TCellShape Shape;  // about one cell per pellet
   double CellWidth = 1, CellHeight = 1;
-  double ScaleX = 1, ScaleY = 1;  // cells per unit of length
   // By index: the pellet where it lies and, once moved, its links in its cell's list of
   // moved pellets (-1 ends a list) and the round it last moved in, all in one place for the
   // searches that walk the lists.
@@ -163,33 +184,6 @@ class TFoodGrid {
   int32_t MovedCount = 0;  // moves since Sort
   uint64_t Round = 1;
   std::vector<int32_t> Next;  // Sort's scratch
-};
-
-// Cells alone, about one per item, about square, over a width x height field; the same
-// monotone mapping as TFoodGrid's (so the same block holds everything within a distance),
-// for a share's bugs.
-class TCellShape {
- public:
-  void Shape(int32_t count, int32_t width, int32_t height) {
-    const double w = std::max(width, 1), h = std::max(height, 1);
-    Columns = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) * (w / h))), 1, 1 << 16);
-    Rows = std::clamp(static_cast<int32_t>(std::sqrt(std::max(count, 1) / (w / h))), 1, 1 << 16);
-    ScaleX = Columns / w;
-    ScaleY = Rows / h;
-  }
-  int32_t Cells() const { return Columns * Rows; }
-  int32_t CellOfPoint(double x, double y) const { return CellY(y) * Columns + CellX(x); }
-  // As TFoodGrid::CellsWithin; requires InRange(x) and InRange(y).
-  TFoodGrid::TCellBlock CellsWithin(double x, double y, double distance) const {
-    const double reach = distance + 1;
-    return {CellX(x - reach), CellX(x + reach), CellY(y - reach), CellY(y + reach)};
-  }
-  int32_t Columns = 1, Rows = 1;
-
- private:
-  int32_t CellX(double x) const { return static_cast<int32_t>(std::clamp(x * ScaleX, 0.0, Columns - 1.0)); }
-  int32_t CellY(double y) const { return static_cast<int32_t>(std::clamp(y * ScaleY, 0.0, Rows - 1.0)); }
-  double ScaleX = 1, ScaleY = 1;
 };
 
 }  // namespace zemlix

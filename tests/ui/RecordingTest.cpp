@@ -10,6 +10,7 @@
 
 #include "display/HandlerErrors.h"
 #include "files/WorldFile.h"
+#include "tests/support/PixelDifference.h"
 #include "tests/support/Scratch.h"
 #include "ui/CommandLine.h"
 #include "ui/LaboratoryWindow.h"
@@ -26,13 +27,6 @@ std::vector<uint32_t> Pixels(const QImage& picture) {
     pixels.insert(pixels.end(), row, row + image.width());
   }
   return pixels;
-}
-
-double MeanDifference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    for (int shift : {0, 8, 16}) sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
-  return sum / (3.0 * a.size());
 }
 
 class RecordingTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/PixelDifference.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/ScratchMount.h"
 #include "video/GifPalette.h"
@@ -32,12 +33,7 @@ std::vector<uint32_t> Scene(int width, int height, int frame) {
   return pixels;
 }
 
-double MeanDifference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    for (int shift : {0, 8, 16}) sum += std::abs(int((a[i] >> shift) & 0xFF) - int((b[i] >> shift) & 0xFF));
-  return sum / (3.0 * a.size());
-}
+using testing::MeanDifference;
 
 TEST(VideoWriter, DecodesBackAsRecorded) {
   struct Case {
