@@ -26,6 +26,10 @@ void TFoodGrid::DirectionOf(double x, double y, double& directionX, double& dire
 }
 
 bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions) {
+  return Reserve(count, width, height, directions) && FinishLoad(LoadPart(food, 0, Count));
+}
+
+bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool directions) {
   Valid = false;
   Directions = directions;
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
@@ -35,12 +39,40 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
   Shape.Shape(Count, width, height);
   CellWidth = static_cast<double>(width) / Shape.Columns;
   CellHeight = static_cast<double>(height) / Shape.Rows;
+  const int32_t cells = Cells();
   Pellets.resize(Count);
-  for (int32_t j = 0; j < Count; ++j) {
+  CellOf.resize(Count);
+  SortedIndex.resize(Count);
+  Sorted.resize(Count);
+  EntryOf.resize(Count);
+  CellStart.resize(cells + 1);
+  FirstMoved.resize(cells);
+  Next.resize(cells);
+  return true;
+}
+
+bool TFoodGrid::LoadPart(const TFood* food, int32_t first, int32_t end) {
+  for (int32_t j = first; j < end; ++j) {
     Pellets[j] = {food[j].X, food[j].Y, -1, -1, 0, 0, 0};
     if (!InRange(food[j].X) || !InRange(food[j].Y)) return false;
-    if (directions) DirectionOf(food[j].X, food[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY);
+    if (Directions) DirectionOf(food[j].X, food[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY);
+    CellOf[j] = CellOfPoint(food[j].X, food[j].Y);
+    // The sort writes these in another order: touched here first, beside the pellets.
+    SortedIndex[j] = EntryOf[j] = 0;
+    Sorted[j] = {};
   }
+  // The part's share of the cells, likewise.
+  const int64_t cells = Cells();
+  const int32_t firstCell = Count > 0 ? static_cast<int32_t>(cells * first / Count) : 0;
+  const int32_t endCell = Count > 0 ? static_cast<int32_t>(cells * end / Count) : 0;
+  std::fill(CellStart.begin() + firstCell, CellStart.begin() + endCell, 0);
+  std::fill(FirstMoved.begin() + firstCell, FirstMoved.begin() + endCell, -1);
+  std::fill(Next.begin() + firstCell, Next.begin() + endCell, 0);
+  return true;
+}
+
+bool TFoodGrid::FinishLoad(bool partsInRange) {
+  if (!partsInRange) return false;
   Valid = true;
   Sort();
   return true;
@@ -81,15 +113,8 @@ void TFoodGrid::Sort() {
   const int32_t cells = Cells();
   MovedCount = 0;
   FirstMoved.assign(cells, -1);
-  CellOf.resize(Count);
-  SortedIndex.resize(Count);
-  Sorted.resize(Count);
-  EntryOf.resize(Count);
   CellStart.assign(cells + 1, 0);
-  for (int32_t j = 0; j < Count; ++j) {
-    CellOf[j] = CellOfPoint(Pellets[j].X, Pellets[j].Y);
-    ++CellStart[CellOf[j] + 1];
-  }
+  for (int32_t j = 0; j < Count; ++j) ++CellStart[CellOf[j] + 1];
   for (int32_t c = 0; c < cells; ++c) CellStart[c + 1] += CellStart[c];
   Next.assign(CellStart.begin(), CellStart.end() - 1);
   for (int32_t j = 0; j < Count; ++j) {

@@ -175,8 +175,13 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
-bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H) {
+bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange) {
   if (PlainEvaluation()) return false;
+  if (partsLoaded) {
+    if (!Grid.FinishLoad(partsInRange)) return false;
+    Grid.StartMoves();
+    return true;
+  }
   size_t changed = 0;
   for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
   // Pellets placed anew by other means (a new population, a loaded state): a new layout.
@@ -280,12 +285,17 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   std::thread::id settler;
   std::atomic<bool> unchecked{false};  // a thread failed before the Sync
   const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();  // the settling asks no one
+  // A grid laid out anew (a new population, field or food count): the threads load their
+  // parts of the pellets, directions and all, and the settling only sorts them.
+  const bool fresh = !lanes && !PlainEvaluation() && !Grid.Holds(FoodCount, W, H) && Grid.Reserve(FoodCount, W, H, true);
+  std::atomic<bool> outOfRange{false};  // a part held a pellet the grid does not take
   const auto settle = [&]() noexcept {
     bool work = lanes ? false : !Grid.Holds(FoodCount, W, H) || Grid.WantsSort();
     for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
     const double begin = profiled && work ? ThreadSeconds() : 0;
     try {
-      fast = !lanes && !unchecked.load(std::memory_order_relaxed) && SettleGrid(threads, W, H);
+      fast = !lanes && !unchecked.load(std::memory_order_relaxed) &&
+             SettleGrid(threads, W, H, fresh, !outOfRange.load(std::memory_order_relaxed));
     } catch (...) {
       fast = false;  // out of memory: plain scans, and a new grid next time
     }
@@ -309,6 +319,9 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     try {
       if (lanes) {
         for (int32_t j = first; j < end; ++j) RefreshDirection(j);
+      } else if (fresh) {
+        Shares[t].Changed.clear();
+        if (!Grid.LoadPart(Food.data(), first, end)) outOfRange.store(true, std::memory_order_relaxed);
       } else {
         FindChangedPellets(first, end, Shares[t].Changed);
       }

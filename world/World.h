@@ -265,8 +265,9 @@ class TWorld {
   // them (none while it holds no pellets: it is then loaded afresh).
   void FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const;
   // Brings the kept grid to the pellets where they lie now on a W x H field, from the
-  // shares' Changed of the first `threads`; returns whether it serves this tick.
-  bool SettleGrid(int32_t threads, int32_t W, int32_t H);
+  // shares' Changed of the first `threads`, or, when the threads have loaded their parts of
+  // a fresh grid (partsLoaded), by finishing that load; returns whether it serves this tick.
+  bool SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded = false, bool partsInRange = true);
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
   std::unique_ptr<TWorkerThreads> Workers;  // while Threads > 1 is in use

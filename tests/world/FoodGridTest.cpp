@@ -116,5 +116,72 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
   }
 }
 
+// A grid loaded in parts (as the tick's threads load a fresh one, each its run of pellets, in
+// any order) must answer as one loaded whole, and must refuse to serve when any part holds a
+// pellet beyond its range.
+TEST(KeptPelletGrid, ALoadInPartsMatchesAWholeLoad) {
+  struct TCase {
+    const char* Name;
+    std::vector<int32_t> Bounds;  // the parts' first pellets, then the end
+    bool Reversed;                // the later parts loaded first
+    int32_t FarPellet;            // -1: none
+  };
+  const TCase cases[] = {
+      {"one part", {0, 500}, false, -1},
+      {"uneven parts", {0, 1, 170, 171, 499, 500}, false, -1},
+      {"parts in reverse order", {0, 123, 250, 377, 500}, true, -1},
+      {"a pellet out of range in the last part", {0, 250, 500}, false, 420},
+  };
+  for (const TCase& split : cases) {
+    SCOPED_TRACE(split.Name);
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> x(0, 700), y(0, 300);
+    std::vector<TFood> food(500);
+    for (TFood& f : food) f = {x(random), y(random)};
+    if (split.FarPellet >= 0) food[split.FarPellet].X = 1e30;
+    // A grid that held other pellets on another field before: nothing of it may remain.
+    TFoodGrid grid;
+    std::vector<TFood> before(800, TFood{5, 5});
+    ASSERT_TRUE(grid.Load(before.data(), 800, 100, 100, true));
+    ASSERT_TRUE(grid.Reserve(500, 700, 300, true));
+    bool inRange = true;
+    const size_t parts = split.Bounds.size() - 1;
+    for (size_t k = 0; k < parts; ++k) {
+      const size_t part = split.Reversed ? parts - 1 - k : k;
+      inRange = grid.LoadPart(food.data(), split.Bounds[part], split.Bounds[part + 1]) && inRange;
+    }
+    if (split.FarPellet >= 0) {
+      EXPECT_FALSE(grid.FinishLoad(inRange));
+      EXPECT_FALSE(grid.Holds(500, 700, 300));
+      continue;
+    }
+    ASSERT_TRUE(grid.FinishLoad(inRange));
+    ASSERT_TRUE(grid.Holds(500, 700, 300));
+    grid.StartMoves();
+    std::vector<int32_t> indices(500);
+    for (int probe = 0; probe < 200; ++probe) {
+      const double px = x(random), py = y(random);
+      double least = -1, direction[2], expected[2];
+      const int32_t nearest = NearestFoodPlain(food, px, py);
+      ASSERT_EQ(grid.Nearest(px, py, food.data(), &least, direction), nearest) << px << ", " << py;
+      TFoodGrid::DirectionOf(food[nearest].X, food[nearest].Y, expected[0], expected[1]);
+      ASSERT_EQ(std::memcmp(direction, expected, sizeof direction), 0);
+      const int32_t count = grid.WithinEatingReach(px, py, 30, indices.data());
+      ASSERT_EQ(Within(food, indices.data(), count, px, py, 30), PlainWithin(food, px, py, 30));
+    }
+    // Moves and a new layout after a load in parts.
+    for (int32_t j = 0; j < 200; j += 2) {
+      food[j] = {x(random), y(random)};
+      ASSERT_TRUE(grid.Move(j, food[j]));
+    }
+    ASSERT_TRUE(grid.WantsSort());
+    grid.Sort();
+    for (int probe = 0; probe < 100; ++probe) {
+      const double px = x(random), py = y(random);
+      ASSERT_EQ(grid.Nearest(px, py, food.data()), NearestFoodPlain(food, px, py)) << px << ", " << py;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zemlix
