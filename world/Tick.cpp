@@ -619,7 +619,9 @@ void TWorld::EatFood(TFoodGrid* grid) {
         if (eat(turn, j) && fast) NoteMovedPellet(turn, j, placements - 1);
     }
   }
-  candidates.resize(FoodCount);
+  // Room for every pellet, made only when a bug is left for this loop: zeroing it costs a
+  // gathered eating more than all its turns.
+  if (b < BugCount) candidates.resize(FoodCount);
   for (; b < BugCount; ++b) {
     const TCreature& c = Creatures[b];
     const bool inRange = TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y);
