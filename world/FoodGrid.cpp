@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <limits>
 
 #include "world/AdvancedMathUnit.h"
@@ -48,6 +49,9 @@ bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool direc
   CellStart.resize(cells + 1);
   FirstMoved.resize(cells);
   Next.resize(cells);
+  NewCellStart.resize(cells + 1);
+  NewSortedIndex.resize(Count);
+  NewSorted.resize(Count);
   return true;
 }
 
@@ -58,8 +62,8 @@ bool TFoodGrid::LoadPart(const TFood* food, int32_t first, int32_t end) {
     if (Directions) DirectionOf(food[j].X, food[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY);
     CellOf[j] = CellOfPoint(food[j].X, food[j].Y);
     // The sort writes these in another order: touched here first, beside the pellets.
-    SortedIndex[j] = EntryOf[j] = 0;
-    Sorted[j] = {};
+    SortedIndex[j] = EntryOf[j] = NewSortedIndex[j] = 0;
+    Sorted[j] = NewSorted[j] = {};
   }
   // The part's share of the cells, likewise.
   const int64_t cells = Cells();
@@ -68,6 +72,7 @@ bool TFoodGrid::LoadPart(const TFood* food, int32_t first, int32_t end) {
   std::fill(CellStart.begin() + firstCell, CellStart.begin() + endCell, 0);
   std::fill(FirstMoved.begin() + firstCell, FirstMoved.begin() + endCell, -1);
   std::fill(Next.begin() + firstCell, Next.begin() + endCell, 0);
+  std::fill(NewCellStart.begin() + firstCell, NewCellStart.begin() + endCell, 0);
   return true;
 }
 
@@ -98,6 +103,8 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
     if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = moved.PreviousMoved;
   }
   const int32_t cell = CellOfPoint(pellet.X, pellet.Y);
+  --RowCount[CellOf[index] / Shape.Columns];
+  ++RowCount[cell / Shape.Columns];
   CellOf[index] = cell;
   moved.PreviousMoved = -1;
   moved.NextMoved = FirstMoved[cell];
@@ -123,6 +130,48 @@ void TFoodGrid::Sort() {
     SortedIndex[k] = j;
     Sorted[k] = {Pellets[j].X, Pellets[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY};
   }
+  RowCount.resize(Shape.Rows);
+  for (int32_t row = 0; row < Shape.Rows; ++row)
+    RowCount[row] = CellStart[(row + 1) * Shape.Columns] - CellStart[row * Shape.Columns];
+}
+
+// Each cell's pellets in increasing index, as Sort lays them out: the sorted entries still
+// held (already in that order) merged with the cell's listed pellets.
+void TFoodGrid::LayOutRows(int32_t firstRow, int32_t endRow) {
+  int32_t at = 0;
+  for (int32_t row = 0; row < firstRow; ++row) at += RowCount[row];
+  std::vector<int32_t> listed;
+  const auto place = [&](int32_t j) {
+    const TPellet& p = Pellets[j];
+    NewSorted[at] = {p.X, p.Y, p.DirectionX, p.DirectionY};
+    NewSortedIndex[at] = j;
+    EntryOf[j] = at++;
+  };
+  for (int32_t cell = firstRow * Shape.Columns; cell < endRow * Shape.Columns; ++cell) {
+    NewCellStart[cell] = at;
+    listed.clear();
+    for (int32_t j = FirstMoved[cell]; j >= 0; j = Pellets[j].NextMoved) listed.push_back(j);
+    std::sort(listed.begin(), listed.end());
+    size_t next = 0;
+    for (int32_t k = CellStart[cell]; k < CellStart[cell + 1]; ++k) {
+      // An entry left by a pellet that moved since holds infinite coordinates (and its
+      // pellet, listed where it lies now, may be another band's).
+      if (std::isinf(Sorted[k].X)) continue;
+      const int32_t j = SortedIndex[k];
+      for (; next < listed.size() && listed[next] < j; ++next) place(listed[next]);
+      place(j);
+    }
+    for (; next < listed.size(); ++next) place(listed[next]);
+    FirstMoved[cell] = -1;
+  }
+  if (endRow == Shape.Rows) NewCellStart[Cells()] = at;
+}
+
+void TFoodGrid::EndLayout() {
+  std::swap(CellStart, NewCellStart);
+  std::swap(SortedIndex, NewSortedIndex);
+  std::swap(Sorted, NewSorted);
+  MovedCount = 0;
 }
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the

@@ -117,6 +117,12 @@ class TFoodGrid {
   bool WantsSort() const { return MovedCount > Count / 8 + 8; }
   // Lays every pellet out in the sorted entries again (their positions and cells unchanged).
   void Sort();
+  // The same new layout made in bands of rows that threads lay out concurrently, each
+  // reading and writing only its own rows' cells and pellets: LayOutRows for disjoint runs
+  // of rows covering 0 .. Rows() - 1, then EndLayout on one thread. Nothing else may use
+  // the grid in between.
+  void LayOutRows(int32_t firstRow, int32_t endRow);
+  void EndLayout();
   // Starts a round of moves (a tick's eating): HasMoved tells the pellets moved since.
   void StartMoves() { ++Round; }
   // Makes Holds false until the next Load.
@@ -214,6 +220,12 @@ class TFoodGrid {
   int32_t MovedCount = 0;  // moves since Sort
   uint64_t Round = 1;
   TUninitialisedVector<int32_t> Next;  // Sort's scratch
+  // The pellets in each row of cells (sorted or listed), kept by every move, so that a band
+  // of rows knows where its entries begin in a new layout; and that layout while it is made.
+  std::vector<int32_t> RowCount;
+  TUninitialisedVector<int32_t> NewCellStart;
+  TUninitialisedVector<int32_t> NewSortedIndex;
+  TUninitialisedVector<TEntry> NewSorted;
 };
 
 }  // namespace zemlix

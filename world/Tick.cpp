@@ -175,13 +175,14 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
-bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange) {
+bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange, bool laidOut) {
   if (PlainEvaluation()) return false;
   if (partsLoaded) {
     if (!Grid.FinishLoad(partsInRange)) return false;
     Grid.StartMoves();
     return true;
   }
+  if (laidOut) Grid.EndLayout();
   size_t changed = 0;
   for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
   // Pellets placed anew by other means (a new population, a loaded state): a new layout.
@@ -191,7 +192,10 @@ bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded,
     for (int32_t t = 0; t < threads; ++t)
       for (int32_t j : Shares[t].Changed)
         if (!Grid.Move(j, Food[j])) return false;
-    if (Grid.WantsSort()) Grid.Sort();
+    if (Grid.WantsSort()) {
+      Grid.LayOutRows(0, Grid.Rows());
+      Grid.EndLayout();
+    }
   }
   Grid.StartMoves();
   return true;
@@ -289,13 +293,16 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   // parts of the pellets, directions and all, and the settling only sorts them.
   const bool fresh = !lanes && !PlainEvaluation() && !Grid.Holds(FoodCount, W, H) && Grid.Reserve(FoodCount, W, H, true);
   std::atomic<bool> outOfRange{false};  // a part held a pellet the grid does not take
+  // A new layout of a kept grid that many pellets have left: each thread lays out its band
+  // of rows, and the settling only takes it.
+  const bool relayout = !lanes && !fresh && !PlainEvaluation() && Grid.Holds(FoodCount, W, H) && Grid.WantsSort();
   const auto settle = [&]() noexcept {
     bool work = lanes ? false : !Grid.Holds(FoodCount, W, H) || Grid.WantsSort();
     for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
     const double begin = profiled && work ? ThreadSeconds() : 0;
     try {
       fast = !lanes && !unchecked.load(std::memory_order_relaxed) &&
-             SettleGrid(threads, W, H, fresh, !outOfRange.load(std::memory_order_relaxed));
+             SettleGrid(threads, W, H, fresh, !outOfRange.load(std::memory_order_relaxed), relayout);
     } catch (...) {
       fast = false;  // out of memory: plain scans, and a new grid next time
     }
@@ -324,6 +331,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
         if (!Grid.LoadPart(Food.data(), first, end)) outOfRange.store(true, std::memory_order_relaxed);
       } else {
         FindChangedPellets(first, end, Shares[t].Changed);
+        if (relayout) Grid.LayOutRows(Grid.Rows() * t / threads, Grid.Rows() * (t + 1) / threads);
       }
       if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     } catch (...) {

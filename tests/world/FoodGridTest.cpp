@@ -40,14 +40,18 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
     const char* Name;
     int32_t Pellets, Width, Height;
     int32_t MovesPerRound;
-    bool Heaped;  // moves land on a few points: equal distances, crowded lists
+    bool Heaped;    // moves land on a few points: equal distances, crowded lists
+    int32_t Bands;  // new layouts made by LayOutRows in this many bands, the last first (0: Sort)
   };
   const TCase cases[] = {
-      {"few moves a round", 400, 500, 500, 5, false},
-      {"many moves a round, new layouts", 400, 500, 500, 90, false},
-      {"long thin field", 300, 3000, 40, 20, false},
-      {"moves heaped on three points", 300, 300, 300, 30, true},
-      {"one pellet", 1, 200, 200, 1, false},
+      {"few moves a round", 400, 500, 500, 5, false, 0},
+      {"many moves a round, new layouts", 400, 500, 500, 90, false, 0},
+      {"long thin field", 300, 3000, 40, 20, false, 0},
+      {"moves heaped on three points", 300, 300, 300, 30, true, 0},
+      {"one pellet", 1, 200, 200, 1, false, 0},
+      {"new layouts in one band", 400, 500, 500, 90, false, 1},
+      {"new layouts in three bands", 400, 500, 500, 60, false, 3},
+      {"heaped moves, layouts in more bands than rows", 300, 300, 300, 30, true, 40},
   };
   for (const TCase& sized : cases) {
     SCOPED_TRACE(sized.Name);
@@ -61,7 +65,10 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
     int32_t sorts = 0;
     for (int round = 0; round < 40; ++round) {
       if (grid.WantsSort()) {
-        grid.Sort();
+        if (sized.Bands == 0) grid.Sort();
+        for (int32_t band = sized.Bands - 1; band >= 0; --band)
+          grid.LayOutRows(grid.Rows() * band / sized.Bands, grid.Rows() * (band + 1) / sized.Bands);
+        if (sized.Bands > 0) grid.EndLayout();
         ++sorts;
       }
       grid.StartMoves();
