@@ -52,6 +52,7 @@ bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool direc
   NewCellStart.resize(cells + 1);
   NewSortedIndex.resize(Count);
   NewSorted.resize(Count);
+  RowCount.resize(Shape.Rows);
   return true;
 }
 
@@ -76,10 +77,11 @@ bool TFoodGrid::LoadPart(const TFood* food, int32_t first, int32_t end) {
   return true;
 }
 
-bool TFoodGrid::FinishLoad(bool partsInRange) {
+bool TFoodGrid::FinishLoad(bool partsInRange, bool rowsSorted) {
   if (!partsInRange) return false;
   Valid = true;
-  Sort();
+  if (rowsSorted) MovedCount = 0;
+  else Sort();
   return true;
 }
 
@@ -115,24 +117,41 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
   return true;
 }
 
-// A counting sort: stable, so each cell keeps its pellets in increasing index.
 void TFoodGrid::Sort() {
-  const int32_t cells = Cells();
+  SortRows(0, Shape.Rows);
   MovedCount = 0;
-  FirstMoved.assign(cells, -1);
-  CellStart.assign(cells + 1, 0);
-  for (int32_t j = 0; j < Count; ++j) ++CellStart[CellOf[j] + 1];
-  for (int32_t c = 0; c < cells; ++c) CellStart[c + 1] += CellStart[c];
-  Next.assign(CellStart.begin(), CellStart.end() - 1);
+}
+
+// A counting sort of the band's pellets: stable, so each cell keeps its pellets in
+// increasing index. Every band reads all cells of the pellets, and writes only its own.
+void TFoodGrid::SortRows(int32_t firstRow, int32_t endRow) {
+  const int32_t firstCell = firstRow * Shape.Columns, endCell = endRow * Shape.Columns;
+  std::fill(Next.begin() + firstCell, Next.begin() + endCell, 0);  // each cell's count
+  int32_t at = 0;  // the pellets of the cells before the band
   for (int32_t j = 0; j < Count; ++j) {
-    const int32_t k = Next[CellOf[j]]++;
+    const int32_t cell = CellOf[j];
+    if (cell < firstCell) ++at;
+    else if (cell < endCell) ++Next[cell];
+  }
+  for (int32_t row = firstRow; row < endRow; ++row) {
+    const int32_t rowStart = at;
+    for (int32_t cell = row * Shape.Columns; cell < (row + 1) * Shape.Columns; ++cell) {
+      CellStart[cell] = at;
+      at += Next[cell];
+      Next[cell] = CellStart[cell];  // from now on: the cell's next entry
+      FirstMoved[cell] = -1;
+    }
+    RowCount[row] = at - rowStart;
+  }
+  if (endRow == Shape.Rows) CellStart[Cells()] = at;
+  for (int32_t j = 0; j < Count; ++j) {
+    const int32_t cell = CellOf[j];
+    if (cell < firstCell || cell >= endCell) continue;
+    const int32_t k = Next[cell]++;
     EntryOf[j] = k;
     SortedIndex[k] = j;
     Sorted[k] = {Pellets[j].X, Pellets[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY};
   }
-  RowCount.resize(Shape.Rows);
-  for (int32_t row = 0; row < Shape.Rows; ++row)
-    RowCount[row] = CellStart[(row + 1) * Shape.Columns] - CellStart[row * Shape.Columns];
 }
 
 // Each cell's pellets in increasing index, as Sort lays them out: the sorted entries still

@@ -91,13 +91,16 @@ class TFoodGrid {
   // must not be used) when a coordinate or the field is outside InRange. With `directions`
   // it keeps each pellet's DirectionOf beside it, for Nearest to hand out.
   bool Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions = false);
-  // The same load in three steps, so that threads share the per-pellet part: Reserve on one
+  // The same load in steps, so that threads share the per-pellet part: Reserve on one
   // thread, then LoadPart for disjoint runs of pellets covering 0 .. count - 1 (concurrently,
   // each returning whether its pellets are in range), then FinishLoad on one thread with
-  // whether every part was.
+  // whether every part was. When every part was, threads may lay the pellets out between the
+  // two, once all parts are loaded: SortRows for disjoint runs of rows covering
+  // 0 .. Rows() - 1, concurrently, and then FinishLoad(true, true).
   bool Reserve(int32_t count, int32_t width, int32_t height, bool directions);
   bool LoadPart(const TFood* food, int32_t first, int32_t end);
-  bool FinishLoad(bool partsInRange);
+  void SortRows(int32_t firstRow, int32_t endRow);
+  bool FinishLoad(bool partsInRange, bool rowsSorted = false);
   // A network's first two inputs for a pellet at (x, y): its position as a unit vector from
   // the field's corner, in extended precision, each rounded to double.
   static void DirectionOf(double x, double y, double& directionX, double& directionY);

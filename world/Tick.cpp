@@ -178,7 +178,7 @@ int32_t TWorld::TickThreads() const {
 bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange, bool laidOut) {
   if (PlainEvaluation()) return false;
   if (partsLoaded) {
-    if (!Grid.FinishLoad(partsInRange)) return false;
+    if (!Grid.FinishLoad(partsInRange, partsInRange)) return false;
     Grid.StartMoves();
     return true;
   }
@@ -290,7 +290,8 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   std::atomic<bool> unchecked{false};  // a thread failed before the Sync
   const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();  // the settling asks no one
   // A grid laid out anew (a new population, field or food count): the threads load their
-  // parts of the pellets, directions and all, and the settling only sorts them.
+  // parts of the pellets, directions and all, then sort their bands of rows, and the
+  // settling only takes the grid.
   const bool fresh = !lanes && !PlainEvaluation() && !Grid.Holds(FoodCount, W, H) && Grid.Reserve(FoodCount, W, H, true);
   std::atomic<bool> outOfRange{false};  // a part held a pellet the grid does not take
   // A new layout of a kept grid that many pellets have left: each thread lays out its band
@@ -337,6 +338,13 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     } catch (...) {
       failure = std::current_exception();
       unchecked.store(true, std::memory_order_relaxed);
+    }
+    if (fresh) {
+      // Once every part is loaded, each thread sorts its band of rows (every thread meets
+      // both Syncs, and each sees the same flags after the first).
+      Workers->Sync([] {});
+      if (!unchecked.load(std::memory_order_relaxed) && !outOfRange.load(std::memory_order_relaxed))
+        Grid.SortRows(Grid.Rows() * t / threads, Grid.Rows() * (t + 1) / threads);
     }
     const double arrived = profiled ? ThreadSeconds() : 0;
     Workers->Sync(settle);

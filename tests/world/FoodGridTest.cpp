@@ -124,20 +124,23 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
 }
 
 // A grid loaded in parts (as the tick's threads load a fresh one, each its run of pellets, in
-// any order) must answer as one loaded whole, and must refuse to serve when any part holds a
-// pellet beyond its range.
+// any order, and then sort it in bands of rows) must answer as one loaded whole, and must
+// refuse to serve when any part holds a pellet beyond its range.
 TEST(KeptPelletGrid, ALoadInPartsMatchesAWholeLoad) {
   struct TCase {
     const char* Name;
     std::vector<int32_t> Bounds;  // the parts' first pellets, then the end
-    bool Reversed;                // the later parts loaded first
+    bool Reversed;                // the later parts loaded (and their bands sorted) first
     int32_t FarPellet;            // -1: none
+    int32_t Bands;                // sorted by SortRows in this many bands (0: by FinishLoad)
   };
   const TCase cases[] = {
-      {"one part", {0, 500}, false, -1},
-      {"uneven parts", {0, 1, 170, 171, 499, 500}, false, -1},
-      {"parts in reverse order", {0, 123, 250, 377, 500}, true, -1},
-      {"a pellet out of range in the last part", {0, 250, 500}, false, 420},
+      {"one part", {0, 500}, false, -1, 0},
+      {"uneven parts", {0, 1, 170, 171, 499, 500}, false, -1, 0},
+      {"parts in reverse order", {0, 123, 250, 377, 500}, true, -1, 0},
+      {"a pellet out of range in the last part", {0, 250, 500}, false, 420, 0},
+      {"sorted in three bands, the last first", {0, 250, 500}, true, -1, 3},
+      {"sorted in more bands than rows", {0, 250, 500}, false, -1, 60},
   };
   for (const TCase& split : cases) {
     SCOPED_TRACE(split.Name);
@@ -162,7 +165,11 @@ TEST(KeptPelletGrid, ALoadInPartsMatchesAWholeLoad) {
       EXPECT_FALSE(grid.Holds(500, 700, 300));
       continue;
     }
-    ASSERT_TRUE(grid.FinishLoad(inRange));
+    for (int32_t k = 0; k < split.Bands; ++k) {
+      const int32_t band = split.Reversed ? split.Bands - 1 - k : k;
+      grid.SortRows(grid.Rows() * band / split.Bands, grid.Rows() * (band + 1) / split.Bands);
+    }
+    ASSERT_TRUE(grid.FinishLoad(inRange, split.Bands > 0));
     ASSERT_TRUE(grid.Holds(500, 700, 300));
     grid.StartMoves();
     std::vector<int32_t> indices(500);
