@@ -85,7 +85,7 @@ bool TFoodGrid::FinishLoad(bool partsInRange, bool rowsSorted) {
   return true;
 }
 
-bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
+bool TFoodGrid::Move(int32_t index, const TFood& pellet, bool previousRound) {
   TPellet& moved = Pellets[index];
   moved.X = pellet.X;
   moved.Y = pellet.Y;
@@ -110,7 +110,7 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
   CellOf[index] = cell;
   moved.PreviousMoved = -1;
   moved.NextMoved = FirstMoved[cell];
-  moved.MovedIn = Round;
+  moved.MovedIn = previousRound ? Round - 1 : Round;
   if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = index;
   FirstMoved[cell] = index;
   ++MovedCount;

@@ -114,8 +114,10 @@ class TFoodGrid {
   }
   // Follows a pellet that moved, in constant time: the pellet leaves its sorted entry or
   // its cell's list of moved pellets and joins its new cell's list. Returns false, and the
-  // grid must be loaded again, on the same condition as Load.
-  bool Move(int32_t index, const TFood& pellet);
+  // grid must be loaded again, on the same condition as Load. A move made after StartMoves
+  // that belongs to the round before it (a pellet moved by other means between two ticks)
+  // passes previousRound: HasMoved is then false for it.
+  bool Move(int32_t index, const TFood& pellet, bool previousRound = false);
   // Whether the moved pellets are many enough that the searches pay for a new layout.
   bool WantsSort() const { return MovedCount > Count / 8 + 8; }
   // Lays every pellet out in the sorted entries again (their positions and cells unchanged).

@@ -175,11 +175,12 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
-bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange, bool laidOut) {
+bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange, bool laidOut,
+                        bool roundStarted) {
   if (PlainEvaluation()) return false;
   if (partsLoaded) {
     if (!Grid.FinishLoad(partsInRange, partsInRange)) return false;
-    Grid.StartMoves();
+    if (!roundStarted) Grid.StartMoves();
     return true;
   }
   if (laidOut) Grid.EndLayout();
@@ -191,13 +192,13 @@ bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded,
   } else {
     for (int32_t t = 0; t < threads; ++t)
       for (int32_t j : Shares[t].Changed)
-        if (!Grid.Move(j, Food[j])) return false;
+        if (!Grid.Move(j, Food[j], roundStarted)) return false;
     if (Grid.WantsSort()) {
       Grid.LayOutRows(0, Grid.Rows());
       Grid.EndLayout();
     }
   }
-  Grid.StartMoves();
+  if (!roundStarted) Grid.StartMoves();
   return true;
 }
 
@@ -297,13 +298,17 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   // A new layout of a kept grid that many pellets have left: each thread lays out its band
   // of rows, and the settling only takes it.
   const bool relayout = !lanes && !fresh && !PlainEvaluation() && Grid.Holds(FoodCount, W, H) && Grid.WantsSort();
+  // The eating's round of moves starts here rather than in the settling, which runs on
+  // whichever thread arrives last: the grid's counters then stay in this thread's cache for
+  // the eating.
+  Grid.StartMoves();
   const auto settle = [&]() noexcept {
     bool work = lanes ? false : !Grid.Holds(FoodCount, W, H) || Grid.WantsSort();
     for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
     const double begin = profiled && work ? ThreadSeconds() : 0;
     try {
       fast = !lanes && !unchecked.load(std::memory_order_relaxed) &&
-             SettleGrid(threads, W, H, fresh, !outOfRange.load(std::memory_order_relaxed), relayout);
+             SettleGrid(threads, W, H, fresh, !outOfRange.load(std::memory_order_relaxed), relayout, true);
     } catch (...) {
       fast = false;  // out of memory: plain scans, and a new grid next time
     }
