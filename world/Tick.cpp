@@ -214,7 +214,8 @@ void TWorld::SplitShares(int32_t threads) {
   constexpr int32_t Unit = 8;
   const int32_t units = (BugCount + Unit - 1) / Unit;
   const bool fresh = static_cast<int32_t>(ShareBounds.size()) != threads + 1 || ShareBounds.back() != BugCount;
-  std::vector<double> speed(threads, 1.0);
+  std::vector<double>& speed = ShareSpeeds;  // kept: no allocation in the serial part
+  speed.assign(threads, 1.0);
   if (!fresh) {
     // Each thread's bugs per second over its last shares, smoothed: the next shares make the
     // threads finish together if they keep their speeds.
