@@ -87,10 +87,17 @@ void TBatchedNetworks::Compute(std::span<const TNeuralNet> nets, const TRows& in
   for (auto& row : scratch) std::fill(row.begin() + count, row.begin() + groups, 0.0);
   const TRows* in = &inputs;
   TRows* out = layers_.size() % 2 == 1 ? &outputs : &scratch;
+  // In a large world the weights come from memory, each network's from its own allocation:
+  // the first layer asks for the next eight bugs' while it runs these eight's.
+  const size_t weightBytes = static_cast<size_t>(weightCount_) * sizeof(double);
   for (const TLayer& layer : layers_) {
     int32_t b = 0;
-    for (; b + 8 <= groups; b += 8)
+    for (; b + 8 <= groups; b += 8) {
+      if (&layer == &layers_.front())
+        for (int32_t k = b + 8; k < std::min(b + 16, count); ++k)
+          for (size_t at = 0; at < weightBytes; at += 64) __builtin_prefetch(reinterpret_cast<const char*>(weights[k]) + at);
       LayerActivations<8>(weights.data(), layer.Offset, layer.Inputs, layer.Neurons, *in, b, activations);
+    }
     if (b < groups) LayerActivations<4>(weights.data(), layer.Offset, layer.Inputs, layer.Neurons, *in, b, activations);
     for (int32_t n = 0; n < layer.Neurons; ++n) SigmoidBatch(activations[n].data(), (*out)[n].data(), count);
     if (kept)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <limits>
 
 #include "world/AdvancedMathUnit.h"
@@ -26,6 +27,10 @@ void TFoodGrid::DirectionOf(double x, double y, double& directionX, double& dire
 }
 
 bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions) {
+  return Reserve(count, width, height, directions) && FinishLoad(LoadPart(food, 0, Count));
+}
+
+bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool directions) {
   Valid = false;
   Directions = directions;
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
@@ -35,18 +40,52 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
   Shape.Shape(Count, width, height);
   CellWidth = static_cast<double>(width) / Shape.Columns;
   CellHeight = static_cast<double>(height) / Shape.Rows;
+  const int32_t cells = Cells();
   Pellets.resize(Count);
-  for (int32_t j = 0; j < Count; ++j) {
-    Pellets[j] = {food[j].X, food[j].Y, -1, -1, 0, 0, 0};
-    if (!InRange(food[j].X) || !InRange(food[j].Y)) return false;
-    if (directions) DirectionOf(food[j].X, food[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY);
-  }
-  Valid = true;
-  Sort();
+  CellOf.resize(Count);
+  SortedIndex.resize(Count);
+  Sorted.resize(Count);
+  EntryOf.resize(Count);
+  CellStart.resize(cells + 1);
+  FirstMoved.resize(cells);
+  Next.resize(cells);
+  NewCellStart.resize(cells + 1);
+  NewSortedIndex.resize(Count);
+  NewSorted.resize(Count);
+  RowCount.resize(Shape.Rows);
   return true;
 }
 
-bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
+bool TFoodGrid::LoadPart(const TFood* food, int32_t first, int32_t end) {
+  for (int32_t j = first; j < end; ++j) {
+    Pellets[j] = {food[j].X, food[j].Y, -1, -1, 0, 0, 0};
+    if (!InRange(food[j].X) || !InRange(food[j].Y)) return false;
+    if (Directions) DirectionOf(food[j].X, food[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY);
+    CellOf[j] = CellOfPoint(food[j].X, food[j].Y);
+    // The sort writes these in another order: touched here first, beside the pellets.
+    SortedIndex[j] = EntryOf[j] = NewSortedIndex[j] = 0;
+    Sorted[j] = NewSorted[j] = {};
+  }
+  // The part's share of the cells, likewise.
+  const int64_t cells = Cells();
+  const int32_t firstCell = Count > 0 ? static_cast<int32_t>(cells * first / Count) : 0;
+  const int32_t endCell = Count > 0 ? static_cast<int32_t>(cells * end / Count) : 0;
+  std::fill(CellStart.begin() + firstCell, CellStart.begin() + endCell, 0);
+  std::fill(FirstMoved.begin() + firstCell, FirstMoved.begin() + endCell, -1);
+  std::fill(Next.begin() + firstCell, Next.begin() + endCell, 0);
+  std::fill(NewCellStart.begin() + firstCell, NewCellStart.begin() + endCell, 0);
+  return true;
+}
+
+bool TFoodGrid::FinishLoad(bool partsInRange, bool rowsSorted) {
+  if (!partsInRange) return false;
+  Valid = true;
+  if (rowsSorted) MovedCount = 0;
+  else Sort();
+  return true;
+}
+
+bool TFoodGrid::Move(int32_t index, const TFood& pellet, bool previousRound) {
   TPellet& moved = Pellets[index];
   moved.X = pellet.X;
   moved.Y = pellet.Y;
@@ -66,38 +105,92 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet) {
     if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = moved.PreviousMoved;
   }
   const int32_t cell = CellOfPoint(pellet.X, pellet.Y);
+  --RowCount[CellOf[index] / Shape.Columns];
+  ++RowCount[cell / Shape.Columns];
   CellOf[index] = cell;
   moved.PreviousMoved = -1;
   moved.NextMoved = FirstMoved[cell];
-  moved.MovedIn = Round;
+  moved.MovedIn = previousRound ? Round - 1 : Round;
   if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = index;
   FirstMoved[cell] = index;
   ++MovedCount;
   return true;
 }
 
-// A counting sort: stable, so each cell keeps its pellets in increasing index.
 void TFoodGrid::Sort() {
-  const int32_t cells = Cells();
+  SortRows(0, Shape.Rows);
   MovedCount = 0;
-  FirstMoved.assign(cells, -1);
-  CellOf.resize(Count);
-  SortedIndex.resize(Count);
-  Sorted.resize(Count);
-  EntryOf.resize(Count);
-  CellStart.assign(cells + 1, 0);
+}
+
+// A counting sort of the band's pellets: stable, so each cell keeps its pellets in
+// increasing index. Every band reads all cells of the pellets, and writes only its own.
+void TFoodGrid::SortRows(int32_t firstRow, int32_t endRow) {
+  const int32_t firstCell = firstRow * Shape.Columns, endCell = endRow * Shape.Columns;
+  std::fill(Next.begin() + firstCell, Next.begin() + endCell, 0);  // each cell's count
+  int32_t at = 0;  // the pellets of the cells before the band
   for (int32_t j = 0; j < Count; ++j) {
-    CellOf[j] = CellOfPoint(Pellets[j].X, Pellets[j].Y);
-    ++CellStart[CellOf[j] + 1];
+    const int32_t cell = CellOf[j];
+    if (cell < firstCell) ++at;
+    else if (cell < endCell) ++Next[cell];
   }
-  for (int32_t c = 0; c < cells; ++c) CellStart[c + 1] += CellStart[c];
-  Next.assign(CellStart.begin(), CellStart.end() - 1);
+  for (int32_t row = firstRow; row < endRow; ++row) {
+    const int32_t rowStart = at;
+    for (int32_t cell = row * Shape.Columns; cell < (row + 1) * Shape.Columns; ++cell) {
+      CellStart[cell] = at;
+      at += Next[cell];
+      Next[cell] = CellStart[cell];  // from now on: the cell's next entry
+      FirstMoved[cell] = -1;
+    }
+    RowCount[row] = at - rowStart;
+  }
+  if (endRow == Shape.Rows) CellStart[Cells()] = at;
   for (int32_t j = 0; j < Count; ++j) {
-    const int32_t k = Next[CellOf[j]]++;
+    const int32_t cell = CellOf[j];
+    if (cell < firstCell || cell >= endCell) continue;
+    const int32_t k = Next[cell]++;
     EntryOf[j] = k;
     SortedIndex[k] = j;
     Sorted[k] = {Pellets[j].X, Pellets[j].Y, Pellets[j].DirectionX, Pellets[j].DirectionY};
   }
+}
+
+// Each cell's pellets in increasing index, as Sort lays them out: the sorted entries still
+// held (already in that order) merged with the cell's listed pellets.
+void TFoodGrid::LayOutRows(int32_t firstRow, int32_t endRow) {
+  int32_t at = 0;
+  for (int32_t row = 0; row < firstRow; ++row) at += RowCount[row];
+  std::vector<int32_t> listed;
+  const auto place = [&](int32_t j) {
+    const TPellet& p = Pellets[j];
+    NewSorted[at] = {p.X, p.Y, p.DirectionX, p.DirectionY};
+    NewSortedIndex[at] = j;
+    EntryOf[j] = at++;
+  };
+  for (int32_t cell = firstRow * Shape.Columns; cell < endRow * Shape.Columns; ++cell) {
+    NewCellStart[cell] = at;
+    listed.clear();
+    for (int32_t j = FirstMoved[cell]; j >= 0; j = Pellets[j].NextMoved) listed.push_back(j);
+    std::sort(listed.begin(), listed.end());
+    size_t next = 0;
+    for (int32_t k = CellStart[cell]; k < CellStart[cell + 1]; ++k) {
+      // An entry left by a pellet that moved since holds infinite coordinates (and its
+      // pellet, listed where it lies now, may be another band's).
+      if (std::isinf(Sorted[k].X)) continue;
+      const int32_t j = SortedIndex[k];
+      for (; next < listed.size() && listed[next] < j; ++next) place(listed[next]);
+      place(j);
+    }
+    for (; next < listed.size(); ++next) place(listed[next]);
+    FirstMoved[cell] = -1;
+  }
+  if (endRow == Shape.Rows) NewCellStart[Cells()] = at;
+}
+
+void TFoodGrid::EndLayout() {
+  std::swap(CellStart, NewCellStart);
+  std::swap(SortedIndex, NewSortedIndex);
+  std::swap(Sorted, NewSorted);
+  MovedCount = 0;
 }
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the

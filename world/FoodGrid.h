@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace zemlix {
@@ -12,6 +14,27 @@ struct TFood {
   double X = 0;
   double Y = 0;
 };
+
+// Leaves the new elements of a resize uninitialised: a fresh grid's memory is then first
+// touched (and faulted in, which is slow on virtual machines) by the threads that load their
+// parts of the pellets, not all by the one that reserves it.
+template <typename T>
+struct TUninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = TUninitialisedAllocator<U>;
+  };
+  TUninitialisedAllocator() = default;
+  template <typename U>
+  TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept {}
+  template <typename U, typename... TArgs>
+  void construct(U* at, TArgs&&... args) {
+    if constexpr (sizeof...(TArgs) == 0) ::new (static_cast<void*>(at)) U;
+    else ::new (static_cast<void*>(at)) U(std::forward<TArgs>(args)...);
+  }
+};
+template <typename T>
+using TUninitialisedVector = std::vector<T, TUninitialisedAllocator<T>>;
 
 // A block of cells: columns Left .. Right of rows Top .. Bottom.
 struct TCellBlock {
@@ -68,6 +91,16 @@ class TFoodGrid {
   // must not be used) when a coordinate or the field is outside InRange. With `directions`
   // it keeps each pellet's DirectionOf beside it, for Nearest to hand out.
   bool Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions = false);
+  // The same load in steps, so that threads share the per-pellet part: Reserve on one
+  // thread, then LoadPart for disjoint runs of pellets covering 0 .. count - 1 (concurrently,
+  // each returning whether its pellets are in range), then FinishLoad on one thread with
+  // whether every part was. When every part was, threads may lay the pellets out between the
+  // two, once all parts are loaded: SortRows for disjoint runs of rows covering
+  // 0 .. Rows() - 1, concurrently, and then FinishLoad(true, true).
+  bool Reserve(int32_t count, int32_t width, int32_t height, bool directions);
+  bool LoadPart(const TFood* food, int32_t first, int32_t end);
+  void SortRows(int32_t firstRow, int32_t endRow);
+  bool FinishLoad(bool partsInRange, bool rowsSorted = false);
   // A network's first two inputs for a pellet at (x, y): its position as a unit vector from
   // the field's corner, in extended precision, each rounded to double.
   static void DirectionOf(double x, double y, double& directionX, double& directionY);
@@ -81,12 +114,20 @@ class TFoodGrid {
   }
   // Follows a pellet that moved, in constant time: the pellet leaves its sorted entry or
   // its cell's list of moved pellets and joins its new cell's list. Returns false, and the
-  // grid must be loaded again, on the same condition as Load.
-  bool Move(int32_t index, const TFood& pellet);
+  // grid must be loaded again, on the same condition as Load. A move made after StartMoves
+  // that belongs to the round before it (a pellet moved by other means between two ticks)
+  // passes previousRound: HasMoved is then false for it.
+  bool Move(int32_t index, const TFood& pellet, bool previousRound = false);
   // Whether the moved pellets are many enough that the searches pay for a new layout.
   bool WantsSort() const { return MovedCount > Count / 8 + 8; }
-  // Lays every pellet out in the sorted entries again (their positions unchanged).
+  // Lays every pellet out in the sorted entries again (their positions and cells unchanged).
   void Sort();
+  // The same new layout made in bands of rows that threads lay out concurrently, each
+  // reading and writing only its own rows' cells and pellets: LayOutRows for disjoint runs
+  // of rows covering 0 .. Rows() - 1, then EndLayout on one thread. Nothing else may use
+  // the grid in between.
+  void LayOutRows(int32_t firstRow, int32_t endRow);
+  void EndLayout();
   // Starts a round of moves (a tick's eating): HasMoved tells the pellets moved since.
   void StartMoves() { ++Round; }
   // Makes Holds false until the next Load.
@@ -163,27 +204,33 @@ class TFoodGrid {
     double DirectionX, DirectionY;  // kept when loaded with directions
   };
   bool Directions = false;
-  std::vector<TPellet> Pellets;
-  std::vector<int32_t> CellOf;
+  TUninitialisedVector<TPellet> Pellets;
+  TUninitialisedVector<int32_t> CellOf;
   // Cell c's pellets as Sort laid them out are entries CellStart[c] .. CellStart[c + 1] - 1
   // of the sorted lists, so a row of cells is one run of entries. A pellet moved since keeps
   // its entry with infinite coordinates.
-  std::vector<int32_t> CellStart;
+  TUninitialisedVector<int32_t> CellStart;
   // A sorted entry: the pellet's position, and its direction, in the cache line the search
   // that finds it has just read.
   struct TEntry {
     double X, Y;
     double DirectionX, DirectionY;
   };
-  std::vector<int32_t> SortedIndex;
-  std::vector<TEntry> Sorted;
-  std::vector<int32_t> EntryOf;  // by index: its entry in the sorted lists, -1 once moved
+  TUninitialisedVector<int32_t> SortedIndex;
+  TUninitialisedVector<TEntry> Sorted;
+  TUninitialisedVector<int32_t> EntryOf;  // by index: its entry in the sorted lists, -1 once moved
   // Pellets moved since Sort, by cell: the first of a doubly linked list, so that a pellet
   // moved again leaves its list at once.
-  std::vector<int32_t> FirstMoved;
+  TUninitialisedVector<int32_t> FirstMoved;
   int32_t MovedCount = 0;  // moves since Sort
   uint64_t Round = 1;
-  std::vector<int32_t> Next;  // Sort's scratch
+  TUninitialisedVector<int32_t> Next;  // Sort's scratch
+  // The pellets in each row of cells (sorted or listed), kept by every move, so that a band
+  // of rows knows where its entries begin in a new layout; and that layout while it is made.
+  std::vector<int32_t> RowCount;
+  TUninitialisedVector<int32_t> NewCellStart;
+  TUninitialisedVector<int32_t> NewSortedIndex;
+  TUninitialisedVector<TEntry> NewSorted;
 };
 
 }  // namespace zemlix

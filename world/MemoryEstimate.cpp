@@ -15,7 +15,7 @@ namespace {
 // and the breeding lists' entries beside its weights; a pellet with its direction cache,
 // grid entries and eating candidates; a further thread's copy of the grid's lists.
 constexpr uint64_t BugBytes = 200;
-constexpr uint64_t PelletBytes = 120;
+constexpr uint64_t PelletBytes = 150;  // the grid keeps a second layout to lay out anew in bands
 constexpr uint64_t PelletBytesPerExtraThread = 70;
 // A generation end overwrites genomes still to be read only after keeping them apart;
 // about one genome in twenty was kept in the runs measured, so a tenth is allowed.

@@ -175,8 +175,15 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
-bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H) {
+bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange, bool laidOut,
+                        bool roundStarted) {
   if (PlainEvaluation()) return false;
+  if (partsLoaded) {
+    if (!Grid.FinishLoad(partsInRange, partsInRange)) return false;
+    if (!roundStarted) Grid.StartMoves();
+    return true;
+  }
+  if (laidOut) Grid.EndLayout();
   size_t changed = 0;
   for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
   // Pellets placed anew by other means (a new population, a loaded state): a new layout.
@@ -185,10 +192,13 @@ bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H) {
   } else {
     for (int32_t t = 0; t < threads; ++t)
       for (int32_t j : Shares[t].Changed)
-        if (!Grid.Move(j, Food[j])) return false;
-    if (Grid.WantsSort()) Grid.Sort();
+        if (!Grid.Move(j, Food[j], roundStarted)) return false;
+    if (Grid.WantsSort()) {
+      Grid.LayOutRows(0, Grid.Rows());
+      Grid.EndLayout();
+    }
   }
-  Grid.StartMoves();
+  if (!roundStarted) Grid.StartMoves();
   return true;
 }
 
@@ -204,7 +214,8 @@ void TWorld::SplitShares(int32_t threads) {
   constexpr int32_t Unit = 8;
   const int32_t units = (BugCount + Unit - 1) / Unit;
   const bool fresh = static_cast<int32_t>(ShareBounds.size()) != threads + 1 || ShareBounds.back() != BugCount;
-  std::vector<double> speed(threads, 1.0);
+  std::vector<double>& speed = ShareSpeeds;  // kept: no allocation in the serial part
+  speed.assign(threads, 1.0);
   if (!fresh) {
     // Each thread's bugs per second over its last shares, smoothed: the next shares make the
     // threads finish together if they keep their speeds.
@@ -280,12 +291,25 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   std::thread::id settler;
   std::atomic<bool> unchecked{false};  // a thread failed before the Sync
   const int32_t W = Host.FieldWidth(), H = Host.FieldHeight();  // the settling asks no one
+  // A grid laid out anew (a new population, field or food count): the threads load their
+  // parts of the pellets, directions and all, then sort their bands of rows, and the
+  // settling only takes the grid.
+  const bool fresh = !lanes && !PlainEvaluation() && !Grid.Holds(FoodCount, W, H) && Grid.Reserve(FoodCount, W, H, true);
+  std::atomic<bool> outOfRange{false};  // a part held a pellet the grid does not take
+  // A new layout of a kept grid that many pellets have left: each thread lays out its band
+  // of rows, and the settling only takes it.
+  const bool relayout = !lanes && !fresh && !PlainEvaluation() && Grid.Holds(FoodCount, W, H) && Grid.WantsSort();
+  // The eating's round of moves starts here rather than in the settling, which runs on
+  // whichever thread arrives last: the grid's counters then stay in this thread's cache for
+  // the eating.
+  Grid.StartMoves();
   const auto settle = [&]() noexcept {
     bool work = lanes ? false : !Grid.Holds(FoodCount, W, H) || Grid.WantsSort();
     for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
     const double begin = profiled && work ? ThreadSeconds() : 0;
     try {
-      fast = !lanes && !unchecked.load(std::memory_order_relaxed) && SettleGrid(threads, W, H);
+      fast = !lanes && !unchecked.load(std::memory_order_relaxed) &&
+             SettleGrid(threads, W, H, fresh, !outOfRange.load(std::memory_order_relaxed), relayout, true);
     } catch (...) {
       fast = false;  // out of memory: plain scans, and a new grid next time
     }
@@ -309,13 +333,24 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     try {
       if (lanes) {
         for (int32_t j = first; j < end; ++j) RefreshDirection(j);
+      } else if (fresh) {
+        Shares[t].Changed.clear();
+        if (!Grid.LoadPart(Food.data(), first, end)) outOfRange.store(true, std::memory_order_relaxed);
       } else {
         FindChangedPellets(first, end, Shares[t].Changed);
+        if (relayout) Grid.LayOutRows(Grid.Rows() * t / threads, Grid.Rows() * (t + 1) / threads);
       }
       if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     } catch (...) {
       failure = std::current_exception();
       unchecked.store(true, std::memory_order_relaxed);
+    }
+    if (fresh) {
+      // Once every part is loaded, each thread sorts its band of rows (every thread meets
+      // both Syncs, and each sees the same flags after the first).
+      Workers->Sync([] {});
+      if (!unchecked.load(std::memory_order_relaxed) && !outOfRange.load(std::memory_order_relaxed))
+        Grid.SortRows(Grid.Rows() * t / threads, Grid.Rows() * (t + 1) / threads);
     }
     const double arrived = profiled ? ThreadSeconds() : 0;
     Workers->Sync(settle);
@@ -606,7 +641,9 @@ void TWorld::EatFood(TFoodGrid* grid) {
         if (eat(turn, j) && fast) NoteMovedPellet(turn, j, placements - 1);
     }
   }
-  candidates.resize(FoodCount);
+  // Room for every pellet, made only when a bug is left for this loop: zeroing it costs a
+  // gathered eating more than all its turns.
+  if (b < BugCount) candidates.resize(FoodCount);
   for (; b < BugCount; ++b) {
     const TCreature& c = Creatures[b];
     const bool inRange = TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y);

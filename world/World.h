@@ -259,14 +259,19 @@ class TWorld {
   };
   // Share t is bugs ShareBounds[t] .. ShareBounds[t + 1] - 1 while several threads work.
   std::vector<int32_t> ShareBounds;
+  std::vector<double> ShareSpeeds;  // SplitShares' scratch
   // New bounds from the shares' last speeds, or even ones for a new population or team.
   void SplitShares(int32_t threads);
   // Into `changed`, the pellets first .. end - 1 that do not lie where the kept grid holds
   // them (none while it holds no pellets: it is then loaded afresh).
   void FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const;
   // Brings the kept grid to the pellets where they lie now on a W x H field, from the
-  // shares' Changed of the first `threads`; returns whether it serves this tick.
-  bool SettleGrid(int32_t threads, int32_t W, int32_t H);
+  // shares' Changed of the first `threads`, or, when the threads have loaded their parts of
+  // a fresh grid (partsLoaded), by finishing that load; when they have laid out their bands
+  // of a new layout (laidOut), it takes that first. Starts the round of the eating's moves,
+  // unless the caller has (roundStarted). Returns whether the grid serves this tick.
+  bool SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded = false, bool partsInRange = true,
+                  bool laidOut = false, bool roundStarted = false);
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
   std::unique_ptr<TWorkerThreads> Workers;  // while Threads > 1 is in use

@@ -414,7 +414,7 @@ TEST(EatFoodExactness, DenseWorldsMatchThePlainEvaluation) {
 // other means (a loaded state, a hand): moved far, moved within their cell, put back where
 // they were, or re-placed by an eating outside the tick.
 TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesThePlainEvaluation) {
-  enum class TEdit { None, Far, WithinCell, SameSpot, EatingOutsideTheTick };
+  enum class TEdit { None, Far, WithinCell, SameSpot, EatingOutsideTheTick, BeyondRange };
   struct TCase {
     const char* Name;
     int32_t Threads;
@@ -427,6 +427,9 @@ TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesTheP
       {"three threads, pellets nudged", 3, TEdit::WithinCell},
       {"two threads, pellets put back", 2, TEdit::SameSpot},
       {"two threads, an eating between ticks", 2, TEdit::EatingOutsideTheTick},
+      // The grid stops serving, and each tick's threads load a fresh one in parts, the middle
+      // part refusing it, until the pellet is back.
+      {"three threads, a pellet beyond the grid's range for a while", 3, TEdit::BeyondRange},
   };
   for (const TCase& sized : cases) {
     SCOPED_TRACE(sized.Name);
@@ -454,6 +457,8 @@ TEST(PelletGridExactness, AnyThreadCountWithPelletsPlacedBetweenTicksMatchesTheP
           if (sized.Edit == TEdit::WithinCell) pellet.X = std::nextafter(pellet.X, 0.0);
           if (sized.Edit == TEdit::SameSpot) pellet = TFood{pellet.X + 0.0, pellet.Y};
         }
+        if (sized.Edit == TEdit::BeyondRange && (tick == 6 || tick == 12))
+          world->Food[550] = tick == 6 ? TFood{-3e6, 450} : TFood{450.25, 450.5};
         if (sized.Edit == TEdit::EatingOutsideTheTick) {
           world->Food[3] = {world->Creatures[11].X, world->Creatures[11].Y};
           Plainly([&] { world->EatFood(); });

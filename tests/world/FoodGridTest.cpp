@@ -40,14 +40,18 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
     const char* Name;
     int32_t Pellets, Width, Height;
     int32_t MovesPerRound;
-    bool Heaped;  // moves land on a few points: equal distances, crowded lists
+    bool Heaped;    // moves land on a few points: equal distances, crowded lists
+    int32_t Bands;  // new layouts made by LayOutRows in this many bands, the last first (0: Sort)
   };
   const TCase cases[] = {
-      {"few moves a round", 400, 500, 500, 5, false},
-      {"many moves a round, new layouts", 400, 500, 500, 90, false},
-      {"long thin field", 300, 3000, 40, 20, false},
-      {"moves heaped on three points", 300, 300, 300, 30, true},
-      {"one pellet", 1, 200, 200, 1, false},
+      {"few moves a round", 400, 500, 500, 5, false, 0},
+      {"many moves a round, new layouts", 400, 500, 500, 90, false, 0},
+      {"long thin field", 300, 3000, 40, 20, false, 0},
+      {"moves heaped on three points", 300, 300, 300, 30, true, 0},
+      {"one pellet", 1, 200, 200, 1, false, 0},
+      {"new layouts in one band", 400, 500, 500, 90, false, 1},
+      {"new layouts in three bands", 400, 500, 500, 60, false, 3},
+      {"heaped moves, layouts in more bands than rows", 300, 300, 300, 30, true, 40},
   };
   for (const TCase& sized : cases) {
     SCOPED_TRACE(sized.Name);
@@ -61,7 +65,10 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
     int32_t sorts = 0;
     for (int round = 0; round < 40; ++round) {
       if (grid.WantsSort()) {
-        grid.Sort();
+        if (sized.Bands == 0) grid.Sort();
+        for (int32_t band = sized.Bands - 1; band >= 0; --band)
+          grid.LayOutRows(grid.Rows() * band / sized.Bands, grid.Rows() * (band + 1) / sized.Bands);
+        if (sized.Bands > 0) grid.EndLayout();
         ++sorts;
       }
       grid.StartMoves();
@@ -113,6 +120,80 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
     EXPECT_FALSE(grid.Holds(sized.Pellets, sized.Width + 1, sized.Height));
     EXPECT_FALSE(grid.Move(0, {1e30, 5}));
     EXPECT_FALSE(grid.Holds(sized.Pellets, sized.Width, sized.Height));
+  }
+}
+
+// A grid loaded in parts (as the tick's threads load a fresh one, each its run of pellets, in
+// any order, and then sort it in bands of rows) must answer as one loaded whole, and must
+// refuse to serve when any part holds a pellet beyond its range.
+TEST(KeptPelletGrid, ALoadInPartsMatchesAWholeLoad) {
+  struct TCase {
+    const char* Name;
+    std::vector<int32_t> Bounds;  // the parts' first pellets, then the end
+    bool Reversed;                // the later parts loaded (and their bands sorted) first
+    int32_t FarPellet;            // -1: none
+    int32_t Bands;                // sorted by SortRows in this many bands (0: by FinishLoad)
+  };
+  const TCase cases[] = {
+      {"one part", {0, 500}, false, -1, 0},
+      {"uneven parts", {0, 1, 170, 171, 499, 500}, false, -1, 0},
+      {"parts in reverse order", {0, 123, 250, 377, 500}, true, -1, 0},
+      {"a pellet out of range in the last part", {0, 250, 500}, false, 420, 0},
+      {"sorted in three bands, the last first", {0, 250, 500}, true, -1, 3},
+      {"sorted in more bands than rows", {0, 250, 500}, false, -1, 60},
+  };
+  for (const TCase& split : cases) {
+    SCOPED_TRACE(split.Name);
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> x(0, 700), y(0, 300);
+    std::vector<TFood> food(500);
+    for (TFood& f : food) f = {x(random), y(random)};
+    if (split.FarPellet >= 0) food[split.FarPellet].X = 1e30;
+    // A grid that held other pellets on another field before: nothing of it may remain.
+    TFoodGrid grid;
+    std::vector<TFood> before(800, TFood{5, 5});
+    ASSERT_TRUE(grid.Load(before.data(), 800, 100, 100, true));
+    ASSERT_TRUE(grid.Reserve(500, 700, 300, true));
+    bool inRange = true;
+    const size_t parts = split.Bounds.size() - 1;
+    for (size_t k = 0; k < parts; ++k) {
+      const size_t part = split.Reversed ? parts - 1 - k : k;
+      inRange = grid.LoadPart(food.data(), split.Bounds[part], split.Bounds[part + 1]) && inRange;
+    }
+    if (split.FarPellet >= 0) {
+      EXPECT_FALSE(grid.FinishLoad(inRange));
+      EXPECT_FALSE(grid.Holds(500, 700, 300));
+      continue;
+    }
+    for (int32_t k = 0; k < split.Bands; ++k) {
+      const int32_t band = split.Reversed ? split.Bands - 1 - k : k;
+      grid.SortRows(grid.Rows() * band / split.Bands, grid.Rows() * (band + 1) / split.Bands);
+    }
+    ASSERT_TRUE(grid.FinishLoad(inRange, split.Bands > 0));
+    ASSERT_TRUE(grid.Holds(500, 700, 300));
+    grid.StartMoves();
+    std::vector<int32_t> indices(500);
+    for (int probe = 0; probe < 200; ++probe) {
+      const double px = x(random), py = y(random);
+      double least = -1, direction[2], expected[2];
+      const int32_t nearest = NearestFoodPlain(food, px, py);
+      ASSERT_EQ(grid.Nearest(px, py, food.data(), &least, direction), nearest) << px << ", " << py;
+      TFoodGrid::DirectionOf(food[nearest].X, food[nearest].Y, expected[0], expected[1]);
+      ASSERT_EQ(std::memcmp(direction, expected, sizeof direction), 0);
+      const int32_t count = grid.WithinEatingReach(px, py, 30, indices.data());
+      ASSERT_EQ(Within(food, indices.data(), count, px, py, 30), PlainWithin(food, px, py, 30));
+    }
+    // Moves and a new layout after a load in parts.
+    for (int32_t j = 0; j < 200; j += 2) {
+      food[j] = {x(random), y(random)};
+      ASSERT_TRUE(grid.Move(j, food[j]));
+    }
+    ASSERT_TRUE(grid.WantsSort());
+    grid.Sort();
+    for (int probe = 0; probe < 100; ++probe) {
+      const double px = x(random), py = y(random);
+      ASSERT_EQ(grid.Nearest(px, py, food.data()), NearestFoodPlain(food, px, py)) << px << ", " << py;
+    }
   }
 }
 
