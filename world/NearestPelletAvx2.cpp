@@ -7,6 +7,8 @@ namespace zemlix {
 namespace {
 
 #include "base/LanesAvx2.inc"
+// Four vectors of four bugs: sixteen bugs share a walk, as in the AVX-512 kernel.
+constexpr int32_t Vectors = 4;
 #include "world/NearestPelletLanes.inc"
 
 }  // namespace

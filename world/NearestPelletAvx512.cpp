@@ -7,6 +7,8 @@ namespace zemlix {
 namespace {
 
 #include "base/LanesAvx512.inc"
+// Two vectors of eight bugs.
+constexpr int32_t Vectors = 2;
 #include "world/NearestPelletLanes.inc"
 
 }  // namespace
