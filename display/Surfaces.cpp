@@ -639,9 +639,15 @@ void TCustomSurfaceView::FlipSwapping(std::vector<QRect> changed) {
 void TCustomSurfaceView::Present() {
   surface_->CatchUp();
   const QImage& source = surface_->image_;
+  const auto bytes = static_cast<std::size_t>(source.sizeInBytes());
+  // The same picture again (the genome map between generations) is on the screen already or
+  // about to be: comparing costs less than the repaint and the flush to the window system.
+  if (!presented_.isNull() && presented_.size() == source.size() &&
+      std::memcmp(presented_.constBits(), source.constBits(), bytes) == 0)
+    return;
   if (presented_.size() != source.size()) presented_ = QImage(source.size(), QImage::Format_RGB32);
   if (presented_.isNull()) return;
-  std::memcpy(presented_.bits(), source.constBits(), static_cast<std::size_t>(source.sizeInBytes()));
+  std::memcpy(presented_.bits(), source.constBits(), bytes);
   update(PresentedRect());
 }
 

@@ -194,6 +194,27 @@ TEST_F(SurfaceViewTest, SwappingFlipRepaintsOnlyWhatChanged) {
   view->removeEventFilter(&painted);
 }
 
+// Flipping a picture the screen shows already repaints nothing; a changed pixel repaints.
+TEST_F(SurfaceViewTest, FlippingTheSamePictureAgainRepaintsNothing) {
+  window->show();
+  TPaintRegions painted;
+  view->installEventFilter(&painted);
+  TSurface& surface = view->Surface();
+  surface.Fill(0x203040);
+  view->Flip();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(painted.Regions.size(), 1u);
+  for (int i = 0; i < 3; ++i) view->Flip();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(painted.Regions.size(), 1u);
+  surface.SetPixel(39, 29, 0x203041);
+  view->Flip();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(painted.Regions.size(), 2u);
+  EXPECT_EQ(InWindowBuffer().pixel(39, 29), 0xFF203041u);
+  view->removeEventFilter(&painted);
+}
+
 // Hundreds of swapping flips of small changes, painted every one to four flips: the window's
 // buffer shows exactly the presented picture, centred on the control's colour.
 TEST_F(SurfaceViewTest, TheWindowShowsThePresentedPictureAfterManySwappingFlips) {
