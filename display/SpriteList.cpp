@@ -57,7 +57,8 @@ constexpr std::int64_t kMaxPosition = 1 << 24;
 constexpr std::int64_t kMaxScaledSize = 1 << 16;
 constexpr std::int64_t kMaxPatternCoordinate = 1 << 15;  // what 16.16 can address
 constexpr int kMaxDestinationSize = 1 << 20;
-constexpr long double kMaxCenter = 1 << 16;
+// A double: the check runs on every drawing, and both types hold it and any centre exactly.
+constexpr double kMaxCenter = 1 << 16;
 
 // cos(k * 2 pi / 256), evaluated in extended precision and stored as doubles.
 const std::array<double, 256>& CosineTable() {
@@ -476,8 +477,8 @@ QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, i
   if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition || std::llabs(width) > kMaxScaledSize ||
       std::llabs(height) > kMaxScaledSize || pattern.Right > kMaxPatternCoordinate ||
       pattern.Bottom > kMaxPatternCoordinate || destWidth > kMaxDestinationSize ||
-      destHeight > kMaxDestinationSize || !(std::fabs(static_cast<long double>(centerX)) <= kMaxCenter) ||
-      !(std::fabs(static_cast<long double>(centerY)) <= kMaxCenter)) {
+      destHeight > kMaxDestinationSize || !(std::fabs(centerX) <= kMaxCenter) ||
+      !(std::fabs(centerY) <= kMaxCenter)) {
     return {};
   }
 

@@ -15,6 +15,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
+#include <QRegion>
 
 #include "display/HandlerErrors.h"
 
@@ -623,17 +624,30 @@ void TCustomSurfaceView::FlipSwapping(std::vector<QRect> changed) {
   const QRect bounds = presented_.rect();
   for (QRect& rect : changed) rect &= bounds;
   std::erase_if(changed, [](const QRect& rect) { return rect.isEmpty(); });
+  if (options_ & doStretch) {
+    update(PresentedRect());
+  } else {
+    const QPoint offset = PresentedRect().topLeft();
+    QRegion region;
+    for (const QRect& rect : changed) region += rect.translated(offset);
+    update(region);
+  }
   surface_->stale_ = std::move(changed);
   surface_->staleSource_ = &presented_;
-  update(PresentedRect());
 }
 
 void TCustomSurfaceView::Present() {
   surface_->CatchUp();
   const QImage& source = surface_->image_;
+  const auto bytes = static_cast<std::size_t>(source.sizeInBytes());
+  // The same picture again (the genome map between generations) is on the screen already or
+  // about to be: comparing costs less than the repaint and the flush to the window system.
+  if (!presented_.isNull() && presented_.size() == source.size() &&
+      std::memcmp(presented_.constBits(), source.constBits(), bytes) == 0)
+    return;
   if (presented_.size() != source.size()) presented_ = QImage(source.size(), QImage::Format_RGB32);
   if (presented_.isNull()) return;
-  std::memcpy(presented_.bits(), source.constBits(), static_cast<std::size_t>(source.sizeInBytes()));
+  std::memcpy(presented_.bits(), source.constBits(), bytes);
   update(PresentedRect());
 }
 
@@ -684,8 +698,12 @@ void TCustomSurfaceView::paintEvent(QPaintEvent* event) {
   if (presented_.isNull()) return;
   if (options_ & doStretch) {
     painter.drawImage(target, presented_);
-  } else {
-    painter.drawImage(target.topLeft(), presented_);
+    return;
+  }
+  // Only the region asked for: after a swapping flip, what changed.
+  for (const QRect& rect : event->region()) {
+    const QRect source = rect.translated(-target.topLeft()) & presented_.rect();
+    if (!source.isEmpty()) painter.drawImage(source.topLeft() + target.topLeft(), presented_, source);
   }
 }
 

@@ -323,8 +323,10 @@ class TCustomSurfaceView : public QWidget {
   // Flip: `changed` must hold every pixel that differs from the presented picture. The
   // buffers are swapped, and the surface's new buffer (the picture presented before) is
   // brought up to date in `changed` when its pixels are next used, unless TakeStale on the
-  // surface says the caller redraws them. Copies like Flip when there is no presented
-  // picture of the surface's size yet.
+  // surface says the caller redraws them. Only `changed` is repainted on the screen (all of
+  // the view when stretching), so the copy into the window and the window system's work
+  // shrink with it; but each rectangle is a copy and a request of its own, so a few cost
+  // least. Copies like Flip when there is no presented picture of the surface's size yet.
   void FlipSwapping(std::vector<QRect> changed);
   bool Initialized() const { return initialized_; }
   // Always the same object; it has pixels only while the view is initialised.

@@ -101,8 +101,10 @@ TLaboratoryWindow::TLaboratoryWindow(TNetworkLog log, QWidget* parent)
   Client->OnRunStarted = [this] { RunStarted(); };
   Client->BeforeRunReplaced = [this] { KeepRunIfAdvanced(false); };
   // The time to live changes every frame: the bar shows it with the view's own, so the two
-  // never disagree on screen. Its label has a fixed width, so a new text costs no relayout.
-  TimeToLiveStatus->setFixedWidth(TimeToLiveStatus->fontMetrics().horizontalAdvance("Time to live 00000") + 4);
+  // never disagree on screen. Its label has a fixed size, so a new text costs no relayout (with
+  // a fixed width alone, every frame relaid out the bar and painted all of it again).
+  TimeToLiveStatus->setFixedSize(TimeToLiveStatus->fontMetrics().horizontalAdvance("Time to live 00000") + 4,
+                                 TimeToLiveStatus->sizeHint().height());
   Client->OnViewsDrawn = [this] {
     ShowFrameValues();
     RecordFrame();

@@ -172,8 +172,9 @@ class TMain : public QWidget, public TWorldHost {
 
   // Where the world view's pictures drew on black, as row spans, for this picture and the one
   // before it: a swapped-in buffer holds the picture before the last, and clearing what that
-  // one drew makes it black again. Every drawing but the border notes its spans here; the
-  // border needs none, since every picture paints all of it first.
+  // one drew makes it black again. Every drawing but the border notes spans covering it here
+  // (a text the rows of its box); the border needs none, since every picture paints all of it
+  // first.
   std::vector<TSpan> worldSpans_;
   std::vector<TSpan> lastWorldSpans_;
   // The rings around the selected bug and its nearest pellet.

@@ -79,6 +79,11 @@ void TMain::DrawWorldPicture() {
   // The whole picture as where it may differ from the last: the buffer is brought up to date
   // only when something reads it between frames, which a running window never does, and
   // then a copy of the whole costs less than keeping a rectangle per drawing every frame.
+  // The screen gets the whole picture too. Repainting only the 16 x 16 tiles that this
+  // picture's and the last one's drawings touched measured fewer frames per second under X,
+  // with 200 bugs (about 130 rectangles over 58 % of the picture) and with 10: Qt puts each
+  // rectangle of a region apart, clipped to all of them, and that costs both sides more than
+  // the pixels it saves.
   WorldView->FlipSwapping({QRect(0, 0, surface.Width(), surface.Height())});
 }
 
@@ -187,7 +192,10 @@ void TMain::DrawWorldStats() {
       statsTexts_[slot].Set(canvas.Font, text(), StatsTextColor, StatsOutlineColor);
       statsKeys_[slot] = key;
     }
-    statsTexts_[slot].Draw(surface, 1, y, &worldSpans_);
+    // Cleared as the rows of its box: a few long spans cost less to keep and to clear than the
+    // glyphs' hundreds of short ones, and clearing more than was drawn is harmless, since
+    // every picture draws all it shows anew (the border after the clearing).
+    AppendSpans(worldSpans_, statsTexts_[slot].Draw(surface, 1, y));
   };
   line(0, static_cast<uint64_t>(World.Generation), 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
   line(1, static_cast<uint64_t>(World.TimeToLive), 14,

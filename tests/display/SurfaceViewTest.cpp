@@ -1,10 +1,13 @@
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <QApplication>
 #include <QImage>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -32,6 +35,15 @@ class SurfaceViewTest : public testing::Test {
 
   // What the widget shows, rendered through its paint event.
   QImage OnScreen() { return view->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  // What the window's buffer holds where the view is: every paint since it was shown, each
+  // limited to the region it was asked for, as the screen would show it.
+  QImage InWindowBuffer() {
+    QCoreApplication::processEvents();
+    return window->screen()
+        ->grabWindow(window->winId(), view->x(), view->y(), view->width(), view->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+  }
 
   std::vector<std::string> reports;
   std::unique_ptr<QWidget> window;
@@ -127,6 +139,123 @@ TEST_F(SurfaceViewTest, SwappingFlipPresentsAndTheSurfaceCatchesUpOnUse) {
   ASSERT_EQ(stale, (std::vector<QRect>{changed, QRect(30, 25, 10, 5)}));
   EXPECT_EQ(surface.Pixel(6, 7), 0x0000FFu);  // the old picture, left for the caller to redraw
   EXPECT_EQ(OnScreen().pixel(6, 7), 0xFF00FF00u);
+}
+
+// Records the region of every paint event a widget gets.
+class TPaintRegions : public QObject {
+ public:
+  std::vector<QRegion> Regions;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) Regions.push_back(static_cast<QPaintEvent*>(event)->region());
+    return false;
+  }
+};
+
+// A swapping flip repaints only what changed, where the picture lies in the control; Flip and
+// a stretched picture repaint all of it.
+TEST_F(SurfaceViewTest, SwappingFlipRepaintsOnlyWhatChanged) {
+  struct TCase {
+    std::string Name;
+    TSurfaceViewOptions Options;
+    bool Swapping;
+    QRegion Expected;
+  };
+  const QRect changed(3, 4, 5, 6), further(20, 4, 2, 2);
+  const QRegion both = QRegion(changed) + further;
+  const TCase cases[] = {
+      {"at the top left", 0, true, both},
+      {"centred", doCenter, true, both.translated(5, 5)},  // (40 - 30) / 2, (30 - 20) / 2
+      {"stretched", doStretch, true, QRegion(0, 0, 40, 30)},
+      {"copied", doCenter, false, QRegion(5, 5, 30, 20)},
+  };
+  view->SetAutoSize(false);
+  view->SetSurfaceSize(30, 20);
+  window->show();
+  TPaintRegions painted;
+  view->installEventFilter(&painted);
+  for (const TCase& test : cases) {
+    view->SetOptions(test.Options);
+    view->Surface().Fill(0x102030);
+    view->Flip();
+    QCoreApplication::processEvents();
+    painted.Regions.clear();
+    view->Surface().SetPixel(4, 5, 0xFFFFFF);
+    if (test.Swapping) {
+      view->FlipSwapping({changed, further});
+    } else {
+      view->Flip();
+    }
+    QCoreApplication::processEvents();
+    ASSERT_EQ(painted.Regions.size(), 1u) << test.Name;
+    EXPECT_EQ(painted.Regions[0], test.Expected) << test.Name;
+  }
+  view->removeEventFilter(&painted);
+}
+
+// Flipping a picture the screen shows already repaints nothing; a changed pixel repaints.
+TEST_F(SurfaceViewTest, FlippingTheSamePictureAgainRepaintsNothing) {
+  window->show();
+  TPaintRegions painted;
+  view->installEventFilter(&painted);
+  TSurface& surface = view->Surface();
+  surface.Fill(0x203040);
+  view->Flip();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(painted.Regions.size(), 1u);
+  for (int i = 0; i < 3; ++i) view->Flip();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(painted.Regions.size(), 1u);
+  surface.SetPixel(39, 29, 0x203041);
+  view->Flip();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(painted.Regions.size(), 2u);
+  EXPECT_EQ(InWindowBuffer().pixel(39, 29), 0xFF203041u);
+  view->removeEventFilter(&painted);
+}
+
+// Hundreds of swapping flips of small changes, painted every one to four flips: the window's
+// buffer shows exactly the presented picture, centred on the control's colour.
+TEST_F(SurfaceViewTest, TheWindowShowsThePresentedPictureAfterManySwappingFlips) {
+  view->SetAutoSize(false);
+  view->SetSurfaceSize(30, 20);
+  view->SetOptions(doCenter);
+  view->SetColor(0x00FF00);
+  window->show();
+  TSurface& surface = view->Surface();
+  std::mt19937 random(11);
+  const auto shown = [&](int frame) {
+    const QImage buffer = InWindowBuffer();
+    const QImage& presented = view->Presented();
+    for (int y = 0; y < 30; ++y) {
+      for (int x = 0; x < 40; ++x) {
+        const bool inside = x >= 5 && x < 35 && y >= 5 && y < 25;
+        const QRgb expected = inside ? presented.pixel(x - 5, y - 5) : 0xFF00FF00u;
+        ASSERT_EQ(buffer.pixel(x, y), expected) << "at " << x << "," << y << " after flip " << frame;
+      }
+    }
+  };
+  shown(0);
+  int paintIn = 1;
+  for (int frame = 1; frame <= 300; ++frame) {
+    std::vector<QRect> changed;
+    for (int i = static_cast<int>(random() % 4); i > 0; --i) {
+      const QRect rect(static_cast<int>(random() % 34) - 2, static_cast<int>(random() % 24) - 2,
+                       1 + static_cast<int>(random() % 6), 1 + static_cast<int>(random() % 6));
+      std::vector<TSpan> spans;
+      AppendSpans(spans, rect);
+      surface.FillSpans(spans, random() & 0xFFFFFF);
+      changed.push_back(rect);
+    }
+    view->FlipSwapping(changed);
+    if (--paintIn == 0) {
+      shown(frame);
+      if (HasFatalFailure()) return;
+      paintIn = 1 + static_cast<int>(random() % 4);
+    }
+  }
+  EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(SurfaceViewTest, CenteredSurfaceSmallerThanTheControl) {

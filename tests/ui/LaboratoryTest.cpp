@@ -18,6 +18,7 @@
 #include <QToolTip>
 #include <QChartView>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QTest>
 #include <QMenu>
 #include <QSettings>
@@ -714,6 +715,40 @@ TEST_F(LaboratoryTest, TheStatusBarsTimeToLiveKeepsStepWithTheView) {
   }
   ASSERT_EQ(Client().World.Generation, 1);
   EXPECT_EQ(lab->AverageStatus->text(), QString::asprintf("Exact average %.2f", Client().World.AverageFitness));
+}
+
+// Within a generation a frame changes only the time to live in the status bar: that label
+// alone is painted again (on the bar's background behind it), not the whole bar and every
+// label on it after a relayout.
+TEST_F(LaboratoryTest, AFrameRepaintsOnlyTheStatusBarsTimeToLive) {
+  StartRun(6);
+  Frames(2);
+  QCoreApplication::processEvents();
+  struct TCounter : QObject {
+    std::map<QObject*, int> Paints, Relayouts;
+    QRegion BarPainted;
+    bool eventFilter(QObject* object, QEvent* event) override {
+      if (event->type() == QEvent::Paint) {
+        ++Paints[object];
+        if (qobject_cast<QStatusBar*>(object)) BarPainted += static_cast<QPaintEvent*>(event)->region();
+      }
+      if (event->type() == QEvent::LayoutRequest) ++Relayouts[object];
+      return false;
+    }
+  } counter;
+  QStatusBar* bar = lab->statusBar();
+  bar->installEventFilter(&counter);
+  for (QLabel* label : bar->findChildren<QLabel*>()) label->installEventFilter(&counter);
+  for (int i = 0; i < 3; ++i) {
+    Frames(1);
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(counter.Paints[lab->TimeToLiveStatus], 3);
+  EXPECT_EQ(counter.Relayouts[bar], 0);
+  EXPECT_TRUE(QRegion(lab->TimeToLiveStatus->geometry()).contains(counter.BarPainted.boundingRect()))
+      << "the bar painted " << counter.BarPainted.boundingRect().width() << " columns";
+  EXPECT_EQ(counter.Paints[lab->GenerationStatus], 0);
+  EXPECT_EQ(counter.Paints[lab->SeedStatus], 0);
 }
 
 TEST_F(LaboratoryTest, TheWindowOpensWhollyOnASmallScreen) {
