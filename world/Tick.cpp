@@ -175,15 +175,8 @@ int32_t TWorld::TickThreads() const {
   return std::clamp(Threads, 1, (BugCount + TBatchedNetworks::Stride - 1) / TBatchedNetworks::Stride);
 }
 
-bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded, bool partsInRange, bool laidOut,
-                        bool roundStarted) {
+bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H) {
   if (PlainEvaluation()) return false;
-  if (partsLoaded) {
-    if (!Grid.FinishLoad(partsInRange, partsInRange)) return false;
-    if (!roundStarted) Grid.StartMoves();
-    return true;
-  }
-  if (laidOut) Grid.EndLayout();
   size_t changed = 0;
   for (int32_t t = 0; t < threads; ++t) changed += Shares[t].Changed.size();
   // Pellets placed anew by other means (a new population, a loaded state): a new layout.
@@ -192,13 +185,12 @@ bool TWorld::SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded,
   } else {
     for (int32_t t = 0; t < threads; ++t)
       for (int32_t j : Shares[t].Changed)
-        if (!Grid.Move(j, Food[j], roundStarted)) return false;
+        if (!Grid.Move(j, Food[j], true)) return false;
     if (Grid.WantsSort()) {
       Grid.LayOutRows(0, Grid.Rows());
       Grid.EndLayout();
     }
   }
-  if (!roundStarted) Grid.StartMoves();
   return true;
 }
 
@@ -267,6 +259,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     bool fast = false;
     if (!lanes) {
       FindChangedPellets(0, FoodCount, Shares[0].Changed);
+      Grid.StartMoves();
       fast = SettleGrid(1, Host.FieldWidth(), Host.FieldHeight());
       if (!fast) Grid.Invalidate();
     }
@@ -308,8 +301,15 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     for (int32_t t = 0; t < threads && !work; ++t) work = !Shares[t].Changed.empty();
     const double begin = profiled && work ? ThreadSeconds() : 0;
     try {
-      fast = !lanes && !unchecked.load(std::memory_order_relaxed) &&
-             SettleGrid(threads, W, H, fresh, !outOfRange.load(std::memory_order_relaxed), relayout, true);
+      if (lanes || unchecked.load(std::memory_order_relaxed)) {
+        fast = false;
+      } else if (fresh) {
+        const bool inRange = !outOfRange.load(std::memory_order_relaxed);
+        fast = Grid.FinishLoad(inRange, inRange);  // the threads sorted their bands if so
+      } else {
+        if (relayout) Grid.EndLayout();
+        fast = SettleGrid(threads, W, H);
+      }
     } catch (...) {
       fast = false;  // out of memory: plain scans, and a new grid next time
     }

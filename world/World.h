@@ -266,12 +266,10 @@ class TWorld {
   // them (none while it holds no pellets: it is then loaded afresh).
   void FindChangedPellets(int32_t first, int32_t end, std::vector<int32_t>& changed) const;
   // Brings the kept grid to the pellets where they lie now on a W x H field, from the
-  // shares' Changed of the first `threads`, or, when the threads have loaded their parts of
-  // a fresh grid (partsLoaded), by finishing that load; when they have laid out their bands
-  // of a new layout (laidOut), it takes that first. Starts the round of the eating's moves,
-  // unless the caller has (roundStarted). Returns whether the grid serves this tick.
-  bool SettleGrid(int32_t threads, int32_t W, int32_t H, bool partsLoaded = false, bool partsInRange = true,
-                  bool laidOut = false, bool roundStarted = false);
+  // shares' Changed of the first `threads`. The caller has started the eating's round of
+  // moves, so these moves are filed under the round before. Returns whether the grid serves
+  // this tick.
+  bool SettleGrid(int32_t threads, int32_t W, int32_t H);
   std::vector<TShare> Shares = std::vector<TShare>(1);
   int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
   std::unique_ptr<TWorkerThreads> Workers;  // while Threads > 1 is in use
