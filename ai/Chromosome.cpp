@@ -54,7 +54,8 @@ TRouletteIndex::TRouletteIndex(std::span<const int32_t> fitness, int32_t n) {
     const int64_t f = fitness[j];
     if (f < 1) Usable_ = false;
     maximum = std::max(maximum, before + 2 * f);
-    ReachMaximum_.push_back(maximum);
+    if (maximum >= int64_t{1} << 53) Usable_ = false;
+    ReachMaximum_.push_back(static_cast<double>(maximum));
     before += f;
   }
 }
@@ -65,26 +66,33 @@ TRouletteIndex::TRouletteIndex(std::span<const TChromosome> chromosomes, int32_t
 int32_t TRouletteIndex::Pick(int32_t total, double draw) const {
   const double value = static_cast<double>(draw * static_cast<long double>(total));
   // The first j with a reach beyond the value; the last one always is (it reaches the total
-  // plus a fitness), since the value never exceeds the total.
-  const auto first = std::upper_bound(ReachMaximum_.begin(), ReachMaximum_.end(), value,
-                                      [](double v, int64_t reach) { return static_cast<long double>(reach) > v; });
-  if (first == ReachMaximum_.end()) return 0;
-  return static_cast<int32_t>(first - ReachMaximum_.begin());
+  // plus a fitness), since the value never exceeds the total. A search without branches:
+  // on random draws half of a search's branches would be guessed wrong.
+  const double* const reach = ReachMaximum_.data();
+  size_t length = ReachMaximum_.size();
+  if (length == 0) return 0;
+  const double* first = reach;  // the answer lies in first .. first + length
+  while (length > 1) {
+    const size_t half = length / 2;
+    first = first[half - 1] > value ? first : first + half;
+    length -= half;
+  }
+  const size_t at = static_cast<size_t>(first - reach) + (*first > value ? 0 : 1);
+  return at == ReachMaximum_.size() ? 0 : static_cast<int32_t>(at);
 }
 
 namespace {
 
 int32_t PickParent(std::span<const int32_t> fitness, int32_t n, int64_t total, const TRouletteIndex& index,
-                   TRandomGenerator& random) {
+                   double draw) {
   // The walk ends only when the true sum of the fitness values is positive. A sum of zero
   // or less (only after punishing), or one past 32 bits that would wrap to a positive
   // total, could keep it going for ever: pick uniformly instead, with one draw like the walk.
   if (total > 0 && total <= INT32_MAX) {
-    const double draw = random.Random();
     if (index.Usable()) return index.Pick(static_cast<int32_t>(total), draw);
     return RouletteWalk(fitness, n, static_cast<int32_t>(total), draw);
   }
-  return std::min(static_cast<int32_t>(random.Random() * n), n - 1);
+  return std::min(static_cast<int32_t>(draw * n), n - 1);
 }
 
 // What a child is made of: genes 0 .. Point - 1 of parent First and the rest of parent
@@ -109,6 +117,7 @@ void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_
   if (!parentage.empty() && parentage.size() < fitness.size())
     throw std::invalid_argument("Breed: the parentage has no room for every child");
   std::vector<TRecipe> recipes(n);
+  const int64_t mutates = SeedsAtMost(rates.Mutation);  // a gene mutates on a draw's seed up to this
   {
     int64_t total = 0;
     for (int32_t& f : fitness) {
@@ -116,13 +125,14 @@ void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_
       total += f;
     }
     const TRouletteIndex index(fitness, n);
+    TDrawsAhead draws(random.Seed);
     for (int32_t i = 0; i < n; ++i) {
       TRecipe& recipe = recipes[i];
-      recipe.First = PickParent(fitness, n, total, index, random);
-      recipe.Second = PickParent(fitness, n, total, index, random);
+      recipe.First = PickParent(fitness, n, total, index, draws.Random());
+      recipe.Second = PickParent(fitness, n, total, index, draws.Random());
       TParentage origin{recipe.First, recipe.Second, -1, 0};
-      if (random.Random() <= rates.Crossover) {
-        recipe.Point = Round(random.Random() * static_cast<long double>(genomeLength));
+      if (draws.Random() <= rates.Crossover) {
+        recipe.Point = Round(draws.Random() * static_cast<long double>(genomeLength));
         origin.CrossoverPoint = recipe.Point;
       } else {
         recipe.First = recipe.Second = fitness[recipe.Second] < fitness[recipe.First] ? recipe.First : recipe.Second;
@@ -130,14 +140,15 @@ void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_
         // The parent copied leads; the other one drawn follows.
         if (origin.ParentA != recipe.First) std::swap(origin.ParentA, origin.ParentB);
       }
-      recipe.MutationSeed = random.Seed;
+      recipe.MutationSeed = draws.Seed();
       for (int32_t k = 0; k < genomeLength; ++k)
-        if (random.Random() <= rates.Mutation) {
-          random.Random();  // the new gene's draw
+        if (draws.NextSeed() <= mutates) {
+          draws.NextSeed();  // the new gene's draw
           ++origin.Mutations;
         }
       if (!parentage.empty()) parentage[i] = origin;
     }
+    random.Seed = draws.Seed();
   }
 
   // The parents whose genes child i takes, other than genome i itself (read before it is
@@ -189,9 +200,9 @@ void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_
     const double* second = parentGenes(recipe.Second);
     std::copy_n(first, recipe.Point, child.begin());
     std::copy(second + recipe.Point, second + genomeLength, child.begin() + recipe.Point);
-    TRandomGenerator mutations(recipe.MutationSeed);
+    TDrawsAhead mutations(recipe.MutationSeed);
     for (double& gene : child)
-      if (mutations.Random() <= rates.Mutation) gene = (mutations.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
+      if (mutations.NextSeed() <= mutates) gene = (mutations.Random() * 2 - 1) * rates.GeneRange;  // * 1 is exact
     std::copy(child.begin(), child.end(), genes(i));
     made[i] = 1;
     ++madeCount;

@@ -52,7 +52,9 @@ class TRouletteIndex {
   int32_t Pick(int32_t total, double draw) const;
 
  private:
-  std::vector<int64_t> ReachMaximum_;  // the running maximum of before_j + 2 fitness_j
+  // The running maximum of before_j + 2 fitness_j: whole numbers below 2^53, exact in a
+  // double, while Usable.
+  std::vector<double> ReachMaximum_;
   bool Usable_ = true;
 };
 

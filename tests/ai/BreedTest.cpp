@@ -227,7 +227,8 @@ TEST(Breed, InPlaceBreedingMakesTheChildrenOfACopiedGeneration) {
   };
   for (const TCase c : {TCase{1, 5, 3, {}}, TCase{2, 3, 1, {}}, TCase{7, 10, 2, {1.0, 0.5, 1.0}},
                         TCase{300, 44, 20, {}}, TCase{300, 44, 0, {0.0, 0.05, 1.0}},
-                        TCase{500, 12, 1000, {1.0, 1.0, 0.25}}, TCase{500, 12, 3, {0.7, 0.0, 1.0}}}) {
+                        TCase{500, 12, 1000, {1.0, 1.0, 0.25}}, TCase{500, 12, 3, {0.7, 0.0, 1.0}},
+                        TCase{40, 150, 5, {0.7, 0.4, 1.0}}, TCase{30, 7, 2, {0.7, NAN, 1.0}}}) {
     SCOPED_TRACE(std::to_string(c.Bugs) + " bugs, fitness up to " + std::to_string(c.FitnessTop));
     TRandomGenerator setup(static_cast<uint32_t>(c.Bugs * 31 + c.FitnessTop));
     std::vector<int32_t> fitness(c.Bugs);

@@ -54,6 +54,33 @@ TEST(Random, SameSeedSameSequence) {
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(a.Random(), b.Random());
 }
 
+// Draws made ahead in batches must be the generator's own, one for one, across the batches'
+// seams, and leave it where the generator would be.
+TEST(Random, DrawsAheadAreTheGeneratorsDraws) {
+  for (const uint32_t seed : {0u, 1u, 12345u, 0xFFFFFFFFu}) {
+    TRandomGenerator random(seed);
+    TDrawsAhead ahead(seed);
+    EXPECT_EQ(ahead.Seed(), seed);
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_EQ(i % 3 == 0 ? ahead.Random() : ahead.NextSeed() * 0x1p-32, random.Random()) << seed << ", draw " << i;
+      ASSERT_EQ(ahead.Seed(), random.Seed);
+    }
+  }
+}
+
+// A test on the seed alone decides as the test on the draw's value, at the edges too: the
+// draws of seed 0 and 2^32 - 1, a probability exactly on a draw's value and just beside it,
+// -0 (which 0 is at most), and probabilities no draw or every draw meets.
+TEST(Random, SeedsAtMostDecideAsTheDraws) {
+  const double probabilities[] = {-1.0, -0.0, 0.0, 0x1p-32, 0x1p-32 * (1 - 0x1p-53), 0.05, 0x1p-33,
+                                  0.5, 1 - 0x1p-32, 1 - 0x1p-53, 1.0, 7.0, INFINITY, -INFINITY, NAN};
+  const uint32_t seeds[] = {0u, 1u, 2u, 214748364u, 214748365u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+  for (const double p : probabilities)
+    for (const uint32_t seed : seeds)
+      EXPECT_EQ(static_cast<int64_t>(seed) <= SeedsAtMost(p), static_cast<double>(seed) * 0x1p-32 <= p)
+          << "probability " << p << ", seed " << seed;
+}
+
 TEST(Random, ClockSeedIsATimeOfDayInMilliseconds) {
   using namespace std::chrono;
   EXPECT_LT(SeedFromClock(), 24u * 60 * 60 * 1000);
