@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -111,7 +110,8 @@ struct TRecipe {
 // each genome is overwritten once no child still to be made reads it; where every genome left
 // is still read (parents choose each other in cycles), one of them is kept apart first. So
 // only those few genomes are copied, not a whole second generation.
-void BreedInPlace(std::span<int32_t> fitness, const std::function<double*(int32_t)>& genes, int32_t genomeLength,
+template <typename TGenes>  // double* (int32_t j): genome j's genes; called for every gene copied
+void BreedInPlace(std::span<int32_t> fitness, const TGenes& genes, int32_t genomeLength,
                   TRandomGenerator& random, const TBreedRates& rates, std::span<TParentage> parentage) {
   const int32_t n = static_cast<int32_t>(fitness.size());
   if (!parentage.empty() && parentage.size() < fitness.size())
