@@ -8,33 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/LargePages.h"
+
 namespace zemlix {
 
 struct TFood {
   double X = 0;
   double Y = 0;
 };
-
-// Leaves the new elements of a resize uninitialised: a fresh grid's memory is then first
-// touched (and faulted in, which is slow on virtual machines) by the threads that load their
-// parts of the pellets, not all by the one that reserves it.
-template <typename T>
-struct TUninitialisedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = TUninitialisedAllocator<U>;
-  };
-  TUninitialisedAllocator() = default;
-  template <typename U>
-  TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept {}
-  template <typename U, typename... TArgs>
-  void construct(U* at, TArgs&&... args) {
-    if constexpr (sizeof...(TArgs) == 0) ::new (static_cast<void*>(at)) U;
-    else ::new (static_cast<void*>(at)) U(std::forward<TArgs>(args)...);
-  }
-};
-template <typename T>
-using TUninitialisedVector = std::vector<T, TUninitialisedAllocator<T>>;
 
 // A block of cells: columns Left .. Right of rows Top .. Bottom.
 struct TCellBlock {
