@@ -192,7 +192,8 @@ void TFoodGrid::EndLayout() {
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
 // searched block can be within NearestLimit; then decides among the candidates exactly.
-int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const {
+int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction,
+                           bool index) const {
   if (leastSquare) *leastSquare = 0;
   const auto answer = [&](int32_t entry, int32_t pellet) {
     if (direction) {
@@ -298,7 +299,8 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // NearestLimit: then the least is the answer.
   const double limit = NearestSquareLimit(least);
   if (leastSquare) *leastSquare = least;
-  if (second > limit) return leastEntry >= 0 ? answer(leastEntry, SortedIndex[leastEntry]) : answer(-1, -1 - leastEntry);
+  if (second > limit)
+    return leastEntry >= 0 ? answer(leastEntry, index ? SortedIndex[leastEntry] : -1) : answer(-1, -1 - leastEntry);
 
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.

@@ -122,7 +122,10 @@ class TFoodGrid {
     return Nearest(x, y, food, leastSquare, nullptr);
   }
   // The same, and the pellet's DirectionOf into direction[0] and [1] (loaded with directions).
-  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const;
+  // Without `index` the same direction and least square, but -1 where the pellet's index
+  // would cost one more read (of a random place in a large grid) than the search made.
+  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction,
+                  bool index = true) const;
 
   // Writes, in increasing order, the index of every pellet that may lie less than
   // `distance` from (x, y): every pellet that does is among them. Returns their number;

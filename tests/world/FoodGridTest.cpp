@@ -95,6 +95,12 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
         // Its direction, kept beside it through every move and layout, bit for bit.
         TFoodGrid::DirectionOf(food[nearest].X, food[nearest].Y, expected[0], expected[1]);
         ASSERT_EQ(std::memcmp(direction, expected, sizeof direction), 0) << "round " << round;
+        // Without the index: the same direction and least square, the index or -1.
+        double leastAlone = -1, directionAlone[2];
+        const int32_t alone = grid.Nearest(px, py, food.data(), &leastAlone, directionAlone, false);
+        EXPECT_TRUE(alone == nearest || alone == -1) << alone;
+        ASSERT_EQ(std::memcmp(directionAlone, expected, sizeof directionAlone), 0) << "round " << round;
+        ASSERT_EQ(leastAlone, least);
         if (sized.Pellets > 1) {
           const double dx = food[NearestFoodPlain(food, px, py)].X - px, dy = food[NearestFoodPlain(food, px, py)].Y - py;
           EXPECT_LE(least, (dx * dx + dy * dy) * (1 + 1e-12));
