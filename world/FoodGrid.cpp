@@ -46,10 +46,9 @@ bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool direc
   SortedIndex.resize(Count);
   Sorted.resize(Count);
   EntryOf.resize(Count);
-  CellStart.resize(cells + 1);
-  FirstMoved.resize(cells);
+  Cell.resize(cells + 1);
   Next.resize(cells);
-  NewCellStart.resize(cells + 1);
+  NewCell.resize(cells + 1);
   NewSortedIndex.resize(Count);
   NewSorted.resize(Count);
   RowCount.resize(Shape.Rows);
@@ -70,10 +69,9 @@ bool TFoodGrid::LoadPart(const TFood* food, int32_t first, int32_t end) {
   const int64_t cells = Cells();
   const int32_t firstCell = Count > 0 ? static_cast<int32_t>(cells * first / Count) : 0;
   const int32_t endCell = Count > 0 ? static_cast<int32_t>(cells * end / Count) : 0;
-  std::fill(CellStart.begin() + firstCell, CellStart.begin() + endCell, 0);
-  std::fill(FirstMoved.begin() + firstCell, FirstMoved.begin() + endCell, -1);
+  std::fill(Cell.begin() + firstCell, Cell.begin() + endCell, TCell{0, -1});
   std::fill(Next.begin() + firstCell, Next.begin() + endCell, 0);
-  std::fill(NewCellStart.begin() + firstCell, NewCellStart.begin() + endCell, 0);
+  std::fill(NewCell.begin() + firstCell, NewCell.begin() + endCell, TCell{0, -1});
   return true;
 }
 
@@ -101,7 +99,7 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet, bool previousRound) {
     EntryOf[index] = -1;
   } else {
     if (moved.PreviousMoved >= 0) Pellets[moved.PreviousMoved].NextMoved = moved.NextMoved;
-    else FirstMoved[CellOf[index]] = moved.NextMoved;
+    else Cell[CellOf[index]].FirstMoved = moved.NextMoved;
     if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = moved.PreviousMoved;
   }
   const int32_t cell = CellOfPoint(pellet.X, pellet.Y);
@@ -109,10 +107,10 @@ bool TFoodGrid::Move(int32_t index, const TFood& pellet, bool previousRound) {
   ++RowCount[cell / Shape.Columns];
   CellOf[index] = cell;
   moved.PreviousMoved = -1;
-  moved.NextMoved = FirstMoved[cell];
+  moved.NextMoved = Cell[cell].FirstMoved;
   moved.MovedIn = previousRound ? Round - 1 : Round;
   if (moved.NextMoved >= 0) Pellets[moved.NextMoved].PreviousMoved = index;
-  FirstMoved[cell] = index;
+  Cell[cell].FirstMoved = index;
   ++MovedCount;
   return true;
 }
@@ -136,14 +134,14 @@ void TFoodGrid::SortRows(int32_t firstRow, int32_t endRow) {
   for (int32_t row = firstRow; row < endRow; ++row) {
     const int32_t rowStart = at;
     for (int32_t cell = row * Shape.Columns; cell < (row + 1) * Shape.Columns; ++cell) {
-      CellStart[cell] = at;
+      Cell[cell].Start = at;
       at += Next[cell];
-      Next[cell] = CellStart[cell];  // from now on: the cell's next entry
-      FirstMoved[cell] = -1;
+      Next[cell] = Cell[cell].Start;  // from now on: the cell's next entry
+      Cell[cell].FirstMoved = -1;
     }
     RowCount[row] = at - rowStart;
   }
-  if (endRow == Shape.Rows) CellStart[Cells()] = at;
+  if (endRow == Shape.Rows) Cell[Cells()].Start = at;
   for (int32_t j = 0; j < Count; ++j) {
     const int32_t cell = CellOf[j];
     if (cell < firstCell || cell >= endCell) continue;
@@ -167,12 +165,12 @@ void TFoodGrid::LayOutRows(int32_t firstRow, int32_t endRow) {
     EntryOf[j] = at++;
   };
   for (int32_t cell = firstRow * Shape.Columns; cell < endRow * Shape.Columns; ++cell) {
-    NewCellStart[cell] = at;
+    NewCell[cell] = {at, -1};
     listed.clear();
-    for (int32_t j = FirstMoved[cell]; j >= 0; j = Pellets[j].NextMoved) listed.push_back(j);
+    for (int32_t j = Cell[cell].FirstMoved; j >= 0; j = Pellets[j].NextMoved) listed.push_back(j);
     std::sort(listed.begin(), listed.end());
     size_t next = 0;
-    for (int32_t k = CellStart[cell]; k < CellStart[cell + 1]; ++k) {
+    for (int32_t k = Cell[cell].Start; k < Cell[cell + 1].Start; ++k) {
       // An entry left by a pellet that moved since holds infinite coordinates (and its
       // pellet, listed where it lies now, may be another band's).
       if (std::isinf(Sorted[k].X)) continue;
@@ -181,13 +179,12 @@ void TFoodGrid::LayOutRows(int32_t firstRow, int32_t endRow) {
       place(j);
     }
     for (; next < listed.size(); ++next) place(listed[next]);
-    FirstMoved[cell] = -1;
   }
-  if (endRow == Shape.Rows) NewCellStart[Cells()] = at;
+  if (endRow == Shape.Rows) NewCell[Cells()].Start = at;
 }
 
 void TFoodGrid::EndLayout() {
-  std::swap(CellStart, NewCellStart);
+  std::swap(Cell, NewCell);
   std::swap(SortedIndex, NewSortedIndex);
   std::swap(Sorted, NewSorted);
   MovedCount = 0;
@@ -195,7 +192,8 @@ void TFoodGrid::EndLayout() {
 
 // Searches rings of cells around the bug's cell, nearest first, until no pellet outside the
 // searched block can be within NearestLimit; then decides among the candidates exactly.
-int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const {
+int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction,
+                           bool index) const {
   if (leastSquare) *leastSquare = 0;
   const auto answer = [&](int32_t entry, int32_t pellet) {
     if (direction) {
@@ -220,7 +218,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   };
   // Cells first .. last of one row.
   const auto scan = [&](int32_t first, int32_t last) {
-    for (int32_t k = CellStart[first]; k < CellStart[last + 1]; ++k) {
+    for (int32_t k = Cell[first].Start; k < Cell[last + 1].Start; ++k) {
       const double dx = Sorted[k].X - x;
       const double dy = Sorted[k].Y - y;
       consider(dx * dx + dy * dy, k);
@@ -238,7 +236,42 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // ever decides, since the nearest pellet lies about a cell away.
   const int32_t firstRing = Cells() > 1 ? 1 : 0;
   int32_t ring = firstRing;
-  for (;; ++ring) {
+  bool decided = false;
+  // The usual first search, with less bookkeeping: the 3 x 3 block of a cell at least two
+  // cells from every edge, whose rows are three runs of entries (their bounds read before
+  // any entry, so that the rows' misses overlap) and whose four sides all bound the reach.
+  // The same pellets, reach and test as the loop's first ring; where they do not decide,
+  // the loop goes on from the next ring.
+  if (firstRing == 1 && cx >= 2 && cx + 2 < Shape.Columns && cy >= 2 && cy + 2 < Shape.Rows) {
+    const TCell* row[3];
+    int32_t begin[3], end[3];
+    for (int32_t r = 0; r < 3; ++r) {
+      row[r] = &Cell[(cy - 1 + r) * Shape.Columns + cx - 1];
+      begin[r] = row[r][0].Start;
+      end[r] = row[r][3].Start;
+    }
+    const double bugX = x, bugY = y;
+    for (int32_t r = 0; r < 3; ++r)
+      for (int32_t k = begin[r]; k < end[r]; ++k) {
+        const double dx = Sorted[k].X - bugX;
+        const double dy = Sorted[k].Y - bugY;
+        consider(dx * dx + dy * dy, k);
+      }
+    if (listed)
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 3; ++c)
+          for (int32_t j = row[r][c].FirstMoved; j >= 0; j = Pellets[j].NextMoved) {
+            const double dx = Pellets[j].X - bugX;
+            const double dy = Pellets[j].Y - bugY;
+            consider(dx * dx + dy * dy, -1 - j);
+          }
+    const double reach = std::min(std::min(x - (cx - 1) * CellWidth, (cx + 2) * CellWidth - x),
+                                  std::min(y - (cy - 1) * CellHeight, (cy + 2) * CellHeight - y)) -
+                         Slack;
+    decided = reach > 0 && reach * reach * (1 - 0x1p-40) > NearestSquareLimit(least);
+    if (!decided) ring = 2;
+  }
+  for (; !decided; ++ring) {
     const int32_t left = cx - ring, right = cx + ring, top = cy - ring, bottom = cy + ring;
     const int32_t firstColumn = std::max(left, 0), lastColumn = std::min(right, Shape.Columns - 1);
     for (int32_t row = std::max(top, 0); row <= std::min(bottom, Shape.Rows - 1); ++row) {
@@ -266,7 +299,8 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // NearestLimit: then the least is the answer.
   const double limit = NearestSquareLimit(least);
   if (leastSquare) *leastSquare = least;
-  if (second > limit) return leastEntry >= 0 ? answer(leastEntry, SortedIndex[leastEntry]) : answer(-1, -1 - leastEntry);
+  if (second > limit)
+    return leastEntry >= 0 ? answer(leastEntry, index ? SortedIndex[leastEntry] : -1) : answer(-1, -1 - leastEntry);
 
   // Otherwise the candidates within the limit, from the whole block searched, in increasing
   // order of index, and the plain scan over them.
@@ -274,7 +308,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   const int32_t firstColumn = std::max(cx - ring, 0), lastColumn = std::min(cx + ring, Shape.Columns - 1);
   for (int32_t row = std::max(cy - ring, 0); row <= std::min(cy + ring, Shape.Rows - 1); ++row) {
     const int32_t base = row * Shape.Columns;
-    for (int32_t k = CellStart[base + firstColumn]; k < CellStart[base + lastColumn + 1]; ++k) {
+    for (int32_t k = Cell[base + firstColumn].Start; k < Cell[base + lastColumn + 1].Start; ++k) {
       const double dx = Sorted[k].X - x;
       const double dy = Sorted[k].Y - y;
       if (dx * dx + dy * dy <= limit) candidates.push_back(SortedIndex[k]);
@@ -313,7 +347,7 @@ int32_t TFoodGrid::LoadedWithinEatingReach(double x, double y, double distance, 
   for (int32_t row = top; row <= bottom; ++row) {
     const int32_t base = row * Shape.Columns;
     // Entries moved since Sort hold infinite coordinates and fail the test.
-    for (int32_t k = CellStart[base + left]; k < CellStart[base + right + 1]; ++k) {
+    for (int32_t k = Cell[base + left].Start; k < Cell[base + right + 1].Start; ++k) {
       const double dx = Sorted[k].X - x;
       const double dy = Sorted[k].Y - y;
       if (dx * dx + dy * dy < limit) indices[found++] = SortedIndex[k];

@@ -8,33 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/LargePages.h"
+
 namespace zemlix {
 
 struct TFood {
   double X = 0;
   double Y = 0;
 };
-
-// Leaves the new elements of a resize uninitialised: a fresh grid's memory is then first
-// touched (and faulted in, which is slow on virtual machines) by the threads that load their
-// parts of the pellets, not all by the one that reserves it.
-template <typename T>
-struct TUninitialisedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = TUninitialisedAllocator<U>;
-  };
-  TUninitialisedAllocator() = default;
-  template <typename U>
-  TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept {}
-  template <typename U, typename... TArgs>
-  void construct(U* at, TArgs&&... args) {
-    if constexpr (sizeof...(TArgs) == 0) ::new (static_cast<void*>(at)) U;
-    else ::new (static_cast<void*>(at)) U(std::forward<TArgs>(args)...);
-  }
-};
-template <typename T>
-using TUninitialisedVector = std::vector<T, TUninitialisedAllocator<T>>;
 
 // A block of cells: columns Left .. Right of rows Top .. Bottom.
 struct TCellBlock {
@@ -141,7 +122,10 @@ class TFoodGrid {
     return Nearest(x, y, food, leastSquare, nullptr);
   }
   // The same, and the pellet's DirectionOf into direction[0] and [1] (loaded with directions).
-  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction) const;
+  // Without `index` the same direction and least square, but -1 where the pellet's index
+  // would cost one more read (of a random place in a large grid) than the search made.
+  int32_t Nearest(double x, double y, const TFood* food, double* leastSquare, double* direction,
+                  bool index = true) const;
 
   // Writes, in increasing order, the index of every pellet that may lie less than
   // `distance` from (x, y): every pellet that does is among them. Returns their number;
@@ -183,7 +167,7 @@ class TFoodGrid {
   template <typename TVisit>
   void VisitMoved(int32_t first, int32_t last, TVisit&& visit) const {
     for (int32_t cell = first; cell <= last; ++cell)
-      for (int32_t j = FirstMoved[cell]; j >= 0; j = Pellets[j].NextMoved) visit(j, Pellets[j]);
+      for (int32_t j = Cell[cell].FirstMoved; j >= 0; j = Pellets[j].NextMoved) visit(j, Pellets[j]);
   }
   // The listed pellets that may lie less than `distance` from (x, y): those moved in this
   // round (thisRound) or those moved before it.
@@ -206,10 +190,15 @@ class TFoodGrid {
   bool Directions = false;
   TUninitialisedVector<TPellet> Pellets;
   TUninitialisedVector<int32_t> CellOf;
-  // Cell c's pellets as Sort laid them out are entries CellStart[c] .. CellStart[c + 1] - 1
+  // Cell c's pellets as Sort laid them out are entries Cell[c].Start .. Cell[c + 1].Start - 1
   // of the sorted lists, so a row of cells is one run of entries. A pellet moved since keeps
-  // its entry with infinite coordinates.
-  TUninitialisedVector<int32_t> CellStart;
+  // its entry with infinite coordinates, and is listed from its new cell's FirstMoved: a
+  // doubly linked list, so that a pellet moved again leaves it at once (-1 ends a list).
+  // Both in one place, so that a search reads a row's bounds and lists from one cache line.
+  struct TCell {
+    int32_t Start, FirstMoved;
+  };
+  TUninitialisedVector<TCell> Cell;  // one more than the cells: the last holds the end
   // A sorted entry: the pellet's position, and its direction, in the cache line the search
   // that finds it has just read.
   struct TEntry {
@@ -219,16 +208,13 @@ class TFoodGrid {
   TUninitialisedVector<int32_t> SortedIndex;
   TUninitialisedVector<TEntry> Sorted;
   TUninitialisedVector<int32_t> EntryOf;  // by index: its entry in the sorted lists, -1 once moved
-  // Pellets moved since Sort, by cell: the first of a doubly linked list, so that a pellet
-  // moved again leaves its list at once.
-  TUninitialisedVector<int32_t> FirstMoved;
   int32_t MovedCount = 0;  // moves since Sort
   uint64_t Round = 1;
   TUninitialisedVector<int32_t> Next;  // Sort's scratch
   // The pellets in each row of cells (sorted or listed), kept by every move, so that a band
   // of rows knows where its entries begin in a new layout; and that layout while it is made.
   std::vector<int32_t> RowCount;
-  TUninitialisedVector<int32_t> NewCellStart;
+  TUninitialisedVector<TCell> NewCell;
   TUninitialisedVector<int32_t> NewSortedIndex;
   TUninitialisedVector<TEntry> NewSorted;
 };

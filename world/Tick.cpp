@@ -521,7 +521,8 @@ void TWorld::SenseBlock(int32_t first, int32_t count, const TFoodGrid* grid, TBl
       const TFood& pellet = Food[scratch.Nearest[k]];
       TFoodGrid::DirectionOf(pellet.X, pellet.Y, direction[0], direction[1]);
     } else if (Sensing == TSensing::Grid) {
-      scratch.Nearest[k] = grid->Nearest(x, y, Food.data(), &scratch.LeastSquare[k], direction);
+      // Only the selected bug's pellet is wanted by its index.
+      scratch.Nearest[k] = grid->Nearest(x, y, Food.data(), &scratch.LeastSquare[k], direction, first + k == SelectedBug);
     } else {
       const TFoodDirection& known = RefreshDirection(scratch.Nearest[k]);
       direction[0] = known.DirectionX;

@@ -95,6 +95,12 @@ TEST(KeptPelletGrid, MovesAndLayoutsMatchThePlainScans) {
         // Its direction, kept beside it through every move and layout, bit for bit.
         TFoodGrid::DirectionOf(food[nearest].X, food[nearest].Y, expected[0], expected[1]);
         ASSERT_EQ(std::memcmp(direction, expected, sizeof direction), 0) << "round " << round;
+        // Without the index: the same direction and least square, the index or -1.
+        double leastAlone = -1, directionAlone[2];
+        const int32_t alone = grid.Nearest(px, py, food.data(), &leastAlone, directionAlone, false);
+        EXPECT_TRUE(alone == nearest || alone == -1) << alone;
+        ASSERT_EQ(std::memcmp(directionAlone, expected, sizeof directionAlone), 0) << "round " << round;
+        ASSERT_EQ(leastAlone, least);
         if (sized.Pellets > 1) {
           const double dx = food[NearestFoodPlain(food, px, py)].X - px, dy = food[NearestFoodPlain(food, px, py)].Y - py;
           EXPECT_LE(least, (dx * dx + dy * dy) * (1 + 1e-12));
@@ -194,6 +200,48 @@ TEST(KeptPelletGrid, ALoadInPartsMatchesAWholeLoad) {
       const double px = x(random), py = y(random);
       ASSERT_EQ(grid.Nearest(px, py, food.data()), NearestFoodPlain(food, px, py)) << px << ", " << py;
     }
+  }
+}
+
+// The first search covers the bug's cell's 3 x 3 block and stops once nothing outside can be
+// nearer than the nearest pellet inside: a pellet just beyond the block's nearest side, and
+// nearer, must still win, and lose when a hair farther.
+TEST(KeptPelletGrid, PelletsJustBeyondTheFirstBlockOnEverySide) {
+  // 1600 pellets on 400 x 400: cells of 10; every bug below is in cell (20, 20), whose block
+  // spans 190 .. 220 both ways, 12 from the bug on the side named.
+  struct TCase {
+    const char* Name;
+    TFood Bug, Inside, Outside;  // the pellet inside 13 from the bug
+    bool Moved;                  // the outside one placed by a move after the load
+    bool OutsideWins;
+  };
+  const TCase cases[] = {
+      {"left", {202, 205}, {215, 205}, {189.9, 205}, false, true},
+      {"right", {208, 205}, {195, 205}, {220.1, 205}, false, true},
+      {"top", {205, 202}, {205, 215}, {205, 189.9}, false, true},
+      {"bottom", {205, 208}, {205, 195}, {205, 220.1}, false, true},
+      {"left, moved there", {202, 205}, {215, 205}, {189.9, 205}, true, true},
+      {"right, a hair farther", {208, 205}, {195, 205}, {221.000001, 205}, false, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<TFood> food(1600, TFood{395, 395});  // the rest far off in a corner
+    food[700] = c.Inside;
+    food[900] = c.Moved ? TFood{5, 5} : c.Outside;
+    TFoodGrid grid;
+    ASSERT_TRUE(grid.Load(food.data(), 1600, 400, 400, true));
+    ASSERT_EQ(grid.Columns(), 40);
+    if (c.Moved) {
+      grid.StartMoves();
+      food[900] = c.Outside;
+      ASSERT_TRUE(grid.Move(900, food[900]));
+    }
+    double least = -1;
+    const int32_t nearest = grid.Nearest(c.Bug.X, c.Bug.Y, food.data(), &least);
+    EXPECT_EQ(nearest, c.OutsideWins ? 900 : 700);
+    EXPECT_EQ(nearest, NearestFoodPlain(food, c.Bug.X, c.Bug.Y));
+    const double dx = food[nearest].X - c.Bug.X, dy = food[nearest].Y - c.Bug.Y;
+    EXPECT_EQ(least, dx * dx + dy * dy);
   }
 }
 
