@@ -474,13 +474,13 @@ QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, i
       pattern.Right <= pattern.Left || pattern.Bottom <= pattern.Top) {
     return {};
   }
-  if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition || std::llabs(width) > kMaxScaledSize ||
-      std::llabs(height) > kMaxScaledSize || pattern.Right > kMaxPatternCoordinate ||
-      pattern.Bottom > kMaxPatternCoordinate || destWidth > kMaxDestinationSize ||
-      destHeight > kMaxDestinationSize || !(std::fabs(centerX) <= kMaxCenter) ||
-      !(std::fabs(centerY) <= kMaxCenter)) {
-    return {};
-  }
+  // Apart, each with its own return: folded into one condition, the compiler kept some of its
+  // flags as bytes on the stack and read them back as words, a stall on every drawing.
+  if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition) return {};
+  if (std::llabs(width) > kMaxScaledSize || std::llabs(height) > kMaxScaledSize) return {};
+  if (pattern.Right > kMaxPatternCoordinate || pattern.Bottom > kMaxPatternCoordinate) return {};
+  if (destWidth > kMaxDestinationSize || destHeight > kMaxDestinationSize) return {};
+  if (!(std::fabs(centerX) <= kMaxCenter) || !(std::fabs(centerY) <= kMaxCenter)) return {};
 
   const std::int64_t left = pattern.Left;
   const std::int64_t top = pattern.Top;
