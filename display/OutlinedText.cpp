@@ -147,22 +147,65 @@ void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor
     Compose(std::span(placed_).first(headGlyphs), head_);
   }
   Compose(std::span(placed_).subspan(headGlyphs), tail_);
+  box_ = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
+  MakeMaskedRows();
+}
+
+void TOutlinedText::MakeMaskedRows() {
+  maskedRows_.clear();
+  rowPixels_.clear();
+  if (box_.isEmpty() || (!drawsInk_ && !drawsOutline_)) return;
+  const int width = box_.width(), height = box_.height();
+  canvas_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  // Every word drawn carries the opaque top byte, so 0 marks the pixels left alone.
+  const auto paint = [&](const std::vector<TSpan>& spans, std::uint32_t pixel) {
+    for (const TSpan& span : spans) {
+      std::uint32_t* at = canvas_.data() + static_cast<std::ptrdiff_t>(span.Y - box_.top()) * width +
+                          (span.X - box_.left());
+      std::fill_n(at, span.Count, 0xFF000000u | pixel);
+    }
+  };
+  // The same order as Draw's spans: all the outline, then the ink over it.
+  if (drawsOutline_) {
+    paint(head_.Outline, outlinePixel_);
+    paint(tail_.Outline, outlinePixel_);
+  }
+  if (drawsInk_) {
+    paint(head_.Ink, textPixel_);
+    paint(tail_.Ink, textPixel_);
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* row = canvas_.data() + static_cast<std::ptrdiff_t>(y) * width;
+    for (int x = 0; x < width; x += 16) {
+      std::uint32_t mask = 0;
+      for (int i = 0; i < 16 && x + i < width; ++i)
+        if (row[x + i] != 0) mask |= 1u << i;
+      if (mask == 0) continue;
+      maskedRows_.push_back({x, y, mask, static_cast<std::uint32_t>(rowPixels_.size())});
+      for (int i = 0; i < 16; ++i) rowPixels_.push_back(x + i < width ? row[x + i] : 0);
+    }
+  }
 }
 
 QRect TOutlinedText::Draw(TSurface& dest, int x, int y, std::vector<TSpan>* written) const {
   if (!dest.HasPixels() || (!drawsInk_ && !drawsOutline_)) return {};
-  const QRect box = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
-  if (box.isEmpty()) return {};
-  const QRect drawn = box.translated(x, y) & QRect(0, 0, dest.Width(), dest.Height());
+  if (box_.isEmpty()) return {};
+  const QRect placed = box_.translated(x, y);
+  const QRect drawn = placed & QRect(0, 0, dest.Width(), dest.Height());
   if (drawn.isEmpty()) return {};
-  // All the outline before any ink, as the five calls would set it.
-  if (drawsOutline_) {
-    dest.FillSpans(head_.Outline, outlinePixel_, x, y);
-    dest.FillSpans(tail_.Outline, outlinePixel_, x, y);
-  }
-  if (drawsInk_) {
-    dest.FillSpans(head_.Ink, textPixel_, x, y);
-    dest.FillSpans(tail_.Ink, textPixel_, x, y);
+  if (drawn == placed && dest.MaskedRowStores()) {
+    StoreMaskedRowsAvx512(dest.ScanLine(placed.top()) + placed.left(), dest.Stride(), maskedRows_.data(),
+                          maskedRows_.size(), rowPixels_.data());
+  } else {
+    // All the outline before any ink, as the five calls would set it.
+    if (drawsOutline_) {
+      dest.FillSpans(head_.Outline, outlinePixel_, x, y);
+      dest.FillSpans(tail_.Outline, outlinePixel_, x, y);
+    }
+    if (drawsInk_) {
+      dest.FillSpans(head_.Ink, textPixel_, x, y);
+      dest.FillSpans(tail_.Ink, textPixel_, x, y);
+    }
   }
   if (written != nullptr) {
     for (const auto* layer : {&head_.Outline, &tail_.Outline, &head_.Ink, &tail_.Ink}) {

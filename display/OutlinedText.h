@@ -50,6 +50,10 @@ class TOutlinedText {
   };
   // Merges the glyphs' layers row by row into `layers`.
   void Compose(std::span<const TPlaced> glyphs, TLayers& layers);
+  // Both layers again as a picture cut into rows of 16 pixels (relative to the box's top-left
+  // corner), for drawings wholly inside a surface with masked row stores: a line of text is a
+  // few hundred glyph spans but a few dozen such rows.
+  void MakeMaskedRows();
 
   bool made_ = false;
   QString text_;
@@ -59,11 +63,15 @@ class TOutlinedText {
   bool drawsInk_ = false, drawsOutline_ = false;
   QString headText_;  // the text up to and with its last space, which head_ shows
   TLayers head_, tail_;
+  QRect box_;  // both layers' box
+  std::vector<TMaskedRow> maskedRows_;
+  std::vector<std::uint32_t> rowPixels_;  // 16 words a masked row
   std::unordered_map<char32_t, TShape> shapes_;
   // Reused while setting.
   std::vector<char32_t> characters_;
   std::vector<TPlaced> placed_;
   std::vector<std::vector<TSpan>> outlineRows_, inkRows_;
+  std::vector<std::uint32_t> canvas_;  // the box's words while the masked rows are made; 0: not set
 };
 
 }  // namespace zemlix
