@@ -103,6 +103,7 @@ void TOutlinedText::Compose(std::span<const TPlaced> glyphs, TLayers& layers) {
 
 void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor, TColor outlineColor) {
   if (made_ && text == text_ && textColor == textColor_ && outlineColor == outlineColor_) return;
+  const bool newColors = !made_ || textColor != textColor_ || outlineColor != outlineColor_;
   made_ = true;
   text_ = text;
   textColor_ = textColor;
@@ -142,38 +143,34 @@ void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor
   });
   // The head's glyphs are placed the same whatever follows them.
   const QStringView head = QStringView(text).left(headLength);
-  if (head != headText_) {
+  if (head != headText_ || newColors) {
     headText_ = head.toString();
     Compose(std::span(placed_).first(headGlyphs), head_);
+    MakeMaskedRows(head_);
   }
   Compose(std::span(placed_).subspan(headGlyphs), tail_);
+  MakeMaskedRows(tail_);
   box_ = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
-  MakeMaskedRows();
 }
 
-void TOutlinedText::MakeMaskedRows() {
-  maskedRows_.clear();
-  rowPixels_.clear();
-  if (box_.isEmpty() || (!drawsInk_ && !drawsOutline_)) return;
-  const int width = box_.width(), height = box_.height();
+void TOutlinedText::MakeMaskedRows(TLayers& layers) {
+  layers.MaskedRows.clear();
+  layers.RowPixels.clear();
+  const QRect box = layers.Box;
+  if (box.isEmpty() || (!drawsInk_ && !drawsOutline_)) return;
+  const int width = box.width(), height = box.height();
   canvas_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
   // Every word drawn carries the opaque top byte, so 0 marks the pixels left alone.
   const auto paint = [&](const std::vector<TSpan>& spans, std::uint32_t pixel) {
     for (const TSpan& span : spans) {
-      std::uint32_t* at = canvas_.data() + static_cast<std::ptrdiff_t>(span.Y - box_.top()) * width +
-                          (span.X - box_.left());
+      std::uint32_t* at = canvas_.data() + static_cast<std::ptrdiff_t>(span.Y - box.top()) * width +
+                          (span.X - box.left());
       std::fill_n(at, span.Count, 0xFF000000u | pixel);
     }
   };
   // The same order as Draw's spans: all the outline, then the ink over it.
-  if (drawsOutline_) {
-    paint(head_.Outline, outlinePixel_);
-    paint(tail_.Outline, outlinePixel_);
-  }
-  if (drawsInk_) {
-    paint(head_.Ink, textPixel_);
-    paint(tail_.Ink, textPixel_);
-  }
+  if (drawsOutline_) paint(layers.Outline, outlinePixel_);
+  if (drawsInk_) paint(layers.Ink, textPixel_);
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* row = canvas_.data() + static_cast<std::ptrdiff_t>(y) * width;
     for (int x = 0; x < width; x += 16) {
@@ -181,8 +178,8 @@ void TOutlinedText::MakeMaskedRows() {
       for (int i = 0; i < 16 && x + i < width; ++i)
         if (row[x + i] != 0) mask |= 1u << i;
       if (mask == 0) continue;
-      maskedRows_.push_back({x, y, mask, static_cast<std::uint32_t>(rowPixels_.size())});
-      for (int i = 0; i < 16; ++i) rowPixels_.push_back(x + i < width ? row[x + i] : 0);
+      layers.MaskedRows.push_back({x, y, mask, static_cast<std::uint32_t>(layers.RowPixels.size())});
+      for (int i = 0; i < 16; ++i) layers.RowPixels.push_back(x + i < width ? row[x + i] : 0);
     }
   }
 }
@@ -193,9 +190,14 @@ QRect TOutlinedText::Draw(TSurface& dest, int x, int y, std::vector<TSpan>* writ
   const QRect placed = box_.translated(x, y);
   const QRect drawn = placed & QRect(0, 0, dest.Width(), dest.Height());
   if (drawn.isEmpty()) return {};
+  // The parts' rows may be stored one after the other: the layout leaves an empty column after
+  // any glyph's ink, so the tail's outline never lies on the head's ink.
   if (drawn == placed && dest.MaskedRowStores()) {
-    StoreMaskedRowsAvx512(dest.ScanLine(placed.top()) + placed.left(), dest.Stride(), maskedRows_.data(),
-                          maskedRows_.size(), rowPixels_.data());
+    for (const TLayers* layers : {&head_, &tail_}) {
+      if (layers->MaskedRows.empty()) continue;
+      StoreMaskedRowsAvx512(dest.ScanLine(y + layers->Box.top()) + x + layers->Box.left(), dest.Stride(),
+                            layers->MaskedRows.data(), layers->MaskedRows.size(), layers->RowPixels.data());
+    }
   } else {
     // All the outline before any ink, as the five calls would set it.
     if (drawsOutline_) {

@@ -47,13 +47,16 @@ class TOutlinedText {
   struct TLayers {
     std::vector<TSpan> Outline, Ink;
     QRect Box;  // holds both layers, empty without ink
+    // Both layers again as a picture cut into rows of 16 pixels, relative to Box's top-left
+    // corner, for drawings wholly inside a surface with masked row stores: a line of text is
+    // a few hundred glyph spans but a few dozen such rows.
+    std::vector<TMaskedRow> MaskedRows;
+    std::vector<std::uint32_t> RowPixels;  // 16 words a masked row
   };
   // Merges the glyphs' layers row by row into `layers`.
   void Compose(std::span<const TPlaced> glyphs, TLayers& layers);
-  // Both layers again as a picture cut into rows of 16 pixels (relative to the box's top-left
-  // corner), for drawings wholly inside a surface with masked row stores: a line of text is a
-  // few hundred glyph spans but a few dozen such rows.
-  void MakeMaskedRows();
+  // Makes the layers' masked rows in the colours set.
+  void MakeMaskedRows(TLayers& layers);
 
   bool made_ = false;
   QString text_;
@@ -63,9 +66,7 @@ class TOutlinedText {
   bool drawsInk_ = false, drawsOutline_ = false;
   QString headText_;  // the text up to and with its last space, which head_ shows
   TLayers head_, tail_;
-  QRect box_;  // both layers' box
-  std::vector<TMaskedRow> maskedRows_;
-  std::vector<std::uint32_t> rowPixels_;  // 16 words a masked row
+  QRect box_;  // both parts' boxes
   std::unordered_map<char32_t, TShape> shapes_;
   // Reused while setting.
   std::vector<char32_t> characters_;
