@@ -55,21 +55,32 @@ void TMain::DrawViews() {
 
 void TMain::DrawWorldPicture() {
   TSurface& surface = WorldView->Surface();
+  PlaceFood();
   if (PlainFrames) {
     surface.Fill(0);
     worldSpans_.clear();
     lastWorldSpans_.clear();
+    slots_.Clear();
+    lastSlots_.Clear();
   } else {
     // After a swap the buffer holds the picture before the last one; otherwise (it was brought
     // up to date, or the last flip copied) it holds the last one. Either is black but for
     // what it drew.
     const bool swapped = !surface.TakeStale().empty();
     surface.FillSpans(swapped ? lastWorldSpans_ : worldSpans_, 0);
+    slotKeys_.clear();
+    if (ObjectImages.Items()[FoodPicture].PatternCount() != 0) {
+      for (const QPoint& place : foodPlaces_) slotKeys_.push_back(FoodKey(place));
+    }
+    for (const uint64_t key : StatsKeys()) slotKeys_.push_back(key);
+    ClearChangedSlots(surface, swapped ? lastSlots_ : slots_);
     lastWorldSpans_.swap(worldSpans_);
     worldSpans_.clear();
+    std::swap(lastSlots_, slots_);
+    slots_.Clear();
   }
   DrawWorldBorder();
-  DrawFood();
+  DrawPlacedFood();
   DrawCreatures();
   DrawWorldStats();
   if (PlainFrames) {
@@ -85,6 +96,22 @@ void TMain::DrawWorldPicture() {
   // rectangle of a region apart, clipped to all of them, and that costs both sides more than
   // the pixels it saves.
   WorldView->FlipSwapping({QRect(0, 0, surface.Width(), surface.Height())});
+}
+
+void TMain::ClearChangedSlots(TSurface& surface, const TSlotDrawings& drawn) {
+  // Slots are compared only between pictures with the same slots: the same number of pellets.
+  const bool sameSlots = drawn.Keys.size() == slotKeys_.size();
+  const auto clear = [&](uint32_t from, uint32_t to) {
+    if (to > from) surface.FillSpans(std::span(drawn.Spans).subspan(from, to - from), 0);
+  };
+  // Neighbouring slots to clear are cleared together: the spans from `from` on.
+  uint32_t from = 0;
+  for (std::size_t slot = 0; slot < drawn.Keys.size(); ++slot) {
+    if (!sameSlots || drawn.Keys[slot] != slotKeys_[slot]) continue;
+    clear(from, slot == 0 ? 0 : drawn.Ends[slot - 1]);
+    from = drawn.Ends[slot];
+  }
+  clear(from, static_cast<uint32_t>(drawn.Spans.size()));
 }
 
 void TMain::DrawOutlinedText(TSurfaceCanvas& canvas, int X, int Y, TColor textColor, TColor outlineColor,
@@ -107,15 +134,31 @@ void TMain::DrawWorldBorder() {
   canvas.Release();
 }
 
+void TMain::PlaceFood() {
+  foodPlaces_.clear();
+  for (int32_t i = 0; i < World.FoodCount; ++i)
+    foodPlaces_.emplace_back(Round(World.Food[i].X - 4.5L), Round(World.Food[i].Y - 4.5L));
+}
+
+uint64_t TMain::FoodKey(QPoint place) {
+  return uint64_t{static_cast<uint32_t>(place.x())} << 32 | static_cast<uint32_t>(place.y());
+}
+
 void TMain::DrawFood() {
+  PlaceFood();
+  DrawPlacedFood();
+}
+
+void TMain::DrawPlacedFood() {
   TSurface& surface = WorldView->Surface();
   TSprite& food = ObjectImages.Items()[FoodPicture];
   food.SetKeepsPictures(!PlainFrames);
   if (food.PatternCount() == 0) return;
   for (int32_t i = 0; i < World.FoodCount; ++i) {
-    const int px = Round(World.Food[i].X - 4.5L);
-    const int py = Round(World.Food[i].Y - 4.5L);
-    food.Draw(surface, px, py, 0, &worldSpans_);
+    const int px = foodPlaces_[static_cast<std::size_t>(i)].x();
+    const int py = foodPlaces_[static_cast<std::size_t>(i)].y();
+    food.Draw(surface, px, py, 0, &slots_.Spans);
+    slots_.EndSlot(FoodKey({px, py}));
     if (i != World.SelectedBugFood) continue;
     // The nearest pellet pulses: the inner ring every other frame, the outer one in two sizes.
     if (!PlainFrames) {
@@ -195,14 +238,19 @@ void TMain::DrawWorldStats() {
     // Cleared as the rows of its box: a few long spans cost less to keep and to clear than the
     // glyphs' hundreds of short ones, and clearing more than was drawn is harmless, since
     // every picture draws all it shows anew (the border after the clearing).
-    AppendSpans(worldSpans_, statsTexts_[slot].Draw(surface, 1, y));
+    AppendSpans(slots_.Spans, statsTexts_[slot].Draw(surface, 1, y));
+    slots_.EndSlot(key);
   };
-  line(0, static_cast<uint64_t>(World.Generation), 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
-  line(1, static_cast<uint64_t>(World.TimeToLive), 14,
-       [&] { return QStringLiteral("Time To Live %1").arg(World.TimeToLive); });
-  line(2, std::bit_cast<uint64_t>(World.AverageFitness), H - 14, averageText);
-  line(3, static_cast<uint64_t>(World.TotalFitness), H - 28,
-       [&] { return QStringLiteral("Total Fitness: %1").arg(World.TotalFitness); });
+  const std::array<uint64_t, 4> keys = StatsKeys();
+  line(0, keys[0], 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
+  line(1, keys[1], 14, [&] { return QStringLiteral("Time To Live %1").arg(World.TimeToLive); });
+  line(2, keys[2], H - 14, averageText);
+  line(3, keys[3], H - 28, [&] { return QStringLiteral("Total Fitness: %1").arg(World.TotalFitness); });
+}
+
+std::array<uint64_t, 4> TMain::StatsKeys() const {
+  return {static_cast<uint64_t>(World.Generation), static_cast<uint64_t>(World.TimeToLive),
+          std::bit_cast<uint64_t>(World.AverageFitness), static_cast<uint64_t>(World.TotalFitness)};
 }
 
 void TMain::BlankWorldView() {
@@ -214,6 +262,7 @@ void TMain::BlankWorldView() {
   WorldView->Flip();
   worldSpans_.clear();
   AppendSpans(worldSpans_, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
+  slots_.Clear();
 }
 
 }  // namespace zemlix
