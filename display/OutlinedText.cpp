@@ -149,7 +149,6 @@ void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor
     MakeMaskedRows(head_);
   }
   Compose(std::span(placed_).subspan(headGlyphs), tail_);
-  MakeMaskedRows(tail_);
   box_ = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
 }
 
@@ -190,24 +189,23 @@ QRect TOutlinedText::Draw(TSurface& dest, int x, int y, std::vector<TSpan>* writ
   const QRect placed = box_.translated(x, y);
   const QRect drawn = placed & QRect(0, 0, dest.Width(), dest.Height());
   if (drawn.isEmpty()) return {};
-  // The parts' rows may be stored one after the other: the layout leaves an empty column after
-  // any glyph's ink, so the tail's outline never lies on the head's ink.
-  if (drawn == placed && dest.MaskedRowStores()) {
-    for (const TLayers* layers : {&head_, &tail_}) {
-      if (layers->MaskedRows.empty()) continue;
-      StoreMaskedRowsAvx512(dest.ScanLine(y + layers->Box.top()) + x + layers->Box.left(), dest.Stride(),
-                            layers->MaskedRows.data(), layers->MaskedRows.size(), layers->RowPixels.data());
-    }
-  } else {
-    // All the outline before any ink, as the five calls would set it.
-    if (drawsOutline_) {
-      dest.FillSpans(head_.Outline, outlinePixel_, x, y);
-      dest.FillSpans(tail_.Outline, outlinePixel_, x, y);
-    }
-    if (drawsInk_) {
-      dest.FillSpans(head_.Ink, textPixel_, x, y);
-      dest.FillSpans(tail_.Ink, textPixel_, x, y);
-    }
+  // The head (which seldom changes) as masked rows where it lies wholly inside a surface that
+  // has them, the tail (a number that may change every frame, and has few spans) as spans. The
+  // layout leaves an empty column after any glyph's ink, so the tail's outline never lies on
+  // the head's ink, and the head may go first whole.
+  const bool headRows = drawn == placed && dest.MaskedRowStores();
+  if (headRows && !head_.MaskedRows.empty()) {
+    StoreMaskedRowsAvx512(dest.ScanLine(y + head_.Box.top()) + x + head_.Box.left(), dest.Stride(),
+                          head_.MaskedRows.data(), head_.MaskedRows.size(), head_.RowPixels.data());
+  }
+  // All the outline before any ink, as the five calls would set it.
+  if (drawsOutline_) {
+    if (!headRows) dest.FillSpans(head_.Outline, outlinePixel_, x, y);
+    dest.FillSpans(tail_.Outline, outlinePixel_, x, y);
+  }
+  if (drawsInk_) {
+    if (!headRows) dest.FillSpans(head_.Ink, textPixel_, x, y);
+    dest.FillSpans(tail_.Ink, textPixel_, x, y);
   }
   if (written != nullptr) {
     for (const auto* layer : {&head_.Outline, &tail_.Outline, &head_.Ink, &tail_.Ink}) {

@@ -47,9 +47,9 @@ class TOutlinedText {
   struct TLayers {
     std::vector<TSpan> Outline, Ink;
     QRect Box;  // holds both layers, empty without ink
-    // Both layers again as a picture cut into rows of 16 pixels, relative to Box's top-left
-    // corner, for drawings wholly inside a surface with masked row stores: a line of text is
-    // a few hundred glyph spans but a few dozen such rows.
+    // The head's layers again as a picture cut into rows of 16 pixels, relative to Box's
+    // top-left corner, for drawings wholly inside a surface with masked row stores: a line of
+    // text is a few hundred glyph spans but a few dozen such rows.
     std::vector<TMaskedRow> MaskedRows;
     std::vector<std::uint32_t> RowPixels;  // 16 words a masked row
   };
