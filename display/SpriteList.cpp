@@ -281,8 +281,10 @@ void TSprite::TKeptPixels::MakeMaskedRows() {
   for (const TRun& run : Runs) {
     while (Rows[row].Y != run.Dy) ++row;
     if (MaskedRows.empty() || MaskedRows.back().Dy != run.Dy - Top) {
+      // Only the row's own words: a row's 16-word load may run on into the next rows' words,
+      // which its mask leaves out.
       MaskedRows.push_back({Rows[row].X - Left, run.Dy - Top, 0, static_cast<std::uint32_t>(RowPixels.size())});
-      RowPixels.resize(RowPixels.size() + 16, 0);
+      RowPixels.resize(RowPixels.size() + static_cast<std::size_t>(Rows[row].Count), 0);
     }
     TMaskedRow& masked = MaskedRows.back();
     for (int i = 0; i < run.Count; ++i) {
@@ -291,6 +293,8 @@ void TSprite::TKeptPixels::MakeMaskedRows() {
       RowPixels[masked.First + static_cast<std::size_t>(lane)] = Pixels[run.First + static_cast<std::size_t>(i)];
     }
   }
+  // The last row's load stays within the words.
+  RowPixels.resize(RowPixels.size() + 15, 0);
 }
 
 // Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
@@ -459,6 +463,17 @@ void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
   turn.Picture.MakeMaskedRows();
   turn.PictureVersion = picturesVersion_;
   turn.PictureSource = pattern.Surface;
+}
+
+void TSprite::PrefetchTurn(int angle) const {
+  const TTurn& turn = turns_[static_cast<std::size_t>(angle & 255)];
+  for (std::size_t at = 0; at < sizeof turn; at += 64) __builtin_prefetch(reinterpret_cast<const char*>(&turn) + at);
+  const TKeptPixels& picture = turn.Picture;
+  if (picture.MaskedRows.empty()) return;
+  __builtin_prefetch(picture.MaskedRows.data());
+  const std::size_t lines = (picture.RowPixels.size() * sizeof(std::uint32_t) + 63) / 64;
+  const auto* pixels = reinterpret_cast<const char*>(picture.RowPixels.data());
+  for (std::size_t line = 0; line < lines; ++line) __builtin_prefetch(pixels + line * 64);
 }
 
 QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,

@@ -206,6 +206,10 @@ class TMain : public QWidget, public TWorldHost {
   void ClearChangedSlots(TSurface& surface, const TSlotDrawings& drawn);
   TSlotDrawings slots_, lastSlots_;
   std::vector<uint64_t> slotKeys_;
+  struct TBugPlace {
+    int X, Y, Angle;
+  };
+  std::vector<TBugPlace> bugPlaces_;  // where DrawCreatures draws each bug
   std::vector<QPoint> foodPlaces_;  // the pellets' top-left corners, as PlaceFood found them
   // The rings around the selected bug and its nearest pellet.
   TEllipseOutlines rings_;

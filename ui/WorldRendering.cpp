@@ -184,11 +184,19 @@ void TMain::DrawCreatures() {
   TSurface& surface = WorldView->Surface();
   TSprite& creature = ObjectImages.Items()[CreaturePicture];
   creature.SetKeepsPictures(!PlainFrames);
+  bugPlaces_.clear();
   for (int32_t i = 0; i < World.BugCount; ++i) {
     const TCreature& bug = World.Creatures[i];
-    const int bx = Round(bug.X);
-    const int by = Round(bug.Y);
-    const int angle = DegTo256(Round(RadToDeg(bug.Heading) - 180));
+    bugPlaces_.push_back({Round(bug.X), Round(bug.Y), DegTo256(Round(RadToDeg(bug.Heading) - 180))});
+  }
+  // A few bugs ahead, the turned pictures they need are asked for: they are seldom in the cache
+  // after a tick.
+  constexpr std::size_t kAhead = 4;
+  for (std::size_t i = 0; i < std::min(kAhead, bugPlaces_.size()); ++i) creature.PrefetchTurn(bugPlaces_[i].Angle);
+  for (int32_t i = 0; i < World.BugCount; ++i) {
+    const auto [bx, by, angle] = bugPlaces_[static_cast<std::size_t>(i)];
+    if (static_cast<std::size_t>(i) + kAhead < bugPlaces_.size())
+      creature.PrefetchTurn(bugPlaces_[static_cast<std::size_t>(i) + kAhead].Angle);
     creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_);
     if (i != World.SelectedBug) continue;
     const bool blink = World.TimeToLive % 2 != 0 && World.TimeToLive % 3 != 0;
