@@ -466,14 +466,16 @@ void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
 }
 
 void TSprite::PrefetchTurn(int angle) const {
+  const auto lines = [](const void* data, std::size_t bytes) {
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(static_cast<const char*>(data) + at);
+  };
   const TTurn& turn = turns_[static_cast<std::size_t>(angle & 255)];
-  for (std::size_t at = 0; at < sizeof turn; at += 64) __builtin_prefetch(reinterpret_cast<const char*>(&turn) + at);
+  lines(&turn, sizeof turn);
   const TKeptPixels& picture = turn.Picture;
   if (picture.MaskedRows.empty()) return;
-  __builtin_prefetch(picture.MaskedRows.data());
-  const std::size_t lines = (picture.RowPixels.size() * sizeof(std::uint32_t) + 63) / 64;
-  const auto* pixels = reinterpret_cast<const char*>(picture.RowPixels.data());
-  for (std::size_t line = 0; line < lines; ++line) __builtin_prefetch(pixels + line * 64);
+  lines(picture.MaskedRows.data(), picture.MaskedRows.size() * sizeof(TMaskedRow));
+  lines(picture.Rows.data(), picture.Rows.size() * sizeof(TSpan));
+  lines(picture.RowPixels.data(), picture.RowPixels.size() * sizeof(std::uint32_t));
 }
 
 QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
