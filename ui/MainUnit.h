@@ -216,6 +216,8 @@ class TMain : public QWidget, public TWorldHost {
   // The statistics' texts, each made again only when its number changes.
   std::array<TOutlinedText, 4> statsTexts_;
   std::array<std::optional<uint64_t>, 4> statsKeys_;
+  // The frame rate and lag the FPS caption shows; empty before the first frame.
+  std::optional<std::pair<int, int>> captionShown_;
   // The impulses the left and right meters show; empty while cleared.
   std::array<std::optional<double>, 2> meterImpulses_;
 };

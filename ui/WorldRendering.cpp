@@ -23,11 +23,12 @@ constexpr int FoodPicture = 1;
 }  // namespace
 
 void TMain::TimerTimer(int LagCount) {
-  // The caption changes about once a second: set and size it only then.
-  const QString caption = QStringLiteral("FPS = %1(%2 Lag)").arg(Timer.FrameRate()).arg(LagCount);
-  if (FPSLabel->text() != caption) {
-    FPSLabel->setText(caption);
+  // The caption changes about once a second: made, set and sized only then.
+  const std::pair<int, int> caption{Timer.FrameRate(), LagCount};
+  if (captionShown_ != caption) {
+    FPSLabel->setText(QStringLiteral("FPS = %1(%2 Lag)").arg(caption.first).arg(caption.second));
     FPSLabel->adjustSize();
+    captionShown_ = caption;
   }
 
   World.KeepActivationsOf = KeepSelectedActivations ? World.SelectedBug : -1;
