@@ -205,6 +205,18 @@ class TMain : public QWidget, public TWorldHost {
   // whose keys are slotKeys_, does not draw again the same.
   void ClearChangedSlots(TSurface& surface, const TSlotDrawings& drawn);
   TSlotDrawings slots_, lastSlots_;
+  // Whether a picture drew the red border, and the rows (first and last) along which its
+  // drawings reached a side column; drawings on the top and bottom rows are not noted.
+  struct TBorderDrawings {
+    bool Drawn = false;
+    std::vector<std::pair<int, int>> SideRows;
+  };
+  // Paints the border again where the buffer, whose picture drew as `drawn` says, lacks it
+  // after the clearing: all of it if that picture did not draw it.
+  void MendWorldBorder(const TBorderDrawings& drawn);
+  void NoteBorderReached(const QRect& drawn);
+  TBorderDrawings border_, lastBorder_;
+  std::vector<TSpan> sideSpans_;
   std::vector<uint64_t> slotKeys_;
   struct TBugPlace {
     int X, Y, Angle;

@@ -63,6 +63,7 @@ void TMain::DrawWorldPicture() {
     lastWorldSpans_.clear();
     slots_.Clear();
     lastSlots_.Clear();
+    DrawWorldBorder();
   } else {
     // After a swap the buffer holds the picture before the last one; otherwise (it was brought
     // up to date, or the last flip copied) it holds the last one. Either is black but for
@@ -75,12 +76,15 @@ void TMain::DrawWorldPicture() {
     }
     for (const uint64_t key : StatsKeys()) slotKeys_.push_back(key);
     ClearChangedSlots(surface, swapped ? lastSlots_ : slots_);
+    MendWorldBorder(swapped ? lastBorder_ : border_);
     lastWorldSpans_.swap(worldSpans_);
     worldSpans_.clear();
     std::swap(lastSlots_, slots_);
     slots_.Clear();
+    std::swap(lastBorder_, border_);
+    border_.Drawn = true;
+    border_.SideRows.clear();
   }
-  DrawWorldBorder();
   DrawPlacedFood();
   DrawCreatures();
   DrawWorldStats();
@@ -97,6 +101,35 @@ void TMain::DrawWorldPicture() {
   // rectangle of a region apart, clipped to all of them, and that costs both sides more than
   // the pixels it saves.
   WorldView->FlipSwapping({QRect(0, 0, surface.Width(), surface.Height())});
+}
+
+void TMain::MendWorldBorder(const TBorderDrawings& drawn) {
+  if (!drawn.Drawn) {
+    DrawWorldBorder();
+    return;
+  }
+  // The buffer has the border but where its picture drew over it, and the clearing has made
+  // those pixels black: the top and bottom rows are painted again whole (they are short), the
+  // side columns only along the rows that drawings reached.
+  TSurface& surface = WorldView->Surface();
+  const int W = surface.Width(), H = surface.Height();
+  const uint32_t red = *ColorToPixel(clRed);
+  const TSpan rows[] = {{0, 0, W}, {0, H - 1, W}};
+  surface.FillSpans(rows, red);
+  sideSpans_.clear();
+  for (const auto& [top, bottom] : drawn.SideRows) {
+    for (int y = std::max(top, 1); y <= std::min(bottom, H - 2); ++y) {
+      sideSpans_.push_back({0, y, 1});
+      sideSpans_.push_back({W - 1, y, 1});
+    }
+  }
+  surface.FillSpans(sideSpans_, red);
+}
+
+void TMain::NoteBorderReached(const QRect& drawn) {
+  const int W = WorldView->Surface().Width();
+  if (!drawn.isEmpty() && (drawn.left() <= 0 || drawn.right() >= W - 1))
+    border_.SideRows.emplace_back(drawn.top(), drawn.bottom());
 }
 
 void TMain::ClearChangedSlots(TSurface& surface, const TSlotDrawings& drawn) {
@@ -155,18 +188,21 @@ void TMain::DrawPlacedFood() {
   TSprite& food = ObjectImages.Items()[FoodPicture];
   food.SetKeepsPictures(!PlainFrames);
   if (food.PatternCount() == 0) return;
+  const TSpritePattern& pellet = food.Pattern(0);
   for (int32_t i = 0; i < World.FoodCount; ++i) {
     const int px = foodPlaces_[static_cast<std::size_t>(i)].x();
     const int py = foodPlaces_[static_cast<std::size_t>(i)].y();
     food.Draw(surface, px, py, 0, &slots_.Spans);
     slots_.EndSlot(FoodKey({px, py}));
+    NoteBorderReached(QRect(px, py, pellet.Right - pellet.Left, pellet.Bottom - pellet.Top));
     if (i != World.SelectedBugFood) continue;
     // The nearest pellet pulses: the inner ring every other frame, the outer one in two sizes.
     if (!PlainFrames) {
       if (World.TimeToLive % 2 == 0)
-        rings_.Draw(surface, px - 1, py - 1, px + 10, py + 10, NearestFoodRingColor, &worldSpans_);
+        NoteBorderReached(rings_.Draw(surface, px - 1, py - 1, px + 10, py + 10, NearestFoodRingColor, &worldSpans_));
       const int outer = World.TimeToLive % 3 == 0 ? 2 : 3;
-      rings_.Draw(surface, px - outer, py - outer, px + 9 + outer, py + 9 + outer, NearestFoodRingColor, &worldSpans_);
+      NoteBorderReached(rings_.Draw(surface, px - outer, py - outer, px + 9 + outer, py + 9 + outer,
+                                    NearestFoodRingColor, &worldSpans_));
       continue;
     }
     TSurfaceCanvas& canvas = surface.Canvas();
@@ -198,13 +234,13 @@ void TMain::DrawCreatures() {
     const auto [bx, by, angle] = bugPlaces_[static_cast<std::size_t>(i)];
     if (static_cast<std::size_t>(i) + kAhead < bugPlaces_.size())
       creature.PrefetchTurn(bugPlaces_[static_cast<std::size_t>(i) + kAhead].Angle);
-    creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_);
+    NoteBorderReached(creature.DrawRotate(surface, bx, by, 9, 9, 0, 0.5, 0.5, angle, &worldSpans_));
     if (i != World.SelectedBug) continue;
     const bool blink = World.TimeToLive % 2 != 0 && World.TimeToLive % 3 != 0;
     if (!PlainFrames) {
       for (const int radius : {7, 8})
-        rings_.Draw(surface, bx - radius, by - radius, bx + radius, by + radius, blink ? RingBlinkColor : RingColor,
-                    &worldSpans_);
+        NoteBorderReached(rings_.Draw(surface, bx - radius, by - radius, bx + radius, by + radius,
+                                      blink ? RingBlinkColor : RingColor, &worldSpans_));
       continue;
     }
     TSurfaceCanvas& canvas = surface.Canvas();
@@ -247,8 +283,10 @@ void TMain::DrawWorldStats() {
     // Cleared as the rows of its box: a few long spans cost less to keep and to clear than the
     // glyphs' hundreds of short ones, and clearing more than was drawn is harmless, since
     // every picture draws all it shows anew (the border after the clearing).
-    AppendSpans(slots_.Spans, statsTexts_[slot].Draw(surface, 1, y));
+    const QRect drawn = statsTexts_[slot].Draw(surface, 1, y);
+    AppendSpans(slots_.Spans, drawn);
     slots_.EndSlot(key);
+    NoteBorderReached(drawn);
   };
   const std::array<uint64_t, 4> keys = StatsKeys();
   line(0, keys[0], 1, [&] { return QStringLiteral("Generation %1").arg(World.Generation); });
@@ -272,6 +310,7 @@ void TMain::BlankWorldView() {
   worldSpans_.clear();
   AppendSpans(worldSpans_, QRect(0, 0, WorldView->SurfaceWidth(), WorldView->SurfaceHeight()));
   slots_.Clear();
+  border_ = {};  // a maroon one
 }
 
 }  // namespace zemlix

@@ -287,5 +287,34 @@ TEST_F(WindowTest, FramesMatchFramesDrawnFromScratch) {
   EXPECT_TRUE(errors.empty());
 }
 
+// A pellet drawn over the border and then moved away leaves the border whole, in the buffer
+// that showed it and in the other one, on every side.
+TEST_F(WindowTest, PelletsMovedOffTheBorderLeaveItWhole) {
+  std::filesystem::create_directories(directory / "plain");
+  TMain plain{TNetworkLog(directory / "plain")};
+  plain.PlainFrames = true;
+  plain.show();
+  QCoreApplication::processEvents();
+  for (TMain* main : {window.get(), &plain}) {
+    QTest::mouseClick(main->StartBtn, Qt::LeftButton);
+    main->World.Random.Seed = 3;
+    main->World.BuildPopulation();
+    main->Timer.SetEnabled(false);
+    for (TCreature& bug : main->World.Creatures) bug.X = bug.Y = 200;
+    main->World.SelectedBugFood = 1;  // no rings around the pellet that moves
+  }
+  const TFood sides[] = {{3.5, 150}, {396.5, 150}, {150, 3.5}, {150, 396.5}, {2.5, 2.5}};
+  for (const TFood& side : sides) {
+    for (int frame = 0; frame < 5; ++frame) {
+      for (TMain* main : {window.get(), &plain}) {
+        main->World.Food[0] = frame < 2 ? side : TFood{300, 300};
+        main->DrawWorldPicture();
+      }
+      ASSERT_EQ(window->WorldView->Presented(), plain.WorldView->Presented())
+          << "pellet from " << side.X << "," << side.Y << ", frame " << frame;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zemlix::testing
