@@ -228,6 +228,9 @@ class TMain : public QWidget, public TWorldHost {
   // The statistics' texts, each made again only when its number changes.
   std::array<TOutlinedText, 4> statsTexts_;
   std::array<std::optional<uint64_t>, 4> statsKeys_;
+  // The weights the genome map last drew, and the key of the picture it presented then.
+  std::vector<double> genomeShown_;
+  qint64 genomeShownKey_ = -1;
   // The frame rate and lag the FPS caption shows; empty before the first frame.
   std::optional<std::pair<int, int>> captionShown_;
   // The impulses the left and right meters show; empty while cleared.

@@ -1,3 +1,5 @@
+#include <map>
+
 #include "tests/ui/WindowFixture.h"
 
 namespace zemlix::testing {
@@ -227,6 +229,24 @@ TEST_F(WindowTest, UncheckingTheTogglesBlanksTheViews) {
   EXPECT_EQ(window->FitnessLabel->text(), fitness);
   window->TimerTimer(1);
   EXPECT_FALSE(AnyPixelIn(window->GenomeMap, 0, 0, 217, 33, Raw(clYellow)));
+}
+
+// The genome map shows the selected bug's weights whenever a selection comes back, and again
+// after the panel was cleared.
+TEST_F(WindowTest, GenomeMapFollowsTheSelectedWeights) {
+  Start();
+  std::map<int, QImage> maps;  // each bug's map as first drawn
+  for (const int bug : {0, 5, 0, 9, 5, 9}) {
+    window->World.SelectedBug = bug;
+    window->DrawObservation();
+    const QImage map = window->GenomeMap->Presented().copy();
+    EXPECT_EQ(map, maps.emplace(bug, map).first->second) << "bug " << bug;
+  }
+  EXPECT_NE(maps[0], maps[5]);
+  EXPECT_NE(maps[5], maps[9]);
+  window->ClearObservation();
+  window->DrawObservation();
+  EXPECT_EQ(window->GenomeMap->Presented(), maps[9]);
 }
 
 TEST_F(WindowTest, ClearingBeforeTheFirstStartIsHarmless) {
