@@ -209,6 +209,7 @@ class TMain : public QWidget, public TWorldHost {
   // drawings reached a side column; drawings on the top and bottom rows are not noted.
   struct TBorderDrawings {
     bool Drawn = false;
+    int Width = 0;  // of the picture: drawings reaching its last column are noted too
     std::vector<std::pair<int, int>> SideRows;
   };
   // Paints the border again where the buffer, whose picture drew as `drawn` says, lacks it

@@ -63,6 +63,7 @@ void TMain::DrawWorldPicture() {
     lastWorldSpans_.clear();
     slots_.Clear();
     lastSlots_.Clear();
+    border_ = lastBorder_ = {};  // a buffer filled whole needs no mending
     DrawWorldBorder();
   } else {
     // After a swap the buffer holds the picture before the last one; otherwise (it was brought
@@ -83,6 +84,7 @@ void TMain::DrawWorldPicture() {
     slots_.Clear();
     std::swap(lastBorder_, border_);
     border_.Drawn = true;
+    border_.Width = surface.Width();
     border_.SideRows.clear();
   }
   DrawPlacedFood();
@@ -127,8 +129,7 @@ void TMain::MendWorldBorder(const TBorderDrawings& drawn) {
 }
 
 void TMain::NoteBorderReached(const QRect& drawn) {
-  const int W = WorldView->Surface().Width();
-  if (!drawn.isEmpty() && (drawn.left() <= 0 || drawn.right() >= W - 1))
+  if (!drawn.isEmpty() && (drawn.left() <= 0 || drawn.right() >= border_.Width - 1))
     border_.SideRows.emplace_back(drawn.top(), drawn.bottom());
 }
 
