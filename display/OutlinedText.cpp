@@ -103,6 +103,7 @@ void TOutlinedText::Compose(std::span<const TPlaced> glyphs, TLayers& layers) {
 
 void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor, TColor outlineColor) {
   if (made_ && text == text_ && textColor == textColor_ && outlineColor == outlineColor_) return;
+  const bool newColors = !made_ || textColor != textColor_ || outlineColor != outlineColor_;
   made_ = true;
   text_ = text;
   textColor_ = textColor;
@@ -142,26 +143,68 @@ void TOutlinedText::Set(const TFont& font, const QString& text, TColor textColor
   });
   // The head's glyphs are placed the same whatever follows them.
   const QStringView head = QStringView(text).left(headLength);
-  if (head != headText_) {
+  if (head != headText_ || newColors) {
     headText_ = head.toString();
     Compose(std::span(placed_).first(headGlyphs), head_);
+    MakeMaskedRows(head_);
   }
   Compose(std::span(placed_).subspan(headGlyphs), tail_);
+  box_ = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
+}
+
+void TOutlinedText::MakeMaskedRows(TLayers& layers) {
+  layers.MaskedRows.clear();
+  layers.RowPixels.clear();
+  const QRect box = layers.Box;
+  if (box.isEmpty() || (!drawsInk_ && !drawsOutline_)) return;
+  const int width = box.width(), height = box.height();
+  canvas_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  // Every word drawn carries the opaque top byte, so 0 marks the pixels left alone.
+  const auto paint = [&](const std::vector<TSpan>& spans, std::uint32_t pixel) {
+    for (const TSpan& span : spans) {
+      std::uint32_t* at = canvas_.data() + static_cast<std::ptrdiff_t>(span.Y - box.top()) * width +
+                          (span.X - box.left());
+      std::fill_n(at, span.Count, 0xFF000000u | pixel);
+    }
+  };
+  // The same order as Draw's spans: all the outline, then the ink over it.
+  if (drawsOutline_) paint(layers.Outline, outlinePixel_);
+  if (drawsInk_) paint(layers.Ink, textPixel_);
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* row = canvas_.data() + static_cast<std::ptrdiff_t>(y) * width;
+    for (int x = 0; x < width; x += 16) {
+      std::uint32_t mask = 0;
+      for (int i = 0; i < 16 && x + i < width; ++i)
+        if (row[x + i] != 0) mask |= 1u << i;
+      if (mask == 0) continue;
+      layers.MaskedRows.push_back({x, y, mask, static_cast<std::uint32_t>(layers.RowPixels.size())});
+      for (int i = 0; i < 16; ++i) layers.RowPixels.push_back(x + i < width ? row[x + i] : 0);
+    }
+  }
 }
 
 QRect TOutlinedText::Draw(TSurface& dest, int x, int y, std::vector<TSpan>* written) const {
   if (!dest.HasPixels() || (!drawsInk_ && !drawsOutline_)) return {};
-  const QRect box = head_.Box.isEmpty() ? tail_.Box : tail_.Box.isEmpty() ? head_.Box : head_.Box | tail_.Box;
-  if (box.isEmpty()) return {};
-  const QRect drawn = box.translated(x, y) & QRect(0, 0, dest.Width(), dest.Height());
+  if (box_.isEmpty()) return {};
+  const QRect placed = box_.translated(x, y);
+  const QRect drawn = placed & QRect(0, 0, dest.Width(), dest.Height());
   if (drawn.isEmpty()) return {};
+  // The head (which seldom changes) as masked rows where it lies wholly inside a surface that
+  // has them, the tail (a number that may change every frame, and has few spans) as spans. The
+  // layout leaves an empty column after any glyph's ink, so the tail's outline never lies on
+  // the head's ink, and the head may go first whole.
+  const bool headRows = drawn == placed && dest.MaskedRowStores();
+  if (headRows && !head_.MaskedRows.empty()) {
+    StoreMaskedRowsAvx512(dest.ScanLine(y + head_.Box.top()) + x + head_.Box.left(), dest.Stride(),
+                          head_.MaskedRows.data(), head_.MaskedRows.size(), head_.RowPixels.data());
+  }
   // All the outline before any ink, as the five calls would set it.
   if (drawsOutline_) {
-    dest.FillSpans(head_.Outline, outlinePixel_, x, y);
+    if (!headRows) dest.FillSpans(head_.Outline, outlinePixel_, x, y);
     dest.FillSpans(tail_.Outline, outlinePixel_, x, y);
   }
   if (drawsInk_) {
-    dest.FillSpans(head_.Ink, textPixel_, x, y);
+    if (!headRows) dest.FillSpans(head_.Ink, textPixel_, x, y);
     dest.FillSpans(tail_.Ink, textPixel_, x, y);
   }
   if (written != nullptr) {

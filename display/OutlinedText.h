@@ -47,9 +47,16 @@ class TOutlinedText {
   struct TLayers {
     std::vector<TSpan> Outline, Ink;
     QRect Box;  // holds both layers, empty without ink
+    // The head's layers again as a picture cut into rows of 16 pixels, relative to Box's
+    // top-left corner, for drawings wholly inside a surface with masked row stores: a line of
+    // text is a few hundred glyph spans but a few dozen such rows.
+    std::vector<TMaskedRow> MaskedRows;
+    std::vector<std::uint32_t> RowPixels;  // 16 words a masked row
   };
   // Merges the glyphs' layers row by row into `layers`.
   void Compose(std::span<const TPlaced> glyphs, TLayers& layers);
+  // Makes the layers' masked rows in the colours set.
+  void MakeMaskedRows(TLayers& layers);
 
   bool made_ = false;
   QString text_;
@@ -59,11 +66,13 @@ class TOutlinedText {
   bool drawsInk_ = false, drawsOutline_ = false;
   QString headText_;  // the text up to and with its last space, which head_ shows
   TLayers head_, tail_;
+  QRect box_;  // both parts' boxes
   std::unordered_map<char32_t, TShape> shapes_;
   // Reused while setting.
   std::vector<char32_t> characters_;
   std::vector<TPlaced> placed_;
   std::vector<std::vector<TSpan>> outlineRows_, inkRows_;
+  std::vector<std::uint32_t> canvas_;  // the box's words while the masked rows are made; 0: not set
 };
 
 }  // namespace zemlix

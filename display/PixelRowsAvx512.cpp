@@ -19,6 +19,11 @@ void FillSpansAvx512(std::uint32_t* bits, std::ptrdiff_t stride, int width, int 
                      std::size_t count, int dx, int dy, std::uint32_t word) {
   const __m512i words = _mm512_set1_epi32(static_cast<int>(word));
   for (std::size_t i = 0; i < count; ++i) {
+    if (i + 16 < count) {
+      const TSpan& ahead = spans[i + 16];
+      const std::int64_t ay = std::int64_t{ahead.Y} + dy, ax = std::int64_t{ahead.X} + dx;
+      if (ay >= 0 && ay < height && ax >= 0 && ax < width) __builtin_prefetch(bits + ay * stride + ax, 1, 3);
+    }
     const std::int64_t y = std::int64_t{spans[i].Y} + dy;
     if (y < 0 || y >= height) continue;
     std::int64_t from = std::int64_t{spans[i].X} + dx;

@@ -281,8 +281,10 @@ void TSprite::TKeptPixels::MakeMaskedRows() {
   for (const TRun& run : Runs) {
     while (Rows[row].Y != run.Dy) ++row;
     if (MaskedRows.empty() || MaskedRows.back().Dy != run.Dy - Top) {
+      // Only the row's own words: a row's 16-word load may run on into the next rows' words,
+      // which its mask leaves out.
       MaskedRows.push_back({Rows[row].X - Left, run.Dy - Top, 0, static_cast<std::uint32_t>(RowPixels.size())});
-      RowPixels.resize(RowPixels.size() + 16, 0);
+      RowPixels.resize(RowPixels.size() + static_cast<std::size_t>(Rows[row].Count), 0);
     }
     TMaskedRow& masked = MaskedRows.back();
     for (int i = 0; i < run.Count; ++i) {
@@ -291,6 +293,8 @@ void TSprite::TKeptPixels::MakeMaskedRows() {
       RowPixels[masked.First + static_cast<std::size_t>(lane)] = Pixels[run.First + static_cast<std::size_t>(i)];
     }
   }
+  // The last row's load stays within the words.
+  RowPixels.resize(RowPixels.size() + 15, 0);
 }
 
 // Copies runs with (x, y) as their origin, clipped to dest; returns a rectangle holding every
@@ -461,6 +465,19 @@ void TSprite::KeepPicture(TTurn& turn, const TSpritePattern& pattern) const {
   turn.PictureSource = pattern.Surface;
 }
 
+void TSprite::PrefetchTurn(int angle) const {
+  const auto lines = [](const void* data, std::size_t bytes) {
+    for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(static_cast<const char*>(data) + at);
+  };
+  const TTurn& turn = turns_[static_cast<std::size_t>(angle & 255)];
+  lines(&turn, sizeof turn);
+  const TKeptPixels& picture = turn.Picture;
+  if (picture.MaskedRows.empty()) return;
+  lines(picture.MaskedRows.data(), picture.MaskedRows.size() * sizeof(TMaskedRow));
+  lines(picture.Rows.data(), picture.Rows.size() * sizeof(TSpan));
+  lines(picture.RowPixels.data(), picture.RowPixels.size() * sizeof(std::uint32_t));
+}
+
 QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, int patternIndex, double centerX,
                           double centerY, int angle, std::vector<TSpan>* written) const {
   if (!initialized_ || patternIndex < 0 || patternIndex >= PatternCount()) return {};
@@ -474,13 +491,13 @@ QRect TSprite::DrawRotate(TSurface& dest, int x, int y, int width, int height, i
       pattern.Right <= pattern.Left || pattern.Bottom <= pattern.Top) {
     return {};
   }
-  if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition || std::llabs(width) > kMaxScaledSize ||
-      std::llabs(height) > kMaxScaledSize || pattern.Right > kMaxPatternCoordinate ||
-      pattern.Bottom > kMaxPatternCoordinate || destWidth > kMaxDestinationSize ||
-      destHeight > kMaxDestinationSize || !(std::fabs(centerX) <= kMaxCenter) ||
-      !(std::fabs(centerY) <= kMaxCenter)) {
-    return {};
-  }
+  // Apart, each with its own return: folded into one condition, the compiler kept some of its
+  // flags as bytes on the stack and read them back as words, a stall on every drawing.
+  if (std::llabs(x) > kMaxPosition || std::llabs(y) > kMaxPosition) return {};
+  if (std::llabs(width) > kMaxScaledSize || std::llabs(height) > kMaxScaledSize) return {};
+  if (pattern.Right > kMaxPatternCoordinate || pattern.Bottom > kMaxPatternCoordinate) return {};
+  if (destWidth > kMaxDestinationSize || destHeight > kMaxDestinationSize) return {};
+  if (!(std::fabs(centerX) <= kMaxCenter) || !(std::fabs(centerY) <= kMaxCenter)) return {};
 
   const std::int64_t left = pattern.Left;
   const std::int64_t top = pattern.Top;

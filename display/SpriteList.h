@@ -89,6 +89,9 @@ class TSprite {
   // not depend on where it lands, so both give the same pixels; the second is the reference
   // the first is tested against.
   bool KeepsPictures() const { return keepsPictures_; }
+  // Asks the processor for a kept turned picture's rows ahead of a DrawRotate by `angle`, for a
+  // caller that draws many: each turn's picture lies apart in memory. Changes nothing.
+  void PrefetchTurn(int angle) const;
   void SetKeepsPictures(bool value) { keepsPictures_ = value; }
 
   // Life cycle, driven by the collection.
@@ -113,7 +116,8 @@ class TSprite {
     std::vector<TSpan> Rows;  // each row from its first opaque pixel to its last, in row order
     int Left = 0, Top = 0, Right = -1, Bottom = -1;  // the runs' bounding box, inclusive
     // For pictures at most 16 pixels wide: the rows again, relative to (Left, Top), as masked
-    // rows of 16 pixels each in RowPixels.
+    // rows of up to 16 pixels, each row's words from its First in RowPixels (at least 16
+    // readable words from every First).
     std::vector<TMaskedRow> MaskedRows;
     std::vector<std::uint32_t> RowPixels;
     void Add(int dx, int dy, std::uint32_t pixel, bool newRun);

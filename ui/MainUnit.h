@@ -56,9 +56,14 @@ class TMain : public QWidget, public TWorldHost {
   void TimerTimer(int LagCount);
   void BlankWorldView();
   void DrawWorldBorder();
-  void DrawFood();
+  void DrawFood();  // PlaceFood, then DrawPlacedFood
+  void PlaceFood();
+  void DrawPlacedFood();
+  static uint64_t FoodKey(QPoint place);
   void DrawCreatures();
   void DrawWorldStats();
+  // What each statistics line shows: a line is set again only when its key changes.
+  std::array<uint64_t, 4> StatsKeys() const;
   // The world view's picture as a frame draws it: what the last one drew is cleared, the
   // world drawn, and the buffers swapped.
   void DrawWorldPicture();
@@ -177,11 +182,58 @@ class TMain : public QWidget, public TWorldHost {
   // first.
   std::vector<TSpan> worldSpans_;
   std::vector<TSpan> lastWorldSpans_;
+  // The drawings that a picture often repeats unchanged, by slot (the pellets, then the
+  // statistics' lines), apart from the spans above: what and where each drew as a key, and the
+  // spans covering it. A drawing with the same key writes every pixel it wrote before, so
+  // where the picture in the buffer has the same slots, a slot whose key did not change needs
+  // no clearing.
+  struct TSlotDrawings {
+    std::vector<uint64_t> Keys;
+    std::vector<uint32_t> Ends;  // where each slot's spans end in Spans
+    std::vector<TSpan> Spans;
+    void Clear() {
+      Keys.clear();
+      Ends.clear();
+      Spans.clear();
+    }
+    void EndSlot(uint64_t key) {
+      Keys.push_back(key);
+      Ends.push_back(static_cast<uint32_t>(Spans.size()));
+    }
+  };
+  // Clears the slots of `drawn` (the buffer's picture) that the picture about to be drawn,
+  // whose keys are slotKeys_, does not draw again the same.
+  void ClearChangedSlots(TSurface& surface, const TSlotDrawings& drawn);
+  TSlotDrawings slots_, lastSlots_;
+  // Whether a picture drew the red border, and the rows (first and last) along which its
+  // drawings reached a side column; drawings on the top and bottom rows are not noted.
+  struct TBorderDrawings {
+    bool Drawn = false;
+    int Width = 0;  // of the picture: drawings reaching its last column are noted too
+    std::vector<std::pair<int, int>> SideRows;
+  };
+  // Paints the border again where the buffer, whose picture drew as `drawn` says, lacks it
+  // after the clearing: all of it if that picture did not draw it.
+  void MendWorldBorder(const TBorderDrawings& drawn);
+  void NoteBorderReached(const QRect& drawn);
+  TBorderDrawings border_, lastBorder_;
+  std::vector<TSpan> sideSpans_;
+  std::vector<uint64_t> slotKeys_;
+  struct TBugPlace {
+    int X, Y, Angle;
+  };
+  std::vector<TBugPlace> bugPlaces_;  // where DrawCreatures draws each bug
+  std::vector<QPoint> foodPlaces_;  // the pellets' top-left corners, as PlaceFood found them
   // The rings around the selected bug and its nearest pellet.
   TEllipseOutlines rings_;
   // The statistics' texts, each made again only when its number changes.
   std::array<TOutlinedText, 4> statsTexts_;
   std::array<std::optional<uint64_t>, 4> statsKeys_;
+  // The weights the genome map last drew, and the key of the picture it presented then.
+  std::vector<double> genomeShown_;
+  qint64 genomeShownKey_ = -1;
+  // The frame rate and lag the FPS caption shows; empty before the first frame.
+  std::optional<std::pair<int, int>> captionShown_;
   // The impulses the left and right meters show; empty while cleared.
   std::array<std::optional<double>, 2> meterImpulses_;
 };

@@ -1,4 +1,5 @@
 #include <QLabel>
+#include <cstring>
 
 #include "base/FormatFixed.h"
 #include "base/Rounding.h"
@@ -36,6 +37,13 @@ void TMain::DrawObservation() {
     FitnessLabel->adjustSize();
   }
 
+  // The weights change only between generations or with the selection: the map on the screen
+  // is drawn again only then, or when something else has been presented there since.
+  const QImage& shown = GenomeMap->Presented();
+  if (!shown.isNull() && shown.cacheKey() == genomeShownKey_ && weights.size() == genomeShown_.size() &&
+      std::memcmp(weights.data(), genomeShown_.data(), weights.size() * sizeof(double)) == 0)
+    return;
+
   TSurface& surface = GenomeMap->Surface();
   TSurfaceCanvas& canvas = surface.Canvas();
   const int W = GenomeMap->SurfaceWidth();
@@ -53,6 +61,8 @@ void TMain::DrawObservation() {
   }
   canvas.Release();
   GenomeMap->Flip();
+  genomeShown_.swap(weights);
+  genomeShownKey_ = GenomeMap->Presented().isNull() ? -1 : GenomeMap->Presented().cacheKey();
 }
 
 void TMain::DrawMeter(TSurfaceView& meter, double impulse, TColor outline, TColor fill, const char* letter) {

@@ -357,7 +357,7 @@ TEST(Surface, FillSpansSetsExactlyTheClippedSpans) {
 }
 
 // An outlined text gives the pixels of its five TextOut calls, wherever it lands and whatever
-// it said before, and reports every pixel it wrote.
+// it said before, stored as spans or as masked rows, and reports every pixel it wrote.
 TEST(OutlinedText, MatchesFiveTextOutCalls) {
   struct TCase {
     const char* Text;
@@ -376,39 +376,47 @@ TEST(OutlinedText, MatchesFiveTextOutCalls) {
       {"", clYellow, 0x002222, 1, 1},
       {"   ", clYellow, 0x002222, 1, 1},
       {"Average Fitness of Last Generation: 0.25", clYellow, 0x002222, -40, 36},  // cut at the bottom
+      {"Time To Live 77", clYellow, 0x002222, 2, 2},  // wholly inside from here on
+      {"Time To Live 78", clYellow, 0x002222, 2, 2},
+      {"Total Fitness: 4", clWindowText, clBlue, 1, 29},
+      {"W.W rr", clNone, clRed, 60, 20},
   };
   TOutlinedText text;
-  for (const TCase& c : cases) {
-    const QString string = QString::fromUtf8(c.Text);
-    TSurface expected(90, 44), actual(90, 44);
-    for (TSurface* surface : {&expected, &actual}) {
-      for (int y = 0; y < 44; ++y)
-        for (int x = 0; x < 90; ++x) surface->SetPixel(x, y, kBackground + static_cast<std::uint32_t>((x * 7 + y) % 5));
-    }
-    TSurfaceCanvas& canvas = expected.Canvas();
-    canvas.Brush.SetStyle(bsClear);
-    canvas.Font.SetColor(c.OutlineColor);
-    for (const auto& [dx, dy] : {std::pair{-1, 0}, std::pair{1, 0}, std::pair{0, -1}, std::pair{0, 1}})
-      canvas.TextOut(c.X + dx, c.Y + dy, string);
-    canvas.Font.SetColor(c.TextColor);
-    canvas.TextOut(c.X, c.Y, string);
-    canvas.Release();
-
-    text.Set(actual.Canvas().Font, string, c.TextColor, c.OutlineColor);
-    std::vector<TSpan> spans;
-    const QRect box = text.Draw(actual, c.X, c.Y, &spans);
-    int changed = 0;
-    for (int y = 0; y < 44; ++y)
-      for (int x = 0; x < 90; ++x) {
-        ASSERT_EQ(actual.Pixel(x, y), expected.Pixel(x, y)) << c.Text << " at " << x << "," << y;
-        if (actual.Pixel(x, y) == kBackground + static_cast<std::uint32_t>((x * 7 + y) % 5)) continue;
-        ++changed;
-        ASSERT_TRUE(box.contains(x, y)) << c.Text << " at " << x << "," << y;
-        ASSERT_TRUE(std::any_of(spans.begin(), spans.end(), [&](const TSpan& span) {
-          return span.Y == y && span.X <= x && x < span.X + span.Count;
-        })) << c.Text << " at " << x << "," << y;
+  for (const bool maskedRows : {true, false}) {
+    for (const TCase& c : cases) {
+      const QString string = QString::fromUtf8(c.Text);
+      TSurface expected(90, 44), actual(90, 44);
+      actual.SetMaskedRowStores(maskedRows);
+      for (TSurface* surface : {&expected, &actual}) {
+        for (int y = 0; y < 44; ++y)
+          for (int x = 0; x < 90; ++x) surface->SetPixel(x, y, kBackground + static_cast<std::uint32_t>((x * 7 + y) % 5));
       }
-    EXPECT_EQ(changed > 0, string.trimmed().size() > 0) << c.Text;
+      TSurfaceCanvas& canvas = expected.Canvas();
+      canvas.Brush.SetStyle(bsClear);
+      canvas.Font.SetColor(c.OutlineColor);
+      for (const auto& [dx, dy] : {std::pair{-1, 0}, std::pair{1, 0}, std::pair{0, -1}, std::pair{0, 1}})
+        canvas.TextOut(c.X + dx, c.Y + dy, string);
+      canvas.Font.SetColor(c.TextColor);
+      canvas.TextOut(c.X, c.Y, string);
+      canvas.Release();
+
+      text.Set(actual.Canvas().Font, string, c.TextColor, c.OutlineColor);
+      std::vector<TSpan> spans;
+      const QRect box = text.Draw(actual, c.X, c.Y, &spans);
+      int changed = 0;
+      for (int y = 0; y < 44; ++y)
+        for (int x = 0; x < 90; ++x) {
+          ASSERT_EQ(actual.Pixel(x, y), expected.Pixel(x, y))
+              << c.Text << " at " << x << "," << y << (maskedRows ? " in masked rows" : " in spans");
+          if (actual.Pixel(x, y) == kBackground + static_cast<std::uint32_t>((x * 7 + y) % 5)) continue;
+          ++changed;
+          ASSERT_TRUE(box.contains(x, y)) << c.Text << " at " << x << "," << y;
+          ASSERT_TRUE(std::any_of(spans.begin(), spans.end(), [&](const TSpan& span) {
+            return span.Y == y && span.X <= x && x < span.X + span.Count;
+          })) << c.Text << " at " << x << "," << y;
+        }
+      EXPECT_EQ(changed > 0, string.trimmed().size() > 0) << c.Text;
+    }
   }
 }
 

@@ -1,3 +1,5 @@
+#include <map>
+
 #include "tests/ui/WindowFixture.h"
 
 namespace zemlix::testing {
@@ -229,6 +231,24 @@ TEST_F(WindowTest, UncheckingTheTogglesBlanksTheViews) {
   EXPECT_FALSE(AnyPixelIn(window->GenomeMap, 0, 0, 217, 33, Raw(clYellow)));
 }
 
+// The genome map shows the selected bug's weights whenever a selection comes back, and again
+// after the panel was cleared.
+TEST_F(WindowTest, GenomeMapFollowsTheSelectedWeights) {
+  Start();
+  std::map<int, QImage> maps;  // each bug's map as first drawn
+  for (const int bug : {0, 5, 0, 9, 5, 9}) {
+    window->World.SelectedBug = bug;
+    window->DrawObservation();
+    const QImage map = window->GenomeMap->Presented().copy();
+    EXPECT_EQ(map, maps.emplace(bug, map).first->second) << "bug " << bug;
+  }
+  EXPECT_NE(maps[0], maps[5]);
+  EXPECT_NE(maps[5], maps[9]);
+  window->ClearObservation();
+  window->DrawObservation();
+  EXPECT_EQ(window->GenomeMap->Presented(), maps[9]);
+}
+
 TEST_F(WindowTest, ClearingBeforeTheFirstStartIsHarmless) {
   QTest::mouseClick(window->ShowStatsBox, Qt::LeftButton);
   QTest::mouseClick(window->WorldViewEnabled, Qt::LeftButton);
@@ -285,6 +305,35 @@ TEST_F(WindowTest, FramesMatchFramesDrawnFromScratch) {
   }
   EXPECT_EQ(window->World.Generation, 2);
   EXPECT_TRUE(errors.empty());
+}
+
+// A pellet drawn over the border and then moved away leaves the border whole, in the buffer
+// that showed it and in the other one, on every side.
+TEST_F(WindowTest, PelletsMovedOffTheBorderLeaveItWhole) {
+  std::filesystem::create_directories(directory / "plain");
+  TMain plain{TNetworkLog(directory / "plain")};
+  plain.PlainFrames = true;
+  plain.show();
+  QCoreApplication::processEvents();
+  for (TMain* main : {window.get(), &plain}) {
+    QTest::mouseClick(main->StartBtn, Qt::LeftButton);
+    main->World.Random.Seed = 3;
+    main->World.BuildPopulation();
+    main->Timer.SetEnabled(false);
+    for (TCreature& bug : main->World.Creatures) bug.X = bug.Y = 200;
+    main->World.SelectedBugFood = 1;  // no rings around the pellet that moves
+  }
+  const TFood sides[] = {{3.5, 150}, {396.5, 150}, {150, 3.5}, {150, 396.5}, {2.5, 2.5}};
+  for (const TFood& side : sides) {
+    for (int frame = 0; frame < 5; ++frame) {
+      for (TMain* main : {window.get(), &plain}) {
+        main->World.Food[0] = frame < 2 ? side : TFood{300, 300};
+        main->DrawWorldPicture();
+      }
+      ASSERT_EQ(window->WorldView->Presented(), plain.WorldView->Presented())
+          << "pellet from " << side.X << "," << side.Y << ", frame " << frame;
+    }
+  }
 }
 
 }  // namespace
