@@ -13,8 +13,8 @@ constexpr TJumps MakeJumps() {
   TJumps jumps{};
   uint32_t factor = 1, term = 0;
   for (size_t k = 0; k < jumps.Factor.size(); ++k) {
-    term = term * 134775813u + 1u;
-    factor *= 134775813u;
+    term = term * TRandomGenerator::Multiplier + TRandomGenerator::Increment;
+    factor *= TRandomGenerator::Multiplier;
     jumps.Factor[k] = factor;
     jumps.Term[k] = term;
   }

@@ -10,11 +10,13 @@ namespace zemlix {
 // One generator per world, seeded explicitly, so one seed always gives one run.
 class TRandomGenerator {
  public:
+  static constexpr uint32_t Multiplier = 134775813u, Increment = 1u;
+
   explicit TRandomGenerator(uint32_t seed = 0) : Seed(seed) {}
 
   // A real in [0, 1): the new state times 2^-32, which is exact in a double.
   double Random() {
-    Seed = Seed * 134775813u + 1u;
+    Seed = Seed * Multiplier + Increment;
     return static_cast<double>(Seed) * 0x1p-32;
   }
 

@@ -87,8 +87,8 @@ void TBatchedNetworks::Compute(std::span<const TNeuralNet> nets, const TRows& in
   for (auto& row : scratch) std::fill(row.begin() + count, row.begin() + groups, 0.0);
   const TRows* in = &inputs;
   TRows* out = layers_.size() % 2 == 1 ? &outputs : &scratch;
-  // In a large world the weights come from memory, each network's from its own allocation:
-  // the first layer asks for the next eight bugs' while it runs these eight's.
+  // In a large world the weights come from memory: the first layer asks for the next eight
+  // bugs' while it runs these eight's.
   const size_t weightBytes = static_cast<size_t>(weightCount_) * sizeof(double);
   for (const TLayer& layer : layers_) {
     int32_t b = 0;

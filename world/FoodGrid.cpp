@@ -216,19 +216,32 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
     second = std::min(second, std::max(least, square));
     least = std::min(least, square);
   };
-  // Cells first .. last of one row.
-  const auto scan = [&](int32_t first, int32_t last) {
-    for (int32_t k = Cell[first].Start; k < Cell[last + 1].Start; ++k) {
+  // Sorted entries begin .. end - 1, and the pellets listed in cells first .. last.
+  const auto scanEntries = [&](int32_t begin, int32_t end) {
+    for (int32_t k = begin; k < end; ++k) {
       const double dx = Sorted[k].X - x;
       const double dy = Sorted[k].Y - y;
       consider(dx * dx + dy * dy, k);
     }
+  };
+  const auto scanListed = [&](int32_t first, int32_t last) {
     if (listed)
       VisitMoved(first, last, [&](int32_t j, const TPellet& p) {
         const double dx = p.X - x;
         const double dy = p.Y - y;
         consider(dx * dx + dy * dy, -1 - j);
       });
+  };
+  // Cells first .. last of one row.
+  const auto scan = [&](int32_t first, int32_t last) {
+    scanEntries(Cell[first].Start, Cell[last + 1].Start);
+    scanListed(first, last);
+  };
+  // Whether no pellet `reach` or more away (less the cells' rounding) can be within
+  // NearestLimit of the least seen.
+  const auto beyondLimit = [&](double reach) {
+    reach -= Slack;
+    return reach > 0 && reach * reach * (1 - 0x1p-40) > NearestSquareLimit(least);
   };
   const int32_t cx = Shape.CellX(x);
   const int32_t cy = Shape.CellY(y);
@@ -243,32 +256,16 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
   // The same pellets, reach and test as the loop's first ring; where they do not decide,
   // the loop goes on from the next ring.
   if (firstRing == 1 && cx >= 2 && cx + 2 < Shape.Columns && cy >= 2 && cy + 2 < Shape.Rows) {
-    const TCell* row[3];
-    int32_t begin[3], end[3];
+    int32_t first[3], begin[3], end[3];
     for (int32_t r = 0; r < 3; ++r) {
-      row[r] = &Cell[(cy - 1 + r) * Shape.Columns + cx - 1];
-      begin[r] = row[r][0].Start;
-      end[r] = row[r][3].Start;
+      first[r] = (cy - 1 + r) * Shape.Columns + cx - 1;
+      begin[r] = Cell[first[r]].Start;
+      end[r] = Cell[first[r] + 3].Start;
     }
-    const double bugX = x, bugY = y;
-    for (int32_t r = 0; r < 3; ++r)
-      for (int32_t k = begin[r]; k < end[r]; ++k) {
-        const double dx = Sorted[k].X - bugX;
-        const double dy = Sorted[k].Y - bugY;
-        consider(dx * dx + dy * dy, k);
-      }
-    if (listed)
-      for (int32_t r = 0; r < 3; ++r)
-        for (int32_t c = 0; c < 3; ++c)
-          for (int32_t j = row[r][c].FirstMoved; j >= 0; j = Pellets[j].NextMoved) {
-            const double dx = Pellets[j].X - bugX;
-            const double dy = Pellets[j].Y - bugY;
-            consider(dx * dx + dy * dy, -1 - j);
-          }
-    const double reach = std::min(std::min(x - (cx - 1) * CellWidth, (cx + 2) * CellWidth - x),
-                                  std::min(y - (cy - 1) * CellHeight, (cy + 2) * CellHeight - y)) -
-                         Slack;
-    decided = reach > 0 && reach * reach * (1 - 0x1p-40) > NearestSquareLimit(least);
+    for (int32_t r = 0; r < 3; ++r) scanEntries(begin[r], end[r]);
+    for (int32_t r = 0; r < 3; ++r) scanListed(first[r], first[r] + 2);
+    decided = beyondLimit(std::min(std::min(x - (cx - 1) * CellWidth, (cx + 2) * CellWidth - x),
+                                   std::min(y - (cy - 1) * CellHeight, (cy + 2) * CellHeight - y)));
     if (!decided) ring = 2;
   }
   for (; !decided; ++ring) {
@@ -290,9 +287,7 @@ int32_t TFoodGrid::Nearest(double x, double y, const TFood* food, double* leastS
     if (right < Shape.Columns - 1) reach = std::min(reach, (right + 1) * CellWidth - x);
     if (top > 0) reach = std::min(reach, y - top * CellHeight);
     if (bottom < Shape.Rows - 1) reach = std::min(reach, (bottom + 1) * CellHeight - y);
-    if (reach == std::numeric_limits<double>::infinity()) break;
-    reach -= Slack;
-    if (reach > 0 && reach * reach * (1 - 0x1p-40) > NearestSquareLimit(least)) break;
+    if (reach == std::numeric_limits<double>::infinity() || beyondLimit(reach)) break;
   }
 
   // The search never stops before it has seen a pellet. Usually no other one comes within
