@@ -82,6 +82,11 @@ std::string FormatTickProfile(const TTickProfile& profile, int32_t cores) {
                   perTick(profile.WorkSeconds[t]), perTick(profile.WaitSeconds[t]));
     table += line;
   }
+  // The balancing: bugs a thread done early took from another's share.
+  if (threads > 1) {
+    std::snprintf(line, sizeof line, "  taken over      %10.2f bugs\n", static_cast<double>(profile.TakenBugs) / ticks);
+    table += line;
+  }
   // One tick on one thread does the serial part and all the work; on `cores` threads the
   // serial part, a share of the work and the barrier waits as measured here.
   const double meanWait = threads > 0 ? waits / static_cast<double>(threads) : 0.0;

@@ -31,7 +31,7 @@ std::string FormatSummary(uint64_t ticks, double seconds, uint64_t worlds, unsig
 // "12/64 items, 3.2 items/s, 0:17 left": `done` counts every finished item,
 // the rate only the `doneHere` finished in the `seconds` this run has taken.
 // The --profile table: per tick, the serial sections and each thread's work and waits, the
-// serial share of all the work, and the speed-up Amdahl's law predicts on `cores` cores
+// bugs threads done early took over from others, the serial share of all the work, and the speed-up Amdahl's law predicts on `cores` cores
 // with the threads' mean wait per tick added to every tick.
 std::string FormatTickProfile(const TTickProfile& profile, int32_t cores = 64);
 

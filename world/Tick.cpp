@@ -213,7 +213,7 @@ void TWorld::SplitShares(int32_t threads) {
     // threads finish together if they keep their speeds.
     for (int32_t t = 0; t < threads; ++t) {
       TShare& share = Shares[t];
-      const double bugs = ShareBounds[t + 1] - ShareBounds[t];
+      const double bugs = share.Updated;  // its own and those it took from others
       if (share.UpdateSeconds > 0 && bugs > 0) {
         const double now = bugs / share.UpdateSeconds;
         share.Speed = share.Speed > 0 ? 0.5 * share.Speed + 0.5 * now : now;
@@ -237,7 +237,7 @@ void TWorld::SplitShares(int32_t threads) {
 }
 
 bool TWorld::LoadGridAndUpdateCreatures() {
-  GatheredShares = 0;
+  Gathered.clear();
   ReachesKnown = false;
   MayEat.resize(BugCount);
   if (KeepNetworkValues) {
@@ -279,6 +279,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   if (!BatchedCurrent()) RebuildBatched();
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
   SplitShares(threads);
+  for (int32_t t = 0; t < threads; ++t) Shares[t].Range.Reset(ShareBounds[t], ShareBounds[t + 1]);
   bool fast = false;
   double settleSeconds = 0;  // the settling's processor time, when it had work
   std::thread::id settler;
@@ -357,7 +358,7 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     if (failure) std::rethrow_exception(failure);
     const double left = profiled ? ThreadSeconds() : 0;
     const auto wallStart = std::chrono::steady_clock::now();
-    UpdateShare(t, threads, fast ? &Grid : nullptr);
+    UpdateShareAndSteal(t, threads, fast ? &Grid : nullptr);
     Shares[t].UpdateSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     if (profiled) {
       const double end = ThreadSeconds();
@@ -377,8 +378,16 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     // run's last). The settling was serial.
     Profile.WaitSeconds[0] += ProfileMark - runStart - firstThreadSeconds - 2 * Profile.ReadingSeconds;
     Profile.SerialSeconds += settleSeconds;
+    for (int32_t t = 0; t < threads; ++t) Profile.TakenBugs += Shares[t].Taken;
   }
-  if (fast && GathersEating()) GatheredShares = threads;
+  if (fast && GathersEating()) {
+    // Each thread's own run, then the pieces it took from others: in bug order for the eating.
+    for (int32_t t = 0; t < threads; ++t) {
+      Gathered.push_back(&Shares[t].Own);
+      for (int32_t k = 0; k < Shares[t].StolenCount; ++k) Gathered.push_back(&Shares[t].Stolen[k]);
+    }
+    std::sort(Gathered.begin(), Gathered.end(), [](const TGathered* a, const TGathered* b) { return a->First < b->First; });
+  }
   ReachesKnown = true;
   return fast;
 }
@@ -417,30 +426,71 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     return;
   }
   if (!BatchedCurrent()) RebuildBatched();
-  UpdateShare(0, 1, grid);
-  if (grid && GathersEating()) GatheredShares = 1;
+  UpdateRun(0, BugCount, grid, Shares[0].Scratch);
+  // A large world gathers what each bug may eat right after the update, while the bugs are
+  // still in the cache: the eating that follows is in bug order, alone.
+  if (grid && GathersEating()) {
+    GatherEatingCandidates(*grid, 0, BugCount, Shares[0].Own, Shares[0].Found);
+    Gathered.assign(1, &Shares[0].Own);
+  }
   ReachesKnown = true;
 }
 
 // Without a log no bug's update reads another's, so the same steps run stage by stage over
 // a block of bugs, and the networks layer by layer across the block: the long dependency
 // chains inside one bug's update then overlap with the others'. The meters only show the
-// selected bug's impulses, so they may follow after all bugs have moved. A share is a
-// contiguous run of whole blocks.
-void TWorld::UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid) {
+// selected bug's impulses, so they may follow after all bugs have moved.
+void TWorld::UpdateRun(int32_t first, int32_t end, const TFoodGrid* grid, TBlockScratch& scratch) {
   constexpr int32_t Stride = TBatchedNetworks::Stride;
-  const int32_t first = shares == 1 ? 0 : ShareBounds[share];
-  const int32_t end = shares == 1 ? BugCount : ShareBounds[share + 1];
-  // A share may begin and end inside a block: it runs the block's part it holds.
+  // A run may begin and end inside a block: it runs the block's part it holds.
   for (int32_t b = first; b < end;) {
     const int32_t block = b / Stride;
     const int32_t blockEnd = std::min(end, (block + 1) * Stride);
-    UpdateBlock(block, b, blockEnd - b, grid, Shares[share].Scratch);
+    UpdateBlock(block, b, blockEnd - b, grid, scratch);
     b = blockEnd;
   }
-  // A large world gathers what each bug may eat right after moving it, while the share is
-  // still in the cache and on every thread: the eating that follows is in bug order, alone.
-  if (grid && GathersEating()) GatherEatingCandidates(*grid, first, end, Shares[share]);
+}
+
+// A share's bugs stay with its thread from tick to tick (their weights stay in its cache),
+// and only the tail moves: a thread done early takes the back half of what another has
+// left, again and again. The threads' speeds balance the shares only to some tens of
+// microseconds a tick, so the owner takes its last TailBugs in small pieces: a thread then
+// waits for another's current piece at most, a few microseconds. Pieces are cut at lanes,
+// so that no two threads write one lane's networks.
+void TWorld::UpdateShareAndSteal(int32_t t, int32_t threads, const TFoodGrid* grid) {
+  constexpr int32_t Stride = TBatchedNetworks::Stride;
+  static constexpr int32_t Lane = 8;
+  static constexpr int32_t TailBugs = 240;
+  static constexpr int32_t LeastPiece = 16;
+  TShare& share = Shares[t];
+  const bool gathers = grid && GathersEating();
+  const int32_t first = ShareBounds[t];
+  int32_t end = first;
+  const auto ownPiece = [](int32_t front, int32_t back) {
+    const int32_t blockEnd = (front / Stride + 1) * Stride;
+    const int32_t tail = (back - TailBugs) / Lane * Lane;  // (front lies on a lane)
+    if (tail > front) return std::min(blockEnd, tail);
+    return std::min(blockEnd, front + (std::max(LeastPiece, (back - front) / 4) + Lane - 1) / Lane * Lane);
+  };
+  for (TStealableRange::TPiece piece; !(piece = share.Range.TakeFront(ownPiece)).Empty(); end = piece.End)
+    UpdateRun(piece.First, piece.End, grid, share.Scratch);
+  share.Updated = end - first;
+  share.Taken = 0;
+  share.StolenCount = 0;
+  for (int32_t k = 1; k < threads; ++k) {
+    TShare& other = Shares[(t + k) % threads];
+    for (TStealableRange::TPiece piece; !(piece = other.Range.TakeBack(LeastPiece, Lane)).Empty();) {
+      UpdateRun(piece.First, piece.End, grid, share.Scratch);
+      share.Updated += piece.End - piece.First;
+      share.Taken += piece.End - piece.First;
+      if (!gathers) continue;
+      if (share.StolenCount == static_cast<int32_t>(share.Stolen.size())) share.Stolen.emplace_back();
+      GatherEatingCandidates(*grid, piece.First, piece.End, share.Stolen[share.StolenCount++], share.Found);
+    }
+  }
+  // Its own run's gathering last, when none is left to take: every thread has one of about
+  // the same size then, and none waits for another's.
+  if (gathers) GatherEatingCandidates(*grid, first, end, share.Own, share.Found);
 }
 
 void TWorld::UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid,
@@ -546,7 +596,7 @@ void TWorld::EatFood() {
   ReachesKnown = false;  // no update has just sensed these pellets
   TFoodGrid grid;
   const bool fast = LoadFoodGrid(grid);
-  GatheredShares = 0;  // gathered against another grid
+  Gathered.clear();  // gathered against another grid
   EatFood(fast ? &grid : nullptr);
 }
 
@@ -582,11 +632,11 @@ void TWorld::EatFood(TFoodGrid* grid) {
   int32_t b = 0;
   // The placements drawn ahead hold while nothing else has drawn since.
   if (Random.Seed != ComingSeed) ComingCount = 0;
-  if (fast && GatheredShares > 0) {
+  if (fast && !Gathered.empty()) {
     // What the turns will read, asked for at once rather than one miss after the other.
-    for (int32_t s = 0; s < GatheredShares; ++s)
-      for (size_t at = 0; at < Shares[s].Eating.size(); at += 2 + std::max(Shares[s].Eating[at + 1], 0)) {
-        const int32_t* entry = Shares[s].Eating.data() + at;
+    for (const TGathered* run : Gathered)
+      for (size_t at = 0; at < run->Eating.size(); at += 2 + std::max(run->Eating[at + 1], 0)) {
+        const int32_t* entry = run->Eating.data() + at;
         __builtin_prefetch(&Creatures[entry[0]]);
         __builtin_prefetch(&Nets[entry[0]].Fitness, 1);
         for (int32_t k = 0; k < entry[1]; ++k) {
@@ -599,12 +649,11 @@ void TWorld::EatFood(TFoodGrid* grid) {
     // to since, which each move notes in Pending. Each turn looks at exactly what
     // WithinEatingReach would find then.
     Pending.clear();
-    int32_t share = 0;
-    size_t next = 0;
+    size_t run = 0, next = 0;
     // The next gathered entry (bug, count, pellets...), or null after the last.
     const auto nextGathered = [&]() -> const int32_t* {
-      while (share < GatheredShares && next == Shares[share].Eating.size()) ++share, next = 0;
-      return share < GatheredShares ? Shares[share].Eating.data() + next : nullptr;
+      while (run < Gathered.size() && next == Gathered[run]->Eating.size()) ++run, next = 0;
+      return run < Gathered.size() ? Gathered[run]->Eating.data() + next : nullptr;
     };
     const auto nextPending = [&] { return Pending.empty() ? BugCount : static_cast<int32_t>(Pending.front() >> 32); };
     for (;;) {
@@ -671,7 +720,7 @@ void TWorld::EatFood(TFoodGrid* grid) {
       for (int32_t j = 0; j < FoodCount; ++j) eat(b, j);
     }
   }
-  GatheredShares = 0;
+  Gathered.clear();
   ComingCount = 0;
   LastPlacements = placements;
 }
@@ -686,23 +735,21 @@ void TWorld::NoteMovedPellet(int32_t eater, int32_t pellet, int32_t placement) {
   };
   if (placement < ComingCount && SameBits(ComingPlacements[placement].X, x) &&
       SameBits(ComingPlacements[placement].Y, y)) {
-    for (int32_t s = 0; s < GatheredShares; ++s) {
-      const TShare& share = Shares[s];
-      if (share.EndBug <= eater + 1) continue;
-      for (int32_t k = share.NearStart[placement]; k < share.NearStart[placement + 1]; ++k)
-        if (share.NearBugs[k] > eater) note(share.NearBugs[k]);
+    for (const TGathered* run : Gathered) {
+      if (run->EndBug <= eater + 1) continue;
+      for (int32_t k = run->NearStart[placement]; k < run->NearStart[placement + 1]; ++k)
+        if (run->NearBugs[k] > eater) note(run->NearBugs[k]);
     }
     return;
   }
   const long double eatingDistance = Parameters.EatingDistance;
-  for (int32_t s = 0; s < GatheredShares; ++s) {
-    const TShare& share = Shares[s];
-    if (share.EndBug <= eater + 1) continue;
-    const auto [left, right, top, bottom] = share.BugCells.CellsWithin(x, y, Parameters.EatingDistance);
+  for (const TGathered* run : Gathered) {
+    if (run->EndBug <= eater + 1) continue;
+    const auto [left, right, top, bottom] = run->BugCells.CellsWithin(x, y, Parameters.EatingDistance);
     for (int32_t row = top; row <= bottom; ++row)
-      for (int32_t k = share.BugCellStart[row * share.BugCells.Columns + left];
-           k < share.BugCellStart[row * share.BugCells.Columns + right + 1]; ++k) {
-        const int32_t b = share.BugsByCell[k];
+      for (int32_t k = run->BugCellStart[row * run->BugCells.Columns + left];
+           k < run->BugCellStart[row * run->BugCells.Columns + right + 1]; ++k) {
+        const int32_t b = run->BugsByCell[k];
         if (b > eater && Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) note(b);
       }
   }
@@ -723,67 +770,69 @@ void TWorld::DrawComingPlacements(int32_t expected) {
   }
 }
 
-void TWorld::FindBugsNearPlacements(TShare& share) const {
+void TWorld::FindBugsNearPlacements(TGathered& gathered) const {
   const long double eatingDistance = Parameters.EatingDistance;
-  share.NearBugs.clear();
-  share.NearStart.resize(ComingCount + 1);
+  gathered.NearBugs.clear();
+  gathered.NearStart.resize(ComingCount + 1);
   for (int32_t placement = 0; placement < ComingCount; ++placement) {
-    share.NearStart[placement] = static_cast<int32_t>(share.NearBugs.size());
+    gathered.NearStart[placement] = static_cast<int32_t>(gathered.NearBugs.size());
     const double x = ComingPlacements[placement].X, y = ComingPlacements[placement].Y;
-    const auto [left, right, top, bottom] = share.BugCells.CellsWithin(x, y, Parameters.EatingDistance);
+    const auto [left, right, top, bottom] = gathered.BugCells.CellsWithin(x, y, Parameters.EatingDistance);
     for (int32_t row = top; row <= bottom; ++row)
-      for (int32_t k = share.BugCellStart[row * share.BugCells.Columns + left];
-           k < share.BugCellStart[row * share.BugCells.Columns + right + 1]; ++k) {
-        const int32_t b = share.BugsByCell[k];
-        if (Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) share.NearBugs.push_back(b);
+      for (int32_t k = gathered.BugCellStart[row * gathered.BugCells.Columns + left];
+           k < gathered.BugCellStart[row * gathered.BugCells.Columns + right + 1]; ++k) {
+        const int32_t b = gathered.BugsByCell[k];
+        if (Distance(Creatures[b].X, Creatures[b].Y, x, y) < eatingDistance) gathered.NearBugs.push_back(b);
       }
   }
-  share.NearStart[ComingCount] = static_cast<int32_t>(share.NearBugs.size());
+  gathered.NearStart[ComingCount] = static_cast<int32_t>(gathered.NearBugs.size());
 }
 
 // Exact for the pellets that have not moved when the bug's turn comes: they lie where the
 // gathering found them, and no pellet moves before the eating starts.
-void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share) {
-  share.Eating.clear();
-  share.Found.resize(FoodCount);
-  share.EndBug = end;
-  // The share's bugs within the range by cell, each cell's in bug order (a counting sort).
-  share.BugCells.Shape(end - first, Host.FieldWidth(), Host.FieldHeight());
-  const int32_t cells = share.BugCells.Cells();
-  share.BugCellStart.assign(cells + 1, 0);
-  share.BugCell.resize(end - first);
+void TWorld::GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TGathered& gathered,
+                                    std::vector<int32_t>& scratch) const {
+  gathered.Eating.clear();
+  gathered.First = first;
+  scratch.resize(FoodCount);
+  gathered.EndBug = end;
+  // The run's bugs within the range by cell, each cell's in bug order (a counting sort).
+  gathered.BugCells.Shape(end - first, Host.FieldWidth(), Host.FieldHeight());
+  const int32_t cells = gathered.BugCells.Cells();
+  gathered.BugCellStart.assign(cells + 1, 0);
+  gathered.BugCell.resize(end - first);
   for (int32_t b = first; b < end; ++b) {
     const TCreature& c = Creatures[b];
     const bool inRange = TFoodGrid::InRange(c.X) && TFoodGrid::InRange(c.Y);
-    share.BugCell[b - first] = inRange ? share.BugCells.CellOfPoint(c.X, c.Y) : -1;
-    if (inRange) ++share.BugCellStart[share.BugCell[b - first] + 1];
+    gathered.BugCell[b - first] = inRange ? gathered.BugCells.CellOfPoint(c.X, c.Y) : -1;
+    if (inRange) ++gathered.BugCellStart[gathered.BugCell[b - first] + 1];
   }
-  for (int32_t cell = 0; cell < cells; ++cell) share.BugCellStart[cell + 1] += share.BugCellStart[cell];
-  share.BugsByCell.resize(share.BugCellStart[cells]);
-  share.Found.assign(share.BugCellStart.begin(), share.BugCellStart.end() - 1);  // each cell's next entry
+  for (int32_t cell = 0; cell < cells; ++cell) gathered.BugCellStart[cell + 1] += gathered.BugCellStart[cell];
+  gathered.BugsByCell.resize(gathered.BugCellStart[cells]);
+  scratch.assign(gathered.BugCellStart.begin(), gathered.BugCellStart.end() - 1);  // each cell's next entry
   for (int32_t b = first; b < end; ++b)
-    if (share.BugCell[b - first] >= 0) share.BugsByCell[share.Found[share.BugCell[b - first]]++] = b;
+    if (gathered.BugCell[b - first] >= 0) gathered.BugsByCell[scratch[gathered.BugCell[b - first]]++] = b;
 
-  share.Found.resize(std::max(FoodCount, cells));
+  scratch.resize(std::max(FoodCount, cells));
   const long double eatingDistance = Parameters.EatingDistance;
   for (int32_t b = first; b < end; ++b) {
     const TCreature& c = Creatures[b];
-    if (share.BugCell[b - first] < 0) {
-      share.Eating.insert(share.Eating.end(), {b, -1});
+    if (gathered.BugCell[b - first] < 0) {
+      gathered.Eating.insert(gathered.Eating.end(), {b, -1});
       continue;
     }
     // The update has shown that nothing lies within its reach where the pellets lie now.
     if (!MayEat[b]) continue;
-    int32_t* found = share.Found.data();
+    int32_t* found = scratch.data();
     const int32_t count = grid.LoadedWithinEatingReach(c.X, c.Y, Parameters.EatingDistance, found);
     int32_t kept = 0;
     for (int32_t k = 0; k < count; ++k)
       if (Distance(c.X, c.Y, Food[found[k]].X, Food[found[k]].Y) < eatingDistance) found[kept++] = found[k];
     if (kept == 0) continue;
-    share.Eating.insert(share.Eating.end(), {b, kept});
-    share.Eating.insert(share.Eating.end(), found, found + kept);
+    gathered.Eating.insert(gathered.Eating.end(), {b, kept});
+    gathered.Eating.insert(gathered.Eating.end(), found, found + kept);
   }
-  FindBugsNearPlacements(share);
+  FindBugsNearPlacements(gathered);
 }
 
 }  // namespace zemlix

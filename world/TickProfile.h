@@ -17,6 +17,7 @@ struct TTickProfile {
   double SerialSeconds = 0;
   std::vector<double> WorkSeconds;  // by thread
   std::vector<double> WaitSeconds;  // by thread
+  uint64_t TakenBugs = 0;  // bugs a thread done early took over from another's share
   // What one section between two clock readings counts beyond its own time: the tail of the
   // reading that opens it and the head of the one that closes it (a reading is a system call
   // of a microsecond or more on some virtual machines). Measured when profiling starts and

@@ -9,6 +9,7 @@
 
 #include "ai/AIUnit.h"
 #include "base/Random.h"
+#include "base/StealableRange.h"
 #include "base/WorkerThreads.h"
 #include "world/BatchedNetworks.h"
 #include "world/Creature.h"
@@ -167,7 +168,6 @@ class TWorld {
   // The first loads Grid and returns whether it serves.
   bool LoadGridAndUpdateCreatures();
   void UpdateCreatures(const TFoodGrid* grid);
-  void UpdateShare(int32_t share, int32_t shares, const TFoodGrid* grid);
   // How many threads share this tick: Threads for a large enough world without a log or
   // the meters, at most one per block, else 1.
   int32_t TickThreads() const;
@@ -235,27 +235,39 @@ class TWorld {
     TWeightList NetInputs = TWeightList(4, 0.0);
     TWeightList NetOutputs = TWeightList(2, 0.0);
   };
-  // A thread's share of the tick's bugs.
-  struct TShare {
-    TBlockScratch Scratch;
-    // Every bug of the share with a pellet within reach, or off the grid's range, in bug
+  // What the update found for the eating about a run of bugs first .. EndBug - 1.
+  struct TGathered {
+    int32_t First = 0;
+    int32_t EndBug = 0;  // one past the run's last bug
+    // Every bug of the run with a pellet within reach, or off the grid's range, in bug
     // order: the bug, its count of pellets (-1: off the range), then the pellets.
     std::vector<int32_t> Eating;
-    int32_t EndBug = 0;  // one past the share's last bug
-    // The share's bugs within the grid's range by cells of their own (as many as the share
-    // has bugs, so that building them costs a share its bugs, not the field): cell c's are
+    // The run's bugs within the grid's range by cells of their own (as many as the run has
+    // bugs, so that building them costs the run its bugs, not the field): cell c's are
     // BugsByCell[BugCellStart[c] .. BugCellStart[c + 1] - 1], in bug order.
     TCellShape BugCells;
     std::vector<int32_t> BugCellStart;
     std::vector<int32_t> BugsByCell;
-    std::vector<int32_t> BugCell;  // by bug from the share's first: its cell, -1 off the range
-    std::vector<int32_t> Found;    // the gathering's own
-    std::vector<int32_t> Changed;  // pellets of its part no longer where the grid holds them
+    std::vector<int32_t> BugCell;  // by bug from the run's first: its cell, -1 off the range
     // Its bugs within eating reach of coming placement k: NearBugs[NearStart[k] .. NearStart[k + 1] - 1].
     std::vector<int32_t> NearStart;
     std::vector<int32_t> NearBugs;
-    double UpdateSeconds = 0;      // its last update's wall time
-    double Speed = 0;              // bugs per second, smoothed (0: not known)
+  };
+  // A thread's share of the tick's bugs.
+  struct TShare {
+    TBlockScratch Scratch;
+    // Its bugs not taken yet: the thread takes them from the front, the others, once done
+    // with their own, from the back.
+    TStealableRange Range;
+    TGathered Own;                  // about the bugs it took of its own share
+    std::vector<TGathered> Stolen;  // about the pieces it took of the others' (StolenCount in use)
+    int32_t StolenCount = 0;
+    int32_t Updated = 0;            // bugs it moved in the last tick, its own and others'
+    int32_t Taken = 0;              // of them the others'
+    std::vector<int32_t> Found;     // the gathering's own
+    std::vector<int32_t> Changed;   // pellets of its part no longer where the grid holds them
+    double UpdateSeconds = 0;       // its last update's wall time
+    double Speed = 0;               // bugs per second, smoothed (0: not known)
   };
   // Share t is bugs ShareBounds[t] .. ShareBounds[t + 1] - 1 while several threads work.
   std::vector<int32_t> ShareBounds;
@@ -271,18 +283,24 @@ class TWorld {
   // this tick.
   bool SettleGrid(int32_t threads, int32_t W, int32_t H);
   std::vector<TShare> Shares = std::vector<TShare>(1);
-  int32_t GatheredShares = 0;  // shares whose Eating the coming EatFood takes
+  std::vector<const TGathered*> Gathered;  // what the coming EatFood takes, in bug order
   std::unique_ptr<TWorkerThreads> Workers;  // while Threads > 1 is in use
+  // Bugs first .. end - 1, block by block.
+  void UpdateRun(int32_t first, int32_t end, const TFoodGrid* grid, TBlockScratch& scratch);
+  // Thread t's part of a tick on `threads`: its share, then pieces of the others' while any
+  // is left; with what the eating needs gathered beside each.
+  void UpdateShareAndSteal(int32_t t, int32_t threads, const TFoodGrid* grid);
   // Bugs first .. first + count - 1 (count <= TBatchedNetworks::Stride) through the batched
   // networks, block by block: no bug's update reads another's.
   void UpdateBlock(int32_t block, int32_t first, int32_t count, const TFoodGrid* grid, TBlockScratch& scratch);
   // Steps 1 and 2 for those bugs: their inputs in scratch.Inputs.
   void SenseBlock(int32_t first, int32_t count, const TFoodGrid* grid, TBlockScratch& scratch);
   // Bugs first .. end - 1: the pellets each would eat where the grid has them, and the bugs
-  // by cell.
-  void GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TShare& share);
+  // by cell, with the thread's scratch.
+  void GatherEatingCandidates(const TFoodGrid& grid, int32_t first, int32_t end, TGathered& gathered,
+                              std::vector<int32_t>& scratch) const;
   // Notes in Pending every bug after `eater` within eating reach of the pellet where it
-  // lies now, from the gathered shares.
+  // lies now, from the gathered runs.
   // `placement` counts the pellets re-placed in this eating before this one.
   void NoteMovedPellet(int32_t eater, int32_t pellet, int32_t placement);
   // Where the eating's first `expected` re-placed pellets will land (the generator decides
@@ -294,7 +312,7 @@ class TWorld {
   uint32_t ComingSeed = 0;
   int32_t LastPlacements = 0;  // pellets re-placed in the last eating, to size the next drawing
   int32_t ExpectedPlacements() const { return std::min(2 * LastPlacements + 16, 1 << 16); }
-  void FindBugsNearPlacements(TShare& share) const;
+  void FindBugsNearPlacements(TGathered& gathered) const;
   // (bug << 32 | pellet), a heap with the least on top: the turns the moved pellets add.
   std::vector<uint64_t> Pending;
   TWeightList NetInputs = TWeightList(4, 0.0);

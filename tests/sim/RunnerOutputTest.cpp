@@ -118,11 +118,13 @@ TEST(TickProfile, TheTableDividesByTicksAndPredictsByAmdahl) {
   profile.SerialSeconds = 1;
   profile.WorkSeconds = {4, 4};
   profile.WaitSeconds = {0.5, 0.5};
+  profile.TakenBugs = 2500000;
   EXPECT_EQ(FormatTickProfile(profile),
             "profile of 1000000 ticks on 2 threads, processor time per tick:\n"
             "  serial                1.00 us  11.11 %\n"
             "  thread 0   work       4.00 us  waits     0.50 us\n"
             "  thread 1   work       4.00 us  waits     0.50 us\n"
+            "  taken over            2.50 bugs\n"
             "  Amdahl on 64 cores (serial 11.11 %, waits 0.50 us): 5.5x\n");
   // Once measured, the cost of the clock readings the sections left out is shown.
   profile.ReadingSeconds = 1.25e-6;

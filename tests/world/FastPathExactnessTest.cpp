@@ -512,6 +512,49 @@ TEST(PelletGridExactness, AFailureBeforeTheThreadsMeetReachesTheCaller) {
   EXPECT_GT(world.TotalFitness, before);
 }
 
+// A thread held up in the middle of its share (here by the host, 20 ms a tick): the others
+// take over the rest of it piece by piece, and the gathered turns of all those pieces
+// still come to the eating in bug order, so the ticks stay those of the plain evaluation.
+TEST(PelletGridExactness, SharesTakenOverFromAThreadHeldUpMatchThePlainEvaluation) {
+  class TStallingHost : public TTestHost {
+   public:
+    using TTestHost::TTestHost;
+    // Asked by each thread as it starts a block of bugs, and by the caller alone before.
+    bool ShowStats() const override {
+      if (std::this_thread::get_id() != Caller && Armed.exchange(false))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return TTestHost::ShowStats();
+    }
+    mutable std::atomic<bool> Armed{false};
+    const std::thread::id Caller = std::this_thread::get_id();
+  };
+  for (const int32_t threads : {2, 3}) {
+    SCOPED_TRACE(::testing::Message() << threads << " threads");
+    TStallingHost host(900, 900, 1450, 1100, 2000);
+    TWorld fast(host), plain(host);
+    fast.Threads = threads;
+    fast.Profile.Enabled = true;
+    for (TWorld* world : {&fast, &plain}) {
+      world->Random.Seed = 17;
+      Plainly([&] { world->BuildPopulation(); });
+    }
+    int64_t eaten = 0;
+    for (int tick = 1; tick <= 8; ++tick) {
+      const int64_t before = fast.TotalFitness;
+      host.Armed = true;
+      fast.Tick();
+      Plainly([&] { plain.Tick(); });
+      ExpectSameWorld(fast, plain, tick);
+      if (::testing::Test::HasFatalFailure()) return;
+      eaten += fast.TotalFitness - before;
+    }
+    EXPECT_GT(eaten, 0);
+    // Most of the held-up thread's share in the first tick at least (the shares follow the
+    // threads' speeds after it).
+    EXPECT_GT(fast.Profile.TakenBugs, 1450u / threads / 2);
+  }
+}
+
 // ---- Nearest pellets in vector lanes and the eating they let bugs skip ------------------
 
 // Each kernel's lanes against the plain scan: random pellets, heaps on one point and
