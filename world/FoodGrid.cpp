@@ -30,7 +30,7 @@ bool TFoodGrid::Load(const TFood* food, int32_t count, int32_t width, int32_t he
   return Reserve(count, width, height, directions) && FinishLoad(LoadPart(food, 0, Count));
 }
 
-bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool directions) {
+bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool directions, bool arrays) {
   Valid = false;
   Directions = directions;
   if (width <= 0 || height <= 0 || !InRange(width) || !InRange(height)) return false;
@@ -40,19 +40,26 @@ bool TFoodGrid::Reserve(int32_t count, int32_t width, int32_t height, bool direc
   Shape.Shape(Count, width, height);
   CellWidth = static_cast<double>(width) / Shape.Columns;
   CellHeight = static_cast<double>(height) / Shape.Rows;
-  const int32_t cells = Cells();
-  Pellets.resize(Count);
-  CellOf.resize(Count);
-  SortedIndex.resize(Count);
-  Sorted.resize(Count);
-  EntryOf.resize(Count);
-  Cell.resize(cells + 1);
-  Next.resize(cells);
-  NewCell.resize(cells + 1);
-  NewSortedIndex.resize(Count);
-  NewSorted.resize(Count);
-  RowCount.resize(Shape.Rows);
+  if (arrays) ReserveArrays(0, 1);
   return true;
+}
+
+void TFoodGrid::ReserveArrays(int32_t part, int32_t parts) {
+  const int32_t cells = Cells();
+  // Every parts-th array, the largest spread first.
+  int32_t array = 0;
+  const auto mine = [&] { return array++ % parts == part; };
+  if (mine()) Pellets.resize(Count);
+  if (mine()) Sorted.resize(Count);
+  if (mine()) NewSorted.resize(Count);
+  if (mine()) CellOf.resize(Count);
+  if (mine()) SortedIndex.resize(Count);
+  if (mine()) EntryOf.resize(Count);
+  if (mine()) NewSortedIndex.resize(Count);
+  if (mine()) Cell.resize(cells + 1);
+  if (mine()) NewCell.resize(cells + 1);
+  if (mine()) Next.resize(cells);
+  if (mine()) RowCount.resize(Shape.Rows);
 }
 
 bool TFoodGrid::LoadPart(const TFood* food, int32_t first, int32_t end) {

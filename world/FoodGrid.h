@@ -73,12 +73,15 @@ class TFoodGrid {
   // it keeps each pellet's DirectionOf beside it, for Nearest to hand out.
   bool Load(const TFood* food, int32_t count, int32_t width, int32_t height, bool directions = false);
   // The same load in steps, so that threads share the per-pellet part: Reserve on one
-  // thread, then LoadPart for disjoint runs of pellets covering 0 .. count - 1 (concurrently,
+  // thread (or Reserve without the arrays, and then ReserveArrays for parts 0 .. parts - 1,
+  // concurrently, so that threads share the allocations and their first pages too), then
+  // LoadPart for disjoint runs of pellets covering 0 .. count - 1 (concurrently,
   // each returning whether its pellets are in range), then FinishLoad on one thread with
   // whether every part was. When every part was, threads may lay the pellets out between the
   // two, once all parts are loaded: SortRows for disjoint runs of rows covering
   // 0 .. Rows() - 1, concurrently, and then FinishLoad(true, true).
-  bool Reserve(int32_t count, int32_t width, int32_t height, bool directions);
+  bool Reserve(int32_t count, int32_t width, int32_t height, bool directions, bool arrays = true);
+  void ReserveArrays(int32_t part, int32_t parts);
   bool LoadPart(const TFood* food, int32_t first, int32_t end);
   void SortRows(int32_t firstRow, int32_t endRow);
   bool FinishLoad(bool partsInRange, bool rowsSorted = false);

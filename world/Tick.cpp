@@ -288,7 +288,8 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   // A grid laid out anew (a new population, field or food count): the threads load their
   // parts of the pellets, directions and all, then sort their bands of rows, and the
   // settling only takes the grid.
-  const bool fresh = !lanes && !PlainEvaluation() && !Grid.Holds(FoodCount, W, H) && Grid.Reserve(FoodCount, W, H, true);
+  const bool fresh =
+      !lanes && !PlainEvaluation() && !Grid.Holds(FoodCount, W, H) && Grid.Reserve(FoodCount, W, H, true, false);
   std::atomic<bool> outOfRange{false};  // a part held a pellet the grid does not take
   // A new layout of a kept grid that many pellets have left: each thread lays out its band
   // of rows, and the settling only takes it.
@@ -331,24 +332,36 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     // Every thread must reach the Sync: a failure here (out of memory) leaves the grid
     // unchecked, and is rethrown once all have passed it.
     std::exception_ptr failure;
+    if (fresh) {
+      // Each thread sizes some of the grid's arrays, and every one is sized before any part
+      // loads.
+      try {
+        Grid.ReserveArrays(t, threads);
+      } catch (...) {
+        failure = std::current_exception();
+        unchecked.store(true, std::memory_order_relaxed);
+      }
+      Workers->Sync([] {});
+    }
     try {
       if (lanes) {
         for (int32_t j = first; j < end; ++j) RefreshDirection(j);
       } else if (fresh) {
         Shares[t].Changed.clear();
-        if (!Grid.LoadPart(Food.data(), first, end)) outOfRange.store(true, std::memory_order_relaxed);
+        if (!unchecked.load(std::memory_order_relaxed) && !Grid.LoadPart(Food.data(), first, end))
+          outOfRange.store(true, std::memory_order_relaxed);
       } else {
         FindChangedPellets(first, end, Shares[t].Changed);
         if (relayout) Grid.LayOutRows(Grid.Rows() * t / threads, Grid.Rows() * (t + 1) / threads);
       }
       if (t == 0 && !lanes && GathersEating()) DrawComingPlacements(ExpectedPlacements());
     } catch (...) {
-      failure = std::current_exception();
+      if (!failure) failure = std::current_exception();
       unchecked.store(true, std::memory_order_relaxed);
     }
     if (fresh) {
       // Once every part is loaded, each thread sorts its band of rows (every thread meets
-      // both Syncs, and each sees the same flags after the first).
+      // every Sync, and each sees the same flags after this one).
       Workers->Sync([] {});
       if (!unchecked.load(std::memory_order_relaxed) && !outOfRange.load(std::memory_order_relaxed))
         Grid.SortRows(Grid.Rows() * t / threads, Grid.Rows() * (t + 1) / threads);
@@ -426,7 +439,7 @@ void TWorld::UpdateCreatures(const TFoodGrid* grid) {
     return;
   }
   if (!BatchedCurrent()) RebuildBatched();
-  UpdateRun(0, BugCount, grid, Shares[0].Scratch);
+  UpdateRun(0, BugCount, grid, Shares[0].BlockScratch());
   // A large world gathers what each bug may eat right after the update, while the bugs are
   // still in the cache: the eating that follows is in bug order, alone.
   if (grid && GathersEating()) {
@@ -463,6 +476,7 @@ void TWorld::UpdateShareAndSteal(int32_t t, int32_t threads, const TFoodGrid* gr
   static constexpr int32_t TailBugs = 240;
   static constexpr int32_t LeastPiece = 16;
   TShare& share = Shares[t];
+  TBlockScratch& scratch = share.BlockScratch();
   const bool gathers = grid && GathersEating();
   const int32_t first = ShareBounds[t];
   int32_t end = first;
@@ -473,14 +487,14 @@ void TWorld::UpdateShareAndSteal(int32_t t, int32_t threads, const TFoodGrid* gr
     return std::min(blockEnd, front + (std::max(LeastPiece, (back - front) / 4) + Lane - 1) / Lane * Lane);
   };
   for (TStealableRange::TPiece piece; !(piece = share.Range.TakeFront(ownPiece)).Empty(); end = piece.End)
-    UpdateRun(piece.First, piece.End, grid, share.Scratch);
+    UpdateRun(piece.First, piece.End, grid, scratch);
   share.Updated = end - first;
   share.Taken = 0;
   share.StolenCount = 0;
   for (int32_t k = 1; k < threads; ++k) {
     TShare& other = Shares[(t + k) % threads];
     for (TStealableRange::TPiece piece; !(piece = other.Range.TakeBack(LeastPiece, Lane)).Empty();) {
-      UpdateRun(piece.First, piece.End, grid, share.Scratch);
+      UpdateRun(piece.First, piece.End, grid, scratch);
       share.Updated += piece.End - piece.First;
       share.Taken += piece.End - piece.First;
       if (!gathers) continue;

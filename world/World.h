@@ -255,7 +255,13 @@ class TWorld {
   };
   // A thread's share of the tick's bugs.
   struct TShare {
-    TBlockScratch Scratch;
+    // Made by the thread that uses it, on its first tick: its pages are then first touched
+    // there (on the thread's own memory node, and not one after the other by the caller).
+    std::unique_ptr<TBlockScratch> Scratch;
+    TBlockScratch& BlockScratch() {
+      if (!Scratch) Scratch = std::make_unique<TBlockScratch>();
+      return *Scratch;
+    }
     // Its bugs not taken yet: the thread takes them from the front, the others, once done
     // with their own, from the back.
     TStealableRange Range;
