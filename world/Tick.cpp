@@ -375,9 +375,11 @@ bool TWorld::LoadGridAndUpdateCreatures() {
     Shares[t].UpdateSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     if (profiled) {
       const double end = ThreadSeconds();
-      // The settling ran on the last thread to arrive: its time is the tick's serial part.
-      // Its two readings cut the barrier's section in three.
-      const double settled = settler == std::this_thread::get_id() ? settleSeconds + 2 * Profile.ReadingSeconds : 0;
+      // The settling ran on the last thread to arrive: its time is the tick's serial part,
+      // and the others spent it waiting at the barrier, so it leaves their waits too (a
+      // serial part keeps every other thread waiting by itself). Its two readings cut the
+      // barrier's section in three.
+      const double settled = settler != std::thread::id() ? settleSeconds + 2 * Profile.ReadingSeconds : 0;
       const double reading = Profile.ReadingSeconds;
       Profile.WaitSeconds[t] += left - arrived - settled - reading;
       Profile.WorkSeconds[t] += (end - begin) - (left - arrived) - 2 * reading;
