@@ -19,7 +19,7 @@ status=0
 env -u DISPLAY -u QT_QPA_PLATFORM "$program" --bugs 300 2>"$work/bad.txt" || status=$?
 [ "$status" = 2 ] && grep -q -- "--bugs: '300' is not a whole number from 5 to 200" "$work/bad.txt" ||
   { echo "bad option: status $status, $(cat "$work/bad.txt")"; exit 1; }
-[ "$(env -u DISPLAY -u QT_QPA_PLATFORM "$program" --version)" = "zemlix 0.4.3" ] || { echo "--version"; exit 1; }
+[ "$(env -u DISPLAY -u QT_QPA_PLATFORM "$program" --version)" = "zemlix 0.4.4" ] || { echo "--version"; exit 1; }
 
 "$runner" --seed 11 --bugs 10 --food 15 --lifetime 500 --ticks 300 --dump "$work/start.world" --quiet
 

@@ -15,7 +15,7 @@ TEST(CommandLineTest, OptionsExitStatusAndMessages) {
   };
   const Case cases[] = {
       {{"--help"}, 0, "--lifetime <N>"},
-      {{"--version"}, 0, "zemlix 0.4.3\n"},
+      {{"--version"}, 0, "zemlix 0.4.4\n"},
       {{"--bugs", "300"}, 2, "--bugs: '300' is not a whole number from 5 to 200"},
       {{"--food", "4"}, 2, "from 5 to 100"},
       {{"--lifetime", "2000.5"}, 2, "--lifetime: '2000.5'"},
