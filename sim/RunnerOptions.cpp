@@ -31,6 +31,8 @@ CLI::Validator IntegerIn(uint64_t minimum, uint64_t maximum) {
         uint64_t value = 0;
         if (!ParseInteger(text, value) || value < minimum || value > maximum)
           return "must be " + range + ", not '" + text + "'";
+        // Handed on in plain decimal: the conversion that follows would read "0500" as octal.
+        text = std::to_string(value);
         return {};
       },
       std::string());  // each option's own description already names its range
@@ -136,12 +138,12 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   std::optional<uint32_t> seed;
   std::string seeds;
   app.add_option("--seed", seed, "generator seed, 0 to 4294967295 (default: from the clock, as the window does)")
-      ->check(IntegerIn(0, std::numeric_limits<uint32_t>::max()));
-  CLI::Option* bugs = app.add_option("--bugs", options.Bugs, Describe("number of bugs", "bugs"))->check(Bounds("bugs"));
+      ->transform(IntegerIn(0, std::numeric_limits<uint32_t>::max()));
+  CLI::Option* bugs = app.add_option("--bugs", options.Bugs, Describe("number of bugs", "bugs"))->transform(Bounds("bugs"));
   CLI::Option* food =
-      app.add_option("--food", options.Food, Describe("number of food pellets", "food"))->check(Bounds("food"));
+      app.add_option("--food", options.Food, Describe("number of food pellets", "food"))->transform(Bounds("food"));
   CLI::Option* lifetime =
-      app.add_option("--lifetime", options.Lifetime, Describe("ticks per generation", "lifetime"))->check(Bounds("lifetime"));
+      app.add_option("--lifetime", options.Lifetime, Describe("ticks per generation", "lifetime"))->transform(Bounds("lifetime"));
   std::string config;
   std::vector<std::string> settings;
   CLI::Option* configOption = app.add_option("--config", config, "read experiment parameters from a TOML file of name = value lines (see Parameters below)")
@@ -150,16 +152,16 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
       ->type_name("NAME=VALUE")
       ->allow_extra_args(false);
   CLI::Option* ticks = app.add_option("--ticks", options.Ticks, "ticks to run, 0 or more (default: one generation, the lifetime)")
-      ->check(IntegerIn(0, std::numeric_limits<uint64_t>::max()));
+      ->transform(IntegerIn(0, std::numeric_limits<uint64_t>::max()));
   CLI::Option* generations =
       app.add_option("--generations", options.Generations, "run until N generations have ended, 1 or more (instead of --ticks)")
           ->type_name("N")
-          ->check(IntegerIn(1, std::numeric_limits<uint32_t>::max()));
+          ->transform(IntegerIn(1, std::numeric_limits<uint32_t>::max()));
   CLI::Option* dump = app.add_option("--dump", options.DumpPath, "write the state after the last tick to FILE, or - for standard output")
       ->type_name("FILE|-");
   app.add_option("--dump-every", options.DumpEvery, "also append the state after every K-th tick, 1 or more: each is a checkpoint in FILE to resume from")
       ->type_name("K")
-      ->check(IntegerIn(1, std::numeric_limits<uint64_t>::max()));
+      ->transform(IntegerIn(1, std::numeric_limits<uint64_t>::max()));
   app.add_flag("--record-io", options.RecordIO,
                "record every network's inputs and outputs in NN.log, as the window's check box does");
   CLI::Option* csv = app.add_option("--csv", options.CsvPath,
@@ -181,7 +183,7 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   CLI::Option* brainBug = app.add_option("--brain-bug", options.BrainBug,
                  "the bug --brain draws, from 0 to the number of bugs less one (default 0)")
       ->type_name("N")
-      ->check(IntegerIn(0, std::numeric_limits<int32_t>::max()));
+      ->transform(IntegerIn(0, std::numeric_limits<int32_t>::max()));
   CLI::Option* load = app.add_option("--load", options.LoadPath,
                  "continue from a state written by --dump (the last one in the file); --ticks and --generations "
                  "count from there")
@@ -204,13 +206,13 @@ TParseResult ParseRunnerOptions(int argc, const char* const argv[], std::ostream
   CLI::Option* jobs = app.add_option("--jobs", options.Jobs,
                  "threads for a batch, 1 to 1024 (default " + std::to_string(cores) + ", the number of cores)")
       ->type_name("N")
-      ->check(IntegerIn(1, 1024));
+      ->transform(IntegerIn(1, 1024));
   CLI::Option* threads = app.add_option("--threads", options.Threads,
                  "threads sharing each tick of one world, 1 to 1024 (default " + std::to_string(cores) +
                      ", the number of cores); used from " + std::to_string(TWorld::ParallelBugs) +
                      " bugs on, with the same results for any number")
       ->type_name("N")
-      ->check(IntegerIn(1, 1024));
+      ->transform(IntegerIn(1, 1024));
   CLI::Option* journal = app.add_option("--journal", options.JournalPath,
                  "keep every finished world of a batch in FILE as it ends; run the same command again to "
                  "do only what is missing")

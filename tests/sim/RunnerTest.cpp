@@ -42,6 +42,14 @@ TEST(RunnerOptions, DefaultsAreTheWindows) {
   EXPECT_FALSE(options.Progress);
   EXPECT_GE(options.Jobs, 1u);
   EXPECT_EQ(Parse({"--seed", "4294967295"}).result.Options->Seed, 4294967295u);
+  // Leading zeros are decimal, as the ranges were checked: never octal (0500 was 320 ticks).
+  const auto zeros = Parse({"--seed", "010", "--bugs", "030", "--lifetime", "0500", "--ticks", "010", "--threads", "02"});
+  ASSERT_TRUE(zeros.result.Options) << zeros.error;
+  EXPECT_EQ(zeros.result.Options->Seed, 10u);
+  EXPECT_EQ(zeros.result.Options->Bugs, 30);
+  EXPECT_EQ(zeros.result.Options->Lifetime, 500);
+  EXPECT_EQ(zeros.result.Options->Ticks, 10u);
+  EXPECT_EQ(zeros.result.Options->Threads, 2u);
 }
 
 TEST(RunnerOptions, BadValuesNameTheOptionAndRange) {
