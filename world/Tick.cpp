@@ -234,6 +234,7 @@ void TWorld::SplitShares(int32_t threads) {
     ShareBounds[t] = std::max(ShareBounds[t], ShareBounds[t - 1] + Unit);
   }
   ShareBounds[threads] = BugCount;
+  for (int32_t t = 0; t < threads; ++t) Shares[t].Range.Reset(ShareBounds[t], ShareBounds[t + 1]);
 }
 
 bool TWorld::LoadGridAndUpdateCreatures() {
@@ -279,7 +280,6 @@ bool TWorld::LoadGridAndUpdateCreatures() {
   if (!BatchedCurrent()) RebuildBatched();
   if (!Workers || Workers->Size() != threads) Workers = std::make_unique<TWorkerThreads>(threads);
   SplitShares(threads);
-  for (int32_t t = 0; t < threads; ++t) Shares[t].Range.Reset(ShareBounds[t], ShareBounds[t + 1]);
   bool fast = false;
   double settleSeconds = 0;  // the settling's processor time, when it had work
   std::thread::id settler;

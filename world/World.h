@@ -278,7 +278,8 @@ class TWorld {
   // Share t is bugs ShareBounds[t] .. ShareBounds[t + 1] - 1 while several threads work.
   std::vector<int32_t> ShareBounds;
   std::vector<double> ShareSpeeds;  // SplitShares' scratch
-  // New bounds from the shares' last speeds, or even ones for a new population or team.
+  // New bounds from the shares' last speeds, or even ones for a new population or team, and
+  // each share's range of bugs to take from them.
   void SplitShares(int32_t threads);
   // Into `changed`, the pellets first .. end - 1 that do not lie where the kept grid holds
   // them (none while it holds no pellets: it is then loaded afresh).
